@@ -1,0 +1,55 @@
+#pragma once
+// One design record of the input deck, with the extra statements that belong to it.
+#include <array>
+#include <string>
+#include <vector>
+
+#include "common/information_set.h"
+
+namespace kestrel {
+
+// What the deck attached to one run of the single-endpoint boundary design: a replacement
+// spending code (when the code in force is above 5), then phi (codes 3, 4) or the K cumulative
+// alpha values (code 5). Nothing is read for codes 1, 2 and 6.
+struct SpendingStatement {
+  int deck_code = 0;         // ESF1 or ESF2 as given in the record
+  int replacement_code = 0;  // the code read from the replacement statement; 0 when none was read
+  int replacement_line = 0;  // deck line of the replacement statement (0 when none)
+  bool has_phi = false;
+  double phi = 0.0;
+  int phi_line = 0;
+  std::vector<double> cumulative;  // code 5: K cumulative alpha values, the last equal to TYPE1
+  int cumulative_line = 0;
+  // The code the boundary design uses.
+  int code_in_force() const { return deck_code > 5 ? replacement_code : deck_code; }
+};
+
+// The 26 + K values of a design record, under the names of the run parameter store.
+struct DeckValues {
+  int NSIM = 0, ITIME = 0, CPL = 0, CPRSK = 0, CMPST = 0, MSSG = 0;
+  double HR1 = 0, HR2 = 0, RHO = 0, HR1TR = 0, HR2TR = 0, RHOTR = 0;
+  double TA = 0, TF = 0, SRVR1 = 0, SRVR2 = 0, SR = 0;
+  int CNSRD = 0;
+  double TYPE1 = 0, RSV1 = 0, POWER = 0;
+  int DF = 0, LOOK = 0, CRIVL = 0, ESF1 = 0, ESF2 = 0;
+  AnalysisArray TLOOK{};  // entries beyond LOOK keep the values of the previous record
+};
+
+struct Design {
+  int number = 0;      // 1-based position in the deck
+  int first_line = 0;  // deck line where the record starts
+  DeckValues read;     // exactly as read from the deck
+  // As stored: hazard ratios replaced by their reciprocals (treatment over control).
+  DeckValues stored;
+  // One pair (EP1's boundary design, then EP2's) per evaluated information set, in run order:
+  // ITIME = 1 evaluates the EP1-driven set then the EP2-driven set; other values one set.
+  std::vector<std::array<SpendingStatement, 2>> spending;
+};
+
+struct DeckHeader {
+  int NHD1 = 0, NHD2 = 0;
+  double XHD1 = 0, XHD2 = 0;
+  std::string TITLE = std::string(80, ' ');
+};
+
+}  // namespace kestrel

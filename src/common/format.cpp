@@ -1,0 +1,103 @@
+#include "common/format.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace kestrel::fmt {
+
+std::string I(long long value, int w) {
+  std::string s = std::to_string(value);
+  if (static_cast<int>(s.size()) > w) return std::string(static_cast<size_t>(w), '*');
+  return std::string(static_cast<size_t>(w) - s.size(), ' ') + s;
+}
+
+std::string F(double value, int w, int d) {
+  if (std::isnan(value)) {
+    return w >= 3 ? std::string(static_cast<size_t>(w - 3), ' ') + "NaN"
+                  : std::string(static_cast<size_t>(w), '*');
+  }
+  if (std::isinf(value)) {
+    const char* t = value > 0 ? "Infinity" : "-Infinity";
+    std::string s = t;
+    if (static_cast<int>(s.size()) > w) s = value > 0 ? "Inf" : "-Inf";
+    if (static_cast<int>(s.size()) > w) return std::string(static_cast<size_t>(w), '*');
+    return std::string(static_cast<size_t>(w) - s.size(), ' ') + s;
+  }
+  // Round to d decimals exactly as printf does (correctly rounded decimal conversion).
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*f", d, std::fabs(value));
+  std::string digits = buf;  // e.g. "0.50", "435" (d = 0)
+  if (d == 0) digits += '.';  // fixed-point editing always writes the decimal point
+  bool negative = std::signbit(value);
+  // Negative values that round to zero keep their sign, as fixed-point editing does.
+  std::string s = (negative ? "-" : "") + digits;
+  if (static_cast<int>(s.size()) > w) {
+    // Drop the optional leading zero before the decimal point when the field is too narrow.
+    if (digits.size() > 1 && digits[0] == '0' && digits[1] == '.') {
+      s = (negative ? "-" : "") + digits.substr(1);
+    }
+  }
+  if (static_cast<int>(s.size()) > w) return std::string(static_cast<size_t>(w), '*');
+  return std::string(static_cast<size_t>(w) - s.size(), ' ') + s;
+}
+
+std::string A(std::string_view text, int w) {
+  if (static_cast<int>(text.size()) >= w) return std::string(text.substr(0, static_cast<size_t>(w)));
+  return std::string(static_cast<size_t>(w) - text.size(), ' ') + std::string(text);
+}
+
+std::vector<std::string> repeated(const double* v, int n, int per_line, int w, int d) {
+  std::vector<std::string> lines;
+  for (int start = 0; start < n; start += per_line) {
+    std::string s;
+    for (int k = start; k < n && k < start + per_line; ++k) s += F(v[k], w, d);
+    lines.push_back(s);
+  }
+  if (lines.empty()) lines.emplace_back();
+  return lines;
+}
+
+std::string list_int(long long v) { return I(v, 12); }
+
+std::string list_real(double v) {
+  // 17 significant digits in a 25-column field: fixed notation for 0.1 <= |v| < 1e17,
+  // exponent notation otherwise (zero prints as 0.0000000000000000).
+  char buf[64];
+  double a = std::fabs(v);
+  if (v == 0.0) {
+    std::snprintf(buf, sizeof buf, "%.16f", 0.0);
+  } else if (a >= 0.1 && a < 1e17) {
+    int intdigits = static_cast<int>(std::floor(std::log10(a))) + 1;
+    if (intdigits < 1) intdigits = 1;
+    int dec = 17 - intdigits;
+    if (dec < 1) dec = 1;
+    std::snprintf(buf, sizeof buf, "%.*f", dec, v);
+  } else {
+    std::snprintf(buf, sizeof buf, "%.16E", v);
+  }
+  std::string s = buf;
+  if (s.size() < 25) s = std::string(25 - s.size() - 4, ' ') + s + "    ";
+  return s;
+}
+
+std::string list(std::initializer_list<ListItem> items) {
+  if (items.size() == 0) return std::string();  // an empty free-form line is an empty line
+  std::string s = " ";
+  bool first = true;
+  for (const auto& it : items) {
+    if (const auto* t = std::get_if<std::string_view>(&it)) {
+      s += *t;
+    } else if (const auto* i = std::get_if<int>(&it)) {
+      s += list_int(*i);
+    } else if (const auto* l = std::get_if<long long>(&it)) {
+      s += list_int(*l);
+    } else {
+      s += list_real(std::get<double>(it));
+    }
+    first = false;
+  }
+  (void)first;
+  return s;
+}
+
+}  // namespace kestrel::fmt

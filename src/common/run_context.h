@@ -1,0 +1,21 @@
+#pragma once
+// What a calculation needs from the run besides its inputs: the report streams, the process-wide
+// uniform generator and the state of the lattice-rule generator. All are owned by the run.
+#include "common/reports.h"
+
+namespace kestrel::numerics {
+class UniformGenerator;
+}
+namespace kestrel::mvn {
+class MvnState;
+}
+
+namespace kestrel {
+
+struct RunContext {
+  Reports& reports;
+  numerics::UniformGenerator& generator;
+  mvn::MvnState& mvn;
+};
+
+}  // namespace kestrel

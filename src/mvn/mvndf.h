@@ -1,0 +1,53 @@
+#pragma once
+// Rectangle probabilities of a standard multivariate normal law by Genz's method: variable
+// prioritisation and Cholesky factorisation, separation of variables, randomized Korobov lattice
+// rules with the baker's transformation. One and two effective dimensions are answered directly.
+#include <cstdint>
+#include <memory>
+
+namespace kestrel::numerics {
+class UniformGenerator;
+}
+
+namespace kestrel::mvn {
+
+// State carried across probability calls of a run: the lattice-rule generator (MVNUNI) and the
+// work storage reused between calls. Never reset within a run.
+class MvnState {
+ public:
+  MvnState();
+  ~MvnState();
+  MvnState(const MvnState&) = delete;
+  MvnState& operator=(const MvnState&) = delete;
+  double MVNUNI();
+  struct Work;
+  Work& work() { return *work_; }
+
+ private:
+  std::int64_t x10_ = 15485857, x11_ = 17329489, x12_ = 36312197;
+  std::int64_t x20_ = 55911127, x21_ = 75906931, x22_ = 96210113;
+  std::unique_ptr<Work> work_;
+};
+
+struct MvnResult {
+  double value = 0;
+  double error = 0;
+  int inform = 0;
+  long long evaluations = 0;  // integrand values used
+};
+
+// P(lower <= X <= upper) with limit types infin: negative free, 0 (-inf, b], 1 [a, inf), 2 [a, b];
+// correl: strict lower triangle by rows (n(n-1)/2 values). Four attempts with a growing budget.
+double MVNDF(int n, const double* upper, const double* lower, const int* infin,
+             const double* correl, MvnState& state, numerics::UniformGenerator& gen);
+// The same, also returning the error estimate, status and number of integrand values of the
+// last attempt.
+MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const int* infin,
+                       const double* correl, MvnState& state, numerics::UniformGenerator& gen);
+
+double MVNPHI(double z);
+double PHINVS(double p);
+double BVU(double h, double k, double r);
+double BVNMVN(const double* lower, const double* upper, const int* infin, double r);
+
+}  // namespace kestrel::mvn

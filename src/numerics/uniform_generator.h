@@ -1,0 +1,37 @@
+#pragma once
+// The process-wide uniform generator: multiplicative congruential x <- 950706376 x mod (2^31 - 1)
+// (variant 5), computed by Schrage decompositions, with seed put and take and a clock seed on
+// first use when no seed was chosen. Owned by the run and passed by reference.
+#include <cstdint>
+#include <functional>
+
+namespace kestrel::numerics {
+
+class UniformGenerator {
+ public:
+  // `clock_seed` returns the seed taken from the wall clock (10000 h + 100 m + s + 1, or
+  // 123457 when that is <= 1); tests may replace it.
+  UniformGenerator();
+  explicit UniformGenerator(std::function<std::int32_t()> clock_seed);
+
+  void RANDOPT(std::int32_t variant);  // 1..7; this system selects 5
+  void SETSEED(std::int32_t seed);
+  std::int32_t GETSEED();
+  double UNIRAND();
+
+  std::int32_t variant() const { return variant_; }
+  bool seed_chosen() const { return seed_chosen_; }
+
+  // The clock seed of the current local time.
+  static std::int32_t wall_clock_seed();
+
+ private:
+  void first_touch();
+  std::function<std::int32_t()> clock_seed_;
+  std::int32_t seed_ = 0;
+  std::int32_t variant_ = 0;
+  bool seed_chosen_ = false;
+  bool initialised_ = false;
+};
+
+}  // namespace kestrel::numerics

@@ -1,0 +1,45 @@
+#pragma once
+// Evaluation of one design for one information set: both single-endpoint designs, the bracket,
+// the critical-value option, the sample-size search of the decision rule and, when asked, the
+// simulated power.
+#include <array>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "boundaries/gsdesign.h"
+#include "common/design.h"
+#include "common/information_set.h"
+#include "common/run_context.h"
+#include "simulation/simulated_power.h"
+
+namespace kestrel::samplesize {
+
+struct SearchStep {
+  int iteration = 0;
+  int size = 0;
+  double power = 0;
+};
+
+struct Evaluation {
+  boundaries::GsDesignResult ep1, ep2;  // single-endpoint designs as designed
+  std::vector<double> ZA1, ZB1, ZA2, ZB2;  // bounds used after the critical-value option
+  std::vector<double> RCORR;
+  int NL = 0, NU = 0;  // the bracket from the single-endpoint sizes
+  std::vector<SearchStep> trace;
+  int MSS = 0;
+  double APW = 0;
+  int ME1 = 0, ME2 = 0;
+  double AVE1 = 0, AVE2 = 0;
+  double ASN = 0;  // expected sample size
+  std::vector<double> QSTOP;                // per analysis
+  std::vector<std::array<double, 2>> QEP;   // per analysis: EP1, EP2
+  std::optional<simulation::SimulationResult> simulation;
+};
+
+// theta, thetatr: copula parameters of the design and of the simulation.
+Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
+                        const std::array<SpendingStatement, 2>& spending, double theta,
+                        double thetatr, RunContext& ctx);
+
+}  // namespace kestrel::samplesize

@@ -1,0 +1,48 @@
+#pragma once
+// Monte-Carlo assessment of a fixed design: simulated trials analysed with the log-rank test at
+// every analysis, the decision rule applied, and the rejection proportions.
+#include <array>
+#include <ostream>
+#include <vector>
+
+#include "common/information_set.h"
+
+namespace kestrel::numerics {
+class UniformGenerator;
+}
+namespace kestrel::mvn {
+class MvnState;
+}
+
+namespace kestrel::simulation {
+
+struct SimulationInput {
+  int NREP = 0;
+  int CPL = 1, CPRSK = 1, CMPST = 1, CNSRD = 1;
+  double theta = 0, HR1 = 1, HR2 = 1;  // simulation values THETATR, HR1TR, HR2TR (stored form)
+  double r = 0.5;                      // SR
+  int N = 0;                           // MSS
+  double S1 = 0.5, S2 = 0.5, a = 1, f = 0;
+  int K = 1;
+  AnalysisArray t{}, u{}, v{}, w{};    // TCAL, FENR, FINF1, FINF2
+  std::vector<double> c1, c2;          // upper bounds ZB1, ZB2 (c1, c2 of the last analysis may be
+                                       // adjusted by the final critical-value search)
+  bool print = true;
+  bool final_adjust = true;            // ISIMOPT = 1
+  double alpha = 0.025;
+  AnalysisArray J1{}, J2{};            // VAR01, VAR02
+  int ME1 = 0, ME2 = 0;
+};
+
+struct SimulationResult {
+  double PW1 = 0, PW2 = 0, PWC = 0, PWD = 0;
+  double E1 = 0, E2 = 0;
+  std::vector<std::array<double, 3>> R;  // per analysis: EP1, EP2, joint rejection proportions
+};
+
+// rule: decision rule 1..4 (other codes behave as 1). The console report goes to `console`,
+// the main report receives the documented terminal-error dumps.
+SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
+                          mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report);
+
+}  // namespace kestrel::simulation

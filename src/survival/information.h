@@ -1,0 +1,38 @@
+#pragma once
+// Information, information fractions and covariances of the two log-rank statistics per subject,
+// at given calendar times (BVRLGRNK01) or at the times that reach given information fractions
+// (BVRLGRNK02, once driven by EP1 and once by EP2). Both write their console reports, the rows
+// of the main report's information table, and (calendar) the matrix file or (fractions) the
+// unit-60 blocks; both select generator variant 5 first.
+#include <array>
+
+#include "common/information_set.h"
+#include "common/reports.h"
+
+namespace kestrel::numerics {
+class UniformGenerator;
+}
+
+namespace kestrel::survival {
+
+struct InformationInput {
+  int K = 1;
+  int CPL = 1, CPRSK = 1, CMPST = 1;
+  double HR1 = 1, HR2 = 1;  // stored (treatment over control) hazard ratios
+  double THETA = 0;
+  double TA = 1, TF = 0, SRVR1 = 0.5, SRVR2 = 0.5, SR = 0.5;
+  int CNSRD = 0;
+  AnalysisArray TLOOK{};  // calendar times or information fractions
+};
+
+InformationSet BVRLGRNK01(const InformationInput& in, numerics::UniformGenerator& gen,
+                          Reports& reports);
+
+struct InformationSets {
+  InformationSet ep1_driven;  // analyses at the times EP1 reaches the fractions
+  InformationSet ep2_driven;  // analyses at the times EP2 reaches them (EP1 still in slots 1)
+};
+InformationSets BVRLGRNK02(const InformationInput& in, numerics::UniformGenerator& gen,
+                           Reports& reports);
+
+}  // namespace kestrel::survival

@@ -1,0 +1,24 @@
+// Placeholders until the layer lands; each is removed when its routine is built.
+#include <stdexcept>
+
+#include "survival/copula_parameter.h"
+#include "survival/correlation_matrix.h"
+#include "survival/event_probability.h"
+#include "survival/information.h"
+#include "survival/model.h"
+
+namespace kestrel::survival {
+[[noreturn]] static void pending(const char* n) { throw std::logic_error(std::string(n) + " not built yet"); }
+double WLAMBERT(double, double, std::ostream&) { pending("WLAMBERT"); }
+double SJOINT(double, double, double, int) { pending("SJOINT"); }
+double TERM4(double, double, double, int, int) { pending("TERM4"); }
+CopulaParameter CORRCLYTN(int, double) { pending("CORRCLYTN"); }
+CopulaParameter CORRPSTBL(int, double) { pending("CORRPSTBL"); }
+CopulaParameter CORRFRANK(int, double, std::ostream&) { pending("CORRFRANK"); }
+InformationSet BVRLGRNK01(const InformationInput&, numerics::UniformGenerator&, Reports&) { pending("BVRLGRNK01"); }
+InformationSets BVRLGRNK02(const InformationInput&, numerics::UniformGenerator&, Reports&) { pending("BVRLGRNK02"); }
+std::vector<double> ZCORR01(int, const AnalysisArray&, const AnalysisArray&, const CrossCorrelation&) { pending("ZCORR01"); }
+std::vector<double> ZCORR02(int, int, int, const AnalysisArray&, const AnalysisArray&, const CrossCorrelation&) { pending("ZCORR02"); }
+std::vector<double> ZCORR03(int, const AnalysisArray&, const CrossCorrelation&) { pending("ZCORR03"); }
+EventProbability PREVENT(double, double, double, double, double) { pending("PREVENT"); }
+}  // namespace kestrel::survival
