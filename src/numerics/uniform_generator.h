@@ -7,6 +7,9 @@
 
 namespace kestrel::numerics {
 
+// One step x -> 950706376 x mod (2^31 - 1) by Schrage decompositions (exposed for tests).
+std::int32_t schrage_step_950706376(std::int32_t x);
+
 class UniformGenerator {
  public:
   // `clock_seed` returns the seed taken from the wall clock (10000 h + 100 m + s + 1, or
