@@ -9,9 +9,6 @@
 
 namespace kestrel::survival {
 [[noreturn]] static void pending(const char* n) { throw std::logic_error(std::string(n) + " not built yet"); }
-double WLAMBERT(double, double, std::ostream&) { pending("WLAMBERT"); }
-double SJOINT(double, double, double, int) { pending("SJOINT"); }
-double TERM4(double, double, double, int, int) { pending("TERM4"); }
 CopulaParameter CORRCLYTN(int, double) { pending("CORRCLYTN"); }
 CopulaParameter CORRPSTBL(int, double) { pending("CORRPSTBL"); }
 CopulaParameter CORRFRANK(int, double, std::ostream&) { pending("CORRFRANK"); }
