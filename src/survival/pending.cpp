@@ -14,8 +14,4 @@ CopulaParameter CORRPSTBL(int, double) { pending("CORRPSTBL"); }
 CopulaParameter CORRFRANK(int, double, std::ostream&) { pending("CORRFRANK"); }
 InformationSet BVRLGRNK01(const InformationInput&, numerics::UniformGenerator&, Reports&) { pending("BVRLGRNK01"); }
 InformationSets BVRLGRNK02(const InformationInput&, numerics::UniformGenerator&, Reports&) { pending("BVRLGRNK02"); }
-std::vector<double> ZCORR01(int, const AnalysisArray&, const AnalysisArray&, const CrossCorrelation&) { pending("ZCORR01"); }
-std::vector<double> ZCORR02(int, int, int, const AnalysisArray&, const AnalysisArray&, const CrossCorrelation&) { pending("ZCORR02"); }
-std::vector<double> ZCORR03(int, const AnalysisArray&, const CrossCorrelation&) { pending("ZCORR03"); }
-EventProbability PREVENT(double, double, double, double, double) { pending("PREVENT"); }
 }  // namespace kestrel::survival
