@@ -11,15 +11,10 @@
 #include "common/design.h"
 #include "common/information_set.h"
 #include "common/run_context.h"
+#include "samplesize/search.h"
 #include "simulation/simulated_power.h"
 
 namespace kestrel::samplesize {
-
-struct SearchStep {
-  int iteration = 0;
-  int size = 0;
-  double power = 0;
-};
 
 struct Evaluation {
   boundaries::GsDesignResult ep1, ep2;  // single-endpoint designs as designed
@@ -35,11 +30,27 @@ struct Evaluation {
   std::vector<double> QSTOP;                // per analysis
   std::vector<std::array<double, 2>> QEP;   // per analysis: EP1, EP2
   std::optional<simulation::SimulationResult> simulation;
+  SearchEnd end = SearchEnd::settled;  // how the sample-size search ended
+  int power_evaluations = 0;
+  long long integrals = 0;  // rectangle probabilities of all power evaluations
 };
 
 // theta, thetatr: copula parameters of the design and of the simulation.
 Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
                         const std::array<SpendingStatement, 2>& spending, double theta,
                         double thetatr, RunContext& ctx);
+
+// Which power formulation the search uses: first crossings (what the program runs) or the
+// enumeration of outcome patterns (the reference, exponential in K).
+enum class PowerFormulation { first_crossings, patterns };
+
+struct EngineOptions {
+  PowerFormulation formulation = PowerFormulation::first_crossings;
+  bool simulate = true;  // false skips the simulated power even when NSIM >= 1
+};
+
+Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
+                        const std::array<SpendingStatement, 2>& spending, double theta,
+                        double thetatr, RunContext& ctx, const EngineOptions& options);
 
 }  // namespace kestrel::samplesize

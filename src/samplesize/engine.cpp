@@ -1,0 +1,191 @@
+#include "samplesize/engine.h"
+
+#include <algorithm>
+
+#include "boundaries/spending.h"
+#include "common/reports.h"
+#include "survival/correlation_matrix.h"
+
+namespace kestrel::samplesize {
+
+namespace {
+
+constexpr int kSides = 1;      // one-sided boundary designs
+constexpr int kVariance = 1;   // both variances enter the limits
+constexpr bool kFinalAdjust = true;  // the simulation recomputes the final critical values
+
+boundaries::GsDesignInput endpoint_design(const DeckValues& d, const InformationSet& set,
+                                          const SpendingStatement& spending, double hr,
+                                          const AnalysisArray& finf, double survival) {
+  boundaries::GsDesignInput in;
+  in.K = set.K;
+  in.alpha = d.TYPE1;
+  in.sides = kSides;
+  in.spending = spending;
+  in.power = d.POWER;
+  in.hr = hr;
+  in.t.assign(finf.begin(), finf.begin() + set.K);
+  in.ta = d.TA;
+  in.tf = d.TF;
+  in.control_survival = survival;
+  in.allocation = d.SR;
+  return in;
+}
+
+std::vector<double> first(const std::vector<double>& v, int K) {
+  std::vector<double> out(static_cast<size_t>(K), 0.0);
+  for (int k = 0; k < K && k < static_cast<int>(v.size()); ++k) out[static_cast<size_t>(k)] = v[static_cast<size_t>(k)];
+  return out;
+}
+
+void empty_lines(std::ostream& os, int n) {
+  for (int i = 0; i < n; ++i) Reports::line(os, "");
+}
+
+}  // namespace
+
+Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
+                        const std::array<SpendingStatement, 2>& spending, double theta,
+                        double thetatr, RunContext& ctx) {
+  return GSDBVRSURV01(design, set, spending, theta, thetatr, ctx, EngineOptions{});
+}
+
+Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
+                        const std::array<SpendingStatement, 2>& spending, double /*theta*/,
+                        double thetatr, RunContext& ctx, const EngineOptions& options) {
+  const DeckValues& d = design.stored;
+  const int K = set.K;
+  std::ostream& main = ctx.reports.main();
+  Evaluation ev;
+
+  // Single-endpoint designs: EP1 with its spending function, hazard ratio and information
+  // fractions, then EP2 with its own. Every information set holds EP1 in the slots ending in 1.
+  boundaries::BoundaryWork work;
+  ev.ep1 = boundaries::GSDESIGN01(endpoint_design(d, set, spending[0], d.HR1, set.FINF1, d.SRVR1),
+                                  work, main);
+  ev.ZA1 = first(ev.ep1.za, K);
+  ev.ZB1 = first(ev.ep1.zb, K);
+  empty_lines(main, 2);
+  ev.ep2 = boundaries::GSDESIGN01(endpoint_design(d, set, spending[1], d.HR2, set.FINF2, d.SRVR2),
+                                  work, main);
+  ev.ZA2 = first(ev.ep2.za, K);
+  ev.ZB2 = first(ev.ep2.zb, K);
+  empty_lines(main, 2);
+
+  ev.RCORR = survival::ZCORR01(K, set.FINF1, set.FINF2, set.CORR12);
+
+  // Bracket of the search from the single-endpoint sizes.
+  ev.NL = std::min(ev.ep1.subjects, ev.ep2.subjects);
+  ev.NU = std::max(ev.ep1.subjects, ev.ep2.subjects);
+  if (ev.NL == ev.NU) ev.NU = static_cast<int>(1.2 * ev.NL);
+
+  // Critical-value option.
+  if (d.CRIVL == 1) {
+    ev.ZA2 = ev.ZA1;
+    ev.ZB2 = ev.ZB1;
+  } else if (d.CRIVL == 2) {
+    ev.ZA1 = ev.ZA2;
+    ev.ZB1 = ev.ZB2;
+  }
+
+  const int rule = decision_rule(d.DF);
+  PowerProblem pb;
+  pb.rule = rule;
+  pb.K = K;
+  pb.IVAR = kVariance;
+  pb.TYPE1 = d.TYPE1;
+  pb.SR = d.SR;
+  pb.HR1 = d.HR1;
+  pb.HR2 = d.HR2;
+  pb.SRVR1 = d.SRVR1;
+  pb.SRVR2 = d.SRVR2;
+  pb.TA = d.TA;
+  pb.TF = d.TF;
+  pb.set = set;
+  pb.RCORR = ev.RCORR;
+  pb.ZB1 = ev.ZB1;
+  pb.ZB2 = ev.ZB2;
+
+  const RectangleProbability rect = mvn_rectangles(ctx);
+  const bool by_patterns = options.formulation == PowerFormulation::patterns;
+  PowerAtSize power = [&](int N) {
+    return by_patterns ? power_by_patterns(pb, N, rect, main)
+                       : power_by_first_crossings(pb, N, rect, main);
+  };
+
+  SearchInput sin;
+  sin.rule = rule;
+  sin.MSSG = d.MSSG;
+  sin.POWER = d.POWER;
+  sin.NL = ev.NL;
+  sin.NU = ev.NU;
+  SearchResult sr = size_search(sin, power, ctx.reports.console());
+  ev.trace = sr.trace;
+  ev.MSS = sr.MSS;
+  ev.APW = sr.APW;
+  ev.QSTOP = sr.QSTOP;
+  ev.QEP = sr.QEP;
+  ev.end = sr.end;
+  ev.power_evaluations = sr.evaluations;
+  ev.integrals = sr.integrals;
+
+  ExpectedInput ein;
+  ein.K = K;
+  ein.HR1 = d.HR1;
+  ein.HR2 = d.HR2;
+  ein.SRVR1 = d.SRVR1;
+  ein.SRVR2 = d.SRVR2;
+  ein.SR = d.SR;
+  ein.TA = d.TA;
+  ein.TF = d.TF;
+  ein.FENR = set.FENR;
+  ein.FINF1 = set.FINF1;
+  ein.FINF2 = set.FINF2;
+  const ExpectedValues e = expected_values(ein, ev.MSS, ev.QSTOP, ev.QEP, ctx.reports.console());
+  ev.ME1 = e.ME1;
+  ev.ME2 = e.ME2;
+  ev.AVE1 = e.AVE1;
+  ev.AVE2 = e.AVE2;
+  ev.ASN = e.ASN;
+  empty_lines(main, 2);
+
+  if (d.NSIM >= 1 && options.simulate) {
+    // The simulation checks the design under the simulation values of the hazard ratios and
+    // the association.
+    simulation::SimulationInput s;
+    s.NREP = d.NSIM;
+    s.CPL = d.CPL;
+    s.CPRSK = d.CPRSK;
+    s.CMPST = d.CMPST;
+    s.CNSRD = d.CNSRD;
+    s.theta = thetatr;
+    s.HR1 = d.HR1TR;
+    s.HR2 = d.HR2TR;
+    s.r = d.SR;
+    s.N = ev.MSS;
+    s.S1 = d.SRVR1;
+    s.S2 = d.SRVR2;
+    s.a = d.TA;
+    s.f = d.TF;
+    s.K = K;
+    s.t = set.TCAL;
+    s.u = set.FENR;
+    s.v = set.FINF1;
+    s.w = set.FINF2;
+    s.c1 = ev.ZB1;
+    s.c2 = ev.ZB2;
+    s.print = true;
+    s.final_adjust = kFinalAdjust;
+    s.alpha = d.TYPE1;
+    s.J1 = set.VAR01;
+    s.J2 = set.VAR02;
+    s.ME1 = ev.ME1;
+    s.ME2 = ev.ME2;
+    ev.simulation = simulation::GSDSIMDF(rule, s, ctx.generator, ctx.mvn, ctx.reports.console(), main);
+    empty_lines(main, 2);
+  }
+  empty_lines(main, 2);
+  return ev;
+}
+
+}  // namespace kestrel::samplesize

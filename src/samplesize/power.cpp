@@ -1,0 +1,314 @@
+#include "samplesize/power.h"
+
+#include <cmath>
+#include <map>
+#include <stdexcept>
+
+#include "common/format.h"
+#include "common/reports.h"
+#include "mvn/mvndf.h"
+#include "numerics/normal.h"
+#include "samplesize/patterns.h"
+#include "survival/event_probability.h"
+
+namespace kestrel::samplesize {
+
+RectangleProbability mvn_rectangles(RunContext& ctx) {
+  return [&ctx](int m, const double* limits, const int* infin, const double* correl) {
+    return mvn::MVNDF(m, limits, limits, infin, correl, ctx.mvn, ctx.generator);
+  };
+}
+
+namespace {
+
+// Standard deviations of an endpoint's score at analysis k under the null (s0) and the
+// alternative (s1), after the variance option.
+void deviations(int IVAR, double var0, double var1, double& s0, double& s1) {
+  s0 = std::sqrt(var0);
+  s1 = std::sqrt(var1);
+  if (IVAR == 2) s1 = s0;
+  if (IVAR == 3) s0 = s1;
+}
+
+// Number of events on the scale of the drift at analysis k: N Pev FINF(k) / Pev(k), where Pev(k)
+// is the event probability of a study that ends at the calendar time of analysis k.
+double events_at(int N, double hr, double S, const PowerProblem& pb, double finf, double tcal) {
+  const double Pev = survival::PREVENT(hr, S, pb.SR, pb.TA, pb.TF).Pev;
+  const double lc = -std::log(S) / (pb.TA + pb.TF);
+  const double Sk = std::exp(-lc * tcal);
+  const double Pevk = survival::PREVENT(hr, Sk, pb.SR, pb.TA, tcal - pb.TA).Pev;
+  return static_cast<double>(N) * Pev * finf / Pevk;
+}
+
+struct Accumulator {
+  PowerResult r;
+  explicit Accumulator(int K) {
+    r.QSTOP.assign(static_cast<size_t>(K), 0.0);
+    r.QEP.assign(static_cast<size_t>(K), {0.0, 0.0});
+  }
+  // ks, ka, kb are 1-based analyses.
+  void add(double P, int ks, int ka, int kb) {
+    r.power += P;
+    r.QSTOP[static_cast<size_t>(ks - 1)] += P;
+    r.QEP[static_cast<size_t>(ka - 1)][0] += P;
+    r.QEP[static_cast<size_t>(kb - 1)][1] += P;
+  }
+};
+
+void check(const PowerProblem& pb) {
+  if (pb.K < 1 || pb.K > NMAXA) throw std::invalid_argument("power: number of analyses outside 1..10");
+  if (static_cast<int>(pb.ZB1.size()) < pb.K || static_cast<int>(pb.ZB2.size()) < pb.K)
+    throw std::invalid_argument("power: bounds shorter than the number of analyses");
+  const int rule = decision_rule(pb.rule);
+  if ((rule == 1 || rule == 2) && static_cast<int>(pb.RCORR.size()) < pb.K * (2 * pb.K - 1))
+    throw std::invalid_argument("power: packed correlation matrix too short");
+}
+
+// Packed matrices of rule 3 (EP1 at 1..K, EP2 at k1..K), one per first EP1 rejection k1.
+class FixedSequenceMatrices {
+ public:
+  explicit FixedSequenceMatrices(const PowerProblem& pb) : pb_(pb) {}
+  const std::vector<double>& get(int k1) {
+    auto it = cache_.find(k1);
+    if (it == cache_.end()) {
+      it = cache_
+               .emplace(k1, survival::ZCORR02(pb_.K, pb_.K - k1 + 1, k1, pb_.set.FINF1,
+                                              pb_.set.FINF2, pb_.set.CORR12))
+               .first;
+    }
+    return it->second;
+  }
+
+ private:
+  const PowerProblem& pb_;
+  std::map<int, std::vector<double>> cache_;
+};
+
+}  // namespace
+
+PowerLimits power_limits(const PowerProblem& pb, int N, std::ostream& report) {
+  const int K = pb.K;
+  const int rule = decision_rule(pb.rule);
+  const InformationSet& s = pb.set;
+  PowerLimits L;
+  L.U1.assign(static_cast<size_t>(K), 0.0);
+  if (rule != 4) L.U2.assign(static_cast<size_t>(K), 0.0);
+  const char* warning = rule == 1 ? "ER:SET TA TP(L)" : "ER:SET TA > TP(L)";
+  for (int k = 1; k <= K; ++k) {
+    const size_t i = static_cast<size_t>(k - 1);
+    if (s.TCAL[i] - pb.TA <= 0.0) {
+      Reports::line(report, fmt::list({std::string_view(warning), k}));
+    }
+    double s0, s1;
+    const double W1 = events_at(N, pb.HR1, pb.SRVR1, pb, s.FINF1[i], s.TCAL[i]);
+    deviations(pb.IVAR, s.VAR01[i], s.VAR11[i], s0, s1);
+    L.U1[i] = (std::sqrt(W1) * s.DRF1[i] + s0 * pb.ZB1[i]) / s1;
+    if (rule != 4) {
+      const double W2 = events_at(N, pb.HR2, pb.SRVR2, pb, s.FINF2[i], s.TCAL[i]);
+      deviations(pb.IVAR, s.VAR02[i], s.VAR12[i], s0, s1);
+      L.U2[i] = (std::sqrt(W2) * s.DRF2[i] + s0 * pb.ZB2[i]) / s1;
+    }
+  }
+  if (rule == 4) {
+    // EP2 is tested once, at the final analysis, against the fixed-sample critical value.
+    const size_t i = static_cast<size_t>(K - 1);
+    const double c = numerics::GAUSSINV(1.0 - pb.TYPE1);
+    const double W2 = events_at(N, pb.HR2, pb.SRVR2, pb, s.FINF2[i], s.TCAL[i]);
+    double s0, s1;
+    deviations(pb.IVAR, s.VAR02[i], s.VAR12[i], s0, s1);
+    L.U2F = (std::sqrt(W2) * s.DRF2[i] + s0 * c) / s1;
+  }
+  return L;
+}
+
+PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProbability& rect,
+                              std::ostream& report) {
+  check(pb);
+  const int K = pb.K;
+  const int rule = decision_rule(pb.rule);
+  Accumulator acc(K);
+  const PowerLimits L = power_limits(pb, N, report);
+
+  if (rule == 4) {
+    const PatternTable table = PARTN02(K);
+    const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12);
+    std::vector<double> lim(static_cast<size_t>(K + 1));
+    std::vector<int> inf(static_cast<size_t>(K + 1));
+    for (long long p = 0; p < table.count(); ++p) {
+      const auto* d = table[p];
+      int k1 = 0;
+      for (int k = 1; k <= K && k1 == 0; ++k)
+        if (d[k - 1] == 1) k1 = k;
+      if (k1 == 0) continue;
+      for (int k = 0; k < K; ++k) {
+        lim[static_cast<size_t>(k)] = L.U1[static_cast<size_t>(k)];
+        inf[static_cast<size_t>(k)] = d[k];
+      }
+      lim[static_cast<size_t>(K)] = L.U2F;
+      inf[static_cast<size_t>(K)] = 1;
+      const double P = rect(K + 1, lim.data(), inf.data(), R.data());
+      ++acc.r.integrals;
+      acc.add(P, K, k1, K);
+    }
+    return acc.r;
+  }
+
+  const PatternTable table = PARTN01(K);
+  FixedSequenceMatrices rule3(pb);
+  std::vector<double> lim(static_cast<size_t>(2 * K));
+  std::vector<int> inf(static_cast<size_t>(2 * K));
+  for (long long p = 0; p < table.count(); ++p) {
+    const auto* d = table[p];
+    const auto* e1 = d;      // EP1 at analyses 1..K
+    const auto* e2 = d + K;  // EP2 at analyses 1..K
+    if (rule == 1 || rule == 2) {
+      int k1 = 0, k2 = 0, kstar = 0;
+      for (int k = 1; k <= K; ++k) {
+        if (k1 == 0 && e1[k - 1] == 1) k1 = k;
+        if (k2 == 0 && e2[k - 1] == 1) k2 = k;
+        if (kstar == 0 && e1[k - 1] == 1 && e2[k - 1] == 1) kstar = k;
+      }
+      if (rule == 1 && (k1 == 0 || k2 == 0)) continue;
+      if (rule == 2 && kstar == 0) continue;
+      for (int k = 0; k < K; ++k) {
+        lim[static_cast<size_t>(k)] = L.U1[static_cast<size_t>(k)];
+        lim[static_cast<size_t>(K + k)] = L.U2[static_cast<size_t>(k)];
+        inf[static_cast<size_t>(k)] = e1[k];
+        inf[static_cast<size_t>(K + k)] = e2[k];
+      }
+      const double P = rect(2 * K, lim.data(), inf.data(), pb.RCORR.data());
+      ++acc.r.integrals;
+      if (rule == 1) acc.add(P, k1 > k2 ? k1 : k2, k1, k2);
+      else acc.add(P, kstar, kstar, kstar);
+    } else {  // rule 3
+      int k1 = 0;
+      for (int k = 1; k <= K && k1 == 0; ++k)
+        if (e1[k - 1] == 1) k1 = k;
+      if (k1 == 0) continue;
+      bool early = false;  // EP2 above before EP1's first rejection
+      for (int k = 1; k < k1; ++k)
+        if (e2[k - 1] == 1) early = true;
+      if (early) continue;
+      int k2 = 0;
+      for (int k = k1; k <= K && k2 == 0; ++k)
+        if (e2[k - 1] == 1) k2 = k;
+      if (k2 == 0) continue;
+      const int m = K + (K - k1 + 1);
+      for (int k = 0; k < K; ++k) {
+        lim[static_cast<size_t>(k)] = L.U1[static_cast<size_t>(k)];
+        inf[static_cast<size_t>(k)] = e1[k];
+      }
+      for (int k = k1; k <= K; ++k) {
+        const size_t j = static_cast<size_t>(K + (k - k1));
+        lim[j] = L.U2[static_cast<size_t>(k - 1)];
+        inf[j] = e2[k - 1];
+      }
+      const double P = rect(m, lim.data(), inf.data(), rule3.get(k1).data());
+      ++acc.r.integrals;
+      acc.add(P, k2, k1, k2);
+    }
+  }
+  return acc.r;
+}
+
+namespace {
+
+// Limit types of one endpoint's statistics for a first crossing at analysis `first` (1-based)
+// among the analyses from..K: not above before it, above at it, free after it.
+void first_crossing(int* inf, int from, int K, int first) {
+  for (int k = from; k <= K; ++k) inf[k - from] = k < first ? 0 : (k == first ? 1 : -1);
+}
+
+}  // namespace
+
+PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
+                                     const RectangleProbability& rect, std::ostream& report) {
+  check(pb);
+  const int K = pb.K;
+  const int rule = decision_rule(pb.rule);
+  Accumulator acc(K);
+  const PowerLimits L = power_limits(pb, N, report);
+  std::vector<double> lim(static_cast<size_t>(2 * K));
+  std::vector<int> inf(static_cast<size_t>(2 * K));
+  for (int k = 0; k < K; ++k) lim[static_cast<size_t>(k)] = L.U1[static_cast<size_t>(k)];
+
+  switch (rule) {
+    case 4: {
+      const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12);
+      lim[static_cast<size_t>(K)] = L.U2F;
+      for (int k1 = 1; k1 <= K; ++k1) {
+        first_crossing(inf.data(), 1, K, k1);
+        inf[static_cast<size_t>(K)] = 1;
+        const double P = rect(K + 1, lim.data(), inf.data(), R.data());
+        ++acc.r.integrals;
+        acc.add(P, K, k1, K);
+      }
+      break;
+    }
+    case 3: {
+      FixedSequenceMatrices matrices(pb);
+      for (int k1 = 1; k1 <= K; ++k1) {
+        const int m = K + (K - k1 + 1);
+        for (int k = k1; k <= K; ++k)
+          lim[static_cast<size_t>(K + (k - k1))] = L.U2[static_cast<size_t>(k - 1)];
+        const std::vector<double>& R = matrices.get(k1);
+        for (int k2 = k1; k2 <= K; ++k2) {
+          first_crossing(inf.data(), 1, K, k1);
+          first_crossing(inf.data() + K, k1, K, k2);
+          const double P = rect(m, lim.data(), inf.data(), R.data());
+          ++acc.r.integrals;
+          acc.add(P, k2, k1, k2);
+        }
+      }
+      break;
+    }
+    case 2: {
+      for (int k = 0; k < K; ++k) lim[static_cast<size_t>(K + k)] = L.U2[static_cast<size_t>(k)];
+      for (int kstar = 1; kstar <= K; ++kstar) {
+        // At each earlier analysis: EP1 not above (EP2 free), or EP1 above and EP2 not above.
+        const long long choices = 1LL << (kstar - 1);
+        for (long long c = 0; c < choices; ++c) {
+          for (int k = 1; k < kstar; ++k) {
+            const bool ep1_above = ((c >> (k - 1)) & 1) != 0;
+            inf[static_cast<size_t>(k - 1)] = ep1_above ? 1 : 0;
+            inf[static_cast<size_t>(K + k - 1)] = ep1_above ? 0 : -1;
+          }
+          for (int k = kstar; k <= K; ++k) {
+            const int t = k == kstar ? 1 : -1;
+            inf[static_cast<size_t>(k - 1)] = t;
+            inf[static_cast<size_t>(K + k - 1)] = t;
+          }
+          const double P = rect(2 * K, lim.data(), inf.data(), pb.RCORR.data());
+          ++acc.r.integrals;
+          acc.add(P, kstar, kstar, kstar);
+        }
+      }
+      break;
+    }
+    default: {
+      for (int k = 0; k < K; ++k) lim[static_cast<size_t>(K + k)] = L.U2[static_cast<size_t>(k)];
+      for (int k1 = 1; k1 <= K; ++k1) {
+        for (int k2 = 1; k2 <= K; ++k2) {
+          first_crossing(inf.data(), 1, K, k1);
+          first_crossing(inf.data() + K, 1, K, k2);
+          const double P = rect(2 * K, lim.data(), inf.data(), pb.RCORR.data());
+          ++acc.r.integrals;
+          acc.add(P, k1 > k2 ? k1 : k2, k1, k2);
+        }
+      }
+      break;
+    }
+  }
+  return acc.r;
+}
+
+long long rectangles_by_first_crossings(int rule, int K) {
+  switch (decision_rule(rule)) {
+    case 2: return (1LL << K) - 1;
+    case 3: return static_cast<long long>(K) * (K + 1) / 2;
+    case 4: return K;
+    default: return static_cast<long long>(K) * K;
+  }
+}
+
+}  // namespace kestrel::samplesize

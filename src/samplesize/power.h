@@ -1,0 +1,78 @@
+#pragma once
+// Power of the two-endpoint group sequential trial at a given maximum sample size under one
+// decision rule, with the analysis of success (QSTOP) and of each endpoint's first rejection (QEP).
+//
+// The stacked statistics of EP1 and EP2 over the K analyses are standard multivariate normal on
+// the scale of the limits U1, U2 (U2F: EP2's fixed-sample limit at the final, rule 4). Two
+// formulations give the same probabilities:
+//   - by patterns: every 0/1 outcome pattern of the statistics is enumerated and each pattern
+//     that the rule counts as a success is one rectangle probability (2^(2K) patterns, 2^K for
+//     rule 4). Kept as the reference.
+//   - by first crossings: the patterns that share the success analysis and the first-rejection
+//     analyses form one rectangle whose later statistics are free (limit type -1), so rule 1
+//     needs K^2 rectangles, rule 3 K(K+1)/2, rule 4 K and rule 2 2^K - 1. This is what runs.
+#include <array>
+#include <functional>
+#include <ostream>
+#include <vector>
+
+#include "common/information_set.h"
+#include "common/run_context.h"
+#include "survival/correlation_matrix.h"
+
+namespace kestrel::samplesize {
+
+// Decision rules: 1 at any interims, 2 at the same interim, 3 fixed sequence EP1 -> EP2,
+// 4 EP2 tested only at the final. Any other code is evaluated as rule 1.
+inline int decision_rule(int DF) { return (DF == 2 || DF == 3 || DF == 4) ? DF : 1; }
+
+struct PowerProblem {
+  int rule = 1;
+  int K = 1;
+  int IVAR = 1;  // 1 both variances, 2 null variance only, 3 alternative variance only
+  double TYPE1 = 0.025;  // rule 4: EP2's fixed-sample level
+  double SR = 0.5, HR1 = 1, HR2 = 1, SRVR1 = 0.5, SRVR2 = 0.5, TA = 1, TF = 0;
+  InformationSet set;           // TCAL, FINF1, FINF2, DRF1, DRF2, VAR01..VAR12, CORR12
+  std::vector<double> RCORR;    // packed matrix of the 2K statistics (rules 1 and 2)
+  std::vector<double> ZB1, ZB2; // upper bounds in force (the lower bounds do not enter)
+};
+
+struct PowerLimits {
+  std::vector<double> U1, U2;  // per analysis; rule 4 leaves U2 empty
+  double U2F = 0;              // rule 4 only
+};
+
+struct PowerResult {
+  double power = 0;
+  std::vector<double> QSTOP;               // per analysis: success there
+  std::vector<std::array<double, 2>> QEP;  // per analysis: first rejection of EP1, of EP2
+  long long integrals = 0;                 // rectangle probabilities computed
+};
+
+// P(rectangle) of a standard normal vector of dimension m: limits serve as lower and upper limit,
+// infin per statistic: 1 above the limit, 0 not above, negative free; correl packed by rows.
+using RectangleProbability =
+    std::function<double(int m, const double* limits, const int* infin, const double* correl)>;
+
+// The run's multivariate normal integration (lattice-rule state and process generator of ctx).
+RectangleProbability mvn_rectangles(RunContext& ctx);
+
+// The limits at size N. An analysis not after the end of accrual writes the warning line to
+// `report` and is computed anyway.
+PowerLimits power_limits(const PowerProblem& pb, int N, std::ostream& report);
+
+PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProbability& rect,
+                              std::ostream& report);
+PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
+                                     const RectangleProbability& rect, std::ostream& report);
+
+// The power routine the search uses (first crossings).
+inline PowerResult GSDMCPDFPW(const PowerProblem& pb, int N, const RectangleProbability& rect,
+                              std::ostream& report) {
+  return power_by_first_crossings(pb, N, rect, report);
+}
+
+// Number of rectangles each formulation integrates for rule and K (patterns: those that count).
+long long rectangles_by_first_crossings(int rule, int K);
+
+}  // namespace kestrel::samplesize

@@ -1,0 +1,77 @@
+#pragma once
+// The smallest maximum sample size whose power under the decision rule reaches the target, by a
+// secant search on integers started from the two single-endpoint sizes; or, when a size is
+// given, its power. Then the maximum numbers of events and the expected sample size and numbers
+// of events under early stopping. The iteration trace goes to the console.
+#include <array>
+#include <functional>
+#include <ostream>
+#include <vector>
+
+#include "common/information_set.h"
+#include "samplesize/power.h"
+
+namespace kestrel::samplesize {
+
+struct SearchStep {
+  int iteration = 0;
+  int size = 0;
+  double power = 0;
+};
+
+// How the secant iteration ended.
+enum class SearchEnd {
+  given_size,   // MSSG >= 1: one evaluation, no search
+  settled,      // the ceiling of the secant estimate repeated the current size
+  flat,         // the last two powers were equal, so no secant step exists; the last size is kept
+  alternating,  // the ceiling alternated between two sizes; the larger is kept
+  step_limit,   // 100 secant steps without settling; the last size is kept
+};
+
+struct SearchInput {
+  int rule = 1;       // heading line for rules 2 to 4 only
+  int MSSG = 0;       // given maximum sample size (>= 1: no search)
+  double POWER = 0.8; // targeted power
+  int NL = 0, NU = 0; // bracket from the single-endpoint designs
+};
+
+struct SearchResult {
+  int MSS = 0;
+  double APW = 0;
+  int NL = 0, NU = 0;  // the search's last pair of sizes
+  std::vector<double> QSTOP;
+  std::vector<std::array<double, 2>> QEP;
+  std::vector<SearchStep> trace;
+  SearchEnd end = SearchEnd::settled;
+  int evaluations = 0;
+  long long integrals = 0;
+};
+
+inline constexpr int kMaxSecantSteps = 100;
+
+using PowerAtSize = std::function<PowerResult(int N)>;
+
+// Steps 1 to 9 of the search: console heading, trace lines, final line.
+SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::ostream& console);
+
+struct ExpectedInput {
+  int K = 1;
+  double HR1 = 1, HR2 = 1, SRVR1 = 0.5, SRVR2 = 0.5, SR = 0.5, TA = 1, TF = 0;
+  AnalysisArray FENR{}, FINF1{}, FINF2{};
+};
+
+struct ExpectedValues {
+  int ME1 = 0, ME2 = 0;       // maximum numbers of events
+  double AVE1 = 0, AVE2 = 0;  // expected numbers of events under early stopping
+  double ASN = 0;             // expected sample size
+};
+
+// Maximum and expected numbers of events at MSS, with the per-analysis and expected console lines.
+ExpectedValues expected_values(const ExpectedInput& in, int MSS, const std::vector<double>& QSTOP,
+                               const std::vector<std::array<double, 2>>& QEP,
+                               std::ostream& console);
+
+// ceiling(MSS x Pev) of an endpoint.
+int maximum_events(int MSS, double Pev);
+
+}  // namespace kestrel::samplesize
