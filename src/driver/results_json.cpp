@@ -1,0 +1,437 @@
+#include "driver/results_json.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "driver/html_report.h"
+
+namespace kestrel::driver {
+
+// ---------------------------------------------------------------------------------------------
+// Writer
+
+void JsonWriter::newline_indent() {
+  out_ += '\n';
+  out_.append(2 * stack_.size(), ' ');
+}
+
+void JsonWriter::before_value() {
+  if (after_key_) {
+    after_key_ = false;
+    return;
+  }
+  if (stack_.empty()) return;
+  Level& top = stack_.back();
+  if (top.count++ > 0) out_ += top.inline_items ? ", " : ",";
+  if (!top.inline_items) newline_indent();
+}
+
+JsonWriter& JsonWriter::begin_object() {
+  before_value();
+  out_ += '{';
+  stack_.push_back({false, false, 0});
+  return *this;
+}
+
+JsonWriter& JsonWriter::end_object() {
+  const int n = stack_.back().count;
+  stack_.pop_back();
+  if (n > 0) newline_indent();
+  out_ += '}';
+  return *this;
+}
+
+JsonWriter& JsonWriter::begin_array(bool inline_items) {
+  const bool parent_inline = !stack_.empty() && stack_.back().inline_items;
+  before_value();
+  out_ += '[';
+  stack_.push_back({true, inline_items || parent_inline, 0});
+  return *this;
+}
+
+JsonWriter& JsonWriter::end_array() {
+  const Level top = stack_.back();
+  stack_.pop_back();
+  if (top.count > 0 && !top.inline_items) newline_indent();
+  out_ += ']';
+  return *this;
+}
+
+JsonWriter& JsonWriter::key(std::string_view name) {
+  before_value();
+  out_ += json_string(name);
+  out_ += ": ";
+  after_key_ = true;
+  return *this;
+}
+
+JsonWriter& JsonWriter::value(double v) {
+  before_value();
+  out_ += json_number(v);
+  return *this;
+}
+
+JsonWriter& JsonWriter::value(long long v) {
+  before_value();
+  out_ += std::to_string(v);
+  return *this;
+}
+
+JsonWriter& JsonWriter::value(bool v) {
+  before_value();
+  out_ += v ? "true" : "false";
+  return *this;
+}
+
+JsonWriter& JsonWriter::value(std::string_view v) {
+  before_value();
+  out_ += json_string(v);
+  return *this;
+}
+
+JsonWriter& JsonWriter::null() {
+  before_value();
+  out_ += "null";
+  return *this;
+}
+
+JsonWriter& JsonWriter::values(const double* v, int n) {
+  begin_array(true);
+  for (int i = 0; i < n; ++i) value(v[i]);
+  return end_array();
+}
+
+std::string json_number(double v) {
+  if (!std::isfinite(v)) return "null";
+  char buf[64];
+  // 17 significant digits identify every double; to_chars is independent of the locale.
+  auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+  return std::string(buf, res.ptr);
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0 when the byte starts none.
+size_t utf8_length(std::string_view s, size_t i) {
+  const auto b = [&](size_t j) { return static_cast<unsigned char>(s[j]); };
+  const unsigned c = b(i);
+  size_t n = 0;
+  unsigned min = 0, cp = 0;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; min = 0x80; }
+  else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; min = 0x800; }
+  else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; min = 0x10000; }
+  else return 0;
+  if (i + n > s.size()) return 0;
+  for (size_t j = 1; j < n; ++j) {
+    if ((b(i + j) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b(i + j) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return n;
+}
+
+}  // namespace
+
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  char buf[8];
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t n = utf8_length(text, i);
+    if (n == 0) {  // a stray byte: keep its value as a code point
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+      ++i;
+      continue;
+    }
+    if (n > 1) {
+      out.append(text.substr(i, n));
+      i += n;
+      continue;
+    }
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+    ++i;
+  }
+  out += '"';
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Results
+
+namespace {
+
+void vec(JsonWriter& w, std::string_view name, const std::vector<double>& v) {
+  w.key(name).values(v.data(), static_cast<int>(v.size()));
+}
+
+void arr(JsonWriter& w, std::string_view name, const AnalysisArray& v, int K) {
+  w.key(name).values(v.data(), K);
+}
+
+void deck_values(JsonWriter& w, const DeckValues& d) {
+  w.begin_object();
+  w.key("NSIM").value(d.NSIM);
+  w.key("ITIME").value(d.ITIME);
+  w.key("CPL").value(d.CPL);
+  w.key("CPRSK").value(d.CPRSK);
+  w.key("CMPST").value(d.CMPST);
+  w.key("MSSG").value(d.MSSG);
+  w.key("HR1").value(d.HR1);
+  w.key("HR2").value(d.HR2);
+  w.key("RHO").value(d.RHO);
+  w.key("HR1TR").value(d.HR1TR);
+  w.key("HR2TR").value(d.HR2TR);
+  w.key("RHOTR").value(d.RHOTR);
+  w.key("TA").value(d.TA);
+  w.key("TF").value(d.TF);
+  w.key("SRVR1").value(d.SRVR1);
+  w.key("SRVR2").value(d.SRVR2);
+  w.key("SR").value(d.SR);
+  w.key("CNSRD").value(d.CNSRD);
+  w.key("TYPE1").value(d.TYPE1);
+  w.key("RSV1").value(d.RSV1);
+  w.key("POWER").value(d.POWER);
+  w.key("DF").value(d.DF);
+  w.key("LOOK").value(d.LOOK);
+  w.key("CRIVL").value(d.CRIVL);
+  w.key("ESF1").value(d.ESF1);
+  w.key("ESF2").value(d.ESF2);
+  const int K = d.LOOK >= 0 && d.LOOK <= NMAXA ? d.LOOK : 0;
+  arr(w, "TLOOK", d.TLOOK, K);
+  w.end_object();
+}
+
+void spending_statement(JsonWriter& w, const SpendingStatement& s) {
+  w.begin_object();
+  w.key("deck_code").value(s.deck_code);
+  w.key("replacement_code");
+  if (s.replacement_line > 0 || s.deck_code > 5) w.value(s.replacement_code); else w.null();
+  w.key("code_in_force").value(s.code_in_force());
+  w.key("phi");
+  if (s.has_phi) w.value(s.phi); else w.null();
+  w.key("cumulative");
+  if (s.cumulative.empty()) w.null(); else w.values(s.cumulative.data(), static_cast<int>(s.cumulative.size()));
+  w.end_object();
+}
+
+void information(JsonWriter& w, const InformationSet& s) {
+  const int K = s.K < 0 ? 0 : (s.K > NMAXA ? NMAXA : s.K);
+  w.begin_object();
+  w.key("K").value(s.K);
+  arr(w, "TCAL", s.TCAL, K);
+  arr(w, "FENR", s.FENR, K);
+  arr(w, "FINF1", s.FINF1, K);
+  arr(w, "FINF2", s.FINF2, K);
+  arr(w, "DRF1", s.DRF1, K);
+  arr(w, "DRF2", s.DRF2, K);
+  arr(w, "VAR01", s.VAR01, K);
+  arr(w, "VAR02", s.VAR02, K);
+  arr(w, "VAR11", s.VAR11, K);
+  arr(w, "VAR12", s.VAR12, K);
+  w.key("CORR12").begin_array();
+  for (int i = 0; i < K; ++i) w.values(s.CORR12[static_cast<size_t>(i)].data(), K);
+  w.end_array();
+  w.end_object();
+}
+
+void endpoint_design(JsonWriter& w, const boundaries::GsDesignResult& r) {
+  w.begin_object();
+  w.key("code_used").value(r.code_used);
+  w.key("phi_used").value(r.phi_used);
+  vec(w, "za", r.za);
+  vec(w, "zb", r.zb);
+  vec(w, "pd", r.pd);
+  vec(w, "pe", r.pe);
+  vec(w, "nominal_lower", r.nominal_lower);
+  vec(w, "nominal_upper", r.nominal_upper);
+  vec(w, "qpos", r.qpos);
+  vec(w, "qneg", r.qneg);
+  w.key("drift").value(r.drift);
+  w.key("events").value(r.events);
+  w.key("expected_events").value(r.expected_events);
+  w.key("subjects").value(r.subjects);
+  w.key("pev").value(r.pev);
+  w.end_object();
+}
+
+void simulation(JsonWriter& w, const simulation::SimulationResult& s, int nsim) {
+  w.begin_object();
+  w.key("NSIM").value(nsim);
+  w.key("PWCS").value(s.PWC);
+  w.key("PWDS").value(s.PWD);
+  w.key("PW1S").value(s.PW1);
+  w.key("PW2").value(s.PW2);
+  w.key("E1").value(s.E1);
+  w.key("E2").value(s.E2);
+  std::vector<double> r1, r2, rj;
+  for (const auto& r : s.R) {
+    r1.push_back(r[0]);
+    r2.push_back(r[1]);
+    rj.push_back(r[2]);
+  }
+  w.key("R").begin_object();
+  vec(w, "EP1", r1);
+  vec(w, "EP2", r2);
+  vec(w, "joint", rj);
+  w.end_object();
+  w.end_object();
+}
+
+void evaluated_set(JsonWriter& w, const EvaluatedSet& set, const Design& design) {
+  const samplesize::Evaluation& e = set.evaluation;
+  w.begin_object();
+  w.key("label").value(set.label);
+  w.key("information");
+  information(w, set.information);
+  w.key("endpoints").begin_object();
+  w.key("EP1");
+  endpoint_design(w, e.ep1);
+  w.key("EP2");
+  endpoint_design(w, e.ep2);
+  w.end_object();
+  w.key("bounds_used").begin_object();
+  vec(w, "ZA1", e.ZA1);
+  vec(w, "ZB1", e.ZB1);
+  vec(w, "ZA2", e.ZA2);
+  vec(w, "ZB2", e.ZB2);
+  w.end_object();
+  w.key("bracket").begin_object();
+  w.key("NL").value(e.NL);
+  w.key("NU").value(e.NU);
+  w.end_object();
+  w.key("trace").begin_array();
+  for (const auto& step : e.trace) {
+    w.begin_object();
+    w.key("iteration").value(step.iteration);
+    w.key("size").value(step.size);
+    w.key("power").value(step.power);
+    w.end_object();
+  }
+  w.end_array();
+  w.key("MSS").value(e.MSS);
+  w.key("APW").value(e.APW);
+  w.key("ME1").value(e.ME1);
+  w.key("ME2").value(e.ME2);
+  w.key("AVE1").value(e.AVE1);
+  w.key("AVE2").value(e.AVE2);
+  w.key("ASN").value(e.ASN);
+  vec(w, "QSTOP", e.QSTOP);
+  std::vector<double> q1, q2;
+  for (const auto& q : e.QEP) {
+    q1.push_back(q[0]);
+    q2.push_back(q[1]);
+  }
+  w.key("QEP").begin_object();
+  vec(w, "EP1", q1);
+  vec(w, "EP2", q2);
+  w.end_object();
+  w.key("simulation");
+  if (e.simulation) simulation(w, *e.simulation, design.stored.NSIM); else w.null();
+  w.end_object();
+}
+
+}  // namespace
+
+std::string results_json(const RunRecord& run) {
+  std::string out;
+  out.reserve(16384);
+  JsonWriter w(out);
+  w.begin_object();
+  w.key("format").value("kestrel-results");
+  w.key("format_version").value(kResultsFormatVersion);
+  w.key("version").value(run.version);
+  w.key("seed");
+  if (run.seed) w.value(static_cast<long long>(*run.seed)); else w.null();
+  w.key("status").value(run.error ? "stopped" : "complete");
+  w.key("error");
+  if (run.error) w.value(*run.error); else w.null();
+  w.key("header").begin_object();
+  w.key("NHD1").value(run.header.NHD1);
+  w.key("NHD2").value(run.header.NHD2);
+  w.key("XHD1").value(run.header.XHD1);
+  w.key("XHD2").value(run.header.XHD2);
+  w.key("TITLE").value(run.header.TITLE);
+  w.end_object();
+  w.key("designs").begin_array();
+  for (const DesignRecord& d : run.designs) {
+    w.begin_object();
+    w.key("number").value(d.design.number);
+    w.key("first_line").value(d.design.first_line);
+    w.key("complete").value(d.complete);
+    w.key("read");
+    deck_values(w, d.design.read);
+    w.key("stored");
+    deck_values(w, d.design.stored);
+    w.key("THETA").value(d.THETA);
+    w.key("THETATR").value(d.THETATR);
+    w.key("spending").begin_array();
+    for (const auto& pair : d.design.spending) {
+      w.begin_array();
+      spending_statement(w, pair[0]);
+      spending_statement(w, pair[1]);
+      w.end_array();
+    }
+    w.end_array();
+    w.key("sets").begin_array();
+    for (const EvaluatedSet& s : d.sets) evaluated_set(w, s, d.design);
+    w.end_array();
+    w.end_object();
+  }
+  w.end_array();
+  w.end_object();
+  out += '\n';
+  return out;
+}
+
+void write_results_json(std::ostream& os, const RunRecord& run) { os << results_json(run); }
+
+namespace {
+
+std::string replace_file(const std::filesystem::path& path, const std::string& content) {
+  std::filesystem::path tmp = path;
+  tmp += ".tmp";
+  {
+    std::ofstream os(tmp, std::ios::binary | std::ios::trunc);
+    if (!os) return "cannot create " + tmp.string();
+    os.write(content.data(), static_cast<std::streamsize>(content.size()));
+    os.flush();
+    if (!os) return "cannot write " + tmp.string();
+  }
+  std::error_code ec;
+  std::filesystem::rename(tmp, path, ec);
+  if (ec) {
+    std::filesystem::remove(tmp, ec);
+    return "cannot replace " + path.string();
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string write_run_outputs(const RunRecord& run, const std::filesystem::path& dir) {
+  std::string err = replace_file(dir / "kestrel-results.json", results_json(run));
+  std::string err2 = replace_file(dir / "kestrel-report.html", html_report(run));
+  if (!err.empty() && !err2.empty()) return err + "; " + err2;
+  return err.empty() ? err2 : err;
+}
+
+}  // namespace kestrel::driver

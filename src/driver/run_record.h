@@ -1,0 +1,41 @@
+#pragma once
+// What a run computed, kept for the machine-readable results file and the HTML report that are
+// written beside the fixed-column reports. The run loop fills it as designs finish; on a terminal
+// error it holds what was finished and the message.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/design.h"
+#include "common/information_set.h"
+#include "samplesize/engine.h"
+
+namespace kestrel::driver {
+
+// One evaluated information set of a design.
+struct EvaluatedSet {
+  std::string label;  // "EP1" (EP1-driven times), "EP2" (EP2-driven times) or "CALND" (calendar)
+  InformationSet information;
+  samplesize::Evaluation evaluation;
+};
+
+struct DesignRecord {
+  Design design;         // values as read and as stored, spending statements
+  double THETA = 0;      // copula parameter of the design
+  double THETATR = 0;    // copula parameter of the simulation
+  std::vector<EvaluatedSet> sets;  // in evaluation order
+  bool complete = false;  // false while the design is running (or when an error stopped it)
+};
+
+struct RunRecord {
+  std::string version;
+  // Seed of the process-wide uniform generator when it was first used (from the wall clock
+  // unless chosen); empty when the run never drew a random number.
+  std::optional<std::int32_t> seed;
+  DeckHeader header;
+  std::vector<DesignRecord> designs;  // deck order
+  std::optional<std::string> error;   // message of the terminal error that stopped the run
+};
+
+}  // namespace kestrel::driver
