@@ -1,7 +1,5 @@
 #include "samplesize/engine.h"
 
-#include <algorithm>
-
 #include "boundaries/spending.h"
 #include "common/reports.h"
 #include "survival/correlation_matrix.h"
@@ -47,12 +45,12 @@ void empty_lines(std::ostream& os, int n) {
 Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
                         const std::array<SpendingStatement, 2>& spending, double theta,
                         double thetatr, RunContext& ctx) {
-  return GSDBVRSURV01(design, set, spending, theta, thetatr, ctx, EngineOptions{});
+  return evaluate_design(design, set, spending, theta, thetatr, ctx, EngineOptions{});
 }
 
-Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
-                        const std::array<SpendingStatement, 2>& spending, double /*theta*/,
-                        double thetatr, RunContext& ctx, const EngineOptions& options) {
+Evaluation evaluate_design(const Design& design, const InformationSet& set,
+                           const std::array<SpendingStatement, 2>& spending, double /*theta*/,
+                           double thetatr, RunContext& ctx, const EngineOptions& options) {
   const DeckValues& d = design.stored;
   const int K = set.K;
   std::ostream& main = ctx.reports.main();
@@ -75,9 +73,9 @@ Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
   ev.RCORR = survival::ZCORR01(K, set.FINF1, set.FINF2, set.CORR12);
 
   // Bracket of the search from the single-endpoint sizes.
-  ev.NL = std::min(ev.ep1.subjects, ev.ep2.subjects);
-  ev.NU = std::max(ev.ep1.subjects, ev.ep2.subjects);
-  if (ev.NL == ev.NU) ev.NU = static_cast<int>(1.2 * ev.NL);
+  const Bracket bracket = search_bracket(ev.ep1.subjects, ev.ep2.subjects);
+  ev.NL = bracket.NL;
+  ev.NU = bracket.NU;
 
   // Critical-value option.
   if (d.CRIVL == 1) {

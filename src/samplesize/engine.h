@@ -49,8 +49,9 @@ struct EngineOptions {
   bool simulate = true;  // false skips the simulated power even when NSIM >= 1
 };
 
-Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
-                        const std::array<SpendingStatement, 2>& spending, double theta,
-                        double thetatr, RunContext& ctx, const EngineOptions& options);
+// GSDBVRSURV01 with a choice of power formulation.
+Evaluation evaluate_design(const Design& design, const InformationSet& set,
+                           const std::array<SpendingStatement, 2>& spending, double theta,
+                           double thetatr, RunContext& ctx, const EngineOptions& options);
 
 }  // namespace kestrel::samplesize

@@ -123,6 +123,12 @@ SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::o
   return r;
 }
 
+Bracket search_bracket(int N1, int N2) {
+  Bracket b{N1 < N2 ? N1 : N2, N1 < N2 ? N2 : N1};
+  if (b.NL == b.NU) b.NU = static_cast<int>(1.2 * b.NL);
+  return b;
+}
+
 int maximum_events(int MSS, double Pev) {
   return static_cast<int>(std::ceil(static_cast<double>(MSS) * Pev));
 }

@@ -49,6 +49,13 @@ struct SearchResult {
 
 inline constexpr int kMaxSecantSteps = 100;
 
+// The starting pair of the search from the single-endpoint sizes: the smaller and the larger;
+// equal sizes give the pair (N, integer part of 1.2 N).
+struct Bracket {
+  int NL = 0, NU = 0;
+};
+Bracket search_bracket(int N1, int N2);
+
 using PowerAtSize = std::function<PowerResult(int N)>;
 
 // Steps 1 to 9 of the search: console heading, trace lines, final line.

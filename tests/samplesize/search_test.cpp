@@ -1,0 +1,240 @@
+// The secant search on integer sizes, its safeguards, and the expected values. The power is a
+// scripted function of the size here, so every step can be checked by hand.
+#include "samplesize/search.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kestrel::samplesize {
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream is(text);
+  for (std::string l; std::getline(is, l);) out.push_back(l);
+  return out;
+}
+
+// A power function that records the sizes it was asked for.
+struct Scripted {
+  std::function<double(int)> p;
+  std::vector<int> calls;
+  PowerAtSize fn(int K = 2) {
+    return [this, K](int N) {
+      calls.push_back(N);
+      PowerResult r;
+      r.power = p(N);
+      r.QSTOP.assign(static_cast<size_t>(K), 0.0);
+      r.QEP.assign(static_cast<size_t>(K), {0.0, 0.0});
+      r.QSTOP.back() = r.power;  // marks which evaluation the result came from
+      r.integrals = 1;
+      return r;
+    };
+  }
+};
+
+TEST(SizeSearch, GivenSizeEvaluatesOnlyThatSize) {
+  Scripted s{[](int) { return 0.5; }};
+  std::ostringstream console;
+  SearchInput in{1, 300, 0.8, 480, 520};
+  SearchResult r = size_search(in, s.fn(), console);
+  EXPECT_EQ(s.calls, std::vector<int>{300});
+  EXPECT_EQ(r.MSS, 300);
+  EXPECT_DOUBLE_EQ(r.APW, 0.5);
+  EXPECT_EQ(r.end, SearchEnd::given_size);
+  const std::vector<std::string> want = {
+      "", " ITERATION STARTS", "", "     0     300       50.00", " FINAL     300       50.00", ""};
+  EXPECT_EQ(lines_of(console.str()), want);
+}
+
+TEST(SizeSearch, HeadingLineOnlyForRulesTwoToFour) {
+  for (int rule : {1, 2, 3, 4, 7}) {
+    Scripted s{[](int) { return 0.875; }};
+    std::ostringstream console;
+    size_search(SearchInput{rule, 400, 0.8, 1, 2}, s.fn(), console);
+    const auto lines = lines_of(console.str());
+    const bool heading = rule >= 2 && rule <= 4;
+    ASSERT_EQ(lines.size(), heading ? 7u : 6u) << rule;
+    if (heading) EXPECT_EQ(lines[3], "  ITER     MSS       POWER");
+    EXPECT_EQ(lines[heading ? 4 : 3], "     0     400       87.50");
+  }
+}
+
+TEST(SizeSearch, SecantStepFromTheBracketThenSettles) {
+  // Powers 0.5 at 480 and 1.0 at 520 with target 0.75: the secant gives exactly 500, whose power
+  // is the target; the next estimate repeats 500 and the search ends there.
+  Scripted s{[](int N) { return 0.5 + (N - 480) / 80.0; }};
+  std::ostringstream console;
+  SearchResult r = size_search(SearchInput{1, 0, 0.75, 480, 520}, s.fn(), console);
+  EXPECT_EQ(s.calls, (std::vector<int>{480, 520, 500}));
+  EXPECT_EQ(r.MSS, 500);
+  EXPECT_DOUBLE_EQ(r.APW, 0.75);
+  EXPECT_EQ(r.end, SearchEnd::settled);
+  ASSERT_EQ(r.trace.size(), 3u);
+  EXPECT_EQ(r.trace[2].iteration, 1);
+  const std::vector<std::string> want = {"",
+                                         " ITERATION STARTS",
+                                         "",
+                                         "     0     480       50.00",
+                                         "     0     520      100.00",
+                                         "     1     500       75.00",
+                                         " FINAL     500       75.00",
+                                         ""};
+  EXPECT_EQ(lines_of(console.str()), want);
+  // The arrays are those of the last evaluation, at the result.
+  EXPECT_DOUBLE_EQ(r.QSTOP.back(), 0.75);
+}
+
+TEST(SizeSearch, FractionalEstimateMovesUpToTheCeiling) {
+  // p(N) = (N - 400)/10, target 0.25: from 400 and 410 the estimate is 402.5, evaluated as 403;
+  // the next estimate from 410 and 403 is 402.5 again, whose ceiling repeats 403.
+  Scripted s{[](int N) { return (N - 400) / 10.0; }};
+  std::ostringstream console;
+  SearchResult r = size_search(SearchInput{3, 0, 0.25, 400, 410}, s.fn(), console);
+  EXPECT_EQ(s.calls, (std::vector<int>{400, 410, 403}));
+  EXPECT_EQ(r.MSS, 403);
+  EXPECT_NEAR(r.APW, 0.3, 1e-15);
+  EXPECT_EQ(r.end, SearchEnd::settled);
+}
+
+TEST(SizeSearch, EstimateAtOrBelowZeroTriesFiftySubjects) {
+  // Powers 0.875 at 100 and 0.9375 at 200 with target 0.75 extrapolate to -100.
+  Scripted s{[](int N) { return N <= 50 ? 0.75 : (N == 100 ? 0.875 : 0.9375); }};
+  std::ostringstream console;
+  SearchResult r = size_search(SearchInput{1, 0, 0.75, 100, 200}, s.fn(), console);
+  ASSERT_GE(s.calls.size(), 3u);
+  EXPECT_EQ(s.calls[2], 50);
+  EXPECT_EQ(r.MSS, 50);
+}
+
+TEST(SizeSearch, EqualPowersStopAtTheLastSize) {
+  Scripted s{[](int) { return 1.0; }};
+  std::ostringstream console;
+  SearchResult r = size_search(SearchInput{1, 0, 0.8, 500, 600}, s.fn(), console);
+  EXPECT_EQ(s.calls, (std::vector<int>{500, 600}));
+  EXPECT_EQ(r.MSS, 600);
+  EXPECT_EQ(r.end, SearchEnd::flat);
+}
+
+TEST(SizeSearch, AlternatingCeilingKeepsTheLargerSize) {
+  // Integration noise: 500 evaluates to 0.805 the first time and 0.795 the second. From
+  // (500, 501) the estimate is 499.5 -> 500; from (501, 500) it is 500.25 -> 501; the sizes would
+  // alternate between 500 and 501, so 501 is kept with its evaluation.
+  std::map<int, std::vector<double>> values = {{500, {0.805, 0.795}}, {501, {0.815}}};
+  std::map<int, int> seen;
+  Scripted s{[&](int N) { return values.at(N).at(static_cast<size_t>(seen[N]++)); }};
+  std::ostringstream console;
+  SearchResult r = size_search(SearchInput{1, 0, 0.8, 500, 501}, s.fn(), console);
+  EXPECT_EQ(s.calls, (std::vector<int>{500, 501, 500}));
+  EXPECT_EQ(r.MSS, 501);
+  EXPECT_DOUBLE_EQ(r.APW, 0.815);
+  EXPECT_DOUBLE_EQ(r.QSTOP.back(), 0.815);
+  EXPECT_EQ(r.end, SearchEnd::alternating);
+}
+
+TEST(SizeSearch, ReturnToThePreviousSizeStillSettlesAsWritten) {
+  // A deterministic power whose estimate from (500, 501) falls back to 500: 500 is evaluated
+  // again, the estimate from (501, 500) repeats 500, and the search settles there.
+  Scripted s{[](int N) { return N == 500 ? 0.805 : 0.815; }};
+  std::ostringstream console;
+  SearchResult r = size_search(SearchInput{1, 0, 0.8, 500, 501}, s.fn(), console);
+  EXPECT_EQ(s.calls, (std::vector<int>{500, 501, 500}));
+  EXPECT_EQ(r.MSS, 500);
+  EXPECT_EQ(r.end, SearchEnd::settled);
+}
+
+TEST(SizeSearch, StopsAfterOneHundredSecantSteps) {
+  // The distance to the target halves at each new size one subject further on, so every secant
+  // estimate is the next integer and the search never settles by itself. The target is 0 so
+  // the halving stays exact in double precision for all hundred steps.
+  Scripted s{[](int N) { return -std::ldexp(1.0, -(N - 1000)); }};
+  std::ostringstream console;
+  SearchResult r = size_search(SearchInput{1, 0, 0.0, 1000, 1001}, s.fn(), console);
+  EXPECT_EQ(r.end, SearchEnd::step_limit);
+  EXPECT_EQ(r.evaluations, 2 + kMaxSecantSteps);
+  EXPECT_EQ(r.trace.back().iteration, kMaxSecantSteps);
+  EXPECT_EQ(r.MSS, 1001 + kMaxSecantSteps);
+  EXPECT_EQ(r.MSS, s.calls.back());
+}
+
+TEST(SearchBracket, SmallerAndLargerSingleEndpointSizes) {
+  EXPECT_EQ(search_bracket(500, 500).NL, 500);
+  EXPECT_EQ(search_bracket(500, 500).NU, 600);
+  EXPECT_EQ(search_bracket(480, 520).NL, 480);
+  EXPECT_EQ(search_bracket(480, 520).NU, 520);
+  EXPECT_EQ(search_bracket(520, 480).NL, 480);
+  EXPECT_EQ(search_bracket(520, 480).NU, 520);
+  EXPECT_EQ(search_bracket(7, 7).NU, 8);  // integer part of 8.4
+  for (int n = 1; n <= 5000; ++n) {
+    ASSERT_EQ(search_bracket(n, n).NU, (12 * n) / 10) << n;
+  }
+}
+
+TEST(MaximumEvents, CeilingOfSizeTimesEventProbability) {
+  EXPECT_EQ(maximum_events(500, 0.6001), 301);
+  EXPECT_EQ(maximum_events(500, 0.6), 300);
+  EXPECT_EQ(maximum_events(1, 1e-9), 1);
+}
+
+TEST(ExpectedValues, StoppingProbabilitiesWeightTheAnalyses) {
+  // Two analyses at half and full information; success at analysis 1 with probability 0.25,
+  // at analysis 2 with 0.5; EP1 first rejected at 1 with 0.5, EP2 at 1 with 0.25 and at 2 0.25.
+  ExpectedInput in;
+  in.K = 2;
+  in.HR1 = 0.7;
+  in.HR2 = 0.8;
+  in.SRVR1 = 0.4;
+  in.SRVR2 = 0.6;
+  in.SR = 0.5;
+  in.TA = 2;
+  in.TF = 3;
+  in.FENR = {0.75, 1.0};
+  in.FINF1 = {0.5, 1.0};
+  in.FINF2 = {0.5, 1.0};
+  std::vector<double> QSTOP = {0.25, 0.5};
+  std::vector<std::array<double, 2>> QEP = {{0.5, 0.25}, {0.25, 0.25}};
+  std::ostringstream console;
+  ExpectedValues e = expected_values(in, 400, QSTOP, QEP, console);
+
+  // Event probability by Simpson's rule over the entry times, written out independently.
+  auto pev = [&](double h, double S) {
+    const double T = in.TA + in.TF, lc = -std::log(S) / T, le = lc * h;
+    auto sbar = [&](double u) { return 0.5 * std::exp(-lc * u) + 0.5 * std::exp(-le * u); };
+    return 1.0 - (sbar(in.TF) + 4.0 * sbar(in.TF + in.TA / 2.0) + sbar(in.TA + in.TF)) / 6.0;
+  };
+  const int ME1 = static_cast<int>(std::ceil(400 * pev(0.7, 0.4)));
+  const int ME2 = static_cast<int>(std::ceil(400 * pev(0.8, 0.6)));
+  EXPECT_EQ(e.ME1, ME1);
+  EXPECT_EQ(e.ME2, ME2);
+  EXPECT_DOUBLE_EQ(e.ASN, 400 * 0.75 * 0.25 + 400 * 0.5 + 0.25 * 400);
+  EXPECT_DOUBLE_EQ(e.AVE1, ME1 * 0.5 * 0.5 + ME1 * 0.25 + 0.25 * ME1);
+  EXPECT_DOUBLE_EQ(e.AVE2, ME2 * 0.5 * 0.25 + ME2 * 0.25 + 0.5 * ME2);
+
+  char l1[64], l2[64], l3[64];
+  std::snprintf(l1, sizeof l1, "     1   %6.0f. %6.0f. %6.0f.", 300.0, ME1 * 0.5, ME2 * 0.5);
+  std::snprintf(l2, sizeof l2, "     2   %6.0f. %6.0f. %6.0f.", 400.0, 1.0 * ME1, 1.0 * ME2);
+  std::snprintf(l3, sizeof l3, "  EXP.   %6.0f. %6.0f. %6.0f.", e.ASN, e.AVE1, e.AVE2);
+  // printf's %6.0f has no point; the report's F6.0 does, within the same six columns.
+  auto f6 = [](std::string s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+      if (s[i] == '.' && i >= 6) {
+        // drop one leading blank of the six-column number to make room for the point
+        size_t start = out.size() - 6;
+        out.erase(start, 1);
+      }
+      out += s[i];
+    }
+    return out;
+  };
+  const std::vector<std::string> want = {f6(l1), f6(l2), f6(l3)};
+  EXPECT_EQ(lines_of(console.str()), want);
+}
+
+}  // namespace
+}  // namespace kestrel::samplesize
