@@ -1,7 +1,103 @@
 // Command line of kestrel: options, exit codes, nothing else.
+//   0  the deck ran to its end
+//   1  a calculation stopped the run (message on standard error; reports flushed and closed)
+//   2  a bad deck or bad options (nothing written)
+#include <charconv>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
 #include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
 
-int main() {
-  std::cerr << "kestrel: the run driver is not built yet\n";
+#include "boundaries/bounds_command.h"
+#include "common/errors.h"
+#include "driver/run.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kestrel [-C DIR] [--seed N]\n"
+    "       kestrel bounds [OPTIONS]     (kestrel bounds --help)\n"
+    "       kestrel --help | --version\n"
+    "\n"
+    "Reads the design deck a/input.txt and writes the reports a/TEST_7a.OUT (detail),\n"
+    "a/TEST_7b.OUT (one summary line per evaluated design), a/CORR_MAT_given_TIME.TXT\n"
+    "(matrices of designs with calendar analysis times) and fort.60 (covariance blocks of\n"
+    "designs with information fractions), all relative to the run directory.\n"
+    "\n"
+    "  -C DIR     run in DIR instead of the current directory\n"
+    "  --seed N   seed the uniform generator with N (1 to 2147483646) instead of the clock,\n"
+    "             so that a simulated run can be repeated; the main report names the seed\n"
+    "  --help     show this text\n"
+    "  --version  show the version\n"
+    "\n"
+    "Exit status: 0 success, 1 a calculation stopped the run, 2 a bad deck or bad options.\n";
+
+int bad_option(const std::string& what) {
+  std::cerr << "kestrel: " << what << "\n" << kUsage;
   return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "bounds") {
+    return kestrel::boundaries::run_bounds_command({args.begin() + 1, args.end()}, std::cout,
+                                                   std::cerr);
+  }
+  std::filesystem::path dir = ".";
+  kestrel::driver::RunOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (a == "--version") {
+      std::cout << "kestrel " << KESTREL_VERSION << "\n";
+      return 0;
+    }
+    if (a == "-C") {
+      if (i + 1 >= args.size()) return bad_option("-C needs a directory");
+      dir = args[++i];
+      if (!std::filesystem::is_directory(dir)) return bad_option("no such directory: " + dir.string());
+    } else if (a == "--seed" || a.rfind("--seed=", 0) == 0) {
+      std::string v;
+      if (a == "--seed") {
+        if (i + 1 >= args.size()) return bad_option("--seed needs a value");
+        v = args[++i];
+      } else {
+        v = a.substr(7);
+      }
+      long long n = 0;
+      auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+      if (ec != std::errc() || p != v.data() + v.size() || n < 1 || n > 2147483646)
+        return bad_option("--seed takes an integer from 1 to 2147483646, not '" + v + "'");
+      options.seed = static_cast<std::int32_t>(n);
+    } else {
+      return bad_option("unknown option '" + a + "'");
+    }
+  }
+
+  try {
+    kestrel::driver::run_directory(dir, options, std::cout, std::cerr);
+  } catch (const kestrel::driver::DeckRejected& e) {
+    std::cout.flush();
+    for (const std::string& p : e.problems()) std::cerr << p << "\n";
+    std::cerr << "kestrel: the deck was rejected; no report was written\n";
+    return 2;
+  } catch (const kestrel::RunError& e) {
+    std::cout.flush();
+    std::cerr << e.what() << "\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << "kestrel: the run stopped: " << e.what() << "\n";
+    return 1;
+  }
+  std::cout.flush();
+  return 0;
 }

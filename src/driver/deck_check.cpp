@@ -1,0 +1,257 @@
+// Range and order checks of every design of a deck, made before any calculation.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "driver/deck.h"
+
+namespace kestrel::driver {
+namespace {
+
+std::string show(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.10g", v);
+  return buf;
+}
+
+class Checker {
+ public:
+  Checker(const DeckRecord& rec, std::vector<DeckProblem>& out) : rec_(rec), out_(out) {}
+
+  void run() {
+    const DeckValues& d = rec_.design.read;
+    in_range(ITIME, d.ITIME, 1, 3,
+             "must be 1 (information fractions, evaluated by EP1 and by EP2), 2 (information "
+             "fractions, evaluated by EP2) or 3 (calendar times)");
+    in_range(CPL, d.CPL, 1, 3, "must be 1 (Clayton), 2 (positive stable) or 3 (Frank)");
+    in_range(CPRSK, d.CPRSK, 1, 3,
+             "must be 1 (both non-fatal), 2 (one fatal) or 3 (both fatal)");
+    in_range(CMPST, d.CMPST, 1, 2, "must be 1 or 2");
+    design_ratio(HR1, d.HR1, d.MSSG);
+    design_ratio(HR2, d.HR2, d.MSSG);
+    positive_ratio(HR1TR, d.HR1TR);
+    positive_ratio(HR2TR, d.HR2TR);
+    correlation(RHO, d.RHO);
+    correlation(RHOTR, d.RHOTR);
+    if (usable(TA) && !(d.TA > 0)) bad(TA, "the accrual time must be above 0");
+    if (usable(TF) && !(d.TF >= 0)) bad(TF, "the follow-up time must be 0 or more");
+    open_unit(SRVR1, "a control-arm survival probability must lie strictly between 0 and 1");
+    open_unit(SRVR2, "a control-arm survival probability must lie strictly between 0 and 1");
+    if (usable(SR)) {
+      if (!(d.SR > 0 && d.SR < 1)) {
+        bad(SR, "the sampling ratio (weight of the treatment arm) must lie strictly between 0 and 1");
+      } else if (d.NSIM > 0) {
+        static constexpr double kSimRatios[] = {0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9};
+        bool found = std::any_of(std::begin(kSimRatios), std::end(kSimRatios),
+                                 [&](double r) { return std::fabs(d.SR - r) < 1e-12; });
+        if (!found)
+          bad(SR, "with simulation (NSIM > 0) the sampling ratio must be one of 0.25, 0.4, 0.5, "
+                  "0.6, 0.7, 0.75, 0.8, 0.9");
+      }
+    }
+    in_range(CNSRD, d.CNSRD, 0, 1, "must be 0 (no study censoring) or 1");
+    open_unit(TYPE1, "the significance level must lie strictly between 0 and 1");
+    open_unit(POWER, "the targeted power must lie strictly between 0 and 1");
+    in_range(DF, d.DF, 1, 4,
+             "the decision rule must be 1 (at any interims), 2 (at the same interim), 3 (fixed "
+             "sequence EP1 then EP2) or 4 (EP2 tested only at the final)");
+    if (!rec_.look_reported) in_range(LOOK, d.LOOK, 1, NMAXA, "the number of analyses must be 1 to 10");
+    in_range(CRIVL, d.CRIVL, 1, 3,
+             "must be 1 (critical values of EP1 for both), 2 (of EP2 for both) or 3 (each its own)");
+    spending_code(ESF1, d.ESF1);
+    spending_code(ESF2, d.ESF2);
+    if (rec_.tlook_read && d.LOOK >= 1 && d.LOOK <= NMAXA) times();
+    if (rec_.extras_read) extras();
+  }
+
+ private:
+  bool usable(int f) const {
+    return rec_.source[static_cast<size_t>(f)].state != FieldSource::Unreadable;
+  }
+
+  std::string value_of(int f) const {
+    const FieldSource& s = rec_.source[static_cast<size_t>(f)];
+    if (s.state == FieldSource::Read) return s.text;
+    const DeckValues& d = rec_.design.read;
+    std::string v;
+    switch (f) {
+      case NSIM: v = std::to_string(d.NSIM); break;
+      case ITIME: v = std::to_string(d.ITIME); break;
+      case CPL: v = std::to_string(d.CPL); break;
+      case CPRSK: v = std::to_string(d.CPRSK); break;
+      case CMPST: v = std::to_string(d.CMPST); break;
+      case MSSG: v = std::to_string(d.MSSG); break;
+      case CNSRD: v = std::to_string(d.CNSRD); break;
+      case DF: v = std::to_string(d.DF); break;
+      case LOOK: v = std::to_string(d.LOOK); break;
+      case CRIVL: v = std::to_string(d.CRIVL); break;
+      case ESF1: v = std::to_string(d.ESF1); break;
+      case ESF2: v = std::to_string(d.ESF2); break;
+      default: v = show(real(f)); break;
+    }
+    return v + " (left unchanged by a null value or a slash)";
+  }
+
+  double real(int f) const {
+    const DeckValues& d = rec_.design.read;
+    switch (f) {
+      case HR1: return d.HR1;
+      case HR2: return d.HR2;
+      case RHO: return d.RHO;
+      case HR1TR: return d.HR1TR;
+      case HR2TR: return d.HR2TR;
+      case RHOTR: return d.RHOTR;
+      case TA: return d.TA;
+      case TF: return d.TF;
+      case SRVR1: return d.SRVR1;
+      case SRVR2: return d.SRVR2;
+      case SR: return d.SR;
+      case TYPE1: return d.TYPE1;
+      case RSV1: return d.RSV1;
+      case POWER: return d.POWER;
+      default: return d.TLOOK[static_cast<size_t>(f - TLOOK1)];
+    }
+  }
+
+  int line_of(int f) const {
+    int l = rec_.source[static_cast<size_t>(f)].line;
+    return l ? l : rec_.design.first_line;
+  }
+
+  void bad(int f, std::string allowed) {
+    out_.push_back(DeckProblem{rec_.design.number, line_of(f), field_name(f), value_of(f),
+                               std::move(allowed)});
+  }
+
+  void in_range(int f, int v, int lo, int hi, const char* allowed) {
+    if (usable(f) && (v < lo || v > hi)) bad(f, allowed);
+  }
+
+  void open_unit(int f, const char* allowed) {
+    double v = real(f);
+    if (usable(f) && !(v > 0 && v < 1)) bad(f, allowed);
+  }
+
+  void correlation(int f, double v) {
+    if (usable(f) && !(v >= 0 && v < 1))
+      bad(f, "the correlation of the event times must lie in [0, 1): the copula families model "
+             "positive dependence only");
+  }
+
+  void positive_ratio(int f, double v) {
+    if (usable(f) && !(v > 0))
+      bad(f, "a hazard ratio (control over treatment) must be above 0");
+  }
+
+  void design_ratio(int f, double v, int mssg) {
+    if (!usable(f)) return;
+    if (!(v > 0)) {
+      bad(f, "a hazard ratio (control over treatment) must be above 0");
+    } else if (v == 1) {
+      bad(f, "a design hazard ratio of 1 leaves no effect to design for (the simulation ratios "
+             "HR1TR, HR2TR may be 1)");
+    } else if (v < 1 && mssg <= 0) {
+      bad(f, "the deck holds control over treatment, so a value below 1 describes a harmful "
+             "treatment and no sample size reaches the target power; for a treatment whose "
+             "hazard is " + show(v) + " times the control's write the reciprocal " +
+             show(1.0 / v) + " instead (or give MSSG > 0 to compute the power of a fixed size)");
+    }
+  }
+
+  void spending_code(int f, int v) {
+    if (usable(f) && v < 1)
+      bad(f, "the spending code must be 1 (O'Brien-Fleming type), 2 (Pocock type), 3 (power "
+             "family), 4 (Hwang-Shih-DeCani family), 5 (cumulative values given) or above 5 "
+             "(a replacement code follows)");
+  }
+
+  void times() {
+    const DeckValues& d = rec_.design.read;
+    const bool calendar = d.ITIME == 3;
+    if (d.ITIME < 1 || d.ITIME > 3) return;
+    const double top = calendar ? d.TA + d.TF : 1.0;
+    for (int k = 0; k < d.LOOK; ++k) {
+      int f = TLOOK1 + k;
+      if (!usable(f)) continue;
+      double t = d.TLOOK[static_cast<size_t>(k)];
+      if (!(t > 0 && t <= top)) {
+        bad(f, calendar ? "calendar analysis times must lie in (0, TA + TF] = (0, " + show(top) + "]"
+                        : std::string("information fractions must lie in (0, 1]"));
+      } else if (k > 0 && usable(f - 1) && !(t > d.TLOOK[static_cast<size_t>(k - 1)])) {
+        bad(f, std::string(calendar ? "calendar analysis times" : "information fractions") +
+                   " must be strictly increasing (TLOOK(" + std::to_string(k) + ") = " +
+                   show(d.TLOOK[static_cast<size_t>(k - 1)]) + ")");
+      }
+    }
+  }
+
+  void extra(int line, std::string field, std::string value, std::string allowed) {
+    out_.push_back(DeckProblem{rec_.design.number, line ? line : rec_.design.first_line,
+                               std::move(field), std::move(value), std::move(allowed)});
+  }
+
+  void extras() {
+    const DeckValues& d = rec_.design.read;
+    const int nsets = static_cast<int>(rec_.design.spending.size());
+    for (int set = 0; set < nsets; ++set) {
+      for (int ep = 0; ep < 2; ++ep) {
+        const SpendingStatement& sp = rec_.design.spending[static_cast<size_t>(set)][static_cast<size_t>(ep)];
+        std::string suffix = std::string(" of ") + (ep == 0 ? "EP1" : "EP2") + " (ESF" +
+                             std::to_string(ep + 1);
+        if (nsets == 2) suffix += set == 0 ? ", EP1-driven evaluation" : ", EP2-driven evaluation";
+        suffix += ")";
+        if (sp.deck_code > 5) {
+          int r = sp.replacement_code;
+          if (r < 1 || r > 6)
+            extra(sp.replacement_line, "replacement spending code" + suffix, std::to_string(r),
+                  "a spending code above 5 is followed by a statement with its replacement, "
+                  "1 to 6");
+        }
+        int code = sp.code_in_force();
+        if ((code == 3 || code == 4) && !sp.has_phi) {
+          extra(sp.phi_line, "phi" + suffix, "",
+                "the statement after the record holds no value; spending family " +
+                    std::to_string(code) + " needs its parameter phi");
+        }
+        if (code == 5) {
+          const int n = static_cast<int>(sp.cumulative.size());
+          for (int k = 0; k < n; ++k) {
+            double c = sp.cumulative[static_cast<size_t>(k)];
+            std::string field = "cumulative alpha(" + std::to_string(k + 1) + ")" + suffix;
+            if (std::isnan(c)) {
+              extra(sp.cumulative_line, field, "",
+                    "no value given; spending code 5 needs LOOK cumulative alpha values");
+            } else if (!(c > 0 && c <= d.TYPE1 * (1 + 1e-12))) {
+              extra(sp.cumulative_line, field, show(c),
+                    "cumulative alpha values must lie in (0, TYPE1] = (0, " + show(d.TYPE1) + "]");
+            } else if (k > 0 && !std::isnan(sp.cumulative[static_cast<size_t>(k - 1)]) &&
+                       !(c > sp.cumulative[static_cast<size_t>(k - 1)])) {
+              extra(sp.cumulative_line, field, show(c),
+                    "cumulative alpha values must be strictly increasing");
+            } else if (k == n - 1 && std::fabs(c - d.TYPE1) > 1e-12 * std::max(1.0, d.TYPE1)) {
+              extra(sp.cumulative_line, field, show(c),
+                    "the last cumulative alpha value must equal TYPE1 = " + show(d.TYPE1));
+            }
+          }
+        }
+      }
+    }
+  }
+
+  const DeckRecord& rec_;
+  std::vector<DeckProblem>& out_;
+};
+
+}  // namespace
+
+std::vector<DeckProblem> check_deck(const Deck& deck) {
+  std::vector<DeckProblem> out = deck.problems;
+  for (const DeckRecord& rec : deck.designs) Checker(rec, out).run();
+  std::stable_sort(out.begin(), out.end(), [](const DeckProblem& a, const DeckProblem& b) {
+    if (a.design != b.design) return a.design < b.design;
+    return a.line < b.line;
+  });
+  return out;
+}
+
+}  // namespace kestrel::driver

@@ -1,0 +1,63 @@
+#pragma once
+// Free-format (list-directed) reading of the input deck, statement by statement.
+//
+// Each statement starts at the beginning of a new line and takes items until it is satisfied; its
+// values may run over as many lines as needed, and whatever follows the last value on the line
+// where it was satisfied is skipped. Values are separated by blanks (or tabs) and/or one comma;
+// r*v stands for r copies of v, r* for r null values; two commas in a row (or a leading comma)
+// give a null value that leaves the item unchanged; a slash ends the statement and leaves every
+// remaining item unchanged. Character values may be quoted ('...' or "...", a doubled quote
+// standing for one); an unquoted character value ends at the first blank, comma or slash.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrel::driver {
+
+class DeckScanner {
+ public:
+  enum class Kind {
+    Value,  // a value (text holds it as written, without quotes when quoted)
+    Null,   // a null value: the item keeps its value
+    Slash,  // the statement ends here; the remaining items keep their values
+    End,    // end of the deck
+  };
+  struct Token {
+    Kind kind = Kind::End;
+    std::string text;
+    bool quoted = false;
+    std::string fault;  // non-empty when the text cannot be a value at all
+    int line = 0;       // 1-based deck line where the value starts
+  };
+
+  explicit DeckScanner(std::string_view deck);
+
+  // Starts a new statement at the beginning of the line after the one where the previous
+  // statement was satisfied (the first statement starts at line 1).
+  void begin_statement();
+  // The next item of the current statement.
+  Token next();
+
+  // 1-based line of the current reading position (the last line when the deck is exhausted).
+  int line() const;
+  int line_count() const { return static_cast<int>(lines_.size()); }
+
+ private:
+  Token scan_value();
+  std::string scan_quoted(Token& tok);
+
+  std::vector<std::string_view> lines_;
+  std::size_t line_ = 0, col_ = 0;
+  bool fresh_ = true;
+  bool after_value_ = false;  // a value was read and its separating comma is not yet consumed
+  std::int64_t repeat_left_ = 0;
+  Token repeat_;
+};
+
+// Conversion of a value's text to the type of its item. Each returns false when the text cannot
+// be read as that type.
+bool parse_deck_int(std::string_view text, int& out);
+bool parse_deck_real(std::string_view text, double& out);
+
+}  // namespace kestrel::driver

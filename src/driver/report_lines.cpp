@@ -1,0 +1,140 @@
+#include "driver/report_lines.h"
+
+#include <cmath>
+
+#include "common/format.h"
+
+namespace kestrel::driver {
+namespace {
+
+std::string padded(std::string_view text, std::size_t width) {
+  std::string s(text.substr(0, width));
+  s.resize(width, ' ');
+  return s;
+}
+
+void put(std::ostream& os, const std::string& line) { os << line << '\n'; }
+
+}  // namespace
+
+std::string df_title(int DF) {
+  static constexpr std::string_view titles[4] = {
+      "AT ANY INTERIMS", "AT THE SAME INTERIM", "FIXED SEQUENCE: EP1 ---> EP2",
+      "EP2 IS TESTED ONLY AT THE FINAL"};
+  return padded(DF >= 1 && DF <= 4 ? titles[DF - 1] : std::string_view(), 40);
+}
+
+std::string crivl_title(int CRIVL) {
+  static constexpr std::string_view titles[3] = {
+      "BOTH ENDPOINTS ARE TESTED BY CRITICAL VALUES FROM EP1",
+      "BOTH ENDPOINTS ARE TESTED BY CRITICAL VALUES FROM EP2",
+      "EACH ENDPOINT IS TESTED BY EACH CRITICAL VALUE"};
+  return padded(CRIVL >= 1 && CRIVL <= 3 ? titles[CRIVL - 1] : std::string_view(), 80);
+}
+
+void write_input_summary(std::ostream& os, const DeckValues& v) {
+  using fmt::Record;
+  put(os, " GROUP-SEQUENTIAL DESIGNS FOR TWO TIME-TO-EVENT OUTCOMES");
+  if (v.ITIME == 3) put(os, " --- GIVEN CALENDER TIME                ---");
+  if (v.ITIME <= 2) put(os, " --- GIVEN INFORMATION TIME:EP1 AND EP2 ---");
+  put(os, fmt::list({}));
+  put(os, " 0: INPUT- PARAMETER VALUES AND SETTINGS ");
+  put(os, " _______________________________________ ");
+  put(os, Record().lit("   DECISION-MAKING FRAMEWORK:").x(1).a(df_title(v.DF), 40));
+  if (v.CPL == 1) put(os, Record().lit("            DEPENDENCY MODEL:").x(1).lit("  LATE  (CL)"));
+  if (v.CPL == 2) put(os, Record().lit("            DEPENDENCY MODEL:").x(1).lit("  EARLY (PS)"));
+  static constexpr std::string_view schemes[3] = {"  BOTH NON-FATAL", "  ONE-FATAL", "  BOTH FATAL"};
+  if (v.CPRSK >= 1 && v.CPRSK <= 3)
+    put(os, Record().lit("            CENSORING SCHEME:").x(1).lit(schemes[v.CPRSK - 1]));
+  auto pair = [&](std::string_view label, double a, double b) {
+    put(os, Record().lit(label).x(1).f(a, 6, 2).x(1).lit("/").x(1).f(b, 6, 2));
+  };
+  pair("HAZARD RATIO FOR EP1(HYP/TR):", v.HR1, v.HR1TR);
+  pair("                 EP2(HYP/TR):", v.HR2, v.HR2TR);
+  put(os, Record().lit("   GIVEN MAXIMUM SAMPLE SIZE:").x(1).i(v.MSSG, 5));
+  pair("         CORRELATION(HYP/TR):", v.RHO, v.RHOTR);
+  put(os, Record().lit("                ACCRUAL TIME:").x(1).f(v.TA, 6, 2));
+  put(os, Record().lit("              FOLLOW-UP TIME:").x(1).f(v.TF, 6, 2));
+  put(os, Record().lit(" SURV RATE IN C AT T FOR EP1:").x(1).f(v.SRVR1, 6, 2).x(2).lit("(")
+              .f(std::pow(v.SRVR1, v.HR1), 6, 2).lit(")"));
+  put(os, Record().lit("                     FOR EP2:").x(1).f(v.SRVR2, 6, 2).x(2).lit("(")
+              .f(std::pow(v.SRVR2, v.HR2), 6, 2).lit(")"));
+  put(os, Record().lit("    SAMPLING RATIO OF T TO C:").x(1).f(v.SR, 6, 2));
+  put(os, Record().lit("             STUDY CENSORING:").x(1).i(v.CNSRD, 3));
+  put(os, Record().lit("       SIGNIFICANCE LEVEL(%):").x(1).f(100 * v.TYPE1, 6, 2));
+  put(os, Record().lit("           TARGETED POWER(%):").x(1).f(100 * v.POWER, 6, 2));
+  put(os, Record().lit(" ERROR-SPENDING FUNC FOR EP1:").x(1).i(v.ESF1, 3));
+  put(os, Record().lit("                         EP2:").x(1).i(v.ESF2, 3));
+  put(os, Record().lit("             CRITICAL VALUES:").x(1).a(crivl_title(v.CRIVL), 80));
+  put(os, Record().lit("      THE NUMBER OF ANALYSES:").x(1).i(v.LOOK, 3));
+  const int k = v.LOOK < 0 ? 0 : (v.LOOK > NMAXA ? NMAXA : v.LOOK);
+  auto times = [&](std::string_view label) {
+    Record r;
+    r.lit(label);
+    for (int i = 0; i < k; ++i) r.x(1).f(v.TLOOK[static_cast<size_t>(i)], 6, 2);
+    put(os, r);
+  };
+  if (v.ITIME == 1 || v.ITIME == 2) times("  TIMEPOINTS OF LOOK/ INFORM:");
+  if (v.ITIME == 3) times("  TIMEPOINTS OF LOOK/CALNDER:");
+  put(os, fmt::list({}));
+  put(os, Record().lit(" 1: CORRESPONDING INFORMATION TIME AND LOGRANK TEST").lit(" STATISTICS "));
+  put(os, fmt::list({}));
+  put(os, Record().x(1).lit("              EP1___________________________")
+              .lit("     EP2___________________________"));
+  put(os, Record().x(1).lit("        CAL    INFOR LOGRANK TEST STATISTICS")
+              .lit("            LOGRANK TEST STATISTICS").lit("              SUB REC"));
+  put(os, Record().x(1).lit("#ANAL  TIME     TIME     AVE VAR(H1) VAR(H0)")
+              .lit("       TIME     AVE VAR(H1) VAR(H0)     CORREL").lit("     PROP."));
+}
+
+std::string summary_header() {
+  return std::string("    ITM   CPL CPRSK CMPST    HR1   HR2 SRVR1 SRVR2") +
+         "    RHO RHOTR     TA    TF     SR  CNSRD  TYPE1 POWER" +
+         "     DF  LOOK CRIVL  ESF1-2    MSS     APW    ME1   ME2" +
+         "  AVE1  AVE2      PWCS    PWDS    PW1S     PW2   MSSS" +
+         "    APWS   ME1S  ME2S AVE1S AVE2S";
+}
+
+std::string summary_line(std::string_view label, const DeckValues& v, const RunResults& r) {
+  const bool ep2 = label == kLabelEp2;
+  fmt::Record s;
+  s.x(2).a(label, 5);
+  for (int x : {v.CPL, v.CPRSK, v.CMPST}) s.lit(",").i(x, 5);
+  s.x(1);
+  for (double x : {ep2 ? v.HR1TR : v.HR1, ep2 ? v.HR2TR : v.HR2, v.SRVR1, v.SRVR2})
+    s.lit(",").f(x, 5, 2);
+  s.x(1).lit(",").f(v.RHO, 5, 2).lit(",").f(v.RHOTR, 5, 2);
+  s.x(1).lit(",").f(v.TA, 5, 1).lit(",").f(v.TF, 5, 1);
+  s.lit(" ,").f(v.SR, 5, 1);
+  s.lit(" ,").i(v.CNSRD, 5);
+  s.x(1).lit(",").f(100 * v.TYPE1, 5, 2).lit(",").f(100 * v.POWER, 5, 2);
+  s.x(1);
+  for (int x : {v.DF, v.LOOK, v.CRIVL}) s.lit(",").i(x, 5);
+  s.lit(",").i(v.ESF1, 3).lit(",").i(v.ESF2, 3);
+  s.lit(" ,").i(r.MSS, 5);
+  s.lit(",").f(100 * r.APW, 7, 4);
+  s.x(1).lit(",").i(r.ME1, 5).lit(",").i(r.ME2, 5);
+  s.x(1).lit(",").f(r.AVE1, 5, 0).lit(",").f(r.AVE2, 5, 0);
+  s.x(1);
+  for (double x : {r.PWCS, r.PWDS, r.PW1S, r.PW2}) s.lit(",").f(100 * x, 7, 4);
+  s.lit(" ,").i(r.MSSS, 5);
+  s.lit(",").f(100 * r.APWS, 7, 4);
+  s.x(1).lit(",").i(r.ME1S, 5).lit(",").i(r.ME2S, 5);
+  s.x(1).lit(",").f(r.AVE1S, 5, 0).lit(",").f(r.AVE2S, 5, 0);
+  return s.str();
+}
+
+void write_design_banner(std::ostream& console) {
+  put(console, fmt::list({}));
+  put(console, fmt::list({}));
+  put(console, fmt::list({std::string_view("<----- NEW CALCULATION START ----->")}));
+  put(console, fmt::list({}));
+}
+
+void write_copula_banner(std::ostream& console, int CPL) {
+  put(console, fmt::list({std::string_view("CALCULATING THE ASSOCIATION PARAMETER FOR COLULA")}));
+  if (CPL == 1) put(console, fmt::list({std::string_view("LATE DEPENDENCY BY CLAYTON")}));
+  if (CPL == 2) put(console, fmt::list({std::string_view("EARLY DEPENDENCY BY POSITIVE STABLE")}));
+}
+
+}  // namespace kestrel::driver

@@ -1,0 +1,47 @@
+#pragma once
+// The lines the run driver writes itself: the input summary of a design on the main report, the
+// column header and the summary lines of the summary file, and the start-of-design console lines.
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "common/design.h"
+
+namespace kestrel::driver {
+
+// The result fields of the run parameter store that the summary line shows. They are not reset
+// between designs: a field a design does not compute keeps the value of an earlier design.
+struct RunResults {
+  int MSS = 0;
+  double APW = 0;
+  int ME1 = 0, ME2 = 0;
+  double AVE1 = 0, AVE2 = 0;
+  double PWCS = 0, PWDS = 0, PW1S = 0, PW2 = 0;  // simulated power: joint, ..., EP1, EP2
+  int MSSS = 0;  // the six fields below are written by no calculation and print as 0
+  double APWS = 0;
+  int ME1S = 0, ME2S = 0;
+  double AVE1S = 0, AVE2S = 0;
+};
+
+inline constexpr std::string_view kLabelEp1 = "  EP1";
+inline constexpr std::string_view kLabelEp2 = "  EP2";
+inline constexpr std::string_view kLabelCalendar = "CALND";
+
+std::string df_title(int DF);        // 40 characters, blank-padded
+std::string crivl_title(int CRIVL);  // 80 characters, blank-padded
+
+// The input summary of one design (stored values: hazard ratios as reciprocals) and the
+// heading block of the information table that follows it.
+void write_input_summary(std::ostream& main, const DeckValues& stored);
+
+// The column header line of the summary file.
+std::string summary_header();
+
+// One summary line. The line labelled "  EP2" shows HR1TR and HR2TR in the hazard-ratio columns.
+std::string summary_line(std::string_view label, const DeckValues& stored, const RunResults& r);
+
+// The console lines at the start of a design, and before its copula parameters.
+void write_design_banner(std::ostream& console);
+void write_copula_banner(std::ostream& console, int CPL);
+
+}  // namespace kestrel::driver

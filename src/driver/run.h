@@ -1,0 +1,83 @@
+#pragma once
+// The run: read and check the whole deck, open the reports, then for each design the copula
+// parameters, the information set(s), one evaluation per set and its summary line.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/run_context.h"
+#include "driver/deck.h"
+#include "driver/report_lines.h"
+#include "samplesize/engine.h"
+#include "survival/copula_parameter.h"
+#include "survival/information.h"
+
+namespace kestrel::driver {
+
+inline constexpr int NGRID = 1000;  // grid of the copula-parameter quadrature
+
+// The calculating entry points the run calls. `standard()` gives the real routines; tests may
+// put their own in to follow the run's order without the cost of the calculations.
+struct Calculations {
+  // THETA for the copula CPL (1 Clayton, 2 positive stable, 3 Frank) and correlation rho.
+  std::function<survival::CopulaParameter(int CPL, int N, double rho, std::ostream& main)> copula;
+  std::function<InformationSet(const survival::InformationInput&, numerics::UniformGenerator&,
+                               Reports&)>
+      calendar;
+  std::function<survival::InformationSets(const survival::InformationInput&,
+                                          numerics::UniformGenerator&, Reports&)>
+      fractions;
+  std::function<samplesize::Evaluation(const Design&, const InformationSet&,
+                                       const std::array<SpendingStatement, 2>&, double, double,
+                                       RunContext&)>
+      evaluate;
+  static Calculations standard();
+};
+
+struct RunOptions {
+  std::optional<std::int32_t> seed;  // --seed: replaces the clock seed of the uniform generator
+};
+
+// What persists from one design to the next.
+struct RunStore {
+  double THETA = 0, THETATR = 0;
+  RunResults results;
+};
+
+// Runs the designs of a deck that passed the checks, writing to the run's reports.
+void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
+              const Calculations& calc = Calculations::standard());
+
+// A deck that fails its checks (or cannot be opened): nothing was written.
+class DeckRejected : public std::runtime_error {
+ public:
+  explicit DeckRejected(std::vector<std::string> problems);
+  const std::vector<std::string>& problems() const { return problems_; }
+
+ private:
+  std::vector<std::string> problems_;
+};
+
+inline constexpr const char* kDeckPath = "a/input.txt";
+inline constexpr const char* kMainReportPath = "a/TEST_7a.OUT";
+inline constexpr const char* kSummaryPath = "a/TEST_7b.OUT";
+inline constexpr const char* kMatrixPath = "a/CORR_MAT_given_TIME.TXT";
+inline constexpr const char* kUnit60Path = "fort.60";
+
+// The whole run in directory `dir`: reads and checks dir/a/input.txt (throws DeckRejected, before
+// any file is written), creates the reports, runs every design. Terminal calculation errors
+// propagate as RunError after every report has been flushed and closed. `notes` receives
+// remarks that do not stop the run (a last record cut short by the end of the deck).
+void run_directory(const std::filesystem::path& dir, const RunOptions& options,
+                   std::ostream& console, std::ostream& notes,
+                   const Calculations& calc = Calculations::standard());
+
+// The deck's problems as messages, or none.
+std::vector<std::string> deck_problems(const Deck& deck);
+
+}  // namespace kestrel::driver
