@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "common/errors.h"
 #include "common/format.h"
@@ -124,30 +125,54 @@ void SEQ(std::vector<double>& X, int N, double A, double B) {
 namespace {
 
 // The cell sum shared by TERM4 and DTERM4. `node(i, j)` is the integrand at the grid node
-// (1 - X(i), 1 - Y(j)) and `mid(i, j)` at the midpoint of cell (i, j), i, j = 1..N. Node (i, j)
-// is the upper corner of cell (i, j) and the lower corner of cell (i+1, j+1), so one row of node
-// values is kept from the previous row. The terms are added in the same order and with the same
-// arithmetic as a cell-by-cell evaluation, so the result equals it bit for bit.
-template <class NodeRow, class MidRow>
-double cell_sum(const std::vector<double>& X, const std::vector<double>& Y, int N, NodeRow node_row,
-                MidRow mid_row) {
+// (1 - X(i), 1 - Y(j)), i, j = 0..N, and `mid(i, j)` at the midpoint of cell (i, j), i, j = 1..N.
+// Node (i, j) is the upper corner of cell (i, j) and the lower corner of cell (i+1, j+1), so each
+// node value is computed once. When both axes carry the same grid the copula's symmetry
+// C(u, v) = C(v, u) (exact in floating point: every family combines the two coordinates by
+// commutative operations) halves the evaluations. The terms are added in the same order and with
+// the same arithmetic as a cell-by-cell evaluation, so the result equals it bit for bit.
+template <class Node, class Mid>
+double cell_sum(const std::vector<double>& X, const std::vector<double>& Y, int N, bool symmetric,
+                Node node, Mid mid) {
   const size_t n = static_cast<size_t>(N);
-  std::vector<double> wy(n + 1), prev(n + 1), cur(n + 1), mid(n + 1);
+  const size_t m = n + 1;
+  std::vector<double> wy(m);
   for (size_t j = 1; j <= n; ++j) {
     const double ym = 0.5 * Y[j] + 0.5 * Y[j - 1];
     wy[j] = (Y[j] - Y[j - 1]) / (1.0 - ym);
   }
-  node_row(0, prev);
-  double sum = 0.0;
-  for (size_t i = 1; i <= n; ++i) {
+  auto add_row = [&](double& sum, size_t i, const double* cur, const double* prev, const double* md) {
     const double xm = 0.5 * X[i] + 0.5 * X[i - 1];
     const double wx = (X[i] - X[i - 1]) / (1.0 - xm);
-    node_row(i, cur);
-    mid_row(i, mid);
     for (size_t j = 1; j <= n; ++j) {
-      const double f1 = cur[j], f2 = mid[j], f3 = prev[j - 1];
+      const double f1 = cur[j], f2 = md[j], f3 = prev[j - 1];
       sum += (f3 + 4.0 * f2 + f1) * wx * wy[j] / 6.0;
     }
+  };
+  double sum = 0.0;
+  if (symmetric) {
+    // Full matrices, the lower triangle evaluated and mirrored.
+    std::unique_ptr<double[]> nodes(new double[m * m]), mids(new double[m * m]);
+    for (size_t i = 0; i <= n; ++i) {
+      double* row = nodes.get() + i * m;
+      for (size_t j = 0; j <= i; ++j) row[j] = node(i, j);
+      for (size_t j = 0; j < i; ++j) nodes[j * m + i] = row[j];
+    }
+    for (size_t i = 1; i <= n; ++i) {
+      double* row = mids.get() + i * m;
+      for (size_t j = 1; j <= i; ++j) row[j] = mid(i, j);
+      for (size_t j = 1; j < i; ++j) mids[j * m + i] = row[j];
+    }
+    for (size_t i = 1; i <= n; ++i)
+      add_row(sum, i, nodes.get() + i * m, nodes.get() + (i - 1) * m, mids.get() + i * m);
+    return sum;
+  }
+  std::vector<double> prev(m), cur(m), md(m);
+  for (size_t j = 0; j <= n; ++j) prev[j] = node(0, j);
+  for (size_t i = 1; i <= n; ++i) {
+    for (size_t j = 0; j <= n; ++j) cur[j] = node(i, j);
+    for (size_t j = 1; j <= n; ++j) md[j] = mid(i, j);
+    add_row(sum, i, cur.data(), prev.data(), md.data());
     prev.swap(cur);
   }
   return sum;
@@ -178,33 +203,39 @@ std::vector<double> map(const std::vector<double>& in, Fn f) {
   return out;
 }
 
-double term4_generic(double theta, const GridArgs& gx, const GridArgs& gy,
-                     const std::vector<double>& X, const std::vector<double>& Y, int N, int code,
-                     double (*C)(double, double, double, int)) {
-  const size_t n = static_cast<size_t>(N);
+struct Grids {
+  std::vector<double> X, Y;
+  GridArgs gx, gy;
+  bool symmetric;
+};
+
+Grids grids(double a, double b, int N) {
+  Grids g;
+  SEQ(g.X, N, 0.0, 1.0 - a);
+  SEQ(g.Y, N, 0.0, 1.0 - b);
+  g.gx = grid_args(g.X, N);
+  g.gy = grid_args(g.Y, N);
+  g.symmetric = (a == b);
+  return g;
+}
+
+// Any copula function evaluated point by point.
+double quadrature_generic(double theta, const Grids& g, int N, int code,
+                          double (*C)(double, double, double, int)) {
   return cell_sum(
-      X, Y, N,
-      [&](size_t i, std::vector<double>& row) {
-        const double u = gx.node[i];
-        for (size_t j = 0; j <= n; ++j) row[j] = C(theta, u, gy.node[j], code);
-      },
-      [&](size_t i, std::vector<double>& row) {
-        const double u = gx.mid[i];
-        for (size_t j = 1; j <= n; ++j) row[j] = C(theta, u, gy.mid[j], code);
-      });
+      g.X, g.Y, N, g.symmetric,
+      [&](size_t i, size_t j) { return C(theta, g.gx.node[i], g.gy.node[j], code); },
+      [&](size_t i, size_t j) { return C(theta, g.gx.mid[i], g.gy.mid[j], code); });
 }
 
 }  // namespace
 
 double TERM4(double theta, double a, double b, int N, int code) {
-  std::vector<double> X, Y;
-  SEQ(X, N, 0.0, 1.0 - a);
-  SEQ(Y, N, 0.0, 1.0 - b);
-  const GridArgs gx = grid_args(X, N), gy = grid_args(Y, N);
-  const size_t n = static_cast<size_t>(N);
+  const Grids g = grids(a, b, N);
+  const GridArgs &gx = g.gx, &gy = g.gy;
 
   if (code == 1 && theta != 0.0) {
-    // Clayton: u^-θ once per coordinate; each value is then one power of the row sum.
+    // Clayton: u^-θ once per coordinate; each value is then one power of the pair's sum.
     auto p = [theta](double u) { return std::pow(u, -theta); };
     const std::vector<double> pxn = map(gx.node, p), pxm = map(gx.mid, p);
     const std::vector<double> pyn = map(gy.node, p), pym = map(gy.mid, p);
@@ -215,13 +246,8 @@ double TERM4(double theta, double a, double b, int N, int code) {
       return std::pow(s, e);
     };
     return cell_sum(
-        X, Y, N,
-        [&](size_t i, std::vector<double>& row) {
-          for (size_t j = 0; j <= n; ++j) row[j] = value(pxn[i], pyn[j]);
-        },
-        [&](size_t i, std::vector<double>& row) {
-          for (size_t j = 1; j <= n; ++j) row[j] = value(pxm[i], pym[j]);
-        });
+        g.X, g.Y, N, g.symmetric, [&](size_t i, size_t j) { return value(pxn[i], pyn[j]); },
+        [&](size_t i, size_t j) { return value(pxm[i], pym[j]); });
   }
   if (code == 2 && theta != 1.0) {
     // Positive stable: (-ln u)^(1/θ) once per coordinate; a zero marginal gives 0.
@@ -234,15 +260,9 @@ double TERM4(double theta, double a, double b, int N, int code) {
       return std::exp(-std::pow(pu + pv, theta));
     };
     return cell_sum(
-        X, Y, N,
-        [&](size_t i, std::vector<double>& row) {
-          const double u = gx.node[i], pu = pxn[i];
-          for (size_t j = 0; j <= n; ++j) row[j] = value(u, gy.node[j], pu, pyn[j]);
-        },
-        [&](size_t i, std::vector<double>& row) {
-          const double u = gx.mid[i], pu = pxm[i];
-          for (size_t j = 1; j <= n; ++j) row[j] = value(u, gy.mid[j], pu, pym[j]);
-        });
+        g.X, g.Y, N, g.symmetric,
+        [&](size_t i, size_t j) { return value(gx.node[i], gy.node[j], pxn[i], pyn[j]); },
+        [&](size_t i, size_t j) { return value(gx.mid[i], gy.mid[j], pxm[i], pym[j]); });
   }
   if (code == 3 && theta != 0.0) {
     // Frank: e^(θu) once per coordinate.
@@ -251,27 +271,19 @@ double TERM4(double theta, double a, double b, int N, int code) {
     const std::vector<double> pyn = map(gy.node, p), pym = map(gy.mid, p);
     const double E = std::exp(theta);
     return cell_sum(
-        X, Y, N,
-        [&](size_t i, std::vector<double>& row) {
-          const double u = gx.node[i], eu = pxn[i];
-          for (size_t j = 0; j <= n; ++j)
-            row[j] = frank_from_exp(theta, eu, pyn[j], E, u, gy.node[j]);
+        g.X, g.Y, N, g.symmetric,
+        [&](size_t i, size_t j) {
+          return frank_from_exp(theta, pxn[i], pyn[j], E, gx.node[i], gy.node[j]);
         },
-        [&](size_t i, std::vector<double>& row) {
-          const double u = gx.mid[i], eu = pxm[i];
-          for (size_t j = 1; j <= n; ++j)
-            row[j] = frank_from_exp(theta, eu, pym[j], E, u, gy.mid[j]);
+        [&](size_t i, size_t j) {
+          return frank_from_exp(theta, pxm[i], pym[j], E, gx.mid[i], gy.mid[j]);
         });
   }
-  return term4_generic(theta, gx, gy, X, Y, N, code, &SJOINT);
+  return quadrature_generic(theta, g, N, code, &SJOINT);
 }
 
 double DTERM4(double theta, double a, double b, int N, int code) {
-  std::vector<double> X, Y;
-  SEQ(X, N, 0.0, 1.0 - a);
-  SEQ(Y, N, 0.0, 1.0 - b);
-  const GridArgs gx = grid_args(X, N), gy = grid_args(Y, N);
-  return term4_generic(theta, gx, gy, X, Y, N, code, &DSJOINT);
+  return quadrature_generic(theta, grids(a, b, N), N, code, &DSJOINT);
 }
 
 int ONEA(double t, double s, int mode, int kappa) {
