@@ -1,0 +1,192 @@
+// Simulated trial data. Event times come from exponential margins joined by the survival copula
+// of the chosen family, drawn by the conditional method: T1 from its margin, T2 from the
+// conditional law given T1 (Clayton, Frank) or through the Kendall distribution of the
+// positive stable (Gumbel) family.
+#include "simulation/simdata.h"
+
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "common/errors.h"
+#include "common/format.h"
+#include "numerics/uniform_generator.h"
+#include "survival/model.h"
+
+namespace kestrel::simulation {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+[[noreturn]] void dump_and_stop(const char* label, double V, double Z, const std::vector<double>& rec,
+                                int n, std::ostream& console) {
+  console << fmt::list({std::string_view(label), V, Z}) << '\n';
+  for (int i = 0; i < n; ++i) {
+    const double* row = rec.data() + static_cast<std::ptrdiff_t>(i) * kRecordWidth;
+    console << fmt::list({row[0], row[1], row[2]}) << '\n';
+  }
+  console.flush();
+  throw RunError(std::string("The simulated log-rank variance of ") + (label[2] == '1' ? "EP1" : "EP2") +
+                 " is not a number.");
+}
+
+}  // namespace
+
+int allocate_arm(int i, int n, double r, numerics::UniformGenerator& gen) {
+  const int nb = n / 10;
+  const int nq = n / 4;
+  if (2.0 * r == 1.0) return (i % 2) + 1;
+  for (int k : {4, 6, 7, 8, 9}) {
+    if (10.0 * r == static_cast<double>(k)) {
+      if (i <= k * nb) return 1;
+      if (i <= 10 * nb) return 2;
+      const double u = gen.UNIRAND();
+      return 10.0 * u <= k ? 1 : 2;
+    }
+  }
+  if (4.0 * r == 1.0) {
+    if (i <= nq) return 1;
+    if (i <= 4 * nq) return 2;
+    const double u = gen.UNIRAND();
+    return u <= 0.25 ? 1 : 2;
+  }
+  if (4.0 * (1.0 - r) == 1.0) {
+    if (i <= 3 * nq) return 1;
+    if (i <= 4 * nq) return 2;
+    const double u = gen.UNIRAND();
+    return u > 0.25 ? 1 : 2;
+  }
+  throw RunError("The allocation proportion " + fmt::list_real(r) +
+                 " cannot be simulated; it must be one of 0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9.");
+}
+
+EventTimes draw_event_times(int family, double theta, double l1, double l2, double u1, double u2,
+                            std::ostream& main_report) {
+  EventTimes t;
+  switch (family) {
+    case 2: {  // positive stable
+      const double x = survival::WLAMBERT(1.0 - u2, theta, main_report);
+      t.T1 = std::pow(1.0 - u1, theta) * x / l1;
+      t.T2 = std::pow(std::pow(x, 1.0 / theta) - std::pow(l1 * t.T1, 1.0 / theta), theta) / l2;
+      break;
+    }
+    case 3: {  // Frank
+      t.T1 = -std::log(1.0 - u1) / l1;
+      if (theta == 0.0) {
+        t.T2 = -std::log(1.0 - u2) / l2;
+      } else {
+        const double U = 1.0 - u1, W = 1.0 - u2;
+        const double e = std::exp(theta);
+        const double etu = std::exp(theta * U);
+        const double D = etu + W * (e - etu);
+        const double V = std::log(D / (D + W * (1.0 - e))) / theta;
+        t.T2 = -std::log(V) / l2;
+      }
+      break;
+    }
+    default: {  // Clayton
+      t.T1 = -std::log(1.0 - u1) / l1;
+      if (theta == 0.0) {
+        t.T2 = -std::log(1.0 - u2) / l2;
+      } else {
+        const double S1 = std::exp(-l1 * t.T1);
+        const double W = 1.0 - u2;
+        t.T2 = std::log(1.0 + std::pow(S1, -theta) * (std::pow(W, -theta / (theta + 1.0)) - 1.0)) /
+               (l2 * theta);
+      }
+      break;
+    }
+  }
+  return t;
+}
+
+RecordCounts generate_trial(const TrialSettings& in, numerics::UniformGenerator& gen,
+                            std::ostream& main_report, TrialWork& work) {
+  const int n = in.N > 0 ? in.N : 0;
+  const size_t len = static_cast<size_t>(n) * kRecordWidth;
+  if (work.ep1.size() < len) work.ep1.resize(len);
+  if (work.ep2.size() < len) work.ep2.resize(len);
+  const double hazard[2][2] = {{in.lambda1, in.lambda2},
+                               {in.lambda1 * in.HR1, in.lambda2 * in.HR2}};
+  RecordCounts counts;
+  for (int i = 1; i <= n; ++i) {
+    const int arm = allocate_arm(i, n, in.r, gen);
+    const double u1 = gen.UNIRAND();
+    const double u2 = gen.UNIRAND();
+    const double l1 = hazard[arm - 1][0], l2 = hazard[arm - 1][1];
+    const EventTimes t = draw_event_times(in.family, in.theta, l1, l2, u1, u2, main_report);
+    double C = 1e99;
+    if (in.censoring == 1) {
+      const double u3 = gen.UNIRAND();
+      C = u3 * in.a + in.s;
+    }
+    double X1, X2;
+    switch (in.mode) {
+      case 2:
+        X1 = std::min(std::min(t.T1, t.T2), C);
+        X2 = std::min(t.T2, C);
+        break;
+      case 3:
+        X1 = X2 = std::min(std::min(t.T1, t.T2), C);
+        break;
+      default:
+        X1 = std::min(t.T1, C);
+        X2 = std::min(t.T2, C);
+        break;
+    }
+    double status1 = 2.0, status2 = 2.0;
+    if (in.mode == 1 || in.composite == 1) {
+      if (X1 == t.T1) status1 = 1.0;
+    } else if (X1 == std::min(t.T1, t.T2)) {
+      status1 = 1.0;
+    }
+    if (X2 == t.T2) status2 = 1.0;
+    double* r1 = work.ep1.data() + static_cast<std::ptrdiff_t>(i - 1) * kRecordWidth;
+    double* r2 = work.ep2.data() + static_cast<std::ptrdiff_t>(i - 1) * kRecordWidth;
+    r1[kStatusColumn] = status1;
+    r1[kGroupColumn] = arm - 1;
+    r1[kTimeColumn] = X1;
+    r2[kStatusColumn] = status2;
+    r2[kGroupColumn] = arm - 1;
+    r2[kTimeColumn] = X2;
+    if (status1 == 1.0) ++counts.D1; else ++counts.C1;
+    if (status2 == 1.0) ++counts.D2; else ++counts.C2;
+  }
+  return counts;
+}
+
+TrialOutcome SIMDATA(const TrialSettings& in, numerics::UniformGenerator& gen,
+                     std::ostream& console, std::ostream& main_report, TrialWork& work,
+                     SimulationProfile* profile) {
+  Clock::time_point t0;
+  if (profile) t0 = Clock::now();
+  const RecordCounts counts = generate_trial(in, gen, main_report, work);
+  if (profile) {
+    profile->generation += seconds_since(t0);
+    t0 = Clock::now();
+  }
+  const int n = in.N > 0 ? in.N : 0;
+  TrialOutcome out;
+  const LogrankResult r1 = ALGORITHM(work.ep1.data(), n, kRecordWidth, counts.D1, counts.C1, 2, 1,
+                                     console, work.table);
+  out.Z1 = r1.Z;
+  out.p1 = r1.p;
+  out.I1 = r1.V / 4.0;
+  out.D1 = counts.D1;
+  const LogrankResult r2 = ALGORITHM(work.ep2.data(), n, kRecordWidth, counts.D2, counts.C2, 2, 1,
+                                     console, work.table);
+  out.Z2 = r2.Z;
+  out.p2 = r2.p;
+  out.I2 = r2.V / 4.0;
+  out.D2 = counts.D2;
+  if (profile) profile->logrank += seconds_since(t0);
+  if (std::isnan(r1.V)) dump_and_stop("ep1", r1.V, r1.Z, work.ep1, n, console);
+  if (std::isnan(r2.V)) dump_and_stop("ep2", r2.V, r2.Z, work.ep2, n, console);
+  return out;
+}
+
+}  // namespace kestrel::simulation

@@ -1,0 +1,369 @@
+#include "simulation/simdata.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+#include <vector>
+
+#include "common/errors.h"
+#include "numerics/uniform_generator.h"
+
+namespace kestrel::simulation {
+namespace {
+
+numerics::UniformGenerator seeded(std::int32_t seed) {
+  numerics::UniformGenerator g([] { return 99; });
+  g.RANDOPT(5);
+  g.SETSEED(seed);
+  return g;
+}
+
+// Seed reached after n draws from `seed`.
+std::int32_t advanced(std::int32_t seed, int n) {
+  numerics::UniformGenerator g = seeded(seed);
+  for (int i = 0; i < n; ++i) g.UNIRAND();
+  return g.GETSEED();
+}
+
+TEST(Allocation, HalfAlternatesWithoutRandomNumbers) {
+  numerics::UniformGenerator g = seeded(1234);
+  std::vector<int> arms;
+  for (int i = 1; i <= 5; ++i) arms.push_back(allocate_arm(i, 5, 0.5, g));
+  EXPECT_EQ(arms, (std::vector<int>{2, 1, 2, 1, 2}));
+  EXPECT_EQ(g.GETSEED(), 1234);
+}
+
+TEST(Allocation, FortyPercentFillsBlocksThenDrawsForTheRest) {
+  numerics::UniformGenerator g = seeded(1234);
+  numerics::UniformGenerator shadow = seeded(1234);
+  for (int i = 1; i <= 25; ++i) {
+    const int arm = allocate_arm(i, 25, 0.4, g);
+    if (i <= 8) {
+      EXPECT_EQ(arm, 1) << i;
+      EXPECT_EQ(g.GETSEED(), 1234) << i;
+    } else if (i <= 20) {
+      EXPECT_EQ(arm, 2) << i;
+      EXPECT_EQ(g.GETSEED(), 1234) << i;
+    } else {
+      const double u = shadow.UNIRAND();  // each of patients 21..25 consumes one draw
+      EXPECT_EQ(arm, 10.0 * u <= 4 ? 1 : 2) << i;
+      EXPECT_EQ(g.GETSEED(), shadow.GETSEED()) << i;
+    }
+  }
+}
+
+TEST(Allocation, QuarterBlocksAndTheRemainder) {
+  numerics::UniformGenerator g = seeded(77);
+  // N = 10: nq = 2; r = 0.25 gives 1,1 | arms 2 for 3..8 | draws for 9, 10.
+  std::vector<int> arms;
+  for (int i = 1; i <= 8; ++i) arms.push_back(allocate_arm(i, 10, 0.25, g));
+  EXPECT_EQ(arms, (std::vector<int>{1, 1, 2, 2, 2, 2, 2, 2}));
+  EXPECT_EQ(g.GETSEED(), 77);
+  arms.clear();
+  for (int i = 1; i <= 8; ++i) arms.push_back(allocate_arm(i, 10, 0.75, g));
+  EXPECT_EQ(arms, (std::vector<int>{1, 1, 1, 1, 1, 1, 2, 2}));
+  numerics::UniformGenerator shadow = seeded(77);
+  const double u = shadow.UNIRAND();
+  EXPECT_EQ(allocate_arm(9, 10, 0.75, g), u > 0.25 ? 1 : 2);
+  EXPECT_THROW(allocate_arm(1, 10, 0.3, g), RunError);
+}
+
+TEST(Allocation, ProportionsOverLargeTrialsMatchR) {
+  for (double r : {0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9}) {
+    numerics::UniformGenerator g = seeded(5);
+    const int n = 1003;
+    int arm1 = 0;
+    for (int i = 1; i <= n; ++i) arm1 += allocate_arm(i, n, r, g) == 1;
+    EXPECT_NEAR(arm1, r * n, 4.0) << r;  // only the last incomplete block is random
+  }
+}
+
+TEST(Simdata, UnirandCallsPerPatientFollowTheDocumentedOrder) {
+  TrialSettings in;
+  in.N = 25;
+  in.r = 0.4;
+  in.lambda1 = 0.3;
+  in.lambda2 = 0.2;
+  in.a = 2;
+  in.s = 1;
+  std::ostringstream report;
+  TrialWork work;
+  {
+    numerics::UniformGenerator g = seeded(4321);
+    in.censoring = 1;
+    generate_trial(in, g, report, work);
+    // 25 patients x (u1, u2, u3) + one allocation draw for each of patients 21..25.
+    EXPECT_EQ(g.GETSEED(), advanced(4321, 25 * 3 + 5));
+  }
+  {
+    numerics::UniformGenerator g = seeded(4321);
+    in.censoring = 0;
+    in.r = 0.5;
+    generate_trial(in, g, report, work);
+    EXPECT_EQ(g.GETSEED(), advanced(4321, 25 * 2));
+  }
+  {
+    // The draws of patient 1 with r = 0.5: u1, u2, u3 give T1, T2 and C = u3 a + s.
+    numerics::UniformGenerator g = seeded(4321);
+    in.censoring = 1;
+    in.theta = 0;
+    in.family = 1;
+    in.HR1 = 1.0;
+    generate_trial(in, g, report, work);
+    numerics::UniformGenerator s = seeded(4321);
+    const double u1 = s.UNIRAND(), u2 = s.UNIRAND(), u3 = s.UNIRAND();
+    const double T1 = -std::log(1 - u1) / (0.3 * in.HR1), C = u3 * 2 + 1;
+    const double T2 = -std::log(1 - u2) / (0.2 * in.HR2);
+    EXPECT_EQ(work.ep1[1], 1.0);  // patient 1 is in arm 2
+    EXPECT_EQ(work.ep1[2], std::min(T1, C));
+    EXPECT_EQ(work.ep2[2], std::min(T2, C));
+    EXPECT_EQ(work.ep1[0], T1 <= C ? 1.0 : 2.0);
+  }
+}
+
+TEST(Simdata, IndependenceValuesUseTheMarginalInversesAlone) {
+  std::ostringstream report;
+  for (int family : {1, 3}) {
+    const EventTimes t = draw_event_times(family, 0.0, 0.5, 2.0, 0.3, 0.8, report);
+    EXPECT_EQ(t.T1, -std::log(1 - 0.3) / 0.5);
+    EXPECT_EQ(t.T2, -std::log(1 - 0.8) / 2.0);
+  }
+}
+
+TEST(Simdata, WithoutCensoringEveryPatientHasBothEventsInModeOne) {
+  TrialSettings in;
+  in.N = 200;
+  in.censoring = 0;
+  in.mode = 1;
+  in.family = 1;
+  in.theta = 2;
+  in.lambda1 = 0.4;
+  in.lambda2 = 0.7;
+  in.HR1 = 0.8;
+  in.HR2 = 0.6;
+  numerics::UniformGenerator g = seeded(11);
+  std::ostringstream report;
+  TrialWork work;
+  const RecordCounts c = generate_trial(in, g, report, work);
+  EXPECT_EQ(c.D1, 200);
+  EXPECT_EQ(c.D2, 200);
+}
+
+TEST(Simdata, FullyCompetingRisksShareOneObservedTime) {
+  for (int composite : {1, 2}) {
+    TrialSettings in;
+    in.N = 400;
+    in.mode = 3;
+    in.composite = composite;
+    in.family = 3;
+    in.theta = -4;
+    in.lambda1 = 0.3;
+    in.lambda2 = 0.4;
+    in.a = 2;
+    in.s = 1;
+    numerics::UniformGenerator g = seeded(12);
+    std::ostringstream report;
+    TrialWork work;
+    generate_trial(in, g, report, work);
+    int both = 0;
+    for (int i = 0; i < in.N; ++i) {
+      const double* r1 = &work.ep1[3 * i];
+      const double* r2 = &work.ep2[3 * i];
+      EXPECT_EQ(r1[2], r2[2]);
+      EXPECT_EQ(r1[1], r2[1]);
+      if (r1[0] == 1.0 && r2[0] == 1.0) ++both;
+      // A composite first endpoint counts whichever event came first.
+      if (composite == 2 && r2[0] == 1.0) EXPECT_EQ(r1[0], 1.0);
+    }
+    if (composite == 1) EXPECT_EQ(both, 0);
+    if (composite == 2) EXPECT_GT(both, 0);
+  }
+}
+
+TEST(Simdata, SemiCompetingEndsFollowUpOfEp1AtEp2) {
+  TrialSettings in;
+  in.N = 300;
+  in.mode = 2;
+  in.family = 2;
+  in.theta = 0.6;
+  in.lambda1 = 0.3;
+  in.lambda2 = 0.5;
+  in.a = 2;
+  in.s = 2;
+  numerics::UniformGenerator g = seeded(13);
+  std::ostringstream report;
+  TrialWork work;
+  generate_trial(in, g, report, work);
+  for (int i = 0; i < in.N; ++i) {
+    EXPECT_LE(work.ep1[3 * i + 2], work.ep2[3 * i + 2]);
+    // An EP2 event before EP1 censors EP1 at that time.
+    if (work.ep2[3 * i] == 1.0 && work.ep1[3 * i + 2] == work.ep2[3 * i + 2]) {
+      EXPECT_EQ(work.ep1[3 * i], 2.0);
+    }
+  }
+}
+
+// Kendall's tau of a sample with its U-statistic standard error.
+struct Tau {
+  double tau, se;
+};
+Tau kendall(const std::vector<double>& x, const std::vector<double>& y) {
+  const size_t n = x.size();
+  std::vector<double> h(n, 0.0);
+  double sum = 0;
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t j = i + 1; j < n; ++j) {
+      const double s = (x[i] - x[j]) * (y[i] - y[j]);
+      const double sg = s > 0 ? 1.0 : (s < 0 ? -1.0 : 0.0);
+      sum += sg;
+      h[i] += sg;
+      h[j] += sg;
+    }
+  }
+  const double tau = 2 * sum / (static_cast<double>(n) * (n - 1));
+  double var_h = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double hi = h[i] / (n - 1) - tau;
+    var_h += hi * hi;
+  }
+  var_h /= (n - 1);
+  return {tau, std::sqrt(4.0 * var_h / n)};
+}
+
+// Debye function D1(x) = (1/x) int_0^x t/(e^t - 1) dt by composite Simpson, x > 0.
+double debye1(double x) {
+  const int n = 20000;
+  const double h = x / n;
+  auto f = [](double t) { return t == 0 ? 1.0 : t / std::expm1(t); };
+  double s = f(0) + f(x);
+  for (int i = 1; i < n; ++i) s += (i % 2 ? 4 : 2) * f(i * h);
+  return s * h / 3 / x;
+}
+
+double tau_closed_form(int family, double theta) {
+  switch (family) {
+    case 1: return theta / (theta + 2);
+    case 2: return 1 - theta;
+    default: return 1 + 4 * (debye1(-theta) - 1) / (-theta);
+  }
+}
+
+TEST(Samplers, KendallTauMatchesClosedFormOfEachFamily) {
+  struct Case {
+    int family;
+    double theta;
+  };
+  const Case cases[] = {{1, 0.5}, {1, 2.0}, {1, 6.0}, {2, 0.9}, {2, 0.5}, {2, 0.2},
+                        {3, -1.0}, {3, -5.0}, {3, -12.0}};
+  std::ostringstream report;
+  numerics::UniformGenerator g = seeded(2024);
+  const int n = 1500;
+  for (const Case& c : cases) {
+    std::vector<double> t1(n), t2(n);
+    for (int i = 0; i < n; ++i) {
+      const double u1 = g.UNIRAND(), u2 = g.UNIRAND();
+      const EventTimes t = draw_event_times(c.family, c.theta, 0.4, 1.3, u1, u2, report);
+      t1[i] = t.T1;
+      t2[i] = t.T2;
+    }
+    const Tau k = kendall(t1, t2);
+    const double expected = tau_closed_form(c.family, c.theta);
+    EXPECT_NEAR(k.tau, expected, 3 * k.se)
+        << "family " << c.family << " theta " << c.theta << " se " << k.se;
+  }
+}
+
+TEST(Samplers, MarginsAreExponentialWithTheStatedHazards) {
+  // Kolmogorov-Smirnov distance of each margin to its exponential law; 1.95/sqrt(n) is the 0.1%
+  // critical value, and the means agree with 1/hazard within 4 standard errors.
+  struct Case {
+    int family;
+    double theta;
+  };
+  const Case cases[] = {{1, 3.0}, {2, 0.4}, {3, -8.0}};
+  std::ostringstream report;
+  numerics::UniformGenerator g = seeded(99);
+  const int n = 4000;
+  const double l1 = 0.25, l2 = 1.7;
+  for (const Case& c : cases) {
+    std::vector<double> t1(n), t2(n);
+    for (int i = 0; i < n; ++i) {
+      const double u1 = g.UNIRAND(), u2 = g.UNIRAND();
+      const EventTimes t = draw_event_times(c.family, c.theta, l1, l2, u1, u2, report);
+      t1[i] = t.T1;
+      t2[i] = t.T2;
+    }
+    for (int e = 0; e < 2; ++e) {
+      std::vector<double>& t = e == 0 ? t1 : t2;
+      const double l = e == 0 ? l1 : l2;
+      std::sort(t.begin(), t.end());
+      double dmax = 0, mean = 0;
+      for (int i = 0; i < n; ++i) {
+        const double F = 1 - std::exp(-l * t[i]);
+        dmax = std::max({dmax, std::fabs(F - static_cast<double>(i) / n),
+                         std::fabs(F - static_cast<double>(i + 1) / n)});
+        mean += t[i] / n;
+      }
+      EXPECT_LT(dmax, 1.95 / std::sqrt(n)) << "family " << c.family << " endpoint " << e + 1;
+      EXPECT_NEAR(mean * l, 1.0, 4.0 / std::sqrt(n)) << "family " << c.family << " endpoint " << e + 1;
+    }
+  }
+}
+
+TEST(Simdata, SameSeedSameTrialAndNullStatisticsAreStandardNormal) {
+  TrialSettings in;
+  in.N = 200;
+  in.family = 1;
+  in.theta = 1.0;
+  in.lambda1 = 0.35;
+  in.lambda2 = 0.5;
+  in.a = 2;
+  in.s = 1;
+  std::ostringstream console, report;
+  TrialWork work;
+  numerics::UniformGenerator g1 = seeded(31), g2 = seeded(31);
+  const TrialOutcome a = SIMDATA(in, g1, console, report, work);
+  const TrialOutcome b = SIMDATA(in, g2, console, report, work);
+  EXPECT_EQ(a.Z1, b.Z1);
+  EXPECT_EQ(a.Z2, b.Z2);
+  EXPECT_EQ(a.D1, b.D1);
+  EXPECT_EQ(g1.GETSEED(), g2.GETSEED());
+  EXPECT_EQ(a.p1, 0.5 * std::erfc(-a.Z1 / std::sqrt(2.0)));
+  // V is the classical variance times Y(1)/(Y1(1) Y2(1)), about D/N for equal arms and no
+  // censoring before the first event: I = V/4 is near D/(4N).
+  EXPECT_NEAR(a.I1, a.D1 / (4.0 * in.N), 0.2 * a.D1 / (4.0 * in.N));
+
+  // Under equal hazards Z is close to N(0, 1): mean and variance over 400 trials.
+  const int reps = 400;
+  double s1 = 0, s11 = 0, s2 = 0, s22 = 0;
+  for (int i = 0; i < reps; ++i) {
+    const TrialOutcome o = SIMDATA(in, g1, console, report, work);
+    s1 += o.Z1;
+    s11 += o.Z1 * o.Z1;
+    s2 += o.Z2;
+    s22 += o.Z2 * o.Z2;
+  }
+  EXPECT_NEAR(s1 / reps, 0.0, 4 / std::sqrt(reps));
+  EXPECT_NEAR(s2 / reps, 0.0, 4 / std::sqrt(reps));
+  EXPECT_NEAR(s11 / reps, 1.0, 4 * std::sqrt(2.0 / reps));
+  EXPECT_NEAR(s22 / reps, 1.0, 4 * std::sqrt(2.0 / reps));
+  EXPECT_TRUE(console.str().empty());
+}
+
+TEST(Simdata, EmptyTrialIsTreatedAsNoEvents) {
+  TrialSettings in;
+  in.N = 0;
+  std::ostringstream console, report;
+  TrialWork work;
+  numerics::UniformGenerator g = seeded(1);
+  const TrialOutcome o = SIMDATA(in, g, console, report, work);
+  EXPECT_EQ(o.Z1, 0.001);
+  EXPECT_EQ(o.p2, 0.999999);
+  EXPECT_EQ(o.I1, 0.0);
+  EXPECT_EQ(g.GETSEED(), 1);
+}
+
+}  // namespace
+}  // namespace kestrel::simulation
