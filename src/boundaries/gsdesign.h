@@ -21,6 +21,7 @@ struct GsDesignInput {
   double ta = 1, tf = 0;     // accrual, follow-up
   double control_survival = 0.5;  // at ta + tf
   double allocation = 0.5;   // proportion of the experimental arm
+  int max_analyses = 25;     // the drift and probability routines hold 25 analyses
 };
 
 struct GsDesignResult {
@@ -35,9 +36,52 @@ struct GsDesignResult {
   double expected_events = 0;
   int subjects = 0;          // N
   double pev = 0;            // event probability by the end of the study
+  bool drift_converged = true;  // false after " Warning: Convergence problem."
+  int drift_steps = 0;          // exit-probability evaluations of the drift search
 };
 
 // Messages are written to `report` (the main report); the documented "stop" cases throw RunError.
 GsDesignResult GSDESIGN01(const GsDesignInput& in, BoundaryWork& work, std::ostream& report);
+
+// The steps after the spending code is settled: bounds, the power check, drift, exit
+// probabilities, nominal levels, events and subjects. `code` is the code in force (1..6), `phi`
+// the parameter of codes 3 and 4; code 5 spends in.spending.cumulative, the cumulative alpha of
+// both sides together (already checked). in.alpha must already be valid.
+GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, BoundaryWork& work,
+                                std::ostream& report);
+
+// Exit probabilities under a drift: qpos(i), qneg(i) the probabilities of first crossing the
+// upper, lower bound at analysis i, and their total. Returns false (after its message, with the
+// probabilities zero) when K or the grid exceeds the work arrays.
+bool GLAN(int K, const std::vector<double>& t, const std::vector<double>& za,
+          const std::vector<double>& zb, double drift, std::vector<double>& qpos,
+          std::vector<double>& qneg, double& total, BoundaryWork& work, std::ostream& report);
+
+struct DriftSearch {
+  double drift = 0;
+  bool converged = true;
+  int steps = 0;  // exit-probability evaluations
+};
+
+// The drift whose total upper exit probability equals the power (within 1e-6), by stepping 0.25
+// until the root is bracketed and then halving. Stops with " Warning: Convergence problem." when
+// the drift stops moving, when the probabilities cannot be computed, or after max_steps
+// evaluations.
+DriftSearch BISECT(int K, const std::vector<double>& t, const std::vector<double>& za,
+                   const std::vector<double>& zb, double power, double start, BoundaryWork& work,
+                   std::ostream& report, int max_steps = 200);
+
+// Starting value (ZNORM(power) + zb(K))/sqrt(t(K)), then BISECT.
+DriftSearch ADRIFT(int K, const std::vector<double>& t, const std::vector<double>& za,
+                   const std::vector<double>& zb, double power, BoundaryWork& work,
+                   std::ostream& report);
+
+// Events D for a drift: x = drift^2/ln(hr)^2/(p(1-p)) rounded to single precision, then the
+// smallest multiple of K not below ceil(x) (quotient in single precision).
+int events_for_drift(double drift, double hr, double p, int K);
+
+// Probability of an event by the end of the study under uniform accrual over ta, follow-up tf,
+// control survival S at ta + tf, hazard ratio hr and allocation p (Simpson's rule over entry).
+double event_probability(double hr, double ta, double tf, double S, double p);
 
 }  // namespace kestrel::boundaries

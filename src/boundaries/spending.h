@@ -17,6 +17,7 @@ struct BoundaryWork {
   std::vector<double> ya, yb, sigma, s;
   std::vector<int> nints;
   std::vector<double> f;  // density of the previous analysis on its grid (up to 5001 points)
+  std::vector<double> scratch;  // the density of the analysis before, while the next one is built
 };
 
 struct LandemResult {
@@ -24,10 +25,42 @@ struct LandemResult {
   std::vector<double> pe, pd;  // cumulative and incremental alpha spent
 };
 
-// side: 1 one-sided, 2 two-sided symmetric. iuse: spending code 1..6. user: code 5 values.
-// Messages go to `report` (the main report).
+// side: 1 one-sided, 2 two-sided symmetric. iuse: spending code 1..6. user: code 5 values
+// (cumulative alpha of one side; pe = side*user). Messages go to `report` (the main report).
 LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<double>& t2, double side,
                     int iuse, double alpha, double phi, double ztrun,
                     const std::vector<double>& user, BoundaryWork& work, std::ostream& report);
+
+// The pieces of the recursion, for the design driver and for tests. Analysis numbers i run 1..K;
+// vectors are 0-based (element i-1 belongs to analysis i).
+
+// Cumulative (pe) and incremental (pd) alpha of spending code iuse at the times t(1..nn). pe is
+// in/out: an unknown code keeps the value pe held on entry (scaled by side).
+void ALPHAS(int iuse, int nn, double alpha, double phi, double side, const std::vector<double>& t,
+            const std::vector<double>& user, std::vector<double>& pe, std::vector<double>& pd,
+            std::ostream& report);
+
+// Increment standard deviations sigma(i) = sqrt(t2(i) - t2(i-1)) and s(i) = sqrt(t2(i)).
+void STDINC(int nn, const std::vector<double>& t2, std::vector<double>& sigma,
+            std::vector<double>& s);
+
+// Trapezoidal rule over n intervals of width h (n + 1 values g[0..n]).
+double TRAP(const double* g, int n, double h);
+
+// Density of the score at the first analysis on the grid ya1 + j*(yb1 - ya1)/nints1, j = 0..nints1.
+void FIRST(double ya1, double yb1, int nints1, double sigma1, std::vector<double>& f);
+
+// Moves the density f from the grid (ya_prev, yb_prev, n_prev) to the grid (ya, yb, n) of the next
+// analysis, whose increment has standard deviation sigma. `scratch` receives the old density.
+void OTHER(double ya_prev, double yb_prev, int n_prev, double ya, double yb, int n, double sigma,
+           std::vector<double>& f, std::vector<double>& scratch);
+
+// Probability of staying inside the bounds up to analysis i-1 and ending above x (score scale) at
+// analysis i, from the density of analysis i-1 held in work.f.
+double QPOS(double x, int i, const BoundaryWork& work);
+
+// Decimal stepping search of yb(i) with QPOS(yb(i), i) = target; leaves yb(i) unchanged when the
+// search fails. Returns whether it stored a bound.
+bool SEARCH(int i, double target, BoundaryWork& work, std::ostream& report);
 
 }  // namespace kestrel::boundaries

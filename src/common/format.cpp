@@ -76,7 +76,11 @@ std::string list_real(double v) {
     std::snprintf(buf, sizeof buf, "%.16E", v);
   }
   std::string s = buf;
-  if (s.size() < 25) s = std::string(25 - s.size() - 4, ' ') + s + "    ";
+  if (s.size() <= 21) {
+    s = std::string(21 - s.size(), ' ') + s + "    ";
+  } else if (s.size() < 25) {  // exponent forms of 22 to 24 characters
+    s = std::string(25 - s.size(), ' ') + s;
+  }
   return s;
 }
 

@@ -1,0 +1,339 @@
+// The single-endpoint group sequential design for a given power: parameter checks, spending code
+// handling, the bounds, the drift search, exit probabilities under the drift, nominal levels, and
+// the numbers of events and subjects of a two-arm comparison of exponential survival.
+#include <climits>
+#include <cmath>
+#include <ostream>
+#include <sstream>
+#include <string>
+
+#include "boundaries/gsdesign.h"
+#include "common/errors.h"
+#include "common/format.h"
+#include "numerics/normal.h"
+
+namespace kestrel::boundaries {
+namespace {
+
+constexpr int kMaxDriftAnalyses = 25;
+constexpr int kMaxGridIntervals = 5000;
+constexpr double kGridFactor = 0.05;
+constexpr double kPowerTolerance = 1e-6;
+constexpr double kDriftTolerance = 1e-7;
+constexpr double kDriftStep = 0.25;
+// The single-precision values 0.05 and 0.80, widened: the replacements of an invalid alpha or
+// power are written that way in the original design program.
+constexpr double kDefaultAlpha = 0.05000000074505806;
+constexpr double kDefaultPower = 0.800000011920929;
+
+void line(std::ostream& os, const std::string& text) { os << text << '\n'; }
+
+std::string join(const std::vector<double>& v) {
+  std::ostringstream os;
+  os.precision(17);
+  for (size_t k = 0; k < v.size(); ++k) os << (k ? ", " : "") << v[k];
+  return os.str();
+}
+
+// The cumulative alpha values of spending code 5: one per analysis, non-decreasing from at
+// least 0, the last equal to alpha.
+void check_cumulative(const SpendingStatement& st, int K, double alpha) {
+  const auto& c = st.cumulative;
+  std::string where = st.cumulative_line > 0
+                          ? " (deck line " + std::to_string(st.cumulative_line) + ")"
+                          : std::string();
+  if (static_cast<int>(c.size()) != K) {
+    throw RunError(" Spending code 5 needs " + std::to_string(K) +
+                   " cumulative alpha values, one per analysis; got " +
+                   std::to_string(c.size()) + where + ".");
+  }
+  for (int i = 0; i < K; ++i) {
+    const bool ok = c[i] >= 0.0 && (i == 0 || c[i] >= c[i - 1]);
+    if (!ok) {
+      throw RunError(" Spending code 5: the cumulative alpha values must be non-negative and"
+                     " increasing; got " + join(c) + where + ".");
+    }
+  }
+  if (!(std::fabs(c[K - 1] - alpha) <= 1e-9 * alpha)) {
+    throw RunError(" Spending code 5: the last cumulative alpha value must equal alpha = " +
+                   fmt::list_real(alpha) + "; got " + join(c) + where + ".");
+  }
+}
+
+}  // namespace
+
+int events_for_drift(double drift, double hr, double p, int K) {
+  const double lhr = std::log(hr);
+  const double x = drift * drift / (lhr * lhr) / (p * (1.0 - p));
+  const float xs = static_cast<float>(x);  // the event count is formed in single precision
+  if (!(xs >= 0.0f && xs < 2.0e9f)) {
+    throw RunError(" The number of events cannot be formed: drift " + fmt::list_real(drift) +
+                   ", hazard ratio " + fmt::list_real(hr) + ", allocation " +
+                   fmt::list_real(p) + ".");
+  }
+  const float D = std::ceil(xs);
+  const float q = D / static_cast<float>(K);
+  return K * static_cast<int>(std::ceil(q));
+}
+
+double event_probability(double hr, double ta, double tf, double S, double p) {
+  const double lc = -std::log(S) / (ta + tf);
+  const double le = lc * hr;
+  auto sbar = [&](double x) { return (1.0 - p) * std::exp(-lc * x) + p * std::exp(-le * x); };
+  return 1.0 - (sbar(tf) + 4.0 * sbar(tf + ta / 2.0) + sbar(ta + tf)) / 6.0;
+}
+
+bool GLAN(int K, const std::vector<double>& t, const std::vector<double>& za,
+          const std::vector<double>& zb, double drift, std::vector<double>& qpos,
+          std::vector<double>& qneg, double& total, BoundaryWork& work, std::ostream& report) {
+  qpos.assign(static_cast<size_t>(K > 0 ? K : 0), 0.0);
+  qneg.assign(static_cast<size_t>(K > 0 ? K : 0), 0.0);
+  total = 0.0;
+  if (K > kMaxDriftAnalyses) {
+    line(report, "");
+    line(report, fmt::Record()
+                     .x(5)
+                     .lit(" glan: No. of analyses too large, n =")
+                     .i(K, 5)
+                     .lit(">")
+                     .i(kMaxDriftAnalyses, 5)
+                     .str());
+    return false;
+  }
+  std::vector<double> sigma, s;
+  STDINC(K, t, sigma, s);
+  std::vector<double> ya(K), yb(K);
+  std::vector<int> nints(K);
+  for (int i = 0; i < K; ++i) {
+    yb[i] = zb[i] * s[i] - drift * t[i];
+    ya[i] = za[i] * s[i] - drift * t[i];
+    nints[i] = static_cast<int>((yb[i] - ya[i]) / (kGridFactor * sigma[i])) + 1;
+    if (nints[i] > kMaxGridIntervals) {
+      line(report, fmt::Record()
+                       .x(5)
+                       .lit(" glan: Bounds too wide, analysis")
+                       .i(i + 1, 3)
+                       .lit("            (b-a)/h > ")
+                       .i(kMaxGridIntervals, 6)
+                       .str());
+      line(report, "");
+      return false;
+    }
+  }
+  const double m = drift * t[0] / sigma[0];
+  qpos[0] = 1.0 - PNORM(zb[0] - m);
+  qneg[0] = PNORM(za[0] - m);
+  total = qpos[0] + qneg[0];
+  for (int i = 1; i < K; ++i) {
+    if (i == 1) FIRST(ya[0], yb[0], nints[0], sigma[0], work.f);
+    // CPROB: upper and lower exit at analysis i+1 from the density of the analysis before.
+    const double hh = (yb[i - 1] - ya[i - 1]) / nints[i - 1];
+    const int n = nints[i - 1];
+    const double* f = work.f.data();
+    auto up = [&](double u) { return 1.0 - PNORM((yb[i] - u) / sigma[i]); };
+    auto down = [&](double u) { return PNORM((ya[i] - u) / sigma[i]); };
+    double inner_up = 0.0, inner_down = 0.0;
+    for (int k = 1; k < n; ++k) {
+      const double u = ya[i - 1] + k * hh;
+      inner_up += f[k] * up(u);
+      inner_down += f[k] * down(u);
+    }
+    const double u0 = ya[i - 1], un = ya[i - 1] + n * hh;
+    qpos[i] = hh / 2.0 * (f[0] * up(u0) + 2.0 * inner_up + f[n] * up(un));
+    qneg[i] = hh / 2.0 * (f[0] * down(u0) + 2.0 * inner_down + f[n] * down(un));
+    total += qpos[i] + qneg[i];
+    if (i < K - 1) {
+      OTHER(ya[i - 1], yb[i - 1], nints[i - 1], ya[i], yb[i], nints[i], sigma[i], work.f,
+            work.scratch);
+    }
+  }
+  return true;
+}
+
+DriftSearch BISECT(int K, const std::vector<double>& t, const std::vector<double>& za,
+                   const std::vector<double>& zb, double power, double start, BoundaryWork& work,
+                   std::ostream& report, int max_steps) {
+  DriftSearch r;
+  double drift = start;
+  double last = 0.0, lo = 0.0, hi = 0.0;
+  bool have_lo = false, have_hi = false;
+  std::vector<double> qpos, qneg;
+  double total = 0.0;
+  for (;;) {
+    if (r.steps >= max_steps) {  // the search would otherwise run for ever
+      line(report, " Warning: Convergence problem.");
+      r.converged = false;
+      break;
+    }
+    ++r.steps;
+    if (!GLAN(K, t, za, zb, drift, qpos, qneg, total, work, report)) {
+      // Without exit probabilities no drift can match the power.
+      line(report, " Warning: Convergence problem.");
+      r.converged = false;
+      break;
+    }
+    double pw = 0.0;
+    for (int i = 0; i < K; ++i) pw += qpos[i];
+    if (std::fabs(pw - power) <= kPowerTolerance) break;
+    if (std::fabs(drift - last) <= kDriftTolerance) {
+      line(report, " Warning: Convergence problem.");
+      r.converged = false;
+      break;
+    }
+    if (pw <= power + kPowerTolerance) {
+      lo = drift;
+      have_lo = true;
+      drift += kDriftStep;
+    } else {
+      hi = drift;
+      have_hi = true;
+      drift -= kDriftStep;
+    }
+    if (have_lo && have_hi) {
+      last = drift;
+      drift = (lo + hi) / 2.0;
+    }
+  }
+  r.drift = drift;
+  return r;
+}
+
+DriftSearch ADRIFT(int K, const std::vector<double>& t, const std::vector<double>& za,
+                   const std::vector<double>& zb, double power, BoundaryWork& work,
+                   std::ostream& report) {
+  const double start = (ZNORM(power) + zb[K - 1]) / std::sqrt(t[K - 1]);
+  return BISECT(K, t, za, zb, power, start, work, report);
+}
+
+GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, BoundaryWork& work,
+                                std::ostream& report) {
+  const int K = in.K;
+  const double side = in.sides == 2 ? 2.0 : 1.0;
+  GsDesignResult r;
+  r.code_used = code;
+  r.phi_used = phi;
+
+  // Bounds. Code 5 values are the cumulative alpha of both sides; the recursion scales by side.
+  std::vector<double> user;
+  if (code == 5) {
+    for (double c : in.spending.cumulative) user.push_back(c / side);
+  }
+  LandemResult b = LANDEM(K, in.t, in.t, side, code, in.alpha, phi, 0.0, user, work, report);
+  r.za = b.za;
+  r.zb = b.zb;
+  r.pe = b.pe;
+  r.pd = b.pd;
+
+  double power = in.power;
+  if (!(power > 0.0 && power <= 1.0)) {
+    line(report, " Invalid response.");
+    line(report, " Power must be > 0 and <= 1.");
+    power = kDefaultPower;
+    line(report, " Power has been set to 0.80.");
+  }
+
+  // Drift for the power, then the exit probabilities at that drift.
+  DriftSearch d = ADRIFT(K, in.t, r.za, r.zb, power, work, report);
+  r.drift = d.drift;
+  r.drift_converged = d.converged;
+  r.drift_steps = d.steps;
+  double total = 0.0;
+  GLAN(K, in.t, r.za, r.zb, r.drift, r.qpos, r.qneg, total, work, report);
+  // OUTGL: the total exit probability (its report lines belong to an unused time scale).
+  double outgl = 0.0;
+  for (int i = 0; i < K; ++i) outgl += r.qpos[i] + r.qneg[i];
+  (void)outgl;
+
+  // Nominal one-sided levels of the bounds.
+  r.nominal_lower.resize(K);
+  r.nominal_upper.resize(K);
+  for (int i = 0; i < K; ++i) {
+    r.nominal_lower[i] = side * numerics::GAUSSCDF(r.za[i]);
+    r.nominal_upper[i] = side * (1.0 - numerics::GAUSSCDF(r.zb[i]));
+  }
+
+  // Events, event probability, subjects and the expected number of events under the drift.
+  const double p = in.allocation;
+  r.events = events_for_drift(r.drift, in.hr, p, K);
+  r.pev = event_probability(in.hr, in.ta, in.tf, in.control_survival, p);
+  const double n = std::ceil(static_cast<double>(r.events) / r.pev);
+  if (!(n >= 0.0 && n <= static_cast<double>(INT_MAX))) {
+    throw RunError(" The number of subjects cannot be formed: events " +
+                   std::to_string(r.events) + ", event probability " + fmt::list_real(r.pev) +
+                   ".");
+  }
+  r.subjects = static_cast<int>(n);
+  const double D = r.events;
+  double B = 0.0, E = 0.0;
+  for (int i = 0; i < K; ++i) {
+    const double e = r.qpos[i] + r.qneg[i];
+    B += e;
+    E += D * in.t[i] * e;
+  }
+  r.expected_events = E + (1.0 - B) * D;
+  return r;
+}
+
+GsDesignResult GSDESIGN01(const GsDesignInput& given, BoundaryWork& work, std::ostream& report) {
+  GsDesignInput in = given;
+  const int K = in.K;
+
+  // Number of analyses and times.
+  if (K <= 0) throw RunError("");
+  if (K > in.max_analyses) {
+    throw RunError(fmt::Record()
+                       .lit(" Number must be <=")
+                       .i(in.max_analyses, 3)
+                       .lit(" or ndim must be increased in main program.")
+                       .str());
+  }
+  bool times_ok = static_cast<int>(in.t.size()) >= K && in.t[0] > 0.0 && in.t[K - 1] <= 1.0;
+  for (int i = 1; times_ok && i < K; ++i) times_ok = in.t[i] > in.t[i - 1];
+  if (!times_ok) throw RunError(" Times must be strictly increasing and <=1.");
+  in.t.resize(K);
+
+  // Alpha.
+  if (!(in.alpha > 0.0 && in.alpha <= 1.0)) {
+    line(report, " Invalid response.");
+    line(report, " Alpha must be > 0 and <= 1.");
+    in.alpha = kDefaultAlpha;
+    line(report, " Alpha has been set to 0.05.");
+  }
+
+  // Spending code: a code above 5 is replaced by the code of the deck's next statement; codes 3
+  // and 4 take their parameter from the statement after it.
+  const SpendingStatement& st = in.spending;
+  int code = st.deck_code;
+  if (code > 5) {
+    line(report, in.sides == 2
+                     ? " (6) Alternate OBF"
+                     : " No other valid choices have been programmed.  Select from 1,2,3,4.");
+    if (st.replacement_code == 0 && st.replacement_line == 0) {
+      throw RunError(" End of the input deck: spending code " + std::to_string(code) +
+                     " needs a statement with the replacement code.");
+    }
+    code = st.replacement_code;
+  }
+  double phi = 0.0;
+  if (code == 3 || code == 4) {
+    if (!st.has_phi) {
+      throw RunError(" End of the input deck: spending code " + std::to_string(code) +
+                     " needs a statement with its parameter phi.");
+    }
+    phi = st.phi;
+    if (code == 3 && !(phi > 0.0)) {
+      line(report, " Parameter must be >0!");
+      phi = 1.0;
+    }
+    if (code == 4 && phi == 0.0) {
+      line(report, " Parameter must be nonzero!");
+      phi = 1.0;
+    }
+    line(report, fmt::Record().x(1).lit("Parameter is ").f(phi, 6, 3).str());
+  }
+  if (code == 5) check_cumulative(st, K, in.alpha);
+
+  return design_with_code(in, code, phi, work, report);
+}
+
+}  // namespace kestrel::boundaries

@@ -1,0 +1,201 @@
+// Boundary recursion: published bounds, reductions to the fixed design, agreement with an
+// independent quadrature of the sequential statistic, and the messages of the spending and
+// search routines.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <sstream>
+#include <vector>
+
+#include "boundaries/reference_normal.h"
+#include "boundaries/spending.h"
+#include "common/errors.h"
+
+namespace kestrel::boundaries {
+namespace {
+
+LandemResult run(int code, double alpha, double side, const std::vector<double>& t, double phi = 0,
+                 const std::vector<double>& user = {}, std::ostream* report = nullptr,
+                 double ztrun = 0) {
+  BoundaryWork work;
+  std::ostringstream sink;
+  return LANDEM(static_cast<int>(t.size()), t, t, side, code, alpha, phi, ztrun, user, work,
+                report ? *report : sink);
+}
+
+std::vector<double> equally_spaced(int K) {
+  std::vector<double> t(K);
+  for (int i = 0; i < K; ++i) t[i] = (i + 1.0) / K;
+  return t;
+}
+
+TEST(Landem, ObrienFlemingThreeLooksMatchesPublishedBounds) {
+  // One-sided alpha 0.025, O'Brien-Fleming-type spending, three equally spaced analyses: the
+  // bounds tabulated in the group sequential literature are 3.7103, 2.5114, 1.9930.
+  std::ostringstream report;
+  LandemResult r = run(1, 0.025, 1.0, equally_spaced(3), 0, {}, &report);
+  const double published[3] = {3.7103, 2.5114, 1.9930};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NEAR(std::round(r.zb[i] * 1e4) / 1e4, published[i], 1e-12) << "analysis " << i + 1;
+    EXPECT_EQ(r.za[i], -8.0);
+  }
+  EXPECT_EQ(report.str(), "");
+  EXPECT_NEAR(r.pe[2], 0.025, 1e-9);  // PNORM is good to about 1e-9
+}
+
+TEST(Landem, SingleAnalysisGivesTheFixedDesignQuantile) {
+  for (int code = 1; code <= 4; ++code) {
+    const double phi = code == 3 ? 2.0 : code == 4 ? -4.0 : 0.0;
+    LandemResult one = run(code, 0.025, 1.0, {1.0}, phi);
+    EXPECT_NEAR(one.zb[0], ZNORM(1 - 0.025), 1e-12) << "code " << code;
+    EXPECT_NEAR(one.zb[0], reference::quantile(0.975), 1e-12) << "code " << code;
+    LandemResult two = run(code, 0.05, 2.0, {1.0}, phi);
+    EXPECT_NEAR(two.zb[0], ZNORM(1 - 0.025), 1e-12) << "two-sided code " << code;
+    EXPECT_EQ(two.za[0], -two.zb[0]);
+  }
+  // The alternative O'Brien-Fleming code spends side*alpha/2 at t = 1: one-sided alpha 0.05
+  // spends 0.025.
+  LandemResult alt = run(6, 0.05, 1.0, {1.0});
+  EXPECT_NEAR(alt.pe[0], 0.025, 1e-9);
+  EXPECT_NEAR(alt.zb[0], ZNORM(0.975), 1e-8);
+}
+
+TEST(Landem, PocockAndHwangShihDeCaniAgreeWithIndependentQuadrature) {
+  struct Case {
+    int code;
+    double phi;
+    double alpha;
+    bool two_sided;
+    std::vector<double> t;
+  };
+  const std::vector<Case> cases = {
+      {2, 0, 0.025, false, {0.5, 1.0}},      {2, 0, 0.025, false, {1.0 / 3, 2.0 / 3, 1.0}},
+      {2, 0, 0.05, true, {0.4, 1.0}},        {4, -4, 0.025, false, {0.5, 1.0}},
+      {4, 1, 0.025, false, {0.3, 0.7, 1.0}}, {4, -2, 0.025, false, {1.0 / 3, 2.0 / 3, 1.0}},
+      {4, -4, 0.05, true, {0.25, 0.6, 1.0}}, {1, 0, 0.025, false, {0.5, 0.75, 1.0}},
+  };
+  double largest = 0.0;
+  for (const Case& c : cases) {
+    const double side = c.two_sided ? 2.0 : 1.0;
+    const double a = c.alpha / side;
+    // Cumulative spending from the closed forms.
+    std::vector<double> pe, pd;
+    for (double t : c.t) {
+      double v;
+      if (c.code == 2) {
+        v = a * std::log(1 + (std::numbers::e - 1) * t);
+      } else if (c.code == 4) {
+        v = a * (1 - std::exp(-c.phi * t)) / (1 - std::exp(-c.phi));
+      } else {
+        v = 2 * (1 - reference::Phi(reference::quantile(1 - a / 2) / std::sqrt(t)));
+      }
+      pd.push_back(side * v - (pe.empty() ? 0.0 : pe.back()));
+      pe.push_back(side * v);
+    }
+    const std::vector<double> truth = reference::bounds_by_quadrature(c.t, pd, c.two_sided);
+    LandemResult r = run(c.code, c.alpha, side, c.t, c.phi);
+    for (size_t i = 0; i < c.t.size(); ++i) {
+      const double diff = std::fabs(r.zb[i] - truth[i]);
+      largest = std::max(largest, diff);
+      EXPECT_LT(diff, 1e-4) << "code " << c.code << " K " << c.t.size() << " analysis " << i + 1
+                            << ": " << r.zb[i] << " vs " << truth[i];
+      if (c.two_sided) EXPECT_EQ(r.za[i], -r.zb[i]);
+    }
+  }
+  // The largest difference measures the discretisation error of the recursion.
+  RecordProperty("largest_bound_difference", std::to_string(largest));
+  std::printf("largest bound difference against quadrature: %.3e\n", largest);
+}
+
+TEST(Landem, ZeroIncrementGivesBoundEightAndTruncationRespends) {
+  std::ostringstream report;
+  // Code 5 with no alpha spent at the second analysis.
+  LandemResult r = run(5, 0.025, 1.0, {0.5, 0.75, 1.0}, 0, {0.01, 0.01, 0.025}, &report);
+  EXPECT_EQ(r.zb[1], 8.0);
+  EXPECT_EQ(r.pd[1], 0.0);
+  EXPECT_EQ(report.str(),
+            " Type I error spent too small, analysis           2\n"
+            " Zero used as approximation for    0.0000000000000000    \n");
+  // Truncation at 2.5: the first bound (2.576 untruncated for alpha 0.005) is cut and what it
+  // really spends replaces the spending function's value.
+  LandemResult cut = run(5, 0.025, 1.0, {0.5, 1.0}, 0, {0.005, 0.025}, nullptr, 2.5);
+  EXPECT_EQ(cut.zb[0], 2.5);
+  EXPECT_NEAR(cut.pd[0], 1 - reference::Phi(2.5), 1e-8);
+  EXPECT_NEAR(cut.pd[1], 0.025 - cut.pd[0], 1e-15);
+}
+
+TEST(Alphas, BadIncrementsAreClampedWithTheirMessages) {
+  std::ostringstream report;
+  std::vector<double> pe, pd;
+  // Decreasing cumulative values: a negative increment.
+  ALPHAS(5, 3, 0.025, 0, 1.0, {0.3, 0.6, 1.0}, {0.01, 0.005, 0.025}, pe, pd, report);
+  EXPECT_EQ(pd[1], 0.0);
+  EXPECT_NEAR(pd[2], 0.02, 1e-15);
+  EXPECT_EQ(report.str(),
+            " Error in spending function.\n"
+            " Type I error spent too small, analysis           2\n"
+            " Zero used as approximation for    0.0000000000000000    \n");
+  // An increment above one.
+  std::ostringstream big;
+  ALPHAS(5, 2, 1.0, 0, 2.0, {0.5, 1.0}, {0.2, 0.9}, pe, pd, big);
+  EXPECT_EQ(pd[1], 1.0);
+  EXPECT_EQ(big.str(), " Error in spending function.\n");
+  // A tiny but positive increment.
+  std::ostringstream tiny;
+  ALPHAS(5, 2, 0.025, 0, 1.0, {0.5, 1.0}, {1e-14, 0.025}, pe, pd, tiny);
+  EXPECT_EQ(pd[0], 0.0);
+  EXPECT_EQ(tiny.str(),
+            " Type I error spent too small, analysis           1\n"
+            " Zero used as approximation for    1.0000000000000000E-14\n");
+}
+
+TEST(Alphas, UnknownCodeWarnsAndKeepsTheEntryValues) {
+  std::ostringstream report;
+  std::vector<double> pe = {0.01, 0.02}, pd;
+  ALPHAS(9, 2, 0.025, 0, 1.0, {0.5, 1.0}, {}, pe, pd, report);
+  EXPECT_EQ(pe[1], 0.02);
+  EXPECT_NEAR(pd[1], 0.01, 1e-15);
+  EXPECT_EQ(report.str(), " Warning: invalid use function.\n Warning: invalid use function.\n");
+}
+
+TEST(Alphas, SpendingFamiliesReachAlphaAtTheEnd) {
+  std::ostringstream report;
+  std::vector<double> pe, pd;
+  for (int code = 1; code <= 4; ++code) {
+    ALPHAS(code, 3, 0.05, 3.0, 2.0, {0.2, 0.6, 1.0}, {}, pe, pd, report);
+    EXPECT_NEAR(pe[2], 0.05, 1e-9) << code;
+    EXPECT_GT(pd[0], 0.0);
+  }
+  // Power family: alpha t^phi.
+  ALPHAS(3, 2, 0.025, 3.0, 1.0, {0.5, 1.0}, {}, pe, pd, report);
+  EXPECT_NEAR(pe[0], 0.025 * 0.125, 1e-16);
+  EXPECT_EQ(report.str(), "");
+}
+
+TEST(Search, ImpossibleTargetReportsNotConverging) {
+  std::ostringstream report;
+  BoundaryWork work;
+  // Build the density of analysis 1 through a two-look recursion, then ask for an exit
+  // probability above one at analysis 2.
+  run(1, 0.025, 1.0, {0.5, 1.0});
+  LANDEM(2, {0.5, 1.0}, {0.5, 1.0}, 1.0, 1, 0.025, 0, 0, {}, work, report);
+  const double before = work.yb[1];
+  EXPECT_FALSE(SEARCH(2, 2.0, work, report));
+  EXPECT_EQ(work.yb[1], before);
+  EXPECT_EQ(report.str(),
+            "Large change in bounds, possible error.   2\n"
+            "Large change in bounds, possible error.   2\n"
+            "Large change in bounds, possible error.   2\n"
+            "Large change in bounds, possible error.   2\n"
+            "Large change in bounds, possible error.   2\n"
+            "Error in search: not converging.  Abort analysis!   2\n");
+}
+
+TEST(Landem, AnalysesTooCloseTogetherStopTheRun) {
+  EXPECT_THROW(run(1, 0.025, 1.0, {0.9999, 1.0}), RunError);
+}
+
+}  // namespace
+}  // namespace kestrel::boundaries
