@@ -1,6 +1,7 @@
 // The single-endpoint group sequential design for a given power: parameter checks, spending code
 // handling, the bounds, the drift search, exit probabilities under the drift, nominal levels, and
 // the numbers of events and subjects of a two-arm comparison of exponential survival.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <ostream>
@@ -35,8 +36,8 @@ std::string join(const std::vector<double>& v) {
   return os.str();
 }
 
-// The cumulative alpha values of spending code 5: one per analysis, non-decreasing from at
-// least 0, the last equal to alpha.
+// The cumulative alpha values of spending code 5: one per analysis, positive and strictly
+// increasing, the last equal to alpha.
 void check_cumulative(const SpendingStatement& st, int K, double alpha) {
   const auto& c = st.cumulative;
   std::string where = st.cumulative_line > 0
@@ -48,13 +49,13 @@ void check_cumulative(const SpendingStatement& st, int K, double alpha) {
                    std::to_string(c.size()) + where + ".");
   }
   for (int i = 0; i < K; ++i) {
-    const bool ok = c[i] >= 0.0 && (i == 0 || c[i] >= c[i - 1]);
+    const bool ok = c[i] > 0.0 && (i == 0 || c[i] > c[i - 1]);
     if (!ok) {
-      throw RunError(" Spending code 5: the cumulative alpha values must be non-negative and"
-                     " increasing; got " + join(c) + where + ".");
+      throw RunError(" Spending code 5: the cumulative alpha values must be positive and"
+                     " strictly increasing; got " + join(c) + where + ".");
     }
   }
-  if (!(std::fabs(c[K - 1] - alpha) <= 1e-9 * alpha)) {
+  if (!(std::fabs(c[K - 1] - alpha) <= 1e-12 * std::max(1.0, alpha))) {
     throw RunError(" Spending code 5: the last cumulative alpha value must equal alpha = " +
                    fmt::list_real(alpha) + "; got " + join(c) + where + ".");
   }
