@@ -190,7 +190,7 @@ constexpr const char* kStyle = R"CSS(
 :root { --ink:#1b1b1b; --muted:#5a5a5a; --rule:#2b2b2b; --light:#d9d9d9; --ep1:#0b5fa5; --ep2:#c2520c; }
 * { box-sizing: border-box; }
 body { font-family: "Charter", "Bitstream Charter", "Georgia", "Cambria", "Times New Roman", serif;
-       color: var(--ink); background: #fff; max-width: 62rem; margin: 2rem auto; padding: 0 1.5rem;
+       color: var(--ink); background: #fff; max-width: 72rem; margin: 2rem auto; padding: 0 1.5rem;
        line-height: 1.45; font-size: 15px; }
 h1 { font-size: 1.55rem; margin: 0 0 .25rem; font-weight: 600; }
 h2 { font-size: 1.3rem; margin: 2.5rem 0 .75rem; padding-bottom: .25rem; border-bottom: 2px solid var(--rule); font-weight: 600; }
@@ -201,9 +201,10 @@ p { margin: .35rem 0 .6rem; }
 .note { color: var(--muted); font-size: .85rem; }
 .error { border: 2px solid #a40000; background: #fff3f3; padding: .6rem .9rem; margin: 1rem 0; }
 .incomplete { color: #a40000; font-weight: 600; }
-table { border-collapse: collapse; margin: .4rem 0 1rem; font-size: .88rem; }
-caption { caption-side: top; text-align: left; font-weight: 600; padding-bottom: .3rem; font-size: .92rem; }
-th, td { padding: .18rem .6rem; vertical-align: baseline; }
+table { border-collapse: collapse; margin: .4rem 0 1rem; font-size: .84rem; }
+caption { caption-side: top; text-align: left; font-weight: 600; padding-bottom: .3rem; font-size: .92rem;
+          white-space: nowrap; }
+th, td { padding: .16rem .5rem; vertical-align: baseline; }
 thead th { border-top: 2px solid var(--rule); border-bottom: 1px solid var(--rule); font-weight: 600;
            text-align: right; line-height: 1.2; }
 thead th.text, td.text { text-align: left; }
@@ -215,8 +216,8 @@ table.kv td.num { min-width: 6rem; }
 code, .mono { font-family: "DejaVu Sans Mono", "Menlo", "Consolas", monospace; font-size: .85em; }
 .set { margin-left: 0; }
 .plots { display: flex; flex-wrap: wrap; gap: 1.5rem; align-items: flex-start; }
-figure { margin: .5rem 0 1rem; }
-figcaption { font-size: .85rem; color: var(--muted); max-width: 34rem; }
+figure { margin: .5rem 0 1rem; width: 520px; }
+figcaption { font-size: .85rem; color: var(--muted); }
 svg text { font-family: "Helvetica Neue", "Arial", "DejaVu Sans", sans-serif; fill: var(--ink); }
 nav table { font-size: .85rem; }
 a { color: var(--ep1); text-decoration: none; }
@@ -338,8 +339,8 @@ void axes(Page& p, const std::string& title, const std::string& xlabel, const st
 void legend(Page& p, const std::vector<Series>& series, double x, double y) {
   double h = 8 + 16.0 * static_cast<double>(series.size());
   double w = 0;
-  for (const auto& s : series) w = std::max(w, 7.0 * static_cast<double>(s.name.size()));
-  w += 46;
+  for (const auto& s : series) w = std::max(w, 6.2 * static_cast<double>(s.name.size()));
+  w += 44;
   p << "<g class=\"legend\"><rect x=\"" << fmt2(x - w) << "\" y=\"" << fmt2(y) << "\" width=\""
     << fmt2(w) << "\" height=\"" << fmt2(h) << "\" fill=\"white\" fill-opacity=\"0.92\" stroke=\"#bbb\"/>";
   for (size_t i = 0; i < series.size(); ++i) {
@@ -398,15 +399,10 @@ void bounds_chart(Page& p, const std::vector<Series>& series, const std::string&
 
 void qstop_chart(Page& p, const std::vector<double>& q, const std::string& title) {
   const int K = static_cast<int>(q.size());
-  double cum = 0, ymax = 0;
-  std::vector<double> c;
-  for (double v : q) {
-    cum += std::isfinite(v) ? v : 0.0;
-    c.push_back(cum);
-    ymax = std::max({ymax, std::isfinite(v) ? v : 0.0, cum});
-  }
-  double ylo = 0, yhi = std::max(ymax * 1.25, 0.05);
-  if (yhi > 1.0 && ymax <= 1.0) yhi = 1.0 + 1e-9;
+  double ymax = 0;
+  for (double v : q) ymax = std::max(ymax, std::isfinite(v) ? v : 0.0);
+  double ylo = 0, yhi = std::max(ymax * 1.12, 0.05);  // room for the value labels
+  if (yhi > 1.0 && ymax <= 1.0) yhi = 1.0;
   const auto yt = nice_ticks(ylo, yhi, 5);
   const double xlo = 0.5, xhi = K + 0.5;
   std::vector<std::pair<double, std::string>> xt;
@@ -427,16 +423,7 @@ void qstop_chart(Page& p, const std::vector<double>& q, const std::string& title
       << "\" font-size=\"10\" text-anchor=\"middle\">" << fixed(v, 3) << "</text>";
   }
   Series bars{"P(success at analysis)", "#4f7fb0", "", 'b', {}};
-  Series cumulative{"Cumulative", "#333333", "4 3", 'd', {}};
-  if (K > 1) {
-    p << "<polyline fill=\"none\" stroke=\"#333333\" stroke-width=\"1.5\" stroke-dasharray=\"4 3\" points=\"";
-    for (int k = 1; k <= K; ++k) p << fmt2(X(k)) << "," << fmt2(Y(c[static_cast<size_t>(k - 1)])) << " ";
-    p << "\"/>";
-    for (int k = 1; k <= K; ++k) marker(p, 'd', X(k), Y(c[static_cast<size_t>(k - 1)]), "#333333");
-    legend(p, {bars, cumulative}, kL + pw - 6, kT + 6);
-  } else {
-    legend(p, {bars}, kL + pw - 6, kT + 6);
-  }
+  legend(p, {bars}, kL + pw, 4);  // above the plot area, clear of the bars
   p << "</svg>";
 }
 
@@ -649,9 +636,9 @@ void set_section(Page& p, const DesignRecord& d, const EvaluatedSet& set) {
        "the two-endpoint trial uses them.</figcaption></figure><figure>";
   std::vector<double> q(static_cast<size_t>(K));
   for (int k = 0; k < K; ++k) q[static_cast<size_t>(k)] = at(e.QSTOP, k);
-  qstop_chart(p, q, "Probability of success at each analysis");
+  qstop_chart(p, q, "Probability of success");
   p << "<figcaption>Probability that the trial succeeds at each analysis (" << html_escape(df_title(d.design.stored.DF))
-    << ") at the maximum sample size of " << inum(e.MSS) << " subjects, and its cumulative sum.</figcaption>"
+    << ") at the maximum sample size of " << inum(e.MSS) << " subjects.</figcaption>"
        "</figure></div>";
 
   p << "<h4>Sample size</h4>";

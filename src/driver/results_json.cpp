@@ -108,8 +108,9 @@ JsonWriter& JsonWriter::values(const double* v, int n) {
 std::string json_number(double v) {
   if (!std::isfinite(v)) return "null";
   char buf[64];
-  // 17 significant digits identify every double; to_chars is independent of the locale.
-  auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+  // The shortest decimal (at most 17 significant digits) that reads back to the same double:
+  // 0.025 stays 0.025. to_chars is independent of the locale.
+  auto res = std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, res.ptr);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The machine-readable results file "a/kestrel-results.json": everything a run computed, per
-// design in deck order (layout in docs/results-json.md). Reals are written with 17 significant
-// digits, so they read back to the same double; NaN and infinities are written as null.
+// design in deck order (layout in docs/results-json.md). Each real is written as the shortest
+// decimal (at most 17 significant digits) that reads back to the same double; NaN and
+// infinities are written as null.
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -48,7 +49,8 @@ class JsonWriter {
   bool after_key_ = false;
 };
 
-// A real as JSON: shortest form of 17 significant digits, "null" when not finite.
+// A real as JSON: the shortest decimal that reads back to the same double, "null" when not
+// finite.
 std::string json_number(double v);
 // A quoted JSON string. Valid UTF-8 passes through; control characters are escaped, and a byte
 // that is not part of valid UTF-8 is written as the code point of the same value (\u00XX).
