@@ -35,4 +35,8 @@ struct InformationSets {
 InformationSets BVRLGRNK02(const InformationInput& in, numerics::UniformGenerator& gen,
                            Reports& reports);
 
+// Names the competing-risk mode of an analysis at calendar time tau: "Non-Competing" to the
+// console, "Semi-Competing" or "full-Competing" to the main report.
+void PREVENT_STM17(int mode, double tau, Reports& reports);
+
 }  // namespace kestrel::survival

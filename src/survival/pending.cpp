@@ -12,6 +12,4 @@ namespace kestrel::survival {
 CopulaParameter CORRCLYTN(int, double) { pending("CORRCLYTN"); }
 CopulaParameter CORRPSTBL(int, double) { pending("CORRPSTBL"); }
 CopulaParameter CORRFRANK(int, double, std::ostream&) { pending("CORRFRANK"); }
-InformationSet BVRLGRNK01(const InformationInput&, numerics::UniformGenerator&, Reports&) { pending("BVRLGRNK01"); }
-InformationSets BVRLGRNK02(const InformationInput&, numerics::UniformGenerator&, Reports&) { pending("BVRLGRNK02"); }
 }  // namespace kestrel::survival

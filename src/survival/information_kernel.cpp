@@ -1,0 +1,493 @@
+// Per-subject means, variances and covariances of the two log-rank scores on the integration grid.
+//
+// Grid: NG intervals equally spaced in the pooled event probability of each endpoint, blended by
+// the allocation weights; X(NG) = T exactly. Per interval and arm the at-risk probabilities are
+// Simpson averages and the hazard increments are either the marginal ones (an endpoint observed
+// whatever the other does) or the crude ones of the competing-risk modes. Censoring by staggered
+// entry enters as the Simpson average of the follow-up distribution over each interval (means and
+// variances) or over each cell (cross covariance).
+//
+// Cross covariance of EP1 at analysis a and EP2 at analysis b (a earlier or equal): a subject
+// entered at E contributes its EP1 process up to tau_a - E and its EP2 process up to tau_b - E, so
+// the cell (t, s) is weighted by P(E <= tau_a - max(t, s - (tau_b - tau_a)) | enrolled by tau_a),
+// the follow-up distribution of the earlier analysis at max(t, s - gap).
+#include "survival/information_kernel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "common/errors.h"
+#include "survival/model.h"
+
+namespace kestrel::survival::detail {
+namespace {
+
+// The joint survival C(u, v) with the per-coordinate part computed once per grid value. The
+// arithmetic is that of SJOINT, so every table value equals the direct evaluation bit for bit.
+class CopulaRows {
+ public:
+  CopulaRows(double theta, int code) : theta_(theta), code_(code) {
+    if (code_ == 1 && theta_ != 0.0) kind_ = Kind::kClayton;
+    else if (code_ == 2 && theta_ != 1.0) kind_ = Kind::kStable;
+    else if (code_ == 3 && theta_ != 0.0) kind_ = Kind::kFrank;
+    else if (code_ >= 1 && code_ <= 3) kind_ = Kind::kProduct;
+    else kind_ = Kind::kOther;
+    E_ = std::exp(theta_);
+  }
+
+  double part(double u) const {
+    switch (kind_) {
+      case Kind::kClayton: return std::pow(u, -theta_);
+      case Kind::kStable: return u == 0.0 ? 0.0 : std::pow(-std::log(u), 1.0 / theta_);
+      case Kind::kFrank: return std::exp(theta_ * u);
+      default: return 0.0;
+    }
+  }
+
+  double value(double u, double pu, double v, double pv) const {
+    switch (kind_) {
+      case Kind::kClayton: {
+        double s = pu + pv - 1.0;
+        if (s < 0.0) s = 0.0;
+        return std::pow(s, -1.0 / theta_);
+      }
+      case Kind::kStable:
+        if (u == 0.0 || v == 0.0) return 0.0;
+        return std::exp(-std::pow(pu + pv, theta_));
+      case Kind::kFrank: {
+        const double R = (pu - 1.0) * (pv - 1.0) / (E_ - 1.0) + 1.0;
+        if (theta_ > 0.0) return std::log(R) / theta_;
+        if (R > 0.0 && std::log(-theta_) <= 2.0) return std::log(R) / theta_;
+        const double series = 1.0 + E_ + E_ * E_;
+        return std::log(series * (pu + pv - std::exp(theta_ * (u + v))) - E_ - E_ * E_) / theta_;
+      }
+      case Kind::kProduct: return u * v;
+      default: return SJOINT(theta_, u, v, code_);
+    }
+  }
+
+ private:
+  enum class Kind { kClayton, kStable, kFrank, kProduct, kOther };
+  double theta_;
+  int code_;
+  Kind kind_;
+  double E_ = 1.0;
+};
+
+// Simpson average of values at the upper end, the midpoint and the lower end.
+inline double simpson(double h1, double hm, double h0) { return (h1 + 4.0 * hm + h0) / 6.0; }
+
+}  // namespace
+
+InformationModel::InformationModel(const InformationInput& in, int NG)
+    : NG_(NG), code_(in.CPL), mode_(in.CPRSK), flag_(in.CMPST), q_(in.SR), theta_(in.THETA),
+      a_(in.TA), f_(in.TF) {
+  if (NG_ < 2) throw RunError("information grid needs at least 2 intervals");
+  T_ = a_ + f_;
+  const double q = q_;
+  const double lc1 = -std::log(in.SRVR1) / T_, lc2 = -std::log(in.SRVR2) / T_;
+  const double lt1 = lc1 * in.HR1, lt2 = lc2 * in.HR2;
+  const double lb1 = (1.0 - q) * lt1 + q * lc1, lb2 = (1.0 - q) * lt2 + q * lc2;
+
+  // Grid equally spaced in event probability; an endpoint without events spaces evenly in time
+  // (the limit of the same rule).
+  const size_t n = static_cast<size_t>(NG_);
+  X_.assign(n + 1, 0.0);
+  Xm_.assign(n + 1, 0.0);
+  const double P1 = 1.0 - std::exp(-lb1 * T_), P2 = 1.0 - std::exp(-lb2 * T_);
+  for (int i = 0; i <= NG_; ++i) {
+    const double p1 = P1 * i / NG_, p2 = P2 * i / NG_;
+    const double t1 = lb1 > 0.0 ? -std::log(1.0 - p1) / lb1 : T_ * i / NG_;
+    const double t2 = lb2 > 0.0 ? -std::log(1.0 - p2) / lb2 : T_ * i / NG_;
+    X_[static_cast<size_t>(i)] = (1.0 - q) * t2 + q * t1;
+  }
+  X_[n] = T_;
+  for (size_t i = 1; i <= n; ++i) Xm_[i] = 0.5 * X_[i - 1] + 0.5 * X_[i];
+
+  // The cross kernel ignores the composite flag where the scores do (no competing risk).
+  const bool composite = mode_ != 1 && flag_ == 2;
+  arm_[0].l1 = lc1;
+  arm_[0].l2 = lc2;
+  arm_[1].l1 = lt1;
+  arm_[1].l2 = lt2;
+  for (Arm& A : arm_) {
+    auto C = [&](double x, double y) {
+      return SJOINT(theta_, SFUN(x, A.l1), SFUN(y, A.l2), code_);
+    };
+    for (auto* v : {&A.pi1, &A.pi2, &A.dl1, &A.dl2, &A.kdl1, &A.kx1, &A.kdl2, &A.diag_rc,
+                    &A.diag_b1})
+      v->assign(n + 1, 0.0);
+    for (size_t i = 1; i <= n; ++i) {
+      const double t0 = X_[i - 1], t1 = X_[i], tm = Xm_[i];
+      const double c00 = C(t0, t0), c11 = C(t1, t1), cmm = C(tm, tm);
+      const double c01 = C(t0, t1), c10 = C(t1, t0);
+      const double avS1 = simpson(SFUN(t1, A.l1), SFUN(tm, A.l1), SFUN(t0, A.l1));
+      const double avS2 = simpson(SFUN(t1, A.l2), SFUN(tm, A.l2), SFUN(t0, A.l2));
+      const double avC = simpson(c11, cmm, c00);
+      const double lam1 = CHAZARD(t1, A.l1) - CHAZARD(t0, A.l1);
+      const double lam2 = CHAZARD(t1, A.l2) - CHAZARD(t0, A.l2);
+      const double crude1 = (c01 - c11) / c11;  // EP1 first, within the interval
+      const double crude2 = (c10 - c11) / c11;  // EP2 first, within the interval
+      A.pi1[i] = mode_ == 1 ? avS1 : avC;
+      A.pi2[i] = mode_ == 3 ? avC : avS2;
+      A.dl1[i] = mode_ == 1 ? lam1 : (flag_ == 2 ? crude1 + crude2 : crude1);
+      A.dl2[i] = mode_ == 3 ? crude2 : lam2;
+      A.kdl1[i] = mode_ == 1 ? lam1 : crude1;
+      A.kx1[i] = composite ? crude2 : 0.0;
+      A.kdl2[i] = A.dl2[i];
+      A.diag_rc[i] = (c11 + c01 + c10 + c00) / 4.0;
+      if (mode_ == 3) {
+        A.diag_b1[i] = (c11 - c10) / 6.0 + 4.0 * (C(tm, t1) - C(tm, t0)) / 6.0 + (c01 - c00) / 6.0;
+      }
+    }
+  }
+
+  for (int e = 0; e < 2; ++e) {
+    cmu_[e].assign(n + 1, 0.0);
+    cva_[e].assign(n + 1, 0.0);
+    cv0_[e].assign(n + 1, 0.0);
+  }
+  rc1_.assign(n + 1, 0.0);
+  rt1_.assign(n + 1, 0.0);
+  rc2_.assign(n + 1, 0.0);
+  rt2_.assign(n + 1, 0.0);
+  for (size_t i = 1; i <= n; ++i) {
+    for (int e = 0; e < 2; ++e) {
+      const double pc = e == 0 ? arm_[0].pi1[i] : arm_[0].pi2[i];
+      const double pt = e == 0 ? arm_[1].pi1[i] : arm_[1].pi2[i];
+      const double dc = e == 0 ? arm_[0].dl1[i] : arm_[0].dl2[i];
+      const double dt = e == 0 ? arm_[1].dl1[i] : arm_[1].dl2[i];
+      const double pb = (1.0 - q) * pt + q * pc;
+      cmu_[e][i] = (pc * pt / pb) * (dt - dc);
+      cva_[e][i] = (pc * pt / (pb * pb)) * (q * pc * dt + (1.0 - q) * pt * dc);
+      cv0_[e][i] = (pc * pt / (pb * pb)) * (q * pc * dc + (1.0 - q) * pt * dt);
+    }
+    const double pb1 = (1.0 - q) * arm_[1].pi1[i] + q * arm_[0].pi1[i];
+    const double pb2 = (1.0 - q) * arm_[1].pi2[i] + q * arm_[0].pi2[i];
+    rc1_[i] = arm_[0].pi1[i] / pb1;
+    rt1_[i] = arm_[1].pi1[i] / pb1;
+    rc2_[i] = arm_[0].pi2[i] / pb2;
+    rt2_[i] = arm_[1].pi2[i] / pb2;
+  }
+}
+
+Look InformationModel::look_at(int idx) const {
+  Look L;
+  L.idx = idx;
+  L.tau = X_[static_cast<size_t>(idx)];
+  L.A = std::min(a_, L.tau);
+  L.F = L.tau - L.A;
+  L.l = a_ > 0.0 ? L.A / a_ : 1.0;
+  return L;
+}
+
+Look InformationModel::final_look() const {
+  Look L;
+  L.idx = NG_;
+  L.tau = T_;
+  L.A = a_;
+  L.F = f_;
+  L.l = 1.0;
+  return L;
+}
+
+Moments InformationModel::moments(const Look& look) const {
+  Moments m;
+  const double qq = q_ * (1.0 - q_);
+  for (size_t i = 1; i <= static_cast<size_t>(look.idx); ++i) {
+    const double g = simpson(SCENS(X_[i], look.A, look.F, 1), SCENS(Xm_[i], look.A, look.F, 1),
+                             SCENS(X_[i - 1], look.A, look.F, 1));
+    const double w = qq * g;
+    for (int e = 0; e < 2; ++e) {
+      m.mu[e] += w * cmu_[e][i];
+      m.va[e] += w * cva_[e][i];
+      m.v0[e] += w * cv0_[e][i];
+    }
+  }
+  return m;
+}
+
+// The kernel of one cell, for both arms at once, combined into the score weights:
+//   H(i, j) = q (1-q) [q rc1 rc2 K_t + (1-q) rt1 rt2 K_c],
+// K the covariance of the EP1 and EP2 martingale increments of one arm over the cell:
+//   P11 - dL1 B1 ... as the sum E[dN1 dN2] - dL1 E[Y1 dN2] - dL2 E[dN1 Y2] + dL1 dL2 E[Y1 Y2],
+// with the composite first endpoint's extra terms where it applies.
+void InformationModel::build_kernel() const {
+  if (kernel_built_) return;
+  const size_t n = static_cast<size_t>(NG_);
+  const size_t w = n + 1;
+  H_.assign(w * w, 0.0);
+  row_.assign(w * w, 0.0);
+  col_.assign(w * w, 0.0);
+  const CopulaRows cop(theta_, code_);
+  const bool composite = mode_ != 1 && flag_ == 2;
+  const double q = q_;
+
+  struct Rows {
+    // Survival values and per-coordinate parts of the grid nodes and midpoints.
+    std::vector<double> s1n, s1m, p1n, p1m, s2n, s2m, p2n, p2m;
+    // Node row i-1 and i at the node columns (n) and midpoint columns (m); midpoint row i at the
+    // node columns.
+    std::vector<double> n0n, n0m, n1n, n1m, mn;
+    std::vector<double> K;  // kernel of the current row
+  };
+  std::array<Rows, 2> R;
+  for (int k = 0; k < 2; ++k) {
+    Rows& r = R[k];
+    const Arm& A = arm_[k];
+    for (auto* v : {&r.s1n, &r.s1m, &r.p1n, &r.p1m, &r.s2n, &r.s2m, &r.p2n, &r.p2m, &r.n0n, &r.n0m,
+                    &r.n1n, &r.n1m, &r.mn, &r.K})
+      v->assign(w, 0.0);
+    for (size_t i = 0; i <= n; ++i) {
+      r.s1n[i] = SFUN(X_[i], A.l1);
+      r.s2n[i] = SFUN(X_[i], A.l2);
+      r.p1n[i] = cop.part(r.s1n[i]);
+      r.p2n[i] = cop.part(r.s2n[i]);
+      if (i > 0) {
+        r.s1m[i] = SFUN(Xm_[i], A.l1);
+        r.s2m[i] = SFUN(Xm_[i], A.l2);
+        r.p1m[i] = cop.part(r.s1m[i]);
+        r.p2m[i] = cop.part(r.s2m[i]);
+      }
+    }
+  }
+  auto node_row = [&](Rows& r, size_t i, std::vector<double>& atn, std::vector<double>& atm) {
+    const double u = r.s1n[i], pu = r.p1n[i];
+    for (size_t j = 0; j <= n; ++j) atn[j] = cop.value(u, pu, r.s2n[j], r.p2n[j]);
+    for (size_t j = 1; j <= n; ++j) atm[j] = cop.value(u, pu, r.s2m[j], r.p2m[j]);
+  };
+  for (int k = 0; k < 2; ++k) node_row(R[k], 0, R[k].n0n, R[k].n0m);
+
+  for (size_t i = 1; i <= n; ++i) {
+    for (int k = 0; k < 2; ++k) {
+      Rows& r = R[k];
+      const Arm& A = arm_[k];
+      node_row(r, i, r.n1n, r.n1m);
+      {
+        const double u = r.s1m[i], pu = r.p1m[i];
+        for (size_t j = 0; j <= n; ++j) r.mn[j] = cop.value(u, pu, r.s2n[j], r.p2n[j]);
+      }
+      const double* n0 = r.n0n.data();
+      const double* n1 = r.n1n.data();
+      const double* m0 = r.n0m.data();
+      const double* m1 = r.n1m.data();
+      const double* mn = r.mn.data();
+      const double dl1 = A.kdl1[i], x1 = A.kx1[i];
+      double* K = r.K.data();
+      // B1 of the rows of interval i against EP2 interval j (the average over t of minus the
+      // probability that EP1 is still event-free at t while EP2 falls into the interval).
+      auto b1_rows = [&](size_t j) {
+        return (n1[j] - n1[j - 1]) / 6.0 + 4.0 * (mn[j] - mn[j - 1]) / 6.0 + (n0[j] - n0[j - 1]) / 6.0;
+      };
+      // Corner average and B2 with both EP2 ends moved to the EP1 interval's ends.
+      auto rc_rows = [&](size_t M) { return (n1[M] + n0[M] + n1[M - 1] + n0[M - 1]) / 4.0; };
+      auto b2_rows = [&](size_t M) {
+        return (n1[M] - n0[M]) / 6.0 + 4.0 * (m1[M] - m0[M]) / 6.0 + (n1[M - 1] - n0[M - 1]) / 6.0;
+      };
+      if (mode_ == 1) {
+        for (size_t j = 1; j <= n; ++j) {
+          const double c11 = n1[j], c01 = n0[j], c10 = n1[j - 1], c00 = n0[j - 1];
+          const double P11 = (c11 - c01) - (c10 - c00);
+          const double Rc = (c11 + c01 + c10 + c00) / 4.0;
+          const double B1 = b1_rows(j);
+          const double B2 = (c11 - c01) / 6.0 + 4.0 * (m1[j] - m0[j]) / 6.0 + (c10 - c00) / 6.0;
+          const double dl2 = A.kdl2[j];
+          K[j] = P11 + dl1 * B1 + dl2 * B2 + dl1 * dl2 * Rc;
+        }
+      } else {
+        // Cells with the EP2 interval below the EP1 interval: hi, lo, mm are EP1's own ends.
+        const double RcI = mode_ == 3 ? A.diag_rc[i] : rc_rows(i);
+        const double B2I = b2_rows(i);
+        for (size_t j = 1; j < i; ++j) {
+          const double dl2 = A.kdl2[j];
+          double Kc = dl2 * B2I + dl1 * dl2 * RcI;
+          if (composite) Kc = Kc - dl2 * x1 * RcI + dl2 * x1 * RcI;
+          K[j] = Kc;
+        }
+        {  // the diagonal cell
+          const double dl2 = A.kdl2[i];
+          const double B1 = b1_rows(i);
+          double Kc = (mode_ == 2 ? dl2 * B2I : 0.0) + dl1 * dl2 * RcI;
+          if (composite) Kc = Kc - B1 + x1 * B1 - dl2 * x1 * RcI + dl2 * x1 * RcI;
+          K[i] = Kc;
+        }
+        // Cells with the EP2 interval above: hi, lo, mm are EP2's ends.
+        for (size_t j = i + 1; j <= n; ++j) {
+          const double dl2 = A.kdl2[j];
+          double Kc;
+          if (mode_ == 2) {
+            const double c11 = n1[j], c01 = n0[j], c10 = n1[j - 1], c00 = n0[j - 1];
+            const double P11 = (c11 - c01) - (c10 - c00);
+            const double B1 = b1_rows(j);
+            const double Rc = rc_rows(j);
+            Kc = P11 + dl1 * B1 + dl2 * b2_rows(j) + dl1 * dl2 * Rc;
+            if (composite) Kc = Kc + x1 * B1 + dl2 * x1 * Rc;
+          } else {
+            const double B1 = A.diag_b1[j];
+            const double Rc = A.diag_rc[j];
+            Kc = dl1 * B1 + dl1 * dl2 * Rc;
+            if (composite) Kc = Kc + x1 * B1 + dl2 * x1 * Rc;
+          }
+          K[j] = Kc;
+        }
+      }
+    }
+    // Combine the arms, then the prefix sums.
+    const double* Kc = R[0].K.data();
+    const double* Kt = R[1].K.data();
+    double* H = &H_[i * w];
+    double* rowp = &row_[i * w];
+    const double* colprev = &col_[(i - 1) * w];
+    double* colp = &col_[i * w];
+    const double a1 = q * rc1_[i], b1 = (1.0 - q) * rt1_[i], qq = (1.0 - q) * q;
+    double acc = 0.0;
+    for (size_t j = 1; j <= n; ++j) {
+      const double h = qq * (a1 * rc2_[j] * Kt[j] + b1 * rt2_[j] * Kc[j]);
+      H[j] = h;
+      acc += h;
+      rowp[j] = acc;
+      colp[j] = colprev[j] + h;
+    }
+    for (int k = 0; k < 2; ++k) {
+      R[k].n0n.swap(R[k].n1n);
+      R[k].n0m.swap(R[k].n1m);
+    }
+  }
+  kernel_built_ = true;
+}
+
+double InformationModel::cross(const Look& la, const Look& lb) const {
+  build_kernel();
+  const size_t w = static_cast<size_t>(NG_) + 1;
+  const int Ia = la.idx, Ib = lb.idx;
+  // Censoring of the earlier analysis; the later endpoint's time moves back by the gap.
+  double A, F, dt = 0.0, ds = 0.0;
+  if (la.tau <= lb.tau) {
+    A = la.A;
+    F = la.F;
+    ds = lb.tau - la.tau;
+  } else {
+    A = lb.A;
+    F = lb.F;
+    dt = la.tau - lb.tau;
+  }
+  auto gbar = [&](double hi, double lo) {
+    const double md = 0.5 * lo + 0.5 * hi;
+    return SCENS(hi, A, F, 1) / 6.0 + (2.0 / 3.0) * SCENS(md, A, F, 1) + SCENS(lo, A, F, 1) / 6.0;
+  };
+  auto xt = [&](int i) { return X_[static_cast<size_t>(i)] - dt; };
+  auto xs = [&](int j) { return X_[static_cast<size_t>(j)] - ds; };
+
+  double sum = 0.0;
+  // Row by row: cells whose shifted EP2 interval lies wholly below the EP1 interval take the EP1
+  // interval's weight (a row prefix sum); cells that straddle are summed one by one.
+  int jA = 0, jB = 1;
+  for (int i = 1; i <= Ia; ++i) {
+    while (jA + 1 <= NG_ && xs(jA + 1) <= xt(i - 1)) ++jA;
+    while (jB <= NG_ && xs(jB - 1) < xt(i)) ++jB;
+    const int ja = std::min(jA, Ib);
+    if (ja > 0) sum += gbar(xt(i), xt(i - 1)) * row_[static_cast<size_t>(i) * w + ja];
+    const int jend = std::min(jB - 1, Ib);
+    for (int j = ja + 1; j <= jend; ++j) {
+      const double hi = std::max(xt(i), xs(j)), lo = std::max(xt(i - 1), xs(j - 1));
+      sum += H_[static_cast<size_t>(i) * w + j] * gbar(hi, lo);
+    }
+  }
+  // Column by column: cells whose EP1 interval lies wholly below the shifted EP2 interval take the
+  // EP2 interval's weight (a column prefix sum).
+  int iB = 0;
+  for (int j = 1; j <= Ib; ++j) {
+    while (iB + 1 <= NG_ && xt(iB + 1) <= xs(j - 1)) ++iB;
+    const int ib = std::min(iB, Ia);
+    if (ib > 0) sum += gbar(xs(j), xs(j - 1)) * col_[static_cast<size_t>(ib) * w + j];
+  }
+  return sum;
+}
+
+void InformationModel::complete(AnalysisSet& set) const {
+  const int K = set.K;
+  set.m.resize(static_cast<size_t>(K));
+  for (int k = 0; k < K; ++k) set.m[k] = moments(set.looks[k]);
+  set.SIG.assign(static_cast<size_t>(4 * K * K), 0.0);
+  for (int k1 = 0; k1 < K; ++k1) {
+    for (int k2 = 0; k2 < K; ++k2) {
+      const Look& L1 = set.looks[k1];
+      const Look& L2 = set.looks[k2];
+      const int e = L1.tau <= L2.tau ? k1 : k2;  // the earlier analysis
+      const double scale =
+          std::sqrt(std::min(L1.l, L2.l) / std::max(L1.l, L2.l));
+      set.sig(k1, k2) = k1 == k2 ? set.m[k1].va[0] : scale * set.m[e].va[0];
+      set.sig(K + k1, K + k2) = k1 == k2 ? set.m[k1].va[1] : scale * set.m[e].va[1];
+      const double c = scale * cross(L1, L2);
+      set.sig(k1, K + k2) = c;
+      set.sig(K + k2, k1) = c;
+    }
+  }
+}
+
+AnalysisSet CVARGIVTIME(int NG, const InformationInput& in, Reports& reports) {
+  const InformationModel model(in, NG);
+  const std::vector<double>& X = model.X();
+  AnalysisSet set;
+  set.K = in.K;
+  set.looks.resize(static_cast<size_t>(in.K));
+  // Each requested time moves up to the next grid point; times must increase within (0, T].
+  const double T = model.T();
+  int idx = 1;
+  double prev = 0.0;
+  for (int k = 0; k < in.K; ++k) {
+    double r = in.TLOOK[k];
+    if (r > T && r - T <= 1e-9 * std::max(1.0, T)) r = T;
+    if (!(r > 0.0) || r > T || r < prev) {
+      throw RunError("ANALYSIS TIMES MUST INCREASE WITHIN (0, TA+TF]: TLOOK(" +
+                     std::to_string(k + 1) + ") = " + std::to_string(in.TLOOK[k]));
+    }
+    prev = r;
+    while (idx < NG && !(r <= X[static_cast<size_t>(idx)])) ++idx;
+    set.looks[k] = model.look_at(idx);
+  }
+  for (int k = 0; k < in.K; ++k) PREVENT_STM17(in.CPRSK, set.looks[k].tau, reports);
+  model.complete(set);
+  return set;
+}
+
+FractionResult CVGIVINFO(int NG, const InformationInput& in) {
+  const InformationModel model(in, NG);
+  const int K = in.K;
+  FractionResult res;
+  res.achieved.assign(static_cast<size_t>(K), {1.0, 1.0});
+  for (AnalysisSet& s : res.sets) {
+    s.K = K;
+    s.looks.assign(static_cast<size_t>(K), model.final_look());
+  }
+  const Look fin = model.final_look();
+  const Moments mT = model.moments(fin);
+  int j0 = 1;
+  for (int k = 0; k + 1 < K; ++k) {
+    const double e = in.TLOOK[k];
+    double best1 = 1e11, best2 = 1e11;
+    for (int j = j0; j <= NG; ++j) {
+      const Look L = model.look_at(j);
+      const Moments m = model.moments(L);
+      const double F1 = m.va[0] / mT.va[0], F2 = m.va[1] / mT.va[1];
+      const double d1 = std::fabs(e - F1), d2 = std::fabs(e - F2);
+      best1 = std::min(best1, d1);
+      best2 = std::min(best2, d2);
+      if (d1 == best1) {
+        res.sets[0].looks[k] = L;
+        res.achieved[k][0] = F1;
+      }
+      if (d2 == best2) {
+        res.sets[1].looks[k] = L;
+        res.achieved[k][1] = F2;
+      }
+      if (F1 >= e && F2 >= e) break;
+    }
+    j0 = std::min(res.sets[0].looks[k].idx, res.sets[1].looks[k].idx);
+  }
+  for (AnalysisSet& s : res.sets) model.complete(s);
+  return res;
+}
+
+}  // namespace kestrel::survival::detail

@@ -1,0 +1,122 @@
+#pragma once
+// The calculation behind BVRLGRNK01 and BVRLGRNK02, with the grid count NG as an argument.
+//
+// Every quantity is per randomised subject. The integration grid is equally spaced in event
+// probability; per grid interval the at-risk probabilities and hazard increments of each endpoint
+// and arm are formed once. The cross-endpoint covariance is a double sum over (EP1 interval, EP2
+// interval) cells of a per-cell kernel that does not depend on the analysis pair, times a
+// censoring weight that does. The kernel is therefore formed once per design, with its row and
+// column prefix sums; a pair of analyses then costs one pass over the rows and columns plus the
+// few cells that straddle the shifted diagonal.
+#include <array>
+#include <cmath>
+#include <ostream>
+#include <vector>
+
+#include "common/reports.h"
+#include "survival/information.h"
+
+namespace kestrel::survival::detail {
+
+// Mean and variances of both endpoints' scores at one analysis.
+struct Moments {
+  std::array<double, 2> mu{}, va{}, v0{};
+};
+
+// One analysis: grid index, calendar time, censoring span and minimum follow-up, enrolled fraction.
+struct Look {
+  int idx = 0;
+  double tau = 0, A = 0, F = 0, l = 0;
+};
+
+// The analyses of one information set with their moments and the 2K x 2K covariance matrix of the
+// scaled scores, EP1 at analyses 1..K then EP2 at analyses 1..K.
+struct AnalysisSet {
+  int K = 0;
+  std::vector<Look> looks;
+  std::vector<Moments> m;
+  std::vector<double> SIG;  // row-major, 2K x 2K
+  double sig(int i, int j) const { return SIG[static_cast<size_t>(i) * 2 * K + j]; }
+  double& sig(int i, int j) { return SIG[static_cast<size_t>(i) * 2 * K + j]; }
+  // Correlation of EP1 at analysis k1 with EP2 at analysis k2 (0-based).
+  double corr12(int k1, int k2) const {
+    return sig(k1, K + k2) / std::sqrt(sig(k1, k1) * sig(K + k2, K + k2));
+  }
+};
+
+class InformationModel {
+ public:
+  InformationModel(const InformationInput& in, int NG);
+
+  int NG() const { return NG_; }
+  const std::vector<double>& X() const { return X_; }
+  double T() const { return T_; }
+  double accrual() const { return a_; }
+  double follow_up() const { return f_; }
+
+  // The analysis at grid index idx (calendar time X(idx)) with censoring A = min(a, tau),
+  // F = tau - A.
+  Look look_at(int idx) const;
+  // The final analysis at T with the censoring of the study end.
+  Look final_look() const;
+
+  // Mean and variances integrated over intervals 1..look.idx with the look's censoring.
+  Moments moments(const Look& look) const;
+
+  // Cross-endpoint covariance (before the enrolment scaling) of the EP1 score at analysis `a`
+  // and the EP2 score at analysis `b`: EP1 cells up to a.idx, EP2 cells up to b.idx, weighted by
+  // the censoring of the earlier analysis with the later endpoint's time moved back by the gap.
+  double cross(const Look& a, const Look& b) const;
+
+  // Fills the moments and the covariance matrix of a set whose looks are given.
+  void complete(AnalysisSet& set) const;
+
+ private:
+  void build_kernel() const;
+
+  int NG_;
+  int code_, mode_, flag_;
+  double q_, theta_, a_, f_, T_;
+  std::vector<double> X_, Xm_;
+  // Per interval i = 1..NG (index 0 unused): moment coefficients of each endpoint.
+  std::array<std::vector<double>, 2> cmu_, cva_, cv0_;
+  // Per interval: control and treatment weights of the cross kernel (at-risk share / pooled).
+  std::vector<double> rc1_, rt1_, rc2_, rt2_;
+  struct Arm {
+    double l1 = 0, l2 = 0;
+    std::vector<double> pi1, pi2;      // at-risk averages of EP1 and EP2 per interval
+    std::vector<double> dl1, dl2;      // hazard increments of the scores per interval
+    std::vector<double> kdl1, kx1;     // kernel increments of EP1: own event, composite extra
+    std::vector<double> kdl2;          // kernel increment of EP2
+    std::vector<double> diag_rc;       // competing-risk mode 3: corner average at (M, M)
+    std::vector<double> diag_b1;       // competing-risk mode 3: B1 of a cell below the diagonal
+  };
+  std::array<Arm, 2> arm_;  // 0 control, 1 treatment
+  // Kernel H(i, j), its row prefix sums over j and column prefix sums over i, each (NG+1)^2.
+  mutable std::vector<double> H_, row_, col_;
+  mutable bool kernel_built_ = false;
+};
+
+// The calendar-time calculation: analyses at the grid points at or just after the requested
+// times; writes the competing-risk name once per analysis.
+AnalysisSet CVARGIVTIME(int NG, const InformationInput& in, Reports& reports);
+
+// The information-fraction calculation: set 0 at the times EP1 reaches the fractions, set 1 at
+// the times EP2 reaches them, both held EP1 first. achieved[k][e]: fraction of the alternative
+// variance reached by endpoint e in the set driven by e.
+struct FractionResult {
+  std::array<AnalysisSet, 2> sets;
+  std::vector<std::array<double, 2>> achieved;
+};
+FractionResult CVGIVINFO(int NG, const InformationInput& in);
+
+// The routines with a chosen grid count (the run uses 1000).
+InformationSet calendar_information(const InformationInput& in, numerics::UniformGenerator& gen,
+                                    Reports& reports, int NG);
+InformationSets fraction_information(const InformationInput& in, numerics::UniformGenerator& gen,
+                                     Reports& reports, int NG);
+
+// The rows of the main report's information table for one set.
+void write_information_rows(const AnalysisSet& set, const InformationSet& out, std::ostream& os);
+
+}  // namespace kestrel::survival::detail
