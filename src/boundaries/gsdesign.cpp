@@ -1,6 +1,8 @@
 // The single-endpoint group sequential design for a given power: parameter checks, spending code
 // handling, the bounds, the drift search, exit probabilities under the drift, nominal levels, and
 // the numbers of events and subjects of a two-arm comparison of exponential survival.
+#include "boundaries/gsdesign.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -8,7 +10,6 @@
 #include <sstream>
 #include <string>
 
-#include "boundaries/gsdesign.h"
 #include "common/errors.h"
 #include "common/format.h"
 #include "numerics/normal.h"
@@ -27,7 +28,9 @@ constexpr double kDriftStep = 0.25;
 constexpr double kDefaultAlpha = 0.05000000074505806;
 constexpr double kDefaultPower = 0.800000011920929;
 
-void line(std::ostream& os, const std::string& text) { os << text << '\n'; }
+void line(std::ostream& os, const std::string& text) {
+  os << text << '\n';
+}
 
 std::string join(const std::vector<double>& v) {
   std::ostringstream os;
@@ -45,14 +48,16 @@ void check_cumulative(const SpendingStatement& st, int K, double alpha) {
                           : std::string();
   if (static_cast<int>(c.size()) != K) {
     throw RunError(" Spending code 5 needs " + std::to_string(K) +
-                   " cumulative alpha values, one per analysis; got " +
-                   std::to_string(c.size()) + where + ".");
+                   " cumulative alpha values, one per analysis; got " + std::to_string(c.size()) +
+                   where + ".");
   }
   for (int i = 0; i < K; ++i) {
     const bool ok = c[i] > 0.0 && (i == 0 || c[i] > c[i - 1]);
     if (!ok) {
-      throw RunError(" Spending code 5: the cumulative alpha values must be positive and"
-                     " strictly increasing; got " + join(c) + where + ".");
+      throw RunError(
+          " Spending code 5: the cumulative alpha values must be positive and"
+          " strictly increasing; got " +
+          join(c) + where + ".");
     }
   }
   if (!(std::fabs(c[K - 1] - alpha) <= 1e-12 * std::max(1.0, alpha))) {
@@ -69,8 +74,8 @@ int events_for_drift(double drift, double hr, double p, int K) {
   const float xs = static_cast<float>(x);  // the event count is formed in single precision
   if (!(xs >= 0.0f && xs < 2.0e9f)) {
     throw RunError(" The number of events cannot be formed: drift " + fmt::list_real(drift) +
-                   ", hazard ratio " + fmt::list_real(hr) + ", allocation " +
-                   fmt::list_real(p) + ".");
+                   ", hazard ratio " + fmt::list_real(hr) + ", allocation " + fmt::list_real(p) +
+                   ".");
   }
   const float D = std::ceil(xs);
   const float q = D / static_cast<float>(K);
@@ -259,9 +264,8 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
   r.pev = event_probability(in.hr, in.ta, in.tf, in.control_survival, p);
   const double n = std::ceil(static_cast<double>(r.events) / r.pev);
   if (!(n >= 0.0 && n <= static_cast<double>(INT_MAX))) {
-    throw RunError(" The number of subjects cannot be formed: events " +
-                   std::to_string(r.events) + ", event probability " + fmt::list_real(r.pev) +
-                   ".");
+    throw RunError(" The number of subjects cannot be formed: events " + std::to_string(r.events) +
+                   ", event probability " + fmt::list_real(r.pev) + ".");
   }
   r.subjects = static_cast<int>(n);
   const double D = r.events;

@@ -13,29 +13,29 @@ namespace kestrel::boundaries {
 struct GsDesignInput {
   int K = 1;
   double alpha = 0.025;
-  int sides = 1;             // 2 two-sided symmetric, anything else one-sided
+  int sides = 1;               // 2 two-sided symmetric, anything else one-sided
   SpendingStatement spending;  // deck code, replacement code, phi or cumulative values
   double power = 0.8;
-  double hr = 1.0;           // experimental over control
-  std::vector<double> t;     // information fractions
-  double ta = 1, tf = 0;     // accrual, follow-up
+  double hr = 1.0;                // experimental over control
+  std::vector<double> t;          // information fractions
+  double ta = 1, tf = 0;          // accrual, follow-up
   double control_survival = 0.5;  // at ta + tf
-  double allocation = 0.5;   // proportion of the experimental arm
-  int max_analyses = 25;     // the drift and probability routines hold 25 analyses
+  double allocation = 0.5;        // proportion of the experimental arm
+  int max_analyses = 25;          // the drift and probability routines hold 25 analyses
 };
 
 struct GsDesignResult {
   int code_used = 0;
   double phi_used = 0;
-  std::vector<double> za, zb;        // standardized bounds
-  std::vector<double> pd, pe;        // alpha spent per analysis, cumulative
+  std::vector<double> za, zb;  // standardized bounds
+  std::vector<double> pd, pe;  // alpha spent per analysis, cumulative
   std::vector<double> nominal_lower, nominal_upper;
-  std::vector<double> qpos, qneg;    // first-crossing probabilities under the drift
+  std::vector<double> qpos, qneg;  // first-crossing probabilities under the drift
   double drift = 0;
-  int events = 0;            // D, a multiple of K
+  int events = 0;  // D, a multiple of K
   double expected_events = 0;
-  int subjects = 0;          // N
-  double pev = 0;            // event probability by the end of the study
+  int subjects = 0;             // N
+  double pev = 0;               // event probability by the end of the study
   bool drift_converged = true;  // false after " Warning: Convergence problem."
   int drift_steps = 0;          // exit-probability evaluations of the drift search
 };

@@ -22,7 +22,9 @@ constexpr double kSearchTolerance = 1e-7;
 constexpr int kSearchSteps = 50;
 constexpr int kMaxGridIntervals = 5000;
 
-void line(std::ostream& os, const std::string& text) { os << text << '\n'; }
+void line(std::ostream& os, const std::string& text) {
+  os << text << '\n';
+}
 
 // Number of grid intervals between ya and yb: truncation toward zero, plus one.
 int grid_intervals(double ya, double yb, double sigma) {
@@ -193,8 +195,8 @@ bool SEARCH(int i, double target, BoundaryWork& work, std::ostream& report) {
   }
 }
 
-LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<double>& t2, double side,
-                    int iuse, double alpha, double phi, double ztrun,
+LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<double>& t2,
+                    double side, int iuse, double alpha, double phi, double ztrun,
                     const std::vector<double>& user, BoundaryWork& work, std::ostream& report) {
   if (nn < 1 || static_cast<int>(t.size()) < nn || static_cast<int>(t2.size()) < nn) {
     throw RunError("LANDEM: needs at least one analysis and a time for each analysis");

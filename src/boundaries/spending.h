@@ -16,7 +16,7 @@ double NDENS(double x);  // standard normal density
 struct BoundaryWork {
   std::vector<double> ya, yb, sigma, s;
   std::vector<int> nints;
-  std::vector<double> f;  // density of the previous analysis on its grid (up to 5001 points)
+  std::vector<double> f;        // density of the previous analysis on its grid (up to 5001 points)
   std::vector<double> scratch;  // the density of the analysis before, while the next one is built
 };
 
@@ -27,8 +27,8 @@ struct LandemResult {
 
 // side: 1 one-sided, 2 two-sided symmetric. iuse: spending code 1..6. user: code 5 values
 // (cumulative alpha of one side; pe = side*user). Messages go to `report` (the main report).
-LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<double>& t2, double side,
-                    int iuse, double alpha, double phi, double ztrun,
+LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<double>& t2,
+                    double side, int iuse, double alpha, double phi, double ztrun,
                     const std::vector<double>& user, BoundaryWork& work, std::ostream& report);
 
 // The pieces of the recursion, for the design driver and for tests. Analysis numbers i run 1..K;

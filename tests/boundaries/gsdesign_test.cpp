@@ -1,13 +1,14 @@
 // Single-endpoint design: the drift against the fixed-design closed form and an independent
 // quadrature, self-consistency of the exit probabilities, the event and subject counts, and the
 // messages of the parameter checks and of the drift search.
+#include "boundaries/gsdesign.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <sstream>
 #include <vector>
 
-#include "boundaries/gsdesign.h"
 #include "boundaries/reference_normal.h"
 #include "common/errors.h"
 
@@ -66,10 +67,9 @@ TEST(GsDesign, SingleAnalysisDriftIsTheSumOfTheQuantiles) {
 }
 
 TEST(GsDesign, CrossingProbabilitiesAtTheDriftSumToThePower) {
-  std::vector<GsDesignInput> cases = {design(1, {1.0 / 3, 2.0 / 3, 1.0}),
-                                      design(2, {0.2, 0.4, 0.6, 0.8, 1.0}, 0.025, 1, 0.8),
-                                      design(4, {0.25, 0.5, 0.75, 1.0}, 0.05, 2, 0.9),
-                                      design(3, {0.3, 0.65, 1.0}, 0.025, 1, 0.85)};
+  std::vector<GsDesignInput> cases = {
+      design(1, {1.0 / 3, 2.0 / 3, 1.0}), design(2, {0.2, 0.4, 0.6, 0.8, 1.0}, 0.025, 1, 0.8),
+      design(4, {0.25, 0.5, 0.75, 1.0}, 0.05, 2, 0.9), design(3, {0.3, 0.65, 1.0}, 0.025, 1, 0.85)};
   cases[2].spending.has_phi = true;
   cases[2].spending.phi = -4;
   cases[3].spending.has_phi = true;

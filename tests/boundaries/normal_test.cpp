@@ -40,10 +40,10 @@ TEST(Pnorm, AgreesWithTheNormalLawToItsPublishedAccuracy) {
   // The central formula with this program's coefficients (0.399903438504, 29.8213557808).
   const double y = 0.5;
   const double tail =
-      0.5 - 1.0 * (0.398942280444 - 0.399903438504 * y /
-                                         (y + 5.75885480458 -
-                                          29.8213557808 / (y + 2.62433121679 +
-                                                           48.6959930692 / (y + 5.92885724438))));
+      0.5 - 1.0 * (0.398942280444 -
+                   0.399903438504 * y /
+                       (y + 5.75885480458 -
+                        29.8213557808 / (y + 2.62433121679 + 48.6959930692 / (y + 5.92885724438))));
   EXPECT_EQ(PNORM(1.0), 1.0 - tail);
 }
 

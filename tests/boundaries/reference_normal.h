@@ -10,8 +10,12 @@
 
 namespace kestrel::boundaries::reference {
 
-inline double Phi(double x) { return 0.5 * std::erfc(-x / std::numbers::sqrt2); }
-inline double phi(double x) { return std::exp(-0.5 * x * x) / std::sqrt(2.0 * std::numbers::pi); }
+inline double Phi(double x) {
+  return 0.5 * std::erfc(-x / std::numbers::sqrt2);
+}
+inline double phi(double x) {
+  return std::exp(-0.5 * x * x) / std::sqrt(2.0 * std::numbers::pi);
+}
 
 // Root of a decreasing or increasing function on [lo, hi] by bisection to machine precision.
 inline double bisect(const std::function<double(double)>& g, double lo, double hi) {

@@ -1,0 +1,442 @@
+// `kestrel bounds`: a single-endpoint group sequential design from the command line, printed as a
+// table per analysis (or CSV) so that a statistician can check bounds, spending and power.
+#include "boundaries/bounds_command.h"
+
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string_view>
+
+#include "boundaries/gsdesign.h"
+#include "common/errors.h"
+#include "common/format.h"
+
+namespace kestrel::boundaries {
+namespace {
+
+constexpr int kMaxAnalyses = 25;
+
+constexpr const char* kHelp =
+    "usage: kestrel bounds [OPTIONS]\n"
+    "\n"
+    "Group sequential bounds of one time-to-event endpoint by Lan-DeMets alpha spending, the\n"
+    "drift that gives the power, and the numbers of events and subjects of a two-arm trial\n"
+    "with exponential survival and uniform accrual.\n"
+    "\n"
+    "  --alpha A        overall type I error, 0 < A < 1 (default 0.025)\n"
+    "  --sides S        1 one-sided, 2 two-sided symmetric bounds (default 1)\n"
+    "  --spending C     spending function (default 1):\n"
+    "                     1 O'Brien-Fleming type, 2 Pocock type, 3 power family alpha*t^phi,\n"
+    "                     4 Hwang-Shih-DeCani family, 5 cumulative values given by --cumulative,\n"
+    "                     6 alternative O'Brien-Fleming type\n"
+    "  --phi X          parameter of codes 3 (X > 0) and 4 (X != 0); required with them\n"
+    "  --cumulative L   code 5: cumulative alpha at each analysis, comma-separated, positive,\n"
+    "                   strictly increasing, the last equal to alpha (both sides together)\n"
+    "  --times L        information fractions of the analyses, comma-separated, strictly\n"
+    "                   increasing in (0, 1]; a value may be written as a fraction such as 1/3\n"
+    "                   (default 1: a single analysis; at most 25 analyses)\n"
+    "  --power P        power, 0 < P < 1 (default 0.9)\n"
+    "  --hr R           hazard ratio, treatment over control, R > 0 and R != 1 (default 0.7)\n"
+    "  --accrual TA     accrual period (default 1)\n"
+    "  --follow-up TF   additional follow-up after accrual (default 1); TA + TF > 0\n"
+    "  --survival S     control-arm survival at the end of the study, 0 < S < 1 (default 0.5)\n"
+    "  --allocation P   proportion of subjects on treatment, 0 < P < 1 (default 0.5)\n"
+    "  --csv            print the table as CSV\n"
+    "  --help           show this text\n"
+    "\n"
+    "Exit status: 0 success, 1 the calculation did not converge or could not be completed,\n"
+    "2 bad options.\n";
+
+// A bad option: the message names the option, the value and what is allowed.
+struct OptionError {
+  std::string message;
+};
+
+[[noreturn]] void bad(const std::string& option, const std::string& value,
+                      const std::string& allowed) {
+  throw OptionError{"invalid value '" + value + "' for " + option + ": " + allowed};
+}
+
+std::string shortest(double v) {
+  char buf[64];
+  auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  return ec == std::errc() ? std::string(buf, p) : std::string("?");
+}
+
+std::optional<double> parse_real(std::string_view s) {
+  std::string_view t = s;
+  while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+  while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+  if (!t.empty() && t.front() == '+') t.remove_prefix(1);
+  if (t.empty()) return std::nullopt;
+  double v = 0;
+  auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (ec != std::errc() || p != t.data() + t.size() || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+double real_option(const std::string& option, const std::string& value,
+                   const std::string& allowed) {
+  std::optional<double> v = parse_real(value);
+  if (!v) bad(option, value, "not a number; " + allowed);
+  return *v;
+}
+
+int int_option(const std::string& option, const std::string& value, const std::string& allowed) {
+  int v = 0;
+  auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
+  if (ec != std::errc() || p != value.data() + value.size()) {
+    bad(option, value, "not an integer; " + allowed);
+  }
+  return v;
+}
+
+// Comma-separated reals; with `fractions`, "a/b" stands for a divided by b.
+std::vector<double> list_option(const std::string& option, const std::string& value, bool fractions,
+                                const std::string& allowed) {
+  std::vector<double> out;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = value.find(',', start);
+    const std::string item =
+        value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    std::optional<double> v;
+    const size_t slash = fractions ? item.find('/') : std::string::npos;
+    if (slash != std::string::npos) {
+      std::optional<double> a = parse_real(std::string_view(item).substr(0, slash));
+      std::optional<double> b = parse_real(std::string_view(item).substr(slash + 1));
+      if (a && b && *b != 0) v = *a / *b;
+    } else {
+      v = parse_real(item);
+    }
+    if (!v) bad(option, value, "'" + item + "' is not a number; " + allowed);
+    out.push_back(*v);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return out;
+}
+
+const char* spending_name(int code) {
+  switch (code) {
+    case 1:
+      return "O'Brien-Fleming type";
+    case 2:
+      return "Pocock type";
+    case 3:
+      return "power family";
+    case 4:
+      return "Hwang-Shih-DeCani family";
+    case 5:
+      return "user cumulative values";
+    case 6:
+      return "alternative O'Brien-Fleming type";
+    default:
+      return "?";
+  }
+}
+
+struct Options {
+  double alpha = 0.025;
+  int sides = 1;
+  int spending = 1;
+  std::optional<double> phi;
+  std::optional<std::vector<double>> cumulative;
+  std::vector<double> times{1.0};
+  double power = 0.9;
+  double hr = 0.7;
+  double accrual = 1.0;
+  double follow_up = 1.0;
+  double survival = 0.5;
+  double allocation = 0.5;
+  bool csv = false;
+  bool help = false;
+};
+
+Options parse(const std::vector<std::string>& args) {
+  static const std::vector<std::string> known = {
+      "--alpha", "--sides", "--spending", "--phi",       "--cumulative", "--times",
+      "--power", "--hr",    "--accrual",  "--follow-up", "--survival",   "--allocation"};
+  std::map<std::string, std::string> given;
+  Options o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i], value;
+    bool has_value = false;
+    const size_t eq = name.find('=');
+    if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name = name.substr(0, eq);
+      has_value = true;
+    }
+    if (name == "--help" || name == "-h") {
+      o.help = true;
+      continue;
+    }
+    if (name == "--csv") {
+      if (has_value) throw OptionError{"option --csv takes no value (got '" + value + "')"};
+      o.csv = true;
+      continue;
+    }
+    bool is_known = false;
+    for (const auto& k : known) is_known = is_known || k == name;
+    if (!is_known) {
+      if (name.rfind("-", 0) == 0) {
+        throw OptionError{"unknown option '" + name + "'"};
+      }
+      throw OptionError{"unexpected argument '" + name + "' (options start with --)"};
+    }
+    if (!has_value) {
+      if (i + 1 >= args.size()) throw OptionError{"option " + name + " needs a value"};
+      value = args[++i];
+    }
+    if (given.count(name)) {
+      throw OptionError{"option " + name + " given twice ('" + given[name] + "' and '" + value +
+                        "')"};
+    }
+    given[name] = value;
+  }
+  if (o.help) return o;
+
+  auto has = [&](const char* n) { return given.count(n) > 0; };
+  if (has("--alpha")) {
+    const std::string allowed = "alpha must be greater than 0 and less than 1";
+    o.alpha = real_option("--alpha", given["--alpha"], allowed);
+    if (!(o.alpha > 0 && o.alpha < 1)) bad("--alpha", given["--alpha"], allowed);
+  }
+  if (has("--sides")) {
+    const std::string allowed = "sides must be 1 (one-sided) or 2 (two-sided symmetric)";
+    o.sides = int_option("--sides", given["--sides"], allowed);
+    if (o.sides != 1 && o.sides != 2) bad("--sides", given["--sides"], allowed);
+  }
+  if (has("--spending")) {
+    const std::string allowed = "the spending code must be an integer from 1 to 6";
+    o.spending = int_option("--spending", given["--spending"], allowed);
+    if (o.spending < 1 || o.spending > 6) bad("--spending", given["--spending"], allowed);
+  }
+  if (has("--phi")) {
+    const std::string value = given["--phi"];
+    if (o.spending != 3 && o.spending != 4) {
+      bad("--phi", value,
+          "phi applies only to spending codes 3 and 4 (the code is " + std::to_string(o.spending) +
+              ")");
+    }
+    const std::string allowed = o.spending == 3 ? "the power family needs phi > 0"
+                                                : "the Hwang-Shih-DeCani family needs phi != 0";
+    o.phi = real_option("--phi", value, allowed);
+    if (o.spending == 3 ? !(*o.phi > 0) : *o.phi == 0) bad("--phi", value, allowed);
+  } else if (o.spending == 3 || o.spending == 4) {
+    throw OptionError{"spending code " + std::to_string(o.spending) + " needs --phi (" +
+                      (o.spending == 3 ? "phi > 0" : "phi != 0") + ")"};
+  }
+  if (has("--times")) {
+    const std::string value = given["--times"];
+    const std::string allowed =
+        "information fractions must be comma-separated, strictly "
+        "increasing, greater than 0 and at most 1, 1 to 25 of them";
+    o.times = list_option("--times", value, true, allowed);
+    bool ok = static_cast<int>(o.times.size()) <= kMaxAnalyses;
+    for (size_t i = 0; ok && i < o.times.size(); ++i) {
+      ok = o.times[i] > 0 && o.times[i] <= 1 && (i == 0 || o.times[i] > o.times[i - 1]);
+    }
+    if (!ok) bad("--times", value, allowed);
+  }
+  const size_t K = o.times.size();
+  if (has("--cumulative")) {
+    const std::string value = given["--cumulative"];
+    if (o.spending != 5) {
+      bad("--cumulative", value,
+          "cumulative values apply only to spending code 5 (the code is " +
+              std::to_string(o.spending) + ")");
+    }
+    const std::string allowed = "spending code 5 needs " + std::to_string(K) +
+                                " cumulative alpha values (one per analysis), positive, strictly "
+                                "increasing, the last equal to alpha = " +
+                                shortest(o.alpha);
+    std::vector<double> c = list_option("--cumulative", value, false, allowed);
+    bool ok = c.size() == K;
+    for (size_t i = 0; ok && i < K; ++i) ok = c[i] > 0 && (i == 0 || c[i] > c[i - 1]);
+    ok = ok && std::fabs(c.back() - o.alpha) <= 1e-12 * std::max(1.0, o.alpha);
+    if (!ok) bad("--cumulative", value, allowed);
+    o.cumulative = c;
+  } else if (o.spending == 5) {
+    throw OptionError{"spending code 5 needs --cumulative with " + std::to_string(K) +
+                      " cumulative alpha values, the last equal to alpha"};
+  }
+  auto open_unit = [&](const char* name, double& target, const char* what) {
+    if (!has(name)) return;
+    const std::string allowed = std::string(what) + " must be greater than 0 and less than 1";
+    target = real_option(name, given[name], allowed);
+    if (!(target > 0 && target < 1)) bad(name, given[name], allowed);
+  };
+  open_unit("--power", o.power, "the power");
+  open_unit("--survival", o.survival, "the control survival");
+  open_unit("--allocation", o.allocation, "the allocation proportion");
+  if (has("--hr")) {
+    const std::string allowed = "the hazard ratio must be positive and different from 1";
+    o.hr = real_option("--hr", given["--hr"], allowed);
+    if (!(o.hr > 0 && o.hr != 1)) bad("--hr", given["--hr"], allowed);
+  }
+  auto period = [&](const char* name, double& target) {
+    if (!has(name)) return;
+    const std::string allowed = "periods must be 0 or more";
+    target = real_option(name, given[name], allowed);
+    if (!(target >= 0)) bad(name, given[name], allowed);
+  };
+  period("--accrual", o.accrual);
+  period("--follow-up", o.follow_up);
+  if (!(o.accrual + o.follow_up > 0)) {
+    throw OptionError{"--accrual " + shortest(o.accrual) + " and --follow-up " +
+                      shortest(o.follow_up) + ": the study must last some time (sum > 0)"};
+  }
+  return o;
+}
+
+std::string title(const Options& o) {
+  std::string s = "Group sequential design: alpha " + shortest(o.alpha) +
+                  (o.sides == 2 ? " two-sided" : " one-sided") + ", spending " +
+                  std::to_string(o.spending) + " (" + spending_name(o.spending);
+  if (o.phi) s += ", phi " + shortest(*o.phi);
+  s += "), K " + std::to_string(o.times.size()) + ", power " + shortest(o.power) + ", hr " +
+       shortest(o.hr) + ", accrual " + shortest(o.accrual) + ", follow-up " +
+       shortest(o.follow_up) + ", survival " + shortest(o.survival) + ", allocation " +
+       shortest(o.allocation);
+  return s;
+}
+
+void print_table(const Options& o, const GsDesignResult& r, std::ostream& out) {
+  const int K = static_cast<int>(o.times.size());
+  const double side = o.sides == 2 ? 2.0 : 1.0;
+  out << title(o) << "\n";
+  if (o.cumulative) {
+    out << "Cumulative alpha:";
+    for (double c : *o.cumulative) out << ' ' << shortest(c);
+    out << "\n";
+  }
+  out << "\n";
+  struct Column {
+    const char* top;
+    const char* bottom;
+    int width;
+  };
+  const Column cols[] = {{"k", "", 3},
+                         {"time", "", 8},
+                         {"lower", "z", 9},
+                         {"upper", "z", 9},
+                         {"nominal", "lower", 11},
+                         {"nominal", "upper", 11},
+                         {"alpha", "spent", 11},
+                         {"alpha", "cumulative", 11},
+                         {"crossing", "prob.", 11},
+                         {"crossing", "cumulative", 11}};
+  fmt::Record top, bottom;
+  for (const Column& c : cols) {
+    top.a(c.top, c.width);
+    bottom.a(c.bottom, c.width);
+  }
+  out << top.str() << "\n" << bottom.str() << "\n";
+  double crossed = 0;
+  for (int i = 0; i < K; ++i) {
+    crossed += r.qpos[i];
+    out << fmt::Record()
+               .i(i + 1, 3)
+               .f(o.times[i], 8, 4)
+               .f(r.za[i], 9, 4)
+               .f(r.zb[i], 9, 4)
+               .f(r.nominal_lower[i] / side, 11, 7)
+               .f(r.nominal_upper[i] / side, 11, 7)
+               .f(r.pd[i], 11, 7)
+               .f(r.pe[i], 11, 7)
+               .f(r.qpos[i], 11, 6)
+               .f(crossed, 11, 6)
+               .str()
+        << "\n";
+  }
+  out << "\n";
+  out << fmt::Record().lit("Drift             ").f(r.drift, 12, 6).str() << "\n";
+  out << fmt::Record().lit("Events            ").i(r.events, 12).str() << "\n";
+  out << fmt::Record().lit("Subjects          ").i(r.subjects, 12).str() << "\n";
+  out << fmt::Record().lit("Expected events   ").f(r.expected_events, 12, 2).str() << "\n";
+  out << fmt::Record().lit("Event probability ").f(r.pev, 12, 6).str() << "\n";
+}
+
+void print_csv(const Options& o, const GsDesignResult& r, std::ostream& out) {
+  const int K = static_cast<int>(o.times.size());
+  const double side = o.sides == 2 ? 2.0 : 1.0;
+  out << "k,time,lower,upper,nominal_lower,nominal_upper,alpha_spent,alpha_cumulative,"
+         "crossing_probability,drift,events,subjects,expected_events\n";
+  for (int i = 0; i < K; ++i) {
+    out << i + 1 << ',' << shortest(o.times[i]) << ',' << shortest(r.za[i]) << ','
+        << shortest(r.zb[i]) << ',' << shortest(r.nominal_lower[i] / side) << ','
+        << shortest(r.nominal_upper[i] / side) << ',' << shortest(r.pd[i]) << ','
+        << shortest(r.pe[i]) << ',' << shortest(r.qpos[i]) << ',' << shortest(r.drift) << ','
+        << r.events << ',' << r.subjects << ',' << shortest(r.expected_events) << "\n";
+  }
+}
+
+}  // namespace
+
+int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Options o;
+  try {
+    o = parse(args);
+  } catch (const OptionError& e) {
+    err << "kestrel bounds: " << e.message << "\nTry 'kestrel bounds --help'.\n";
+    return 2;
+  }
+  if (o.help) {
+    out << kHelp;
+    return 0;
+  }
+
+  GsDesignInput in;
+  in.K = static_cast<int>(o.times.size());
+  in.alpha = o.alpha;
+  in.sides = o.sides;
+  in.spending.deck_code = o.spending;
+  if (o.phi) {
+    in.spending.has_phi = true;
+    in.spending.phi = *o.phi;
+  }
+  if (o.cumulative) in.spending.cumulative = *o.cumulative;
+  in.power = o.power;
+  in.hr = o.hr;
+  in.t = o.times;
+  in.ta = o.accrual;
+  in.tf = o.follow_up;
+  in.control_survival = o.survival;
+  in.allocation = o.allocation;
+
+  std::ostringstream messages;
+  GsDesignResult r;
+  try {
+    BoundaryWork work;
+    r = design_with_code(in, o.spending, o.phi.value_or(0.0), work, messages);
+  } catch (const RunError& e) {
+    std::string m = e.what();
+    while (!m.empty() && m.front() == ' ') m.erase(m.begin());
+    err << "kestrel bounds: " << m << "\n";
+    return 1;
+  }
+  if (o.csv) {
+    print_csv(o, r, out);
+  } else {
+    print_table(o, r, out);
+  }
+  // Warnings of the recursion and of the drift search.
+  std::istringstream lines(messages.str());
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find_first_not_of(' ') != std::string::npos) {
+      err << "kestrel bounds: warning: " << line.substr(line.find_first_not_of(' ')) << "\n";
+    }
+  }
+  if (!r.drift_converged) {
+    err << "kestrel bounds: the drift search did not reach the power; the figures above are not"
+           " reliable\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace kestrel::boundaries

@@ -1,0 +1,226 @@
+// `kestrel bounds`: the documented examples (run and compared with docs/bounds.md), the CSV
+// against the design routine, and refusal of bad options with exit status 2.
+#include "boundaries/bounds_command.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "boundaries/gsdesign.h"
+
+namespace kestrel::boundaries {
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome bounds(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = run_bounds_command(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+std::vector<std::string> words(const std::string& s) {
+  std::istringstream in(s);
+  std::vector<std::string> w;
+  for (std::string x; in >> x;) w.push_back(x);
+  return w;
+}
+
+// The fenced examples of docs/bounds.md: a "$ kestrel bounds ..." line and the output after it.
+struct Example {
+  std::vector<std::string> args;
+  std::string output;
+};
+
+std::vector<Example> documented_examples() {
+  std::ifstream doc(std::string(KESTREL_SOURCE_DIR) + "/docs/bounds.md");
+  std::vector<Example> examples;
+  bool in_block = false;
+  Example* current = nullptr;
+  for (std::string line; std::getline(doc, line);) {
+    if (line.rfind("```", 0) == 0) {
+      in_block = !in_block;
+      current = nullptr;
+      continue;
+    }
+    if (!in_block) continue;
+    if (line.rfind("$ kestrel bounds", 0) == 0) {
+      examples.push_back({});
+      current = &examples.back();
+      std::vector<std::string> w = words(line);
+      current->args.assign(w.begin() + 3, w.end());
+    } else if (current) {
+      current->output += line + "\n";
+    }
+  }
+  return examples;
+}
+
+TEST(BoundsCommand, DocumentedExamplesPrintWhatTheDocumentShows) {
+  const std::vector<Example> examples = documented_examples();
+  ASSERT_EQ(examples.size(), 2u);
+  for (const Example& ex : examples) {
+    Outcome o = bounds(ex.args);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.out, ex.output);
+  }
+  // The first example is the published O'Brien-Fleming design: its bounds and its last
+  // cumulative crossing probability (the power) show in the table.
+  const std::string& table = examples[0].output;
+  for (const char* figure : {"3.7103", "2.5114", "1.9930", "0.900000"}) {
+    EXPECT_NE(table.find(figure), std::string::npos) << figure;
+  }
+}
+
+TEST(BoundsCommand, ProgramDispatchesToTheCalculator) {
+  const std::string out = testing::TempDir() + "kestrel_bounds_out.txt";
+  const std::vector<Example> examples = documented_examples();
+  ASSERT_FALSE(examples.empty());
+  std::string cmd = std::string("\"") + KESTREL_BINARY + "\" bounds";
+  for (const std::string& a : examples[0].args) cmd += " " + a;
+  ASSERT_EQ(std::system((cmd + " > \"" + out + "\"").c_str()), 0);
+  std::ifstream in(out);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), examples[0].output);
+  const int status = std::system(
+      (std::string("\"") + KESTREL_BINARY + "\" bounds --sides 3 > /dev/null 2>&1").c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  std::remove(out.c_str());
+}
+
+TEST(BoundsCommand, CsvRowsCarryTheDesignFigures) {
+  Outcome o = bounds({"--alpha", "0.05", "--sides", "2", "--spending", "4", "--phi", "-2",
+                      "--times", "0.3,0.6,1", "--hr", "0.8", "--csv"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  std::istringstream lines(o.out);
+  std::string header;
+  std::getline(lines, header);
+  EXPECT_EQ(header,
+            "k,time,lower,upper,nominal_lower,nominal_upper,alpha_spent,alpha_cumulative,"
+            "crossing_probability,drift,events,subjects,expected_events");
+  GsDesignInput in;
+  in.K = 3;
+  in.alpha = 0.05;
+  in.sides = 2;
+  in.spending.deck_code = 4;
+  in.spending.has_phi = true;
+  in.spending.phi = -2;
+  in.power = 0.9;
+  in.hr = 0.8;
+  in.t = {0.3, 0.6, 1};
+  in.ta = 1;
+  in.tf = 1;
+  in.control_survival = 0.5;
+  in.allocation = 0.5;
+  BoundaryWork work;
+  std::ostringstream report;
+  GsDesignResult r = GSDESIGN01(in, work, report);
+  int rows = 0;
+  for (std::string row; std::getline(lines, row); ++rows) {
+    std::vector<double> v;
+    std::stringstream ss(row);
+    for (std::string cell; std::getline(ss, cell, ',');) v.push_back(std::stod(cell));
+    ASSERT_EQ(v.size(), 13u);
+    const int i = rows;
+    EXPECT_EQ(v[0], i + 1);
+    EXPECT_EQ(v[1], in.t[i]);
+    EXPECT_EQ(v[2], r.za[i]);
+    EXPECT_EQ(v[3], r.zb[i]);
+    EXPECT_EQ(v[4], r.nominal_lower[i] / 2);  // one-sided levels of a two-sided design
+    EXPECT_EQ(v[5], r.nominal_upper[i] / 2);
+    EXPECT_EQ(v[6], r.pd[i]);
+    EXPECT_EQ(v[7], r.pe[i]);
+    EXPECT_EQ(v[8], r.qpos[i]);
+    EXPECT_EQ(v[9], r.drift);
+    EXPECT_EQ(v[10], r.events);
+    EXPECT_EQ(v[11], r.subjects);
+    EXPECT_EQ(v[12], r.expected_events);
+  }
+  EXPECT_EQ(rows, 3);
+}
+
+TEST(BoundsCommand, CodeFiveSpendsTheGivenCumulativeValues) {
+  Outcome o = bounds(
+      {"--spending", "5", "--cumulative", "0.005,0.015,0.025", "--times", "0.4,0.7,1", "--csv"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find(",0.005,0.005,"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find(",0.015,"), std::string::npos);
+}
+
+TEST(BoundsCommand, BadOptionsAreRefusedWithExitStatusTwo) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string must_mention;
+  };
+  const std::vector<Case> cases = {
+      {{"--alpha", "1.5"}, "'1.5' for --alpha"},
+      {{"--alpha", "abc"}, "'abc' for --alpha"},
+      {{"--alpha=0"}, "'0' for --alpha"},
+      {{"--sides", "3"}, "'3' for --sides"},
+      {{"--spending", "7"}, "'7' for --spending"},
+      {{"--spending", "2.5"}, "'2.5' for --spending"},
+      {{"--phi", "2"}, "'2' for --phi"},
+      {{"--spending", "3"}, "needs --phi"},
+      {{"--spending", "3", "--phi", "-1"}, "'-1' for --phi"},
+      {{"--spending", "4", "--phi", "0"}, "'0' for --phi"},
+      {{"--times", "0.5,0.4,1"}, "'0.5,0.4,1' for --times"},
+      {{"--times", "0,1"}, "'0,1' for --times"},
+      {{"--times", "0.5,1.2"}, "'0.5,1.2' for --times"},
+      {{"--times", "0.5,,1"}, "'' is not a number"},
+      {{"--cumulative", "0.01,0.025"}, "for --cumulative"},
+      {{"--spending", "5"}, "needs --cumulative"},
+      {{"--spending", "5", "--times", "0.5,1", "--cumulative", "0.01,0.02"},
+       "'0.01,0.02' for --cumulative"},
+      {{"--spending", "5", "--times", "0.5,1", "--cumulative", "0.025"}, "needs 2 cumulative"},
+      {{"--spending", "5", "--times", "0.5,1", "--cumulative", "0.02,0.01"}, "strictly"},
+      {{"--power", "1"}, "'1' for --power"},
+      {{"--hr", "1"}, "'1' for --hr"},
+      {{"--hr", "-0.7"}, "'-0.7' for --hr"},
+      {{"--accrual", "-1"}, "'-1' for --accrual"},
+      {{"--accrual", "0", "--follow-up", "0"}, "--accrual 0 and --follow-up 0"},
+      {{"--survival", "1"}, "'1' for --survival"},
+      {{"--allocation", "0"}, "'0' for --allocation"},
+      {{"--bogus", "1"}, "unknown option '--bogus'"},
+      {{"--alpha"}, "--alpha needs a value"},
+      {{"--alpha", "0.05", "--alpha", "0.01"}, "--alpha given twice"},
+      {{"--csv=yes"}, "--csv takes no value"},
+      {{"0.05"}, "unexpected argument '0.05'"},
+  };
+  for (const Case& c : cases) {
+    Outcome o = bounds(c.args);
+    EXPECT_EQ(o.status, 2) << c.must_mention;
+    EXPECT_EQ(o.out, "") << c.must_mention;
+    EXPECT_NE(o.err.find(c.must_mention), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.rfind("kestrel bounds: ", 0), 0u) << o.err;
+  }
+}
+
+TEST(BoundsCommand, HelpListsEveryOption) {
+  Outcome o = bounds({"--help"});
+  EXPECT_EQ(o.status, 0);
+  for (const char* name :
+       {"--alpha", "--sides", "--spending", "--phi", "--cumulative", "--times", "--power", "--hr",
+        "--accrual", "--follow-up", "--survival", "--allocation", "--csv"}) {
+    EXPECT_NE(o.out.find(name), std::string::npos) << name;
+  }
+}
+
+TEST(BoundsCommand, AnalysesTooCloseTogetherEndWithStatusOne) {
+  Outcome o = bounds({"--times", "0.9999,1"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("too close together"), std::string::npos) << o.err;
+}
+
+}  // namespace
+}  // namespace kestrel::boundaries
