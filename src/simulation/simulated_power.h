@@ -32,6 +32,11 @@ struct SimulationInput {
   double alpha = 0.025;
   AnalysisArray J1{}, J2{};            // VAR01, VAR02
   int ME1 = 0, ME2 = 0;
+  // The final critical value depends on the observed information only through the correlations
+  // of the statistics; when a replication meets the same correlations (to 1e-12), the same
+  // earlier bounds and alpha as an earlier search of this call, that search's result is reused
+  // instead of integrating again. false searches afresh in every replication.
+  bool reuse_final_critical_value = true;
 };
 
 struct SimulationResult {
@@ -44,5 +49,13 @@ struct SimulationResult {
 // the main report receives the documented terminal-error dumps.
 SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
                           mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report);
+
+struct SimulationProfile;  // simulation/simdata.h
+
+// The same, accumulating into `profile` the time spent generating data, in the log-rank tests
+// and in the final critical-value searches.
+SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
+                          mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report,
+                          SimulationProfile* profile);
 
 }  // namespace kestrel::simulation

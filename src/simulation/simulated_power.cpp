@@ -1,0 +1,238 @@
+// Simulated power of a fixed design under each decision rule. Every replication saves the
+// generator seed and puts it back before each analysis, so all analyses of one replication see
+// the same patients, each cut off at its own calendar time; the decision rule then decides at
+// which analysis each endpoint, and the pair, is rejected.
+#include "simulation/simulated_power.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/errors.h"
+#include "common/format.h"
+#include "numerics/normal.h"
+#include "numerics/uniform_generator.h"
+#include "simulation/final_critical_value.h"
+#include "simulation/simdata.h"
+#include "survival/event_probability.h"
+
+namespace kestrel::simulation {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One endpoint's last final critical-value search: its correlations, earlier bounds and alpha,
+// and the value found.
+struct FinalSearchMemo {
+  bool valid = false;
+  std::vector<double> correl, earlier;
+  double alpha = 0, value = 0;
+};
+
+void final_critical_value(int K, const AnalysisArray& J, double observed, std::vector<double>& c,
+                          double alpha, bool reuse, FinalSearchMemo& memo, mvn::MvnState& mvn,
+                          numerics::UniformGenerator& gen) {
+  std::vector<double> fractions(static_cast<size_t>(K));
+  for (int j = 0; j < K; ++j) fractions[j] = J[j] / observed;
+  const std::vector<double> correl = fraction_correlations(K, fractions.data());
+  const std::vector<double> earlier(c.begin(), c.begin() + (K - 1));
+  if (reuse && memo.valid && memo.alpha == alpha && memo.earlier == earlier) {
+    bool same = true;
+    for (size_t i = 0; i < correl.size() && same; ++i) {
+      same = std::fabs(correl[i] - memo.correl[i]) <= 1e-12;
+    }
+    if (same) {
+      c[K - 1] = memo.value;
+      return;
+    }
+  }
+  const double value = FNLCVL(K, fractions.data(), c.data(), alpha, mvn, gen);
+  memo.valid = true;
+  memo.correl = correl;
+  memo.earlier = earlier;
+  memo.alpha = alpha;
+  memo.value = value;
+}
+
+void write(std::ostream& os, const std::string& line) { os << line << '\n'; }
+
+// (1X, I8, 2X, I3, 1X, I3, 1X, I3, 4(1X, F7.3)); a blank column group when `show_k` is false,
+// and the repeated group ends after the values given.
+std::string report_line(int count, const int* k3, const double* values, int nvalues) {
+  fmt::Record r;
+  r.x(1).i(count, 8).x(2);
+  if (k3) {
+    r.i(k3[0], 3).x(1).i(k3[1], 3).x(1).i(k3[2], 3);
+  } else {
+    r.x(3).x(1).x(3).x(1).x(3);
+  }
+  for (int i = 0; i < nvalues; ++i) r.x(1).f(values[i], 7, 3);
+  return r.str();
+}
+
+}  // namespace
+
+SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
+                          mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report) {
+  return GSDSIMDF(rule, in, gen, mvn, console, main_report, nullptr);
+}
+
+SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
+                          mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report,
+                          SimulationProfile* profile) {
+  if (rule != 2 && rule != 3 && rule != 4) rule = 1;
+  const int K = in.K;
+  if (K < 1 || K > NMAXA || static_cast<int>(in.c1.size()) < K ||
+      (rule != 4 && static_cast<int>(in.c2.size()) < K)) {
+    throw RunError("The simulation needs 1 to 10 analyses with a critical value for each.");
+  }
+  const int nrep = in.NREP;
+
+  if (in.print) {
+    write(console, "");
+    write(console, "ASSESSMENT BY SIMULATION");
+    write(console, "");
+    write(console, "   # REPS  EP1 EP2 JNT     PW1     PW2     PWC     PWD");
+  }
+
+  // Expected events at the end of the study and the arm-1 hazards.
+  const double D1e = in.N * survival::PREVENT(in.HR1, in.S1, in.r, in.a, in.f).Pev;
+  const double D2e = in.N * survival::PREVENT(in.HR2, in.S2, in.r, in.a, in.f).Pev;
+  const double lambda1 = -std::log(in.S1) / (in.a + in.f);
+  const double lambda2 = -std::log(in.S2) / (in.a + in.f);
+
+  TrialSettings trial;
+  trial.HR1 = in.HR1;
+  trial.HR2 = in.HR2;
+  trial.theta = in.theta;
+  trial.a = in.a;
+  trial.r = in.r;
+  trial.lambda1 = lambda1;
+  trial.lambda2 = lambda2;
+  trial.censoring = in.CNSRD;
+  trial.family = in.CPL;
+  trial.mode = in.CPRSK;
+  trial.composite = in.CMPST;
+  TrialWork work;
+
+  std::vector<std::array<long long, 3>> per_analysis(static_cast<size_t>(K), {0, 0, 0});
+  long long total1 = 0, total2 = 0, total_joint = 0, total_any = 0;
+  // Progress every NREP div 10 replications, and every replication when NREP < 10.
+  const int progress_every = nrep / 10 > 0 ? nrep / 10 : 1;
+  FinalSearchMemo memo1, memo2;
+
+  for (int rep = 1; rep <= nrep; ++rep) {
+    const std::int32_t saved_seed = gen.GETSEED();
+    bool rejected1 = false, rejected2 = false;
+    int k1 = 0, k2 = 0, kj = 0;
+    for (int k = 1; k <= K; ++k) {
+      gen.SETSEED(saved_seed);
+      trial.N = static_cast<int>(in.N * in.u[k - 1]);
+      trial.s = in.t[k - 1] - in.a;
+      const TrialOutcome o = SIMDATA(trial, gen, console, main_report, work, profile);
+
+      if (in.final_adjust && k == K) {
+        const Clock::time_point t0 = Clock::now();
+        // The final critical value from the observed information; an endpoint without any
+        // observed information keeps its planned value.
+        if (o.I1 > 0) {
+          final_critical_value(K, in.J1, o.I1, in.c1, in.alpha, in.reuse_final_critical_value,
+                               memo1, mvn, gen);
+        }
+        if (rule != 4 && o.I2 > 0) {
+          final_critical_value(K, in.J2, o.I2, in.c2, in.alpha, in.reuse_final_critical_value,
+                               memo2, mvn, gen);
+        }
+        if (profile) {
+          profile->final_critical_values +=
+              std::chrono::duration<double>(Clock::now() - t0).count();
+        }
+      }
+      const double alpha1 = 1.0 - numerics::GAUSSCDF(std::fabs(in.c1[k - 1]));
+      const double alpha2 =
+          rule == 4 ? in.alpha : 1.0 - numerics::GAUSSCDF(std::fabs(in.c2[k - 1]));
+      const bool pass1 = o.p1 < alpha1;
+      const bool pass2 = o.p2 < alpha2;
+
+      bool stop = false;
+      switch (rule) {
+        case 1:
+          if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
+          if (!rejected2 && pass2) { rejected2 = true; k2 = k; }
+          if (rejected1 && rejected2) { kj = k; stop = true; }
+          break;
+        case 2:
+          if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
+          if (!rejected2 && pass2) { rejected2 = true; k2 = k; }
+          if (pass1 && pass2) { kj = k; stop = true; }
+          break;
+        case 3:
+          if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
+          if (rejected1 && !rejected2 && pass2) { rejected2 = true; k2 = k; }
+          if (rejected1 && rejected2) { kj = k2; stop = true; }
+          break;
+        case 4:
+          if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
+          if (k == K && rejected1 && o.p2 < in.alpha) { rejected2 = true; k2 = K; kj = K; }
+          break;
+      }
+      if (stop) break;
+    }
+
+    if (kj > 0) {
+      ++per_analysis[kj - 1][2];
+      ++total_joint;
+    }
+    if (rejected1 || rejected2) ++total_any;
+    if (rejected1) {
+      ++per_analysis[k1 - 1][0];
+      ++total1;
+    }
+    if (rejected2) {
+      ++per_analysis[k2 - 1][1];
+      ++total2;
+    }
+
+    if (in.print && rep % progress_every == 0) {
+      const int ks[3] = {k1, rule == 4 ? 0 : k2, rule == 4 ? 0 : kj};
+      const double pct[4] = {100.0 * (static_cast<double>(total1) / rep),
+                             100.0 * (static_cast<double>(total2) / rep),
+                             100.0 * (static_cast<double>(total_joint) / rep),
+                             100.0 * (static_cast<double>(total_any) / rep)};
+      write(console, report_line(rep, ks, pct, 4));
+    }
+  }
+
+  SimulationResult res;
+  const double n = nrep > 0 ? static_cast<double>(nrep) : 1.0;
+  res.PW1 = total1 / n;
+  res.PW2 = total2 / n;
+  res.PWC = total_joint / n;
+  res.PWD = total_any / n;
+  res.R.resize(static_cast<size_t>(K));
+  double sum_r1 = 0, sum_r2 = 0, e1 = 0, e2 = 0;
+  for (int k = 0; k < K; ++k) {
+    for (int c = 0; c < 3; ++c) res.R[k][c] = per_analysis[k][c] / n;
+    e1 += D1e * in.v[k] * res.R[k][0];
+    e2 += D2e * in.w[k] * res.R[k][1];
+    sum_r1 += res.R[k][0];
+    sum_r2 += res.R[k][1];
+  }
+  res.E1 = e1 + (1.0 - sum_r1) * D1e;
+  res.E2 = e2 + (1.0 - sum_r2) * D2e;
+
+  if (in.print) {
+    const double pct[4] = {100.0 * res.PW1, 100.0 * res.PW2, 100.0 * res.PWC, 100.0 * res.PWD};
+    write(console, report_line(nrep, nullptr, pct, 4));
+    write(console, "");
+    for (int k = 0; k < K; ++k) {
+      const double r3[3] = {100.0 * res.R[k][0], 100.0 * res.R[k][1], 100.0 * res.R[k][2]};
+      write(console, report_line(k + 1, nullptr, r3, 3));
+    }
+  }
+  return res;
+}
+
+}  // namespace kestrel::simulation
