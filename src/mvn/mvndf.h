@@ -45,6 +45,12 @@ double MVNDF(int n, const double* upper, const double* lower, const int* infin,
 MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const int* infin,
                        const double* correl, MvnState& state, numerics::UniformGenerator& gen);
 
+// Genz's driver: the same probability with requested absolute and relative accuracy and a
+// budget of maxpts integrand values. inform 0: accuracy reached; 1: budget spent first;
+// 2: n outside 1..500 (value 0, error 1).
+MvnResult MVNDST(int n, const double* lower, const double* upper, const int* infin, const double* correl,
+                 long long maxpts, double abseps, double releps, MvnState& state);
+
 double MVNPHI(double z);
 double PHINVS(double p);
 double BVU(double h, double k, double r);

@@ -1,0 +1,66 @@
+#pragma once
+// Internal pieces of the multivariate normal integration, shared by its sources and tests.
+// Arrays follow the packed conventions of the method: limits and types of variables 1..n kept
+// at indices 1..n, the lower-triangular factor packed by rows at 1..n(n+1)/2.
+#include <cstdint>
+#include <vector>
+
+#include "mvn/mvndf.h"
+
+namespace kestrel::mvn {
+
+// One step of the integrand walk over the sorted variables, fixed by the set-up: how many earlier
+// expected values enter the running sum, how the row's limits join the running interval, and
+// whether the row closes a run of dependent rows (and then which type the interval has and whether
+// a new expected value is drawn).
+struct IntegrandRow {
+  int terms = 0;        // number of products cov(row, j) y(j), j = 1..terms
+  int cov_offset = 0;   // index of cov(row, 1) minus 1
+  int lower_mode = 0;   // 0 none, 1 start the running lower end, 2 take the maximum
+  int upper_mode = 0;   // 0 none, 1 start the running upper end, 2 take the minimum
+  bool closes = false;  // the row ends a run: probabilities, product, next expected value
+  int type = 0;         // limit type of the closed run
+  bool draws = false;   // a new expected value y(run) follows from the cube coordinate w(run)
+  int run = 0;          // 1-based index of that expected value and coordinate
+};
+
+struct MvnState::Work {
+  int capacity = -1;
+  std::vector<double> cov, a, b, y;
+  std::vector<int> infi;
+  std::vector<double> vk, x;
+  std::vector<IntegrandRow> plan;
+  // Lane buffers of the batched integrand.
+  std::vector<double> lane_w, lane_y, lane_f;
+  void reserve(int n);
+};
+
+// Sorting, factorisation and the direct answers for one and two effective variables. Returns
+// the number of dropped variables INFIS; d, e are the interval ends in probability scale when one
+// effective variable is left (after the two-variable shortcut, d = 0 and e is the answer).
+int MVNSETUP(int n, const double* correl, const double* lower, const double* upper, const int* infin,
+             MvnState::Work& w, double& d, double& e);
+
+// Genz's variable prioritisation and Cholesky factorisation into w.cov, w.a, w.b, w.infi, w.y.
+int COVSRT(int n, const double* lower, const double* upper, const double* correl, const int* infin,
+           MvnState::Work& w);
+
+// Swap variables p < q of an n-variable problem: limits, types and rows/columns of the factor.
+void RCSWP(int p, int q, double* a, double* b, int* infin, int n, double* c);
+
+// The integrand at the point w(1..ndim) of the unit cube (plain scalar walk).
+double MVNDFN(int ndim, const double* w, const MvnState::Work& work);
+
+// Randomized Korobov lattice rules over ndim dimensions with the integrand MVNDFN.
+struct LatticeResult {
+  double finest = 0, abserr = 0;
+  int inform = 0;
+  long long intvls = 0;
+};
+LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
+                     MvnState& state);
+
+// Fills the integrand walk of the set-up problem with nd effective variables.
+void build_integrand_plan(int nd, MvnState::Work& w);
+
+}  // namespace kestrel::mvn
