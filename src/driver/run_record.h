@@ -3,8 +3,12 @@
 // written beside the fixed-column reports. The run loop fills it as designs finish; on a terminal
 // error it holds what was finished and the message.
 #include <cstdint>
+#include <exception>
+#include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/design.h"
@@ -37,5 +41,20 @@ struct RunRecord {
   std::vector<DesignRecord> designs;  // deck order
   std::optional<std::string> error;   // message of the terminal error that stopped the run
 };
+
+// Hooks of the run loop; each does nothing when `run` is null.
+void record_design_start(RunRecord* run, const Design& design);
+void record_copula(RunRecord* run, double THETA, double THETATR);
+// label: the summary line's row label ("  EP1", "  EP2", "CALND"); kept without its blanks.
+void record_evaluation(RunRecord* run, std::string_view label, const InformationSet& set,
+                       const samplesize::Evaluation& evaluation);
+void record_design_end(RunRecord* run);
+
+// Keeps the message of the exception that stopped the run.
+void record_error(RunRecord& run, const std::exception_ptr& error);
+
+// Writes "kestrel-results.json" and "kestrel-report.html" into `dir`; a file that cannot be
+// written is noted on `notes` and does not stop anything.
+void write_run_record(const RunRecord& run, const std::filesystem::path& dir, std::ostream& notes);
 
 }  // namespace kestrel::driver
