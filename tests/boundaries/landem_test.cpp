@@ -193,6 +193,42 @@ TEST(Search, ImpossibleTargetReportsNotConverging) {
             "Error in search: not converging.  Abort analysis!   2\n");
 }
 
+TEST(Other, MovesTheDensityLikeTheDirectTrapezoidalSum) {
+  // The density of the next analysis against the trapezoidal sum written out with the exact
+  // normal density: even spacing, and a close pair of analyses where the standardized distances
+  // are large.
+  struct Case {
+    double t1, t2, z1;
+  };
+  for (const Case& c : {Case{0.5, 1.0, 2.8}, Case{0.2, 0.4, 4.0}, Case{0.9, 0.995, 2.0}}) {
+    const double s1 = std::sqrt(c.t1), s2 = std::sqrt(c.t2), sg2 = std::sqrt(c.t2 - c.t1);
+    const double ya1 = -8 * s1, yb1 = c.z1 * s1, ya2 = -8 * s2, yb2 = 2.0 * s2;
+    const int n1 = static_cast<int>((yb1 - ya1) / (0.05 * s1)) + 1;
+    const int n2 = static_cast<int>((yb2 - ya2) / (0.05 * sg2)) + 1;
+    std::vector<double> f, scratch;
+    FIRST(ya1, yb1, n1, s1, f);
+    const std::vector<double> g = f;
+    OTHER(ya1, yb1, n1, ya2, yb2, n2, sg2, f, scratch);
+    ASSERT_EQ(f.size(), static_cast<size_t>(n2 + 1));
+    const double h1 = (yb1 - ya1) / n1;
+    double worst = 0;
+    for (int j = 0; j <= n2; ++j) {
+      const double x = ya2 + j * (yb2 - ya2) / n2;
+      double sum = 0;
+      for (int k = 0; k <= n1; ++k) {
+        const double w = k == 0 || k == n1 ? 0.5 : 1.0;
+        sum += w * g[k] * std::exp(-0.5 * std::pow((x - (ya1 + k * h1)) / sg2, 2)) /
+               2.5066282746350725 / sg2;
+      }
+      sum *= h1;
+      if (sum > 1e-250) worst = std::max(worst, std::fabs(f[j] - sum) / sum);
+    }
+    EXPECT_LT(worst, 1e-13) << c.t1 << " " << c.t2;
+    std::printf("density recurrence, t %.3g %.3g: worst relative difference %.2e\n", c.t1, c.t2,
+                worst);
+  }
+}
+
 TEST(Landem, AnalysesTooCloseTogetherStopTheRun) {
   EXPECT_THROW(run(1, 0.025, 1.0, {0.9999, 1.0}), RunError);
 }
