@@ -91,6 +91,7 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
   for (const DeckRecord& rec : deck.designs) {
     const Design& design = rec.design;
     const DeckValues& v = design.stored;
+    record_design_start(options.record, design);
     write_design_banner(rep.console());
     write_input_summary(rep.main(), v);
     write_copula_banner(rep.console(), v.CPL);
@@ -98,12 +99,14 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
       store.THETA = calc.copula(v.CPL, NGRID, v.RHO, rep.main()).theta;
       store.THETATR = calc.copula(v.CPL, NGRID, v.RHOTR, rep.main()).theta;
     }
+    record_copula(options.record, store.THETA, store.THETATR);
     const survival::InformationInput in = information_input(v, store.THETA);
     auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
       const auto& spending = design.spending.at(which);
       samplesize::Evaluation e =
           calc.evaluate(design, set, spending, store.THETA, store.THETATR, ctx);
       keep_results(e, store.results);
+      record_evaluation(options.record, label, set, e);
       put(rep.summary(), summary_line(label, v, store.results));
     };
     if (v.ITIME <= 2) {
@@ -122,6 +125,7 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
       evaluate(set, 0, kLabelCalendar);
     }
     put(rep.main(), fmt::list({}));
+    record_design_end(options.record);
     // A later terminal error loses nothing of the designs already done.
     rep.main().flush();
     rep.summary().flush();
@@ -171,18 +175,32 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
     return unit60;
   };
   Reports reports(main, summary, matrix, console, unit60_stream);
-  numerics::UniformGenerator generator;
+  // What the run computed, for the results file and the HTML report beside the reports.
+  RunRecord record;
+  record.version = KESTREL_VERSION;
+  record.header = deck.header;
+  record.seed = options.seed;
+  RunOptions run_options = options;
+  run_options.record = &record;
+  numerics::UniformGenerator generator([&record] {
+    const std::int32_t seed = numerics::UniformGenerator::wall_clock_seed();
+    if (!record.seed) record.seed = seed;
+    return seed;
+  });
   mvn::MvnState mvn_state;
   RunContext ctx{reports, generator, mvn_state};
   try {
-    run_deck(deck, ctx, options, calc);
+    run_deck(deck, ctx, run_options, calc);
   } catch (...) {
     for (std::ostream* os : {static_cast<std::ostream*>(&main), static_cast<std::ostream*>(&summary),
                              static_cast<std::ostream*>(&matrix), &console})
       os->flush();
     if (unit60.is_open()) unit60.flush();
+    record_error(record, std::current_exception());
+    write_run_record(record, dir / "a", notes);
     throw;
   }
+  write_run_record(record, dir / "a", notes);
   console.flush();
 }
 

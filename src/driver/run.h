@@ -13,6 +13,7 @@
 #include "common/run_context.h"
 #include "driver/deck.h"
 #include "driver/report_lines.h"
+#include "driver/run_record.h"
 #include "samplesize/engine.h"
 #include "survival/copula_parameter.h"
 #include "survival/information.h"
@@ -41,6 +42,7 @@ struct Calculations {
 
 struct RunOptions {
   std::optional<std::int32_t> seed;  // --seed: replaces the clock seed of the uniform generator
+  RunRecord* record = nullptr;  // filled for the results file and the HTML report when set
 };
 
 // What persists from one design to the next.
