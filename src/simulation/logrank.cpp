@@ -4,6 +4,8 @@
 #include "simulation/logrank.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <cmath>
 #include <numeric>
 #include <string>
@@ -57,30 +59,74 @@ void SORTROWS(int nrow, int ncol, double* x, int ld, int nkeys, const int* keys,
 }
 
 void SURVSORT(double* records, int n, int ld) {
-  // Only the record layout of the simulation is sorted here, so a fixed-width row type lets the
-  // sort move rows directly instead of through a permutation.
-  if (ld == kRecordWidth && n >= 1) {
-    struct Row {
-      double v[kRecordWidth];
-    };
-    static_assert(sizeof(Row) == kRecordWidth * sizeof(double));
-    Row* rows = reinterpret_cast<Row*>(records);
-    std::sort(rows, rows + n, [](const Row& a, const Row& b) {
-      if (a.v[kTimeColumn] != b.v[kTimeColumn]) return a.v[kTimeColumn] < b.v[kTimeColumn];
-      return a.v[kStatusColumn] < b.v[kStatusColumn];
-    });
+  SortWork work;
+  SURVSORT(records, n, ld, work);
+}
+
+void SURVSORT(double* records, int n, int ld, SortWork& w) {
+  // Simulated records carry statuses 1 and 2 only. They are ordered by a stable least-
+  // significant-digit radix sort on the time, applied to the rows arranged events first: fresh
+  // random times defeat the branch prediction of a comparison sort, and the radix sort has no
+  // data-dependent branches. Any other status values go through the general row sort.
+  bool simple = n >= 1 && ld >= kRecordWidth;
+  std::size_t events = 0;
+  for (int i = 0; i < n && simple; ++i) {
+    const double st = records[static_cast<std::ptrdiff_t>(i) * ld + kStatusColumn];
+    const double t = records[static_cast<std::ptrdiff_t>(i) * ld + kTimeColumn];
+    simple = (st == 1.0 || st == 2.0) && !std::isnan(t);
+    events += st == 1.0;
+  }
+  if (!simple) {
+    const int keys[2] = {kTimeColumn, kStatusColumn};
+    SORTROWS(n, kRecordWidth, records, ld, 2, keys);
     return;
   }
-  const int keys[2] = {kTimeColumn, kStatusColumn};
-  SORTROWS(n, kRecordWidth, records, ld, 2, keys);
+  const size_t un = static_cast<size_t>(n);
+  w.items.resize(un);
+  w.items_tmp.resize(un);
+  // Events first, each part in its original order (written without branches); the time mapped
+  // onto unsigned integers in the same order (-0 taken as +0).
+  size_t next[2] = {0, events};
+  for (int i = 0; i < n; ++i) {
+    const double* row = records + static_cast<std::ptrdiff_t>(i) * ld;
+    const int censored = row[kStatusColumn] != 1.0;
+    const double t = row[kTimeColumn] + 0.0;
+    std::uint64_t bits;
+    std::memcpy(&bits, &t, sizeof bits);
+    const std::uint64_t flip = (bits >> 63) ? ~std::uint64_t{0} : (std::uint64_t{1} << 63);
+    w.items[next[censored]++] = {bits ^ flip, static_cast<std::uint32_t>(i)};
+  }
+  // All eight byte histograms in one pass; a byte that is the same in every key needs no pass.
+  std::uint32_t hist[8][256];
+  std::memset(hist, 0, sizeof hist);
+  for (size_t i = 0; i < un; ++i) {
+    const std::uint64_t k = w.items[i].key;
+    for (int d = 0; d < 8; ++d) ++hist[d][(k >> (8 * d)) & 0xFF];
+  }
+  for (int d = 0; d < 8; ++d) {
+    const int shift = 8 * d;
+    if (hist[d][(w.items[0].key >> shift) & 0xFF] == un) continue;
+    std::uint32_t offset = 0;
+    for (int b = 0; b < 256; ++b) {
+      const std::uint32_t c = hist[d][b];
+      hist[d][b] = offset;
+      offset += c;
+    }
+    for (size_t i = 0; i < un; ++i) {
+      const SortWork::Item it = w.items[i];
+      w.items_tmp[hist[d][(it.key >> shift) & 0xFF]++] = it;
+    }
+    w.items.swap(w.items_tmp);
+  }
+  w.rows.assign(records, records + static_cast<std::ptrdiff_t>(n) * ld);
+  for (int i = 0; i < n; ++i) {
+    const double* src = w.rows.data() + static_cast<std::ptrdiff_t>(w.items[i].index) * ld;
+    double* dst = records + static_cast<std::ptrdiff_t>(i) * ld;
+    for (int c = 0; c < ld; ++c) dst[c] = src[c];
+  }
 }
 
 namespace {
-
-template <typename T>
-void reset(std::vector<T>& v, size_t n, T value) {
-  v.assign(n, value);
-}
 
 [[noreturn]] void tabulation_error(const char* what, std::ostream& console) {
   console << fmt::list({std::string_view(what)}) << '\n';
@@ -93,16 +139,24 @@ void reset(std::vector<T>& v, size_t n, T value) {
 void INPSDATA(const double* records, int n, int ld, int D, LogrankTable& t,
               std::ostream& console) {
   t.no_events = D < 1;
-  // Arrays are sized by the number of events (at least one slot beyond it for Y(m+1)).
-  const size_t cap = static_cast<size_t>(std::max(D, 0)) + 2;
-  reset(t.e, cap, 0.0);
-  reset(t.d, cap, 0);
-  reset(t.d1, cap, 0);
-  reset(t.d2, cap, 0);
-  reset(t.c, cap, 0);
-  reset(t.c1, cap, 0);
-  reset(t.c2, cap, 0);
+  // Arrays sized by the number of events, with room for index 0 and for Y(m+1); every entry
+  // used below is written before it is read, so the storage of an earlier call is not cleared.
+  auto fit = [](auto& v, size_t size) {
+    if (v.size() < size) v.resize(size);
+  };
+  size_t cap = static_cast<size_t>(std::max(D, 0)) + 2;
+  auto fit_counts = [&](size_t size) {
+    fit(t.e, size);
+    fit(t.d, size);
+    fit(t.d1, size);
+    fit(t.d2, size);
+    fit(t.c, size);
+    fit(t.c1, size);
+    fit(t.c2, size);
+  };
+  fit_counts(cap);
   t.e[0] = -1.0;
+  t.c[0] = t.c1[0] = t.c2[0] = 0;
   int m = 0;
   for (int i = 0; i < n; ++i) {
     const double* row = records + static_cast<std::ptrdiff_t>(i) * ld;
@@ -111,33 +165,30 @@ void INPSDATA(const double* records, int n, int ld, int D, LogrankTable& t,
     const double time = row[kTimeColumn];
     if (status != 2.0) {
       if (m == 0 || time != t.e[m]) {
-        if (static_cast<size_t>(m) + 2 >= t.e.size()) {
-          // More events than announced: grow rather than write past the end.
-          const size_t grow = t.e.size() * 2;
-          t.e.resize(grow, 0.0);
-          t.d.resize(grow, 0);
-          t.d1.resize(grow, 0);
-          t.d2.resize(grow, 0);
-          t.c.resize(grow, 0);
-          t.c1.resize(grow, 0);
-          t.c2.resize(grow, 0);
+        if (static_cast<size_t>(m) + 2 >= cap) {
+          cap *= 2;  // more events than announced: grow rather than write past the end
+          fit_counts(cap);
         }
         ++m;
         t.e[m] = time;
+        t.d[m] = t.d1[m] = t.d2[m] = 0;
+        t.c[m] = t.c1[m] = t.c2[m] = 0;
       }
       ++t.d[m];
-      if (group == 0.0) ++t.d1[m];
-      if (group == 1.0) ++t.d2[m];
+      t.d1[m] += group == 0.0;
+      t.d2[m] += group == 1.0;
     } else {
       ++t.c[m];
-      if (group == 0.0) ++t.c1[m];
-      if (group == 1.0) ++t.c2[m];
+      t.c1[m] += group == 0.0;
+      t.c2[m] += group == 1.0;
     }
   }
   t.m = m;
-  reset(t.Y, static_cast<size_t>(m) + 2, 0.0);
-  reset(t.Y1, static_cast<size_t>(m) + 2, 0.0);
-  reset(t.Y2, static_cast<size_t>(m) + 2, 0.0);
+  const size_t ysz = static_cast<size_t>(m) + 2;
+  fit(t.Y, ysz);
+  fit(t.Y1, ysz);
+  fit(t.Y2, ysz);
+  t.Y[m + 1] = t.Y1[m + 1] = t.Y2[m + 1] = 0.0;
   for (int j = m; j >= 1; --j) {
     t.Y[j] = t.c[j] + t.d[j] + t.Y[j + 1];
     t.Y1[j] = t.c1[j] + t.d1[j] + t.Y1[j + 1];
@@ -155,14 +206,16 @@ void INPSDATA(const double* records, int n, int ld, int D, LogrankTable& t,
   // Scaled quantities. A group with nobody at risk at the first event time contributes nothing
   // (its fractions are held at 0 instead of 0/0), which gives a zero score and variance.
   const size_t sz = static_cast<size_t>(m) + 1;
-  reset(t.one_minus_pi1, sz, 0.0);
-  reset(t.one_minus_pi2, sz, 0.0);
-  reset(t.one_minus_rho, sz, 0.0);
-  reset(t.q1, sz, 0.0);
-  reset(t.q2, sz, 0.0);
-  reset(t.delta, sz, 0.0);
-  reset(t.delta_sum, sz, 0.0);
+  fit(t.one_minus_pi1, sz);
+  fit(t.one_minus_pi2, sz);
+  fit(t.one_minus_rho, sz);
+  fit(t.q1, sz);
+  fit(t.q2, sz);
+  fit(t.delta, sz);
+  fit(t.delta_sum, sz);
+  t.q1[0] = t.q2[0] = t.delta[0] = t.delta_sum[0] = 0.0;
   if (m == 0) {
+    t.one_minus_pi1[0] = t.one_minus_pi2[0] = t.one_minus_rho[0] = 0.0;
     t.A = 0.0;
     return;
   }
@@ -211,13 +264,13 @@ LogrankResult ALGORITHM(double* records, int n, int ld, int D, int /*ncensored*/
   LogrankResult r;
   if (n < 1 || D < 1) {
     // No event (or no record at all): nothing to test.
-    if (n >= 1) SURVSORT(records, n, ld);
+    if (n >= 1) SURVSORT(records, n, ld, table.sort);
     r.Z = 0.001;
     r.p = 0.999999;
     r.V = 0.0;
     return r;
   }
-  SURVSORT(records, n, ld);
+  SURVSORT(records, n, ld, table.sort);
   INPSDATA(records, n, ld, D, table, console);
   if (table.no_events || table.m == 0) {
     r.Z = 0.001;
@@ -225,8 +278,8 @@ LogrankResult ALGORITHM(double* records, int n, int ld, int D, int /*ncensored*/
     r.V = 0.0;
     return r;
   }
-  std::vector<double> w(static_cast<size_t>(table.m) + 1, 1.0);
-  const WlrResult s = WLRTEST(table, w, n, direction);
+  table.weights.assign(static_cast<size_t>(table.m) + 1, 1.0);
+  const WlrResult s = WLRTEST(table, table.weights, n, direction);
   r.Z = s.Z;
   r.V = s.V;
   r.p = 1.0 - numerics::GAUSSCDF(std::fabs(r.Z));

@@ -6,6 +6,7 @@
 //   column 1  group code: 0 = group 1 (arm 1), 1 = group 2 (arm 2)
 //   column 2  observed time
 // The statistic is negative when group 2 has fewer events than expected.
+#include <cstdint>
 #include <ostream>
 #include <vector>
 
@@ -32,6 +33,17 @@ void SORTROWS(int nrow, int ncol, double* x, int ld, int nkeys, const int* keys,
 // Sorts records by time, then status, so that at equal times events come before censorings.
 void SURVSORT(double* records, int n, int ld);
 
+// Scratch storage of the record sort, reused from call to call.
+struct SortWork {
+  struct Item {
+    std::uint64_t key;
+    std::uint32_t index;
+  };
+  std::vector<Item> items, items_tmp;
+  std::vector<double> rows;
+};
+void SURVSORT(double* records, int n, int ld, SortWork& work);
+
 // Tabulation of sorted records at their distinct event times (1-based, index 0 unused except
 // where noted), with the scaled quantities handed to WLRTEST.
 struct LogrankTable {
@@ -45,6 +57,8 @@ struct LogrankTable {
   std::vector<double> one_minus_pi1, one_minus_pi2, q1, q2, one_minus_rho, delta, delta_sum;
   double A = 0;                      // sqrt(Y1(1) Y2(1) / Y(1)), 0 when a group is empty
   bool no_events = false;            // error flag: D < 1
+  std::vector<double> weights;       // w[1..m] of the last test
+  SortWork sort;                     // scratch storage of the record sort
 };
 
 // Builds the tabulation of n sorted records with D events. The three consistency checks of the
