@@ -24,14 +24,19 @@ struct IntegrandRow {
   int run = 0;          // 1-based index of that expected value and coordinate
 };
 
+// Number of lattice points the batched integrand evaluates side by side.
+inline constexpr int kIntegrandLanes = 8;
+
 struct MvnState::Work {
   int capacity = -1;
   std::vector<double> cov, a, b, y;
   std::vector<int> infi;
   std::vector<double> vk, x;
   std::vector<IntegrandRow> plan;
-  // Lane buffers of the batched integrand.
-  std::vector<double> lane_w, lane_y, lane_f;
+  // Interval probabilities of the first run of rows, which do not depend on the point.
+  double first_d = 0, first_e = 1;
+  // Lane buffers of the batched integrand: coordinate j of lane l at (j - 1) * lanes + l.
+  std::vector<double> lane_w, lane_y;
   void reserve(int n);
 };
 
@@ -51,14 +56,19 @@ void RCSWP(int p, int q, double* a, double* b, int* infin, int n, double* c);
 // The integrand at the point w(1..ndim) of the unit cube (plain scalar walk).
 double MVNDFN(int ndim, const double* w, const MvnState::Work& work);
 
+// The integrand at kIntegrandLanes points at once (lane buffers of work), with the same
+// operations per point as MVNDFN, so every value agrees with it to the last bit.
+void integrand_lanes(int ndim, MvnState::Work& work, double* f);
+
 // Randomized Korobov lattice rules over ndim dimensions with the integrand MVNDFN.
 struct LatticeResult {
   double finest = 0, abserr = 0;
   int inform = 0;
   long long intvls = 0;
 };
+// `plain` selects the scalar integrand walk instead of the batched one (same numbers, slower).
 LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
-                     MvnState& state);
+                     MvnState& state, bool plain = false);
 
 // Fills the integrand walk of the set-up problem with nd effective variables.
 void build_integrand_plan(int nd, MvnState::Work& w);

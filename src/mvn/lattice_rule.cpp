@@ -6,6 +6,9 @@
 #include "mvn/integration_detail.h"
 #include "mvn/kernels.h"
 
+// The lane helpers below are always inlined, so the vector calling convention never shows.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 namespace kestrel::mvn {
 
 namespace {
@@ -118,18 +121,140 @@ void build_integrand_plan(int nd, MvnState::Work& w) {
       r.type = 2 * infa + infb - 1;
       r.draws = i < nd;
       r.run = ik;
+      if (ik == 1) {
+        // The first run: no expected value enters, so its interval is the same at every point.
+        double ai = 0, bi = 0;
+        bool has_a = false, has_b = false;
+        for (int q = 1; q <= i; ++q) {
+          if (infi[q] != 0) {
+            ai = has_a ? std::max(ai, w.a[q] - 0.0) : w.a[q] - 0.0;
+            has_a = true;
+          }
+          if (infi[q] != 1) {
+            bi = has_b ? std::min(bi, w.b[q] - 0.0) : w.b[q] - 0.0;
+            has_b = true;
+          }
+        }
+        detail::mvnlms(ai, bi, r.type, w.first_d, w.first_e);
+      }
       ++ik;
       infa = 0;
       infb = 0;
     }
   }
+  w.lane_w.resize(static_cast<size_t>(nd) * kIntegrandLanes);
+  w.lane_y.resize(static_cast<size_t>(nd) * kIntegrandLanes);
+}
+
+namespace {
+
+constexpr int L = kIntegrandLanes;
+
+// L doubles side by side. Every operation on them is the IEEE operation of each element, so a
+// lane computes exactly what the scalar code computes for its point; the compiler maps them to
+// the widest vector registers of the target.
+typedef double Lanes __attribute__((vector_size(L * sizeof(double))));
+typedef long long LaneMask __attribute__((vector_size(L * sizeof(double))));
+
+inline Lanes load(const double* p) {
+  Lanes v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void store(double* p, Lanes v) { __builtin_memcpy(p, &v, sizeof v); }
+inline Lanes splat(double x) { return Lanes{} + x; }
+inline Lanes select(LaneMask m, Lanes a, Lanes b) { return m ? a : b; }
+
+// Distribution function at L points: the same Clenshaw recurrence and tail as mvnphi.
+[[gnu::always_inline]] inline Lanes mvnphi_lanes(Lanes z) {
+  const Lanes xa = (Lanes)((LaneMask)z & 0x7fffffffffffffffLL) / detail::kRootTwo;
+  const Lanes t = (8 * xa - 30) / (4 * xa + 15);
+  Lanes bm{}, b{}, bp{};
+  for (int i = 24; i >= 0; --i) {
+    bp = b;
+    b = bm;
+    bm = t * b - bp + detail::kSchonfelder[i];
+  }
+  const Lanes arg = -xa * xa;
+  Lanes ex;
+  for (int l = 0; l < L; ++l) ex[l] = std::exp(arg[l]);
+  Lanes p = ex * (bm - bp) / 4;
+  p = select(xa <= 100, p, Lanes{});
+  return select(z > 0, 1 - p, p);
+}
+
+// Inverse distribution function at L points: the central rational function side by side, the
+// tails point by point.
+[[gnu::always_inline]] inline Lanes phinvs_lanes(Lanes p) {
+  const Lanes q = (2 * p - 1) / 2;
+  const Lanes r = 0.180625 - q * q;
+  const double* a = detail::kAs241A;
+  const double* bb = detail::kAs241B;
+  Lanes out = q * (((((((a[7] * r + a[6]) * r + a[5]) * r + a[4]) * r + a[3]) * r + a[2]) * r + a[1]) * r + a[0]) /
+              (((((((bb[6] * r + bb[5]) * r + bb[4]) * r + bb[3]) * r + bb[2]) * r + bb[1]) * r + bb[0]) * r + 1);
+  const LaneMask tail = (Lanes)((LaneMask)q & 0x7fffffffffffffffLL) > 0.425;
+  for (int l = 0; l < L; ++l) {
+    if (tail[l]) {
+      const double pl = p[l];
+      const double rl = pl < 1 - pl ? pl : 1 - pl;
+      const double v = rl > 0 ? detail::as241_tail(rl) : 9.0;
+      out[l] = q[l] < 0 ? -v : v;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+// Built for several instruction sets and chosen at load time; the element operations, and so
+// the numbers, are the same in every version.
+[[gnu::target_clones("avx512f", "avx2", "default")]]
+void integrand_lanes(int ndim, MvnState::Work& work, double* f) {
+  const double* cov = work.cov.data();
+  const double* a = work.a.data();
+  const double* b = work.b.data();
+  const double* w = work.lane_w.data();
+  double* y = work.lane_y.data();
+  const int nd = ndim + 1;
+  Lanes value = splat(1), ai{}, bi{}, di{}, ei{};
+  LaneMask dead{};
+  bool first_run = true;
+  for (int i = 1; i <= nd; ++i) {
+    const IntegrandRow& row = work.plan[static_cast<size_t>(i - 1)];
+    const double* c = cov + row.cov_offset;
+    Lanes sum{};
+    for (int j = 1; j <= row.terms; ++j) sum = sum + c[j] * load(y + (j - 1) * L);
+    if (row.lower_mode != 0) {
+      const Lanes lo = a[i] - sum;
+      ai = row.lower_mode == 1 ? lo : select(ai < lo, lo, ai);
+    }
+    if (row.upper_mode != 0) {
+      const Lanes up = b[i] - sum;
+      bi = row.upper_mode == 1 ? up : select(up < bi, up, bi);
+    }
+    if (!row.closes) continue;
+    if (first_run) {
+      // No earlier expected value enters the first run: its probabilities are those of the set-up.
+      first_run = false;
+      di = splat(work.first_d);
+      ei = splat(work.first_e);
+    } else {
+      di = row.type >= 0 && row.type != 0 ? mvnphi_lanes(ai) : Lanes{};
+      ei = row.type >= 0 && row.type != 1 ? mvnphi_lanes(bi) : splat(1);
+      ei = select(di > ei, di, ei);
+    }
+    dead = dead | (di >= ei);
+    value = value * (ei - di);
+    if (row.draws) store(y + (row.run - 1) * L, phinvs_lanes(di + load(w + (row.run - 1) * L) * (ei - di)));
+  }
+  store(f, select(dead, Lanes{}, value));
 }
 
 namespace {
 
 // One randomized, symmetrized lattice sum: random reordering of the first generators, a random
 // shift, the baker's transformation and the antithetic point of every lattice point.
-double DKSMRC(int ndim, int klim, int prime, double* vk, double* x, MvnState& state) {
+double DKSMRC(int ndim, int klim, int prime, double* vk, double* x, MvnState& state, bool plain) {
   double sumkro = 0;
   const int nk = std::min(ndim, klim);
   for (int j = 1; j <= nk - 1; ++j) {
@@ -137,15 +262,50 @@ double DKSMRC(int ndim, int klim, int prime, double* vk, double* x, MvnState& st
     std::swap(vk[j], vk[jp]);
   }
   for (int j = 1; j <= ndim; ++j) x[ndim + j] = state.MVNUNI();
-  const MvnState::Work& work = state.work();
-  for (int k = 1; k <= prime; ++k) {
-    for (int j = 1; j <= ndim; ++j) {
-      const double t = static_cast<double>(k) * vk[j] + x[ndim + j];
-      x[j] = std::fabs(2 * (t - std::trunc(t)) - 1);
+  MvnState::Work& work = state.work();
+  if (plain) {
+    for (int k = 1; k <= prime; ++k) {
+      for (int j = 1; j <= ndim; ++j) {
+        const double t = static_cast<double>(k) * vk[j] + x[ndim + j];
+        x[j] = std::fabs(2 * (t - std::trunc(t)) - 1);
+      }
+      sumkro = sumkro + (MVNDFN(ndim, x, work) - sumkro) / (2 * k - 1);
+      for (int j = 1; j <= ndim; ++j) x[j] = 1 - x[j];
+      sumkro = sumkro + (MVNDFN(ndim, x, work) - sumkro) / (2 * k);
     }
-    sumkro = sumkro + (MVNDFN(ndim, x, work) - sumkro) / (2 * k - 1);
-    for (int j = 1; j <= ndim; ++j) x[j] = 1 - x[j];
-    sumkro = sumkro + (MVNDFN(ndim, x, work) - sumkro) / (2 * k);
+    return sumkro;
+  }
+  // Points in the order of the plain loop: lattice point k, then its antithetic point; L of
+  // them are evaluated side by side and summed in that order. Unused lanes of the last batch
+  // repeat its first point.
+  const double* shift = x + ndim;
+  double* w = work.lane_w.data();
+  double f[L];
+  double kk[L];
+  bool anti[L];
+  const int points = 2 * prime;
+  for (int base = 0; base < points; base += L) {
+    const int count = std::min(L, points - base);
+    for (int l = 0; l < L; ++l) {
+      const int p = base + (l < count ? l : 0);
+      kk[l] = static_cast<double>(p / 2 + 1);
+      anti[l] = (p & 1) != 0;
+    }
+    for (int j = 1; j <= ndim; ++j) {
+      const double v = vk[j], u = shift[j];
+      double* wj = w + (j - 1) * L;
+      for (int l = 0; l < L; ++l) {
+        const double t = kk[l] * v + u;
+        const double xx = std::fabs(2 * (t - std::trunc(t)) - 1);
+        wj[l] = anti[l] ? 1 - xx : xx;
+      }
+    }
+    integrand_lanes(ndim, work, f);
+    for (int l = 0; l < count; ++l) {
+      const int p = base + l;
+      const int k = p / 2 + 1;
+      sumkro = sumkro + (f[l] - sumkro) / ((p & 1) ? 2 * k : 2 * k - 1);
+    }
   }
   return sumkro;
 }
@@ -153,7 +313,7 @@ double DKSMRC(int ndim, int klim, int prime, double* vk, double* x, MvnState& st
 }  // namespace
 
 LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
-                     MvnState& state) {
+                     MvnState& state, bool plain) {
   using detail::kLatticeGenerators;
   using detail::kLatticePrimes;
   MvnState::Work& work = state.work();
@@ -195,7 +355,7 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
     }
     double finval = 0, varsqr = 0;
     for (long long i = 1; i <= sampls; ++i) {
-      const double value = DKSMRC(ndim, kKlim, static_cast<int>(p), vk, x, state);
+      const double value = DKSMRC(ndim, kKlim, static_cast<int>(p), vk, x, state, plain);
       const double difint = (value - finval) / static_cast<double>(i);
       finval = finval + difint;
       varsqr = static_cast<double>(i - 2) * varsqr / static_cast<double>(i) + difint * difint;

@@ -29,6 +29,8 @@ void MvnState::Work::reserve(int n) {
     x.resize(2 * kLatticeDim + 1);
   }
   plan.reserve(m);
+  lane_w.reserve(m * kIntegrandLanes);
+  lane_y.reserve(m * kIntegrandLanes);
   capacity = n;
 }
 
