@@ -66,6 +66,39 @@ void check_cumulative(const SpendingStatement& st, int K, double alpha) {
   }
 }
 
+// Upper and lower exit probabilities at one analysis (bounds ya, yb, increment standard
+// deviation sigma) from the density f of the analysis before on its grid (ya_prev, yb_prev, n):
+// the trapezoidal rule over f(u) (1 - PNORM((yb - u)/sigma)) and over f(u) PNORM((ya - u)/sigma).
+void CPROB(double ya_prev, double yb_prev, int n, double ya, double yb, double sigma,
+           const double* f, double& qpos, double& qneg) {
+  const double hh = (yb_prev - ya_prev) / n;
+  auto up = [&](double u) { return 1.0 - PNORM((yb - u) / sigma); };
+  auto down = [&](double u) { return PNORM((ya - u) / sigma); };
+  double inner_up = 0.0, inner_down = 0.0;
+  for (int k = 1; k < n; ++k) {
+    const double u = ya_prev + k * hh;
+    inner_up += f[k] * up(u);
+    inner_down += f[k] * down(u);
+  }
+  const double u0 = ya_prev, un = ya_prev + n * hh;
+  qpos = hh / 2.0 * (f[0] * up(u0) + 2.0 * inner_up + f[n] * up(un));
+  qneg = hh / 2.0 * (f[0] * down(u0) + 2.0 * inner_down + f[n] * down(un));
+}
+
+// Total exit probability. Its report lines belong to a second time scale that is never in use,
+// so it writes nothing.
+double OUTGL(int K, const std::vector<double>& qpos, const std::vector<double>& qneg) {
+  double total = 0.0;
+  for (int i = 0; i < K; ++i) total += qpos[i] + qneg[i];
+  return total;
+}
+
+// The spending function settled by the parameter checks.
+struct Settled {
+  int code = 0;
+  double phi = 0.0;
+};
+
 }  // namespace
 
 int events_for_drift(double drift, double hr, double p, int K) {
@@ -132,21 +165,8 @@ bool GLAN(int K, const std::vector<double>& t, const std::vector<double>& za,
   total = qpos[0] + qneg[0];
   for (int i = 1; i < K; ++i) {
     if (i == 1) FIRST(ya[0], yb[0], nints[0], sigma[0], work.f);
-    // CPROB: upper and lower exit at analysis i+1 from the density of the analysis before.
-    const double hh = (yb[i - 1] - ya[i - 1]) / nints[i - 1];
-    const int n = nints[i - 1];
-    const double* f = work.f.data();
-    auto up = [&](double u) { return 1.0 - PNORM((yb[i] - u) / sigma[i]); };
-    auto down = [&](double u) { return PNORM((ya[i] - u) / sigma[i]); };
-    double inner_up = 0.0, inner_down = 0.0;
-    for (int k = 1; k < n; ++k) {
-      const double u = ya[i - 1] + k * hh;
-      inner_up += f[k] * up(u);
-      inner_down += f[k] * down(u);
-    }
-    const double u0 = ya[i - 1], un = ya[i - 1] + n * hh;
-    qpos[i] = hh / 2.0 * (f[0] * up(u0) + 2.0 * inner_up + f[n] * up(un));
-    qneg[i] = hh / 2.0 * (f[0] * down(u0) + 2.0 * inner_down + f[n] * down(un));
+    CPROB(ya[i - 1], yb[i - 1], nints[i - 1], ya[i], yb[i], sigma[i], work.f.data(), qpos[i],
+          qneg[i]);
     total += qpos[i] + qneg[i];
     if (i < K - 1) {
       OTHER(ya[i - 1], yb[i - 1], nints[i - 1], ya[i], yb[i], nints[i], sigma[i], work.f,
@@ -245,10 +265,8 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
   r.drift_steps = d.steps;
   double total = 0.0;
   GLAN(K, in.t, r.za, r.zb, r.drift, r.qpos, r.qneg, total, work, report);
-  // OUTGL: the total exit probability (its report lines belong to an unused time scale).
-  double outgl = 0.0;
-  for (int i = 0; i < K; ++i) outgl += r.qpos[i] + r.qneg[i];
-  (void)outgl;
+  const double exit_total = OUTGL(K, r.qpos, r.qneg);
+  (void)exit_total;
 
   // Nominal one-sided levels of the bounds.
   r.nominal_lower.resize(K);
@@ -279,11 +297,14 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
   return r;
 }
 
-GsDesignResult GSDESIGN01(const GsDesignInput& given, BoundaryWork& work, std::ostream& report) {
-  GsDesignInput in = given;
-  const int K = in.K;
+namespace {
 
-  // Number of analyses and times.
+// Parameter checks and completion, in the order of their messages: the number of analyses and
+// the times (which stop the run), alpha (replaced by 0.05), then the spending code from the
+// deck's extra statements: a code above 5 is replaced by the code of the next statement, codes 3
+// and 4 take their parameter phi from the statement after it, code 5 its cumulative values.
+Settled INPUT(GsDesignInput& in, std::ostream& report) {
+  const int K = in.K;
   if (K <= 0) throw RunError("");
   if (K > in.max_analyses) {
     throw RunError(fmt::Record()
@@ -297,7 +318,6 @@ GsDesignResult GSDESIGN01(const GsDesignInput& given, BoundaryWork& work, std::o
   if (!times_ok) throw RunError(" Times must be strictly increasing and <=1.");
   in.t.resize(K);
 
-  // Alpha.
   if (!(in.alpha > 0.0 && in.alpha <= 1.0)) {
     line(report, " Invalid response.");
     line(report, " Alpha must be > 0 and <= 1.");
@@ -305,40 +325,45 @@ GsDesignResult GSDESIGN01(const GsDesignInput& given, BoundaryWork& work, std::o
     line(report, " Alpha has been set to 0.05.");
   }
 
-  // Spending code: a code above 5 is replaced by the code of the deck's next statement; codes 3
-  // and 4 take their parameter from the statement after it.
   const SpendingStatement& st = in.spending;
-  int code = st.deck_code;
-  if (code > 5) {
+  Settled out;
+  out.code = st.deck_code;
+  if (out.code > 5) {
     line(report, in.sides == 2
                      ? " (6) Alternate OBF"
                      : " No other valid choices have been programmed.  Select from 1,2,3,4.");
     if (st.replacement_code == 0 && st.replacement_line == 0) {
-      throw RunError(" End of the input deck: spending code " + std::to_string(code) +
+      throw RunError(" End of the input deck: spending code " + std::to_string(out.code) +
                      " needs a statement with the replacement code.");
     }
-    code = st.replacement_code;
+    out.code = st.replacement_code;
   }
-  double phi = 0.0;
-  if (code == 3 || code == 4) {
+  if (out.code == 3 || out.code == 4) {
     if (!st.has_phi) {
-      throw RunError(" End of the input deck: spending code " + std::to_string(code) +
+      throw RunError(" End of the input deck: spending code " + std::to_string(out.code) +
                      " needs a statement with its parameter phi.");
     }
-    phi = st.phi;
-    if (code == 3 && !(phi > 0.0)) {
+    out.phi = st.phi;
+    if (out.code == 3 && !(out.phi > 0.0)) {
       line(report, " Parameter must be >0!");
-      phi = 1.0;
+      out.phi = 1.0;
     }
-    if (code == 4 && phi == 0.0) {
+    if (out.code == 4 && out.phi == 0.0) {
       line(report, " Parameter must be nonzero!");
-      phi = 1.0;
+      out.phi = 1.0;
     }
-    line(report, fmt::Record().x(1).lit("Parameter is ").f(phi, 6, 3).str());
+    line(report, fmt::Record().x(1).lit("Parameter is ").f(out.phi, 6, 3).str());
   }
-  if (code == 5) check_cumulative(st, K, in.alpha);
+  if (out.code == 5) check_cumulative(st, K, in.alpha);
+  return out;
+}
 
-  return design_with_code(in, code, phi, work, report);
+}  // namespace
+
+GsDesignResult GSDESIGN01(const GsDesignInput& given, BoundaryWork& work, std::ostream& report) {
+  GsDesignInput in = given;  // INPUT may replace alpha and trims the times to K
+  const Settled s = INPUT(in, report);
+  return design_with_code(in, s.code, s.phi, work, report);
 }
 
 }  // namespace kestrel::boundaries

@@ -123,6 +123,16 @@ void FIRST(double ya1, double yb1, int nints1, double sigma1, std::vector<double
   }
 }
 
+double FCAB(double x, double ya_prev, double yb_prev, int n_prev, double sigma, const double* g) {
+  const double hh = (yb_prev - ya_prev) / n_prev;
+  // TRAP over the previous grid, summed in place.
+  const double first = g[0] * NDENS((x - ya_prev) / sigma) / sigma;
+  const double last = g[n_prev] * NDENS((x - (ya_prev + n_prev * hh)) / sigma) / sigma;
+  double inner = 0.0;
+  for (int k = 1; k < n_prev; ++k) inner += g[k] * NDENS((x - (ya_prev + k * hh)) / sigma) / sigma;
+  return hh / 2.0 * (first + 2.0 * inner + last);
+}
+
 void OTHER(double ya_prev, double yb_prev, int n_prev, double ya, double yb, int n, double sigma,
            std::vector<double>& f, std::vector<double>& scratch) {
   f.swap(scratch);  // scratch: the density of the previous analysis
@@ -149,7 +159,7 @@ void OTHER(double ya_prev, double yb_prev, int n_prev, double ya, double yb, int
   };
   for (int j = 0; j <= n; ++j) {
     const double x = ya + j * hh;
-    // FCAB: the trapezoidal rule over the previous grid of f(u) * normal density of (x - u).
+    // FCAB at x, with the kernel recurrence above.
     const double first = g[0] * kernel(x - ya_prev);
     const double last = g[n_prev] * kernel(x - (ya_prev + n_prev * hh_prev));
     double inner = 0.0;
@@ -174,6 +184,7 @@ void OTHER(double ya_prev, double yb_prev, int n_prev, double ya, double yb, int
 }
 
 double QPOS(double x, int i, const BoundaryWork& work) {
+  // TRAP over the grid of analysis i-1 of f(u) (1 - PNORM((x - u)/sigma(i))), summed in place.
   const double ya = work.ya[i - 2], yb = work.yb[i - 2];
   const int n = work.nints[i - 2];
   const double hh = (yb - ya) / n;

@@ -50,6 +50,11 @@ double TRAP(const double* g, int n, double h);
 // Density of the score at the first analysis on the grid ya1 + j*(yb1 - ya1)/nints1, j = 0..nints1.
 void FIRST(double ya1, double yb1, int nints1, double sigma1, std::vector<double>& f);
 
+// Density at point x of the next analysis (increment standard deviation sigma) from the density
+// g on the grid (ya_prev, yb_prev, n_prev): the trapezoidal rule over g(u)
+// NDENS((x-u)/sigma)/sigma.
+double FCAB(double x, double ya_prev, double yb_prev, int n_prev, double sigma, const double* g);
+
 // Moves the density f from the grid (ya_prev, yb_prev, n_prev) to the grid (ya, yb, n) of the next
 // analysis, whose increment has standard deviation sigma. `scratch` receives the old density.
 void OTHER(double ya_prev, double yb_prev, int n_prev, double ya, double yb, int n, double sigma,
