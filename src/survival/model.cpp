@@ -9,6 +9,7 @@
 // evaluated. With cut-offs 0 it approximates E[T1 T2] of two unit-exponential times.
 #include "survival/model.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -32,6 +33,9 @@ double SCENS(double t, double A, double F, int mode) {
 
 namespace {
 
+// Below θ = -e² the Frank copula switches to its series form.
+const double kFrankSeriesBelow = std::exp(2.0);
+
 // Frank copula from the precomputed exponentials eu = e^(θu), ev = e^(θv) and E = e^θ.
 // For -e² <= θ < 0 the closed form ln(R)/θ is used while R > 0; below -e² (or when the closed
 // form's argument has lost all its digits) 1/(1 - E) is replaced by its series 1 + E + E², which
@@ -42,7 +46,14 @@ inline double frank_from_exp(double theta, double eu, double ev, double E, doubl
   if (theta > 0.0) return std::log(R) / theta;
   if (R > 0.0 && std::log(-theta) <= 2.0) return std::log(R) / theta;
   const double series = 1.0 + E + E * E;
-  return std::log(series * (eu + ev - std::exp(theta * (u + v))) - E - E * E) / theta;
+  const double c = std::log(series * (eu + ev - std::exp(theta * (u + v))) - E - E * E) / theta;
+  if (std::isfinite(c)) return c;
+  // For very strong association the exponentials underflow and the logarithm's argument is lost.
+  // The same series form with e^(θ min(u, v)) taken out of the argument keeps it representable.
+  const double m = std::min(u, v), M = std::max(u, v);
+  const double scaled = series * (1.0 + std::exp(theta * (M - m)) - std::exp(theta * M)) -
+                        std::exp(theta * (1.0 - m)) - std::exp(theta * (2.0 - m));
+  return m + std::log(scaled) / theta;
 }
 
 }  // namespace
@@ -80,6 +91,16 @@ double DSJOINT(double theta, double u, double v, int code) {
       const double a = std::exp(theta * u) - 1.0;
       const double b = std::exp(theta * v) - 1.0;
       const double c = std::exp(theta) - 1.0;
+      if (theta < -kFrankSeriesBelow) {
+        // Strong association: a, b and c round to -1, so a·b + c is formed without its
+        // cancelling ones, D = e^θ + e^(θ(u+v)) - e^(θu) - e^(θv).
+        const double eu = std::exp(theta * u), ev = std::exp(theta * v), E = std::exp(theta);
+        const double D = (E + std::exp(theta * (u + v))) - (eu + ev);
+        const double r = D / c;  // 1 + a·b/c
+        if (r <= 0.0) return 0.0;
+        const double N = theta * (u * eu * c * b + v * ev * c * a - E * a * b) / (D * c);
+        return (N - std::log(r)) / (theta * theta);
+      }
       if (1.0 + a * b / c <= 0.0) return 0.0;
       const double N = theta *
                        (u * std::exp(theta * u) * c * b + v * std::exp(theta * v) * c * a -

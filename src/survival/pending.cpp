@@ -9,7 +9,4 @@
 
 namespace kestrel::survival {
 [[noreturn]] static void pending(const char* n) { throw std::logic_error(std::string(n) + " not built yet"); }
-CopulaParameter CORRCLYTN(int, double) { pending("CORRCLYTN"); }
-CopulaParameter CORRPSTBL(int, double) { pending("CORRPSTBL"); }
-CopulaParameter CORRFRANK(int, double, std::ostream&) { pending("CORRFRANK"); }
 }  // namespace kestrel::survival
