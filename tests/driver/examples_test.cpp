@@ -1,0 +1,49 @@
+// The example decks a user copies: each reads cleanly, and together they cover the three timing
+// modes, the three copulas, the four decision rules and spending codes 1 to 4, with K <= 3 and
+// beneficial treatments (deck hazard ratios, control over treatment, above 1).
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "driver/deck.h"
+#include "driver/test_dirs.h"
+
+namespace kestrel::driver {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Examples, ReadCleanlyAndCoverTheModes) {
+  std::set<int> itime, cpl, df, codes;
+  int decks = 0;
+  for (const auto& e : fs::directory_iterator(fs::path(KESTREL_SOURCE_DIR) / "examples")) {
+    if (e.path().extension() != ".txt") continue;
+    SCOPED_TRACE(e.path().filename().string());
+    ++decks;
+    Deck deck = read_deck(testing::slurp(e.path()));
+    auto problems = check_deck(deck);
+    EXPECT_TRUE(problems.empty()) << (problems.empty() ? "" : problems[0].message("deck"));
+    EXPECT_EQ(deck.incomplete_record_line, 0);
+    EXPECT_NE(deck.header.TITLE.substr(0, 6), "      ");
+    EXPECT_FALSE(deck.designs.empty());
+    for (const DeckRecord& rec : deck.designs) {
+      const DeckValues& d = rec.design.read;
+      itime.insert(d.ITIME);
+      cpl.insert(d.CPL);
+      df.insert(d.DF);
+      EXPECT_LE(d.LOOK, 3);
+      EXPECT_GT(d.HR1, 1);
+      EXPECT_GT(d.HR2, 1);
+      for (const auto& pair : rec.design.spending)
+        for (const auto& sp : pair) codes.insert(sp.code_in_force());
+    }
+  }
+  EXPECT_EQ(decks, 3);
+  EXPECT_EQ(itime, (std::set<int>{1, 2, 3}));
+  EXPECT_EQ(cpl, (std::set<int>{1, 2, 3}));
+  EXPECT_EQ(df, (std::set<int>{1, 2, 3, 4}));
+  for (int c : {1, 2, 3, 4}) EXPECT_TRUE(codes.count(c)) << "spending code " << c;
+}
+
+}  // namespace
+}  // namespace kestrel::driver
