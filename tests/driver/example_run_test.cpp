@@ -1,0 +1,276 @@
+// The results file and the HTML report of real runs: the JSON read back agrees with the
+// fixed-column summary file of the same run, the report's tables agree with the JSON to the
+// digits they show, and the documented reports are byte for byte the same whether or not the
+// run keeps its record.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/reports.h"
+#include "common/run_context.h"
+#include "driver/deck.h"
+#include "driver/example_run.h"
+#include "driver/html_table.h"
+#include "driver/json_reader.h"
+#include "driver/run.h"
+#include "mvn/mvndf.h"
+#include "numerics/uniform_generator.h"
+
+namespace kestrel::driver {
+namespace {
+
+using testing::Json;
+using testing::JsonReader;
+
+std::string trim(const std::string& s) {
+  const size_t a = s.find_first_not_of(' ');
+  if (a == std::string::npos) return "";
+  return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+std::vector<std::string> split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : s) {
+    if (c == sep) {
+      out.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  out.push_back(cur);
+  return out;
+}
+
+// A fixed-point field of width w with d decimals shows v: either the value rounded to d decimals,
+// or asterisks when the value does not fit the field.
+::testing::AssertionResult field_shows(const std::string& token, double v, int w, int d) {
+  const std::string t = trim(token);
+  if (!t.empty() && t.find_first_not_of('*') == std::string::npos) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", d, v);
+    // Fixed-point editing always writes the decimal point, also with no decimals ("7462.").
+    const int needed = static_cast<int>(std::string(buf).size()) + (d == 0 ? 1 : 0);
+    if (needed > w) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "asterisks for " << v << ", which fits F" << w << "." << d;
+  }
+  char* end = nullptr;
+  const double shown = std::strtod(t.c_str(), &end);
+  if (end == t.c_str()) return ::testing::AssertionFailure() << "\"" << token << "\" is no number";
+  if (std::fabs(shown - v) <= 0.5 * std::pow(10.0, -d) * (1 + 1e-9) + 1e-12)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << token << "\" does not show " << v;
+}
+
+::testing::AssertionResult int_shows(const std::string& token, double v) {
+  if (trim(token) == std::to_string(static_cast<long long>(v))) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << token << "\" is not " << v;
+}
+
+// Every line of the summary file against the evaluated set it belongs to, in order.
+void expect_summary_matches_json(const std::string& summary, const Json& run) {
+  std::vector<std::string> lines = split(summary, '\n');
+  ASSERT_GE(lines.size(), 2u);
+  ASSERT_TRUE(lines.back().empty());  // the file ends with a line end
+  lines.pop_back();
+  lines.erase(lines.begin());  // the column header
+  struct Row {
+    const Json* design;
+    const Json* set;
+  };
+  std::vector<Row> rows;
+  for (const Json& d : run["designs"].items)
+    for (const Json& s : d["sets"].items) rows.push_back({&d, &s});
+  ASSERT_EQ(lines.size(), rows.size());
+  // The summary's simulation columns keep the last simulated values (zero before any).
+  double PWCS = 0, PWDS = 0, PW1S = 0, PW2 = 0;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE("summary line " + std::to_string(i + 2) + ": " + lines[i]);
+    const Json& v = (*rows[i].design)["stored"];
+    const Json& s = *rows[i].set;
+    const std::vector<std::string> f = split(lines[i], ',');
+    ASSERT_EQ(f.size(), 37u);
+    EXPECT_EQ(trim(f[0]), s["label"].str());
+    EXPECT_TRUE(int_shows(f[1], v["CPL"].number()));
+    EXPECT_TRUE(int_shows(f[2], v["CPRSK"].number()));
+    EXPECT_TRUE(int_shows(f[3], v["CMPST"].number()));
+    const bool ep2 = s["label"].str() == "EP2";
+    EXPECT_TRUE(field_shows(f[4], v[ep2 ? "HR1TR" : "HR1"].number(), 5, 2));
+    EXPECT_TRUE(field_shows(f[5], v[ep2 ? "HR2TR" : "HR2"].number(), 5, 2));
+    EXPECT_TRUE(field_shows(f[6], v["SRVR1"].number(), 5, 2));
+    EXPECT_TRUE(field_shows(f[7], v["SRVR2"].number(), 5, 2));
+    EXPECT_TRUE(field_shows(f[8], v["RHO"].number(), 5, 2));
+    EXPECT_TRUE(field_shows(f[9], v["RHOTR"].number(), 5, 2));
+    EXPECT_TRUE(field_shows(f[10], v["TA"].number(), 5, 1));
+    EXPECT_TRUE(field_shows(f[11], v["TF"].number(), 5, 1));
+    EXPECT_TRUE(field_shows(f[12], v["SR"].number(), 5, 1));
+    EXPECT_TRUE(int_shows(f[13], v["CNSRD"].number()));
+    EXPECT_TRUE(field_shows(f[14], 100 * v["TYPE1"].number(), 5, 2));
+    EXPECT_TRUE(field_shows(f[15], 100 * v["POWER"].number(), 5, 2));
+    EXPECT_TRUE(int_shows(f[16], v["DF"].number()));
+    EXPECT_TRUE(int_shows(f[17], v["LOOK"].number()));
+    EXPECT_TRUE(int_shows(f[18], v["CRIVL"].number()));
+    EXPECT_TRUE(int_shows(f[19], v["ESF1"].number()));
+    EXPECT_TRUE(int_shows(f[20], v["ESF2"].number()));
+    EXPECT_TRUE(int_shows(f[21], s["MSS"].number()));
+    EXPECT_TRUE(field_shows(f[22], 100 * s["APW"].number(), 7, 4));
+    EXPECT_TRUE(int_shows(f[23], s["ME1"].number()));
+    EXPECT_TRUE(int_shows(f[24], s["ME2"].number()));
+    EXPECT_TRUE(field_shows(f[25], s["AVE1"].number(), 5, 0));
+    EXPECT_TRUE(field_shows(f[26], s["AVE2"].number(), 5, 0));
+    if (!s["simulation"].is_null()) {
+      const Json& sim = s["simulation"];
+      EXPECT_EQ(sim["NSIM"].number(), v["NSIM"].number());
+      PWCS = sim["PWCS"].number();
+      PWDS = sim["PWDS"].number();
+      PW1S = sim["PW1S"].number();
+      PW2 = sim["PW2"].number();
+    }
+    EXPECT_TRUE(field_shows(f[27], 100 * PWCS, 7, 4));
+    EXPECT_TRUE(field_shows(f[28], 100 * PWDS, 7, 4));
+    EXPECT_TRUE(field_shows(f[29], 100 * PW1S, 7, 4));
+    EXPECT_TRUE(field_shows(f[30], 100 * PW2, 7, 4));
+  }
+}
+
+// The HTML report's boundary, results and overview tables against the JSON of the same run.
+void expect_report_matches_json(const std::string& html, const Json& run) {
+  using testing::shows;
+  using testing::table_rows;
+  const auto overview = table_rows(html, "overview");
+  size_t row = 0;
+  for (const Json& d : run["designs"].items) {
+    for (const Json& s : d["sets"].items) {
+      const std::string id = "d" + std::to_string(static_cast<int>(d["number"].number())) + "-" +
+                             (s["label"].str() == "EP1" ? "ep1" : s["label"].str() == "EP2" ? "ep2" : "calnd");
+      SCOPED_TRACE(id);
+      const Json& info = s["information"];
+      const int K = static_cast<int>(info["K"].number());
+      for (const char* ep : {"EP1", "EP2"}) {
+        const Json& e = s["endpoints"][ep];
+        const bool one = std::string(ep) == "EP1";
+        const Json& used = s["bounds_used"][one ? "ZB1" : "ZB2"];
+        const Json& finf = info[one ? "FINF1" : "FINF2"];
+        bool used_column = false;
+        for (int k = 0; k < K; ++k) used_column |= used[k].number() != e["zb"][k].number();
+        const auto rows = table_rows(html, id + "-" + (one ? "ep1" : "ep2"));
+        ASSERT_EQ(rows.size(), static_cast<size_t>(K));
+        for (int k = 0; k < K; ++k) {
+          const auto& c = rows[k];
+          ASSERT_EQ(c.size(), used_column ? 11u : 10u);
+          EXPECT_TRUE(shows(c[1], info["TCAL"][k].number()));
+          EXPECT_TRUE(shows(c[2], finf[k].number()));
+          EXPECT_TRUE(shows(c[3], info["FENR"][k].number()));
+          if (e["za"][k].number() <= -8) EXPECT_EQ(c[4], "--");
+          else EXPECT_TRUE(shows(c[4], e["za"][k].number()));
+          EXPECT_TRUE(shows(c[5], e["zb"][k].number()));
+          size_t i = 6;
+          if (used_column) EXPECT_TRUE(shows(c[i++], used[k].number()));
+          EXPECT_TRUE(shows(c[i++], e["nominal_upper"][k].number()));
+          EXPECT_TRUE(shows(c[i++], e["pd"][k].number()));
+          EXPECT_TRUE(shows(c[i++], e["pe"][k].number()));
+          EXPECT_TRUE(shows(c[i++], e["qpos"][k].number()));
+        }
+      }
+      const auto results = table_rows(html, id + "-results");
+      ASSERT_EQ(results.size(), 8u);
+      EXPECT_EQ(results[1][2], std::to_string(static_cast<int>(s["MSS"].number())));
+      EXPECT_TRUE(shows(results[2][2], s["APW"].number()));
+      EXPECT_TRUE(shows(results[6][2], s["AVE1"].number()));
+      const auto stop = table_rows(html, id + "-stopping");
+      ASSERT_EQ(stop.size(), static_cast<size_t>(K));
+      for (int k = 0; k < K; ++k) {
+        EXPECT_TRUE(shows(stop[k][5], s["QSTOP"][k].number()));
+        EXPECT_TRUE(shows(stop[k][7], s["QEP"]["EP1"][k].number()));
+        EXPECT_TRUE(shows(stop[k][8], s["QEP"]["EP2"][k].number()));
+      }
+      ASSERT_LT(row, overview.size());
+      EXPECT_EQ(overview[row][4], std::to_string(static_cast<int>(s["MSS"].number())));
+      EXPECT_TRUE(shows(overview[row][5], s["APW"].number()));
+      ++row;
+    }
+  }
+  EXPECT_EQ(row, overview.size());
+}
+
+TEST(ExampleRun, CalendarDeckResultsAgreeWithSummaryFileAndReport) {
+  const testing::ExampleRun r = testing::run_example("calendar_times.txt");
+  ASSERT_EQ(r.status, 0) << r.stderr_text;
+  const Json run = JsonReader::parse(r.json);
+  EXPECT_EQ(run["status"].str(), "complete");
+  EXPECT_EQ(run["seed"].number(), 12345);
+  EXPECT_EQ(run["version"].str(), KESTREL_VERSION);
+  ASSERT_EQ(run["designs"].size(), 2u);
+  for (const Json& d : run["designs"].items) {
+    EXPECT_TRUE(d["complete"].b);
+    ASSERT_EQ(d["sets"].size(), 1u);
+    EXPECT_EQ(d["sets"][0]["label"].str(), "CALND");
+    // Calendar sets hold the deck's analysis times.
+    EXPECT_EQ(d["sets"][0]["information"]["TCAL"].numbers(), d["stored"]["TLOOK"].numbers());
+  }
+  expect_summary_matches_json(r.summary, run);
+  expect_report_matches_json(r.html, run);
+  if (!::testing::Test::HasFailure()) std::filesystem::remove_all(r.dir);
+}
+
+TEST(ExampleRun, EpTwoTimedDeckResultsAgreeWithSummaryFileAndReport) {
+  const testing::ExampleRun r = testing::run_example("fractions_ep2_timed.txt");
+  ASSERT_EQ(r.status, 0) << r.stderr_text;
+  const Json run = JsonReader::parse(r.json);
+  ASSERT_EQ(run["designs"].size(), 1u);
+  const Json& d = run["designs"][0];
+  ASSERT_EQ(d["sets"].size(), 1u);
+  EXPECT_EQ(d["sets"][0]["label"].str(), "EP2");
+  // The EP2-driven set reaches the deck's information fractions on EP2, to the nearest point of
+  // the time grid of the search.
+  const auto finf2 = d["sets"][0]["information"]["FINF2"].numbers();
+  const auto tlook = d["stored"]["TLOOK"].numbers();
+  ASSERT_EQ(finf2.size(), tlook.size());
+  for (size_t k = 0; k < tlook.size(); ++k) EXPECT_NEAR(finf2[k], tlook[k], 5e-3);
+  // The Hwang-Shih-DeCani parameter of EP2 from the deck's extra statement.
+  EXPECT_EQ(d["spending"][0][1]["phi"].number(), -4.0);
+  EXPECT_EQ(d["sets"][0]["endpoints"]["EP2"]["code_used"].number(), 4);
+  expect_summary_matches_json(r.summary, run);
+  expect_report_matches_json(r.html, run);
+  if (!::testing::Test::HasFailure()) std::filesystem::remove_all(r.dir);
+}
+
+// The run's record is only read from: every documented report is byte for byte the same when the
+// run keeps no record.
+TEST(ExampleRun, KeepingTheRecordLeavesTheReportsUnchanged) {
+  const std::string text =
+      testing::read_file(std::filesystem::path(KESTREL_SOURCE_DIR) / "examples" / "fractions_ep2_timed.txt");
+  const Deck deck = read_deck(text);
+  ASSERT_TRUE(check_deck(deck).empty());
+  auto run = [&](RunRecord* record) {
+    auto reports = std::make_unique<MemoryReports>();
+    numerics::UniformGenerator generator([] { return std::int32_t{4321}; });
+    mvn::MvnState mvn;
+    RunContext ctx{reports->reports, generator, mvn};
+    RunOptions options;
+    options.seed = 777;
+    options.record = record;
+    run_deck(deck, ctx, options);
+    return reports;
+  };
+  RunRecord record;
+  const auto with = run(&record);
+  const auto without = run(nullptr);
+  EXPECT_EQ(with->main.str(), without->main.str());
+  EXPECT_EQ(with->summary.str(), without->summary.str());
+  EXPECT_EQ(with->matrix.str(), without->matrix.str());
+  EXPECT_EQ(with->console.str(), without->console.str());
+  EXPECT_EQ(with->unit60.str(), without->unit60.str());
+  ASSERT_EQ(record.designs.size(), 1u);
+  EXPECT_TRUE(record.designs[0].complete);
+  ASSERT_EQ(record.designs[0].sets.size(), 1u);
+  EXPECT_EQ(record.designs[0].sets[0].label, "EP2");
+}
+
+}  // namespace
+}  // namespace kestrel::driver
