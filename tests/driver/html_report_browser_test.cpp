@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "driver/browser_probe.h"
+#include "driver/example_run.h"
 #include "driver/html_report.h"
 #include "driver/report_fixture.h"
 
@@ -104,6 +105,41 @@ TEST_F(BrowserTest, ScreenshotHasTheWindowSize) {
   // A rendered page of tables compresses far less than a blank one (a blank PNG of this size
   // is a few kilobytes).
   EXPECT_GT(std::filesystem::file_size(work_ / "shot.png"), 50000u);
+}
+
+TEST_F(BrowserTest, ExampleRunReportRendersInBrowser) {
+  KESTREL_REQUIRE_CHROMIUM();
+  const testing::ExampleRun run = testing::run_example("calendar_times.txt");
+  ASSERT_EQ(run.status, 0) << run.stderr_text;
+  const testing::Json results = testing::JsonReader::parse(run.json);
+  const testing::Probe p = testing::probe_page(run.dir / "a" / "kestrel-report.html", work_);
+  const testing::Json& r = p.result;
+  expect_sound_layout(r);
+  EXPECT_TRUE(r["error"].is_null());
+  // Per evaluated set: two boundary tables of K rows, a bounds plot with a line per endpoint,
+  // and K bars of the probability of success.
+  size_t plot = 0;
+  for (const auto& d : results["designs"].items) {
+    for (const auto& s : d["sets"].items) {
+      const int K = static_cast<int>(s["information"]["K"].number());
+      const std::string id = "d" + std::to_string(static_cast<int>(d["number"].number())) + "-calnd";
+      for (const char* ep : {"-ep1", "-ep2"}) {
+        const testing::Json* t = table(r, id + ep);
+        ASSERT_NE(t, nullptr) << id + ep;
+        EXPECT_EQ((*t)["rows"].number(), K);
+        EXPECT_EQ((*t)["first"].str().substr(0, 1), "1");  // the row of analysis 1
+      }
+      ASSERT_LT(plot + 1, r["svgs"].size());
+      const testing::Json& bounds = r["svgs"][plot++];
+      const testing::Json& bars = r["svgs"][plot++];
+      EXPECT_EQ(bounds["cls"].str(), "bounds-plot");
+      EXPECT_GE(bounds["lines"].number(), 2);
+      EXPECT_EQ(bars["cls"].str(), "qstop-plot");
+      EXPECT_EQ(bars["bars"].number(), K);
+    }
+  }
+  EXPECT_EQ(plot, r["svgs"].size());
+  if (!::testing::Test::HasFailure()) std::filesystem::remove_all(run.dir);
 }
 
 }  // namespace
