@@ -146,7 +146,11 @@ bool GLAN(int K, const std::vector<double>& t, const std::vector<double>& za,
   for (int i = 0; i < K; ++i) {
     yb[i] = zb[i] * s[i] - drift * t[i];
     ya[i] = za[i] * s[i] - drift * t[i];
-    nints[i] = static_cast<int>((yb[i] - ya[i]) / (kGridFactor * sigma[i])) + 1;
+    const double width = (yb[i] - ya[i]) / (kGridFactor * sigma[i]);
+    // Crossed or non-numeric bounds cannot be integrated either; they are reported like a grid
+    // that does not fit.
+    nints[i] = width >= 0.0 && width < kMaxGridIntervals ? static_cast<int>(width) + 1
+                                                         : kMaxGridIntervals + 1;
     if (nints[i] > kMaxGridIntervals) {
       line(report, fmt::Record()
                        .x(5)

@@ -28,14 +28,20 @@ void line(std::ostream& os, const std::string& text) {
   os << text << '\n';
 }
 
-// Number of grid intervals between ya and yb: truncation toward zero, plus one.
+// Number of grid intervals between ya and yb: truncation toward zero, plus one. A width that is
+// not a number, or too large for an int, gives -1.
 int grid_intervals(double ya, double yb, double sigma) {
-  return static_cast<int>((yb - ya) / (kGridFactor * sigma)) + 1;
+  const double q = (yb - ya) / (kGridFactor * sigma);
+  if (!(std::fabs(q) < 1e9)) return -1;
+  return static_cast<int>(q) + 1;
 }
 
 // The grid of one analysis must fit the work arrays; beyond that the analyses are too close
 // together for the recursion and the run stops.
-void check_grid(int i, int nints) {
+void check_grid(int i, int nints, double za, double zb) {
+  if (std::isnan(za) || std::isnan(zb)) {
+    throw RunError(" The bounds of analysis " + std::to_string(i) + " are not numbers.");
+  }
   if (!(nints >= 1 && nints <= kMaxGridIntervals)) {
     throw RunError(" Bounds too wide, analysis " + std::to_string(i) +
                    ": more than 5000 grid intervals; the analyses are too close together.");
@@ -294,7 +300,7 @@ LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<doub
 
   // 4. Grid of analysis 1.
   work.nints[0] = grid_intervals(work.ya[0], work.yb[0], sigma[0]);
-  check_grid(1, work.nints[0]);
+  check_grid(1, work.nints[0], za[0], zb[0]);
 
   // 5. Later analyses by the recursion.
   for (int i = 2; i <= nn; ++i) {
@@ -329,7 +335,7 @@ LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<doub
       work.ya[c] = -work.yb[c];
     }
     work.nints[c] = grid_intervals(work.ya[c], work.yb[c], sigma[c]);
-    check_grid(i, work.nints[c]);
+    check_grid(i, work.nints[c], za[c], zb[c]);
     if (i < nn) {
       OTHER(work.ya[c - 1], work.yb[c - 1], work.nints[c - 1], work.ya[c], work.yb[c],
             work.nints[c], sigma[c], work.f, work.scratch);
