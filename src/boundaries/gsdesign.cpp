@@ -272,7 +272,7 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
   const double exit_total = OUTGL(K, r.qpos, r.qneg);
   (void)exit_total;
 
-  // Nominal one-sided levels of the bounds.
+  // Nominal levels of the bounds: side times the tail beyond each bound.
   r.nominal_lower.resize(K);
   r.nominal_upper.resize(K);
   for (int i = 0; i < K; ++i) {
