@@ -14,8 +14,8 @@
 namespace kestrel::samplesize {
 
 RectangleProbability mvn_rectangles(RunContext& ctx) {
-  return [&ctx](int m, const double* limits, const int* infin, const double* correl) {
-    return mvn::MVNDF(m, limits, limits, infin, correl, ctx.mvn, ctx.generator);
+  return [&ctx](const Rectangle& r) {
+    return mvn::MVNDF(r.m, r.limits, r.limits, r.infin, r.correl, ctx.mvn, ctx.generator);
   };
 }
 
@@ -84,6 +84,46 @@ class FixedSequenceMatrices {
   std::map<int, std::vector<double>> cache_;
 };
 
+// Stacked indices of EP1 at analyses 1..K followed by EP2 at analyses from..K.
+std::vector<int> stacking(int K, int ep2_from, int ep2_count) {
+  std::vector<int> st;
+  for (int k = 0; k < K; ++k) st.push_back(k);
+  for (int j = 0; j < ep2_count; ++j) st.push_back(K + ep2_from - 1 + j);
+  return st;
+}
+
+// Integrates a rectangle whose free statistics (negative limit type) are left out: the others
+// keep their limits, types and mutual correlations.
+class Reducer {
+ public:
+  double operator()(const RectangleProbability& rect, int m, const double* lim, const int* inf,
+                    const double* correl, const int* stat) {
+    keep_.clear();
+    for (int i = 0; i < m; ++i)
+      if (inf[i] >= 0) keep_.push_back(i);
+    const int n = static_cast<int>(keep_.size());
+    lim_.resize(static_cast<size_t>(n));
+    inf_.resize(static_cast<size_t>(n));
+    stat_.resize(static_cast<size_t>(n));
+    cor_.resize(static_cast<size_t>(n * (n - 1) / 2));
+    for (int a = 0; a < n; ++a) {
+      const int i = keep_[static_cast<size_t>(a)];
+      lim_[static_cast<size_t>(a)] = lim[i];
+      inf_[static_cast<size_t>(a)] = inf[i];
+      stat_[static_cast<size_t>(a)] = stat[i];
+      for (int b = 0; b < a; ++b) {
+        const int j = keep_[static_cast<size_t>(b)];  // j < i
+        cor_[static_cast<size_t>(a * (a - 1) / 2 + b)] = correl[i * (i - 1) / 2 + j];
+      }
+    }
+    return rect(Rectangle{n, lim_.data(), inf_.data(), cor_.data(), stat_.data()});
+  }
+
+ private:
+  std::vector<int> keep_, inf_, stat_;
+  std::vector<double> lim_, cor_;
+};
+
 }  // namespace
 
 PowerLimits power_limits(const PowerProblem& pb, int N, std::ostream& report) {
@@ -132,6 +172,7 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
   if (rule == 4) {
     const PatternTable table = PARTN02(K);
     const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12);
+    const std::vector<int> st = stacking(K, K, 1);
     std::vector<double> lim(static_cast<size_t>(K + 1));
     std::vector<int> inf(static_cast<size_t>(K + 1));
     for (long long p = 0; p < table.count(); ++p) {
@@ -146,7 +187,7 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
       }
       lim[static_cast<size_t>(K)] = L.U2F;
       inf[static_cast<size_t>(K)] = 1;
-      const double P = rect(K + 1, lim.data(), inf.data(), R.data());
+      const double P = rect(Rectangle{K + 1, lim.data(), inf.data(), R.data(), st.data()});
       ++acc.r.integrals;
       acc.add(P, K, k1, K);
     }
@@ -155,6 +196,7 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
 
   const PatternTable table = PARTN01(K);
   FixedSequenceMatrices rule3(pb);
+  const std::vector<int> all = stacking(K, 1, K);
   std::vector<double> lim(static_cast<size_t>(2 * K));
   std::vector<int> inf(static_cast<size_t>(2 * K));
   for (long long p = 0; p < table.count(); ++p) {
@@ -176,7 +218,7 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
         inf[static_cast<size_t>(k)] = e1[k];
         inf[static_cast<size_t>(K + k)] = e2[k];
       }
-      const double P = rect(2 * K, lim.data(), inf.data(), pb.RCORR.data());
+      const double P = rect(Rectangle{2 * K, lim.data(), inf.data(), pb.RCORR.data(), all.data()});
       ++acc.r.integrals;
       if (rule == 1) acc.add(P, k1 > k2 ? k1 : k2, k1, k2);
       else acc.add(P, kstar, kstar, kstar);
@@ -203,7 +245,8 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
         lim[j] = L.U2[static_cast<size_t>(k - 1)];
         inf[j] = e2[k - 1];
       }
-      const double P = rect(m, lim.data(), inf.data(), rule3.get(k1).data());
+      const std::vector<int> st = stacking(K, k1, K - k1 + 1);
+      const double P = rect(Rectangle{m, lim.data(), inf.data(), rule3.get(k1).data(), st.data()});
       ++acc.r.integrals;
       acc.add(P, k2, k1, k2);
     }
@@ -228,6 +271,7 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
   const int rule = decision_rule(pb.rule);
   Accumulator acc(K);
   const PowerLimits L = power_limits(pb, N, report);
+  Reducer integrate;
   std::vector<double> lim(static_cast<size_t>(2 * K));
   std::vector<int> inf(static_cast<size_t>(2 * K));
   for (int k = 0; k < K; ++k) lim[static_cast<size_t>(k)] = L.U1[static_cast<size_t>(k)];
@@ -235,11 +279,12 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
   switch (rule) {
     case 4: {
       const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12);
+      const std::vector<int> st = stacking(K, K, 1);
       lim[static_cast<size_t>(K)] = L.U2F;
       for (int k1 = 1; k1 <= K; ++k1) {
         first_crossing(inf.data(), 1, K, k1);
         inf[static_cast<size_t>(K)] = 1;
-        const double P = rect(K + 1, lim.data(), inf.data(), R.data());
+        const double P = integrate(rect, K + 1, lim.data(), inf.data(), R.data(), st.data());
         ++acc.r.integrals;
         acc.add(P, K, k1, K);
       }
@@ -252,10 +297,11 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
         for (int k = k1; k <= K; ++k)
           lim[static_cast<size_t>(K + (k - k1))] = L.U2[static_cast<size_t>(k - 1)];
         const std::vector<double>& R = matrices.get(k1);
+        const std::vector<int> st = stacking(K, k1, K - k1 + 1);
         for (int k2 = k1; k2 <= K; ++k2) {
           first_crossing(inf.data(), 1, K, k1);
           first_crossing(inf.data() + K, k1, K, k2);
-          const double P = rect(m, lim.data(), inf.data(), R.data());
+          const double P = integrate(rect, m, lim.data(), inf.data(), R.data(), st.data());
           ++acc.r.integrals;
           acc.add(P, k2, k1, k2);
         }
@@ -263,6 +309,7 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
       break;
     }
     case 2: {
+      const std::vector<int> all = stacking(K, 1, K);
       for (int k = 0; k < K; ++k) lim[static_cast<size_t>(K + k)] = L.U2[static_cast<size_t>(k)];
       for (int kstar = 1; kstar <= K; ++kstar) {
         // At each earlier analysis: EP1 not above (EP2 free), or EP1 above and EP2 not above.
@@ -278,7 +325,7 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
             inf[static_cast<size_t>(k - 1)] = t;
             inf[static_cast<size_t>(K + k - 1)] = t;
           }
-          const double P = rect(2 * K, lim.data(), inf.data(), pb.RCORR.data());
+          const double P = integrate(rect, 2 * K, lim.data(), inf.data(), pb.RCORR.data(), all.data());
           ++acc.r.integrals;
           acc.add(P, kstar, kstar, kstar);
         }
@@ -286,12 +333,13 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
       break;
     }
     default: {
+      const std::vector<int> all = stacking(K, 1, K);
       for (int k = 0; k < K; ++k) lim[static_cast<size_t>(K + k)] = L.U2[static_cast<size_t>(k)];
       for (int k1 = 1; k1 <= K; ++k1) {
         for (int k2 = 1; k2 <= K; ++k2) {
           first_crossing(inf.data(), 1, K, k1);
           first_crossing(inf.data() + K, 1, K, k2);
-          const double P = rect(2 * K, lim.data(), inf.data(), pb.RCORR.data());
+          const double P = integrate(rect, 2 * K, lim.data(), inf.data(), pb.RCORR.data(), all.data());
           ++acc.r.integrals;
           acc.add(P, k1 > k2 ? k1 : k2, k1, k2);
         }

@@ -9,8 +9,11 @@
 //     that the rule counts as a success is one rectangle probability (2^(2K) patterns, 2^K for
 //     rule 4). Kept as the reference.
 //   - by first crossings: the patterns that share the success analysis and the first-rejection
-//     analyses form one rectangle whose later statistics are free (limit type -1), so rule 1
-//     needs K^2 rectangles, rule 3 K(K+1)/2, rule 4 K and rule 2 2^K - 1. This is what runs.
+//     analyses form one rectangle whose later statistics are free, so rule 1 needs K^2
+//     rectangles, rule 3 K(K+1)/2, rule 4 K and rule 2 2^K - 1. The free statistics are
+//     integrated out exactly by leaving them out of the rectangle (the marginal law of the others
+//     is normal with their correlations), so most rectangles are also of lower dimension. This is
+//     what runs.
 #include <array>
 #include <functional>
 #include <ostream>
@@ -49,10 +52,20 @@ struct PowerResult {
   long long integrals = 0;                 // rectangle probabilities computed
 };
 
-// P(rectangle) of a standard normal vector of dimension m: limits serve as lower and upper limit,
-// infin per statistic: 1 above the limit, 0 not above, negative free; correl packed by rows.
-using RectangleProbability =
-    std::function<double(int m, const double* limits, const int* infin, const double* correl)>;
+// One rectangle of the stacked statistics: m statistics with their limits (the same vector serves
+// as lower and upper limit), limit types (1 above the limit, 0 not above) and packed correlation
+// matrix; stat names each statistic in the stacking EP1 at analyses 1..K (0..K-1), then EP2 at
+// analyses 1..K (K..2K-1).
+struct Rectangle {
+  int m = 0;
+  const double* limits = nullptr;
+  const int* infin = nullptr;
+  const double* correl = nullptr;
+  const int* stat = nullptr;
+};
+
+// Probability of a rectangle under the standard multivariate normal law.
+using RectangleProbability = std::function<double(const Rectangle&)>;
 
 // The run's multivariate normal integration (lattice-rule state and process generator of ctx).
 RectangleProbability mvn_rectangles(RunContext& ctx);
