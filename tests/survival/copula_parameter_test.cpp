@@ -162,6 +162,24 @@ TEST(CopulaParameter, SmallCorrelationIsIteratedForClaytonAndPositiveStable) {
   EXPECT_NEAR(TERM4(s.theta, 0, 0, 200, 2) - 1.0, 0.0005, 1e-9);
 }
 
+TEST(CopulaParameter, CorrelationBeyondTheGridStartsFromTheLastRow) {
+  // Above 0.995 (positive stable: above 0.99) the search starts from the last θ of the table.
+  for (double rho : {0.993, 0.999}) {
+    const CopulaParameter c = CORRCLYTN(200, rho);
+    EXPECT_GT(c.theta, 12.0);
+    EXPECT_NEAR(TERM4(c.theta, 0, 0, 200, 1) - 1.0, rho, 1e-9);
+    const CopulaParameter s = CORRPSTBL(200, rho);
+    EXPECT_LT(s.theta, 0.05);
+    EXPECT_NEAR(TERM4(s.theta, 0, 0, 200, 2) - 1.0, rho, 1e-9);
+  }
+  // Frank from -561.6 at 0.993: row 101 overflows the two-column index field of the step lines.
+  std::ostringstream trace;
+  const CopulaParameter f = CORRFRANK(1000, 0.993, trace);
+  EXPECT_NEAR(TERM4(f.theta, 0, 0, copula_start::kFrankGrid, 3) - 1.0, 0.993, 1e-9);
+  EXPECT_EQ(trace.str().substr(0, 29), " newton 3**  1   -561.6042381");
+  EXPECT_NE(trace.str().find("\n   3 101 "), std::string::npos);
+}
+
 TEST(CopulaParameter, StartTablesAreIncreasingInCorrelationAndAssociation) {
   using copula_start::kRows;
   for (int k = 1; k < kRows; ++k) {
