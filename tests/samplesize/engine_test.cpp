@@ -1,0 +1,225 @@
+// One design on one information set, end to end through the boundary design, the correlation
+// matrix, the critical-value option, the search and (when asked) the simulation. The information
+// set is synthetic (see synthetic.h); the single-endpoint designs are checked against direct
+// calls of the boundary design with each endpoint's own inputs.
+#include "samplesize/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "boundaries/gsdesign.h"
+#include "mvn/mvndf.h"
+#include "numerics/uniform_generator.h"
+#include "samplesize/synthetic.h"
+
+namespace kestrel::samplesize {
+namespace {
+
+struct Session {
+  MemoryReports mem;
+  numerics::UniformGenerator gen{[] { return 20261207; }};
+  mvn::MvnState mvn;
+  RunContext ctx{mem.reports, gen, mvn};
+  Session() { gen.RANDOPT(5); }
+};
+
+Design make_design(int K, int rule, int crivl, int esf1, int esf2, int mssg) {
+  Design d;
+  DeckValues& v = d.stored;
+  v.NSIM = 0;
+  v.ITIME = 3;
+  v.CPL = 1;
+  v.CPRSK = 1;
+  v.CMPST = 1;
+  v.MSSG = mssg;
+  v.HR1 = 0.7;
+  v.HR2 = 0.75;
+  v.RHO = 0.4;
+  v.HR1TR = 0.7;
+  v.HR2TR = 0.75;
+  v.RHOTR = 0.4;
+  v.TA = 2.0;
+  v.TF = 3.0;
+  v.SRVR1 = 0.4;
+  v.SRVR2 = 0.55;
+  v.SR = 0.5;
+  v.CNSRD = 1;
+  v.TYPE1 = 0.025;
+  v.POWER = 0.8;
+  v.DF = rule;
+  v.LOOK = K;
+  v.CRIVL = crivl;
+  v.ESF1 = esf1;
+  v.ESF2 = esf2;
+  d.read = v;
+  SpendingStatement s1, s2;
+  s1.deck_code = esf1;
+  s2.deck_code = esf2;
+  d.spending = {{s1, s2}};
+  return d;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream is(text);
+  for (std::string l; std::getline(is, l);) out.push_back(l);
+  return out;
+}
+
+boundaries::GsDesignResult direct_design(const Design& d, const InformationSet& s, int endpoint) {
+  boundaries::GsDesignInput in;
+  const DeckValues& v = d.stored;
+  in.K = s.K;
+  in.alpha = v.TYPE1;
+  in.sides = 1;
+  in.spending = d.spending[0][static_cast<size_t>(endpoint - 1)];
+  in.power = v.POWER;
+  in.hr = endpoint == 1 ? v.HR1 : v.HR2;
+  const AnalysisArray& f = endpoint == 1 ? s.FINF1 : s.FINF2;
+  in.t.assign(f.begin(), f.begin() + s.K);
+  in.ta = v.TA;
+  in.tf = v.TF;
+  in.control_survival = endpoint == 1 ? v.SRVR1 : v.SRVR2;
+  in.allocation = v.SR;
+  boundaries::BoundaryWork work;
+  std::ostringstream sink;
+  return boundaries::GSDESIGN01(in, work, sink);
+}
+
+TEST(Engine, EachEndpointIsDesignedWithItsOwnInputs) {
+  // EP1 with O'Brien-Fleming type spending, HR1, SRVR1 and FINF1; EP2 with Pocock type, HR2,
+  // SRVR2 and FINF2: the two designs differ and each matches the direct call.
+  Session r;
+  const Design d = make_design(2, 1, 3, 1, 2, 400);
+  const InformationSet s = testing::synthetic_set(2, 0.4, d.stored.TA, d.stored.TF);
+  const Evaluation ev = GSDBVRSURV01(d, s, d.spending[0], 1.0, 1.0, r.ctx);
+  const auto e1 = direct_design(d, s, 1), e2 = direct_design(d, s, 2);
+  EXPECT_EQ(ev.ep1.zb, e1.zb);
+  EXPECT_EQ(ev.ep2.zb, e2.zb);
+  EXPECT_EQ(ev.ep1.subjects, e1.subjects);
+  EXPECT_EQ(ev.ep2.subjects, e2.subjects);
+  EXPECT_NE(ev.ep1.zb[0], ev.ep2.zb[0]);
+  EXPECT_EQ(ev.ZB1, std::vector<double>(e1.zb.begin(), e1.zb.begin() + 2));
+  EXPECT_EQ(ev.ZB2, std::vector<double>(e2.zb.begin(), e2.zb.begin() + 2));
+  EXPECT_EQ(ev.NL, std::min(e1.subjects, e2.subjects));
+  EXPECT_EQ(ev.NU, std::max(e1.subjects, e2.subjects));
+  // The correlation matrix is that of the set: EP1 at 1, 2 then EP2 at 1, 2.
+  ASSERT_EQ(ev.RCORR.size(), 6u);
+  EXPECT_DOUBLE_EQ(ev.RCORR[0], std::sqrt(s.FINF1[0] / s.FINF1[1]));
+  EXPECT_DOUBLE_EQ(ev.RCORR[1], s.CORR12[0][0]);
+  EXPECT_DOUBLE_EQ(ev.RCORR[3], s.CORR12[0][1]);
+}
+
+TEST(Engine, CriticalValueOptionChoosesTheBoundsOfTheSearch) {
+  const InformationSet s = testing::synthetic_set(2, 0.4);
+  for (int crivl : {1, 2, 3}) {
+    Session r;
+    const Design d = make_design(2, 4, crivl, 1, 2, 400);
+    const Evaluation ev = GSDBVRSURV01(d, s, d.spending[0], 1.0, 1.0, r.ctx);
+    const std::vector<double> b1(ev.ep1.zb.begin(), ev.ep1.zb.begin() + 2);
+    const std::vector<double> b2(ev.ep2.zb.begin(), ev.ep2.zb.begin() + 2);
+    EXPECT_EQ(ev.ZB1, crivl == 2 ? b2 : b1) << crivl;
+    EXPECT_EQ(ev.ZB2, crivl == 1 ? b1 : b2) << crivl;
+  }
+}
+
+TEST(Engine, UnknownDecisionRuleIsEvaluatedAsRuleOne) {
+  const InformationSet s = testing::synthetic_set(1, 0.4);
+  Session a, b;
+  const Design d1 = make_design(1, 1, 3, 1, 1, 0);
+  const Design d7 = make_design(1, 7, 3, 1, 1, 0);
+  const Evaluation e1 = GSDBVRSURV01(d1, s, d1.spending[0], 1.0, 1.0, a.ctx);
+  const Evaluation e7 = GSDBVRSURV01(d7, s, d7.spending[0], 1.0, 1.0, b.ctx);
+  EXPECT_EQ(e1.MSS, e7.MSS);
+  EXPECT_EQ(e1.APW, e7.APW);
+  EXPECT_EQ(a.mem.console.str(), b.mem.console.str());
+}
+
+TEST(Engine, SingleAnalysisSearchReachesTheTargetAndReportsIt) {
+  // K = 1: rules 1, 2 and 3 are the same event, so the same search; the power at the size found
+  // is at the target within what one subject changes.
+  const InformationSet s = testing::synthetic_set(1, 0.4);
+  std::vector<Evaluation> ev;
+  std::vector<std::string> console;
+  for (int rule : {1, 2, 3}) {
+    Session r;
+    const Design d = make_design(1, rule, 3, 1, 1, 0);
+    ev.push_back(GSDBVRSURV01(d, s, d.spending[0], 1.0, 1.0, r.ctx));
+    console.push_back(r.mem.console.str());
+    // Main report: one and one empty line after EP1's design, two after EP2's, two after the
+    // search, two at the end.
+    EXPECT_EQ(r.mem.main.str(), std::string(8, '\n'));
+  }
+  for (size_t i = 1; i < ev.size(); ++i) {
+    EXPECT_EQ(ev[i].MSS, ev[0].MSS);
+    EXPECT_DOUBLE_EQ(ev[i].APW, ev[0].APW);
+  }
+  const Evaluation& e = ev[0];
+  EXPECT_NEAR(e.APW, 0.8, 2e-3);
+  EXPECT_EQ(e.end, SearchEnd::settled);
+  EXPECT_DOUBLE_EQ(e.QSTOP[0], e.APW);
+  EXPECT_DOUBLE_EQ(e.QEP[0][0], e.APW);
+  EXPECT_DOUBLE_EQ(e.QEP[0][1], e.APW);
+  // With one analysis nothing stops early: expected values are the maxima.
+  EXPECT_DOUBLE_EQ(e.ASN, e.MSS);
+  EXPECT_DOUBLE_EQ(e.AVE1, e.ME1);
+  EXPECT_DOUBLE_EQ(e.AVE2, e.ME2);
+  // Console: trace lines, final line, per-analysis and expected lines.
+  const auto lines = lines_of(console[0]);
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(lines[1], " ITERATION STARTS");
+  char final_line[64];
+  std::snprintf(final_line, sizeof final_line, " FINAL  %6d  %10.2f", e.MSS, 100 * e.APW);
+  EXPECT_NE(console[0].find(std::string(final_line) + "\n\n"), std::string::npos);
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "  EXP.   %5.0f. %5.0f. %5.0f.", e.ASN, e.AVE1, e.AVE2);
+  EXPECT_EQ(lines.back(), expected);
+  EXPECT_EQ(lines_of(console[1])[3], "  ITER     MSS       POWER");
+}
+
+TEST(Engine, GivenSizeIsTheOnlySizeEvaluated) {
+  const InformationSet s = testing::synthetic_set(2, 0.4);
+  Session r;
+  const Design d = make_design(2, 3, 3, 1, 2, 300);
+  const Evaluation ev = GSDBVRSURV01(d, s, d.spending[0], 1.0, 1.0, r.ctx);
+  ASSERT_EQ(ev.trace.size(), 1u);
+  EXPECT_EQ(ev.trace[0].size, 300);
+  EXPECT_EQ(ev.MSS, 300);
+  EXPECT_EQ(ev.power_evaluations, 1);
+  EXPECT_EQ(ev.end, SearchEnd::given_size);
+}
+
+TEST(Engine, AnalysisAtTheEndOfAccrualWarnsInTheMainReport) {
+  InformationSet s = testing::synthetic_set(2, 0.4);
+  s.TCAL[0] = 2.0;  // equal to the accrual time
+  Session r;
+  const Design d = make_design(2, 2, 3, 1, 2, 300);
+  GSDBVRSURV01(d, s, d.spending[0], 1.0, 1.0, r.ctx);
+  const std::string main = r.mem.main.str();
+  EXPECT_EQ(main, std::string(4, '\n') + " ER:SET TA > TP(L)           1\n" + std::string(4, '\n'));
+}
+
+TEST(Engine, SimulationRunsOnlyWhenRequested) {
+  const InformationSet s = testing::synthetic_set(1, 0.4);
+  {
+    Session r;
+    const Design d = make_design(1, 1, 3, 1, 1, 300);
+    const Evaluation ev = GSDBVRSURV01(d, s, d.spending[0], 1.0, 1.0, r.ctx);
+    EXPECT_FALSE(ev.simulation.has_value());
+  }
+  Session r;
+  Design d = make_design(1, 1, 3, 1, 1, 300);
+  d.stored.NSIM = 20;
+  const Evaluation ev = GSDBVRSURV01(d, s, d.spending[0], 1.0, 1.0, r.ctx);
+  ASSERT_TRUE(ev.simulation.has_value());
+  EXPECT_GE(ev.simulation->PWD, ev.simulation->PWC);
+  EXPECT_NE(r.mem.console.str().find("ASSESSMENT BY SIMULATION"), std::string::npos);
+  // Two more empty lines after the simulation.
+  EXPECT_EQ(r.mem.main.str(), std::string(10, '\n'));
+}
+
+}  // namespace
+}  // namespace kestrel::samplesize
