@@ -179,6 +179,16 @@ TEST(GsDesign, NominalLevelsAreTheTailsOfTheBounds) {
   EXPECT_NEAR(one.nominal_lower[0], reference::Phi(-8.0), 1e-20);
 }
 
+TEST(GsDesign, SidednessOtherThanTwoGivesOneSidedBounds) {
+  GsDesignResult one = run(design(2, {0.5, 1.0}, 0.025, 1));
+  for (int sides : {0, 3, -1}) {
+    GsDesignResult r = run(design(2, {0.5, 1.0}, 0.025, sides));
+    EXPECT_EQ(r.zb, one.zb) << sides;
+    EXPECT_EQ(r.za, std::vector<double>({-8.0, -8.0})) << sides;
+    EXPECT_EQ(r.drift, one.drift) << sides;
+  }
+}
+
 TEST(GsDesign, InvalidAlphaIsReplacedWithItsMessages) {
   std::ostringstream report;
   GsDesignResult r = run(design(1, {1.0}, 0.0), &report);
