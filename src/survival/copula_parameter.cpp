@@ -130,7 +130,10 @@ CopulaParameter frank(const StartTable& table, double rho, std::ostream& main_re
 
   auto derivative = [&](double at) { return DTERM4(at, 0.0, 0.0, N, 3); };
 
+  int restarts = 0;
   for (;;) {
+    // Restarts halve the step each time; a bound keeps a pathological start from cycling.
+    if (restarts > 10000) break;
     const double g = TERM4(x, 0.0, 0.0, N, 3) - 1.0;
     double f = g - rho;
     bool newton = true;
@@ -158,7 +161,10 @@ CopulaParameter frank(const StartTable& table, double rho, std::ostream& main_re
       lambda = 1.0;
       updates = 0;
     }
-    if (!newton) continue;  // restarts are not counted as steps
+    if (!newton) {
+      ++restarts;
+      continue;  // restarts are not counted as steps
+    }
 
     main_report << fmt::Record().a("newton", 7).i(3, 2).i(s.index, 2).i(steps + 1, 3).f(x, 15, 7).f(f, 15, 7).str()
                 << '\n';

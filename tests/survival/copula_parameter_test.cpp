@@ -180,6 +180,15 @@ TEST(CopulaParameter, CorrelationBeyondTheGridStartsFromTheLastRow) {
   EXPECT_NE(trace.str().find("\n   3 101 "), std::string::npos);
 }
 
+TEST(CopulaParameter, FrankNegativeCorrelationGivesPositiveParameter) {
+  // Frank also covers negative association (θ > 0), down to the bound 1 - π²/6 of exponential
+  // margins.
+  std::ostringstream trace;
+  const CopulaParameter p = CORRFRANK(1000, -0.3, trace);
+  EXPECT_GT(p.theta, 0.0);
+  EXPECT_NEAR(TERM4(p.theta, 0, 0, copula_start::kFrankGrid, 3) - 1.0, -0.3, 1e-9);
+}
+
 TEST(CopulaParameter, StartTablesAreIncreasingInCorrelationAndAssociation) {
   using copula_start::kRows;
   for (int k = 1; k < kRows; ++k) {
