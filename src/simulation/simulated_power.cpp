@@ -4,6 +4,7 @@
 // which analysis each endpoint, and the pair, is rejected.
 #include "simulation/simulated_power.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -74,6 +75,29 @@ std::string report_line(int count, const int* k3, const double* values, int nval
 
 }  // namespace
 
+TrialSettings analysis_trial(const SimulationInput& in, int k) {
+  TrialSettings trial;
+  trial.HR1 = in.HR1;
+  trial.HR2 = in.HR2;
+  trial.theta = in.theta;
+  trial.r = in.r;
+  trial.lambda1 = -std::log(in.S1) / (in.a + in.f);
+  trial.lambda2 = -std::log(in.S2) / (in.a + in.f);
+  trial.censoring = in.CNSRD;
+  trial.family = in.CPL;
+  trial.mode = in.CPRSK;
+  trial.composite = in.CMPST;
+  const double t = in.t[k - 1];
+  trial.N = static_cast<int>(in.N * in.u[k - 1]);
+  // The N u(k) patients enrolled by an analysis during accrual entered uniformly over [0, t(k)],
+  // not over the whole accrual period: drawing their entry over [0, a] would leave a further
+  // fraction (a - t(k))/a of them with a censoring time below 0, counting the shortfall of
+  // enrolment twice. From the end of accrual on this is entry over [0, a], s = t(k) - a.
+  trial.a = std::min(in.a, t);
+  trial.s = t - trial.a;
+  return trial;
+}
+
 SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
                           mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report) {
   return GSDSIMDF(rule, in, gen, mvn, console, main_report, nullptr);
@@ -97,24 +121,10 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
     write(console, "   # REPS  EP1 EP2 JNT     PW1     PW2     PWC     PWD");
   }
 
-  // Expected events at the end of the study and the arm-1 hazards.
+  // Expected events at the end of the study.
   const double D1e = in.N * survival::PREVENT(in.HR1, in.S1, in.r, in.a, in.f).Pev;
   const double D2e = in.N * survival::PREVENT(in.HR2, in.S2, in.r, in.a, in.f).Pev;
-  const double lambda1 = -std::log(in.S1) / (in.a + in.f);
-  const double lambda2 = -std::log(in.S2) / (in.a + in.f);
 
-  TrialSettings trial;
-  trial.HR1 = in.HR1;
-  trial.HR2 = in.HR2;
-  trial.theta = in.theta;
-  trial.a = in.a;
-  trial.r = in.r;
-  trial.lambda1 = lambda1;
-  trial.lambda2 = lambda2;
-  trial.censoring = in.CNSRD;
-  trial.family = in.CPL;
-  trial.mode = in.CPRSK;
-  trial.composite = in.CMPST;
   TrialWork work;
 
   std::vector<std::array<long long, 3>> per_analysis(static_cast<size_t>(K), {0, 0, 0});
@@ -129,8 +139,7 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
     int k1 = 0, k2 = 0, kj = 0;
     for (int k = 1; k <= K; ++k) {
       gen.SETSEED(saved_seed);
-      trial.N = static_cast<int>(in.N * in.u[k - 1]);
-      trial.s = in.t[k - 1] - in.a;
+      const TrialSettings trial = analysis_trial(in, k);
       const TrialOutcome o = SIMDATA(trial, gen, console, main_report, work, profile);
 
       if (in.final_adjust && k == K) {

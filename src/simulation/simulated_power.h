@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/information_set.h"
+#include "simulation/simdata.h"
 
 namespace kestrel::numerics {
 class UniformGenerator;
@@ -50,7 +51,10 @@ struct SimulationResult {
 SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
                           mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report);
 
-struct SimulationProfile;  // simulation/simdata.h
+// The settings of the simulated trial at analysis k (1-based): N u(k) patients, the arm-1
+// hazards from the survival rates, and entry uniform over [0, min(a, t(k))] so that the
+// censoring time is t(k) minus the entry time.
+TrialSettings analysis_trial(const SimulationInput& in, int k);
 
 // The same, accumulating into `profile` the time spent generating data, in the log-rank tests
 // and in the final critical-value searches.

@@ -343,3 +343,44 @@ TEST(SimulatedPower, FinalAdjustmentRecomputesTheLastBound) {
 
 }  // namespace
 }  // namespace kestrel::simulation
+
+namespace kestrel::simulation {
+namespace {
+
+TEST(SimulatedPower, InterimDuringAccrualSeesPatientsEnrolledUpToThen) {
+  // Analysis at t = 1.2 of an accrual period of 2: the 60% enrolled entered uniformly over
+  // [0, 1.2], so each has an event by then with probability 1 - (1 - exp(-l t))/(l t) (averaged
+  // over the arms), and nobody is censored before time 0.
+  SimulationInput in = three_looks(1, 0.7, 0.8, 2.0);
+  in.N = 1000;
+  in.t = {1.2, 2.5, 3.0};
+  in.u = {0.6, 1.0, 1.0};
+  const TrialSettings ts = analysis_trial(in, 1);
+  EXPECT_EQ(ts.N, 600);
+  EXPECT_DOUBLE_EQ(ts.a, 1.2);
+  EXPECT_DOUBLE_EQ(ts.s, 0.0);
+  const TrialSettings late = analysis_trial(in, 3);
+  EXPECT_DOUBLE_EQ(late.a, 2.0);
+  EXPECT_DOUBLE_EQ(late.s, 1.0);
+
+  auto p_event = [](double l, double t) { return 1 - (1 - std::exp(-l * t)) / (l * t); };
+  const double l1 = -std::log(0.4) / 3;
+  const double expected = 0.5 * (p_event(l1, 1.2) + p_event(l1 * 0.7, 1.2));
+  numerics::UniformGenerator g = seeded(606);
+  TrialWork work;
+  std::ostringstream c, rep;
+  double events = 0;
+  const int reps = 100;
+  for (int i = 0; i < reps; ++i) {
+    generate_trial(ts, g, rep, work);
+    for (int p = 0; p < ts.N; ++p) {
+      ASSERT_GE(work.ep1[3 * p + 2], 0.0);
+      events += work.ep1[3 * p] == 1.0;
+    }
+  }
+  const double rate = events / (reps * ts.N);
+  EXPECT_NEAR(rate, expected, 4 * std::sqrt(expected * (1 - expected) / (reps * ts.N)));
+}
+
+}  // namespace
+}  // namespace kestrel::simulation
