@@ -22,19 +22,20 @@ double seconds_since(Clock::time_point t0) {
   return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-[[noreturn]] void dump_and_stop(const char* label, double V, double Z, const std::vector<double>& rec,
-                                int n, std::ostream& console) {
+}  // namespace
+
+void stop_on_nan_variance(const char* label, double V, double Z, const double* records, int n,
+                          std::ostream& console) {
+  if (!std::isnan(V)) return;
   console << fmt::list({std::string_view(label), V, Z}) << '\n';
   for (int i = 0; i < n; ++i) {
-    const double* row = rec.data() + static_cast<std::ptrdiff_t>(i) * kRecordWidth;
-    console << fmt::list({row[0], row[1], row[2]}) << '\n';
+    const double* row = records + static_cast<std::ptrdiff_t>(i) * kRecordWidth;
+    console << fmt::list({row[kStatusColumn], row[kGroupColumn], row[kTimeColumn]}) << '\n';
   }
   console.flush();
-  throw RunError(std::string("The simulated log-rank variance of ") + (label[2] == '1' ? "EP1" : "EP2") +
-                 " is not a number.");
+  throw RunError(std::string("The log-rank variance of the simulated ") + label +
+                 " data is not a number.");
 }
-
-}  // namespace
 
 int allocate_arm(int i, int n, double r, numerics::UniformGenerator& gen) {
   const int nb = n / 10;
@@ -184,8 +185,8 @@ TrialOutcome SIMDATA(const TrialSettings& in, numerics::UniformGenerator& gen,
   out.I2 = r2.V / 4.0;
   out.D2 = counts.D2;
   if (profile) profile->logrank += seconds_since(t0);
-  if (std::isnan(r1.V)) dump_and_stop("ep1", r1.V, r1.Z, work.ep1, n, console);
-  if (std::isnan(r2.V)) dump_and_stop("ep2", r2.V, r2.Z, work.ep2, n, console);
+  stop_on_nan_variance("ep1", r1.V, r1.Z, work.ep1.data(), n, console);
+  stop_on_nan_variance("ep2", r2.V, r2.Z, work.ep2.data(), n, console);
   return out;
 }
 

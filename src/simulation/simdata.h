@@ -74,6 +74,11 @@ struct RecordCounts {
 RecordCounts generate_trial(const TrialSettings& in, numerics::UniformGenerator& gen,
                             std::ostream& main_report, TrialWork& work);
 
+// A variance that is not a number writes a list-directed line with `label` ("ep1" or "ep2"),
+// V and Z to the console, then one line per record (status, arm code, time), and stops the run.
+void stop_on_nan_variance(const char* label, double V, double Z, const double* records, int n,
+                          std::ostream& console);
+
 // The whole trial: records, then the log-rank test of EP1 and of EP2. A variance that is not a
 // number writes "ep1" (or "ep2") with the variance and the statistic to the console, then the
 // records of that endpoint, and stops the run.

@@ -365,5 +365,22 @@ TEST(Simdata, EmptyTrialIsTreatedAsNoEvents) {
   EXPECT_EQ(g.GETSEED(), 1);
 }
 
+TEST(Simdata, NotANumberVarianceDumpsTheRecordsAndStops) {
+  const std::vector<double> rec = {1.0, 0.0, 0.5, 2.0, 1.0, 0.75};
+  std::ostringstream console;
+  stop_on_nan_variance("ep1", 0.25, 1.0, rec.data(), 2, console);  // a number: nothing happens
+  EXPECT_TRUE(console.str().empty());
+  EXPECT_THROW(stop_on_nan_variance("ep2", std::nan(""), 1.5, rec.data(), 2, console), RunError);
+  std::istringstream lines(console.str());
+  std::string first, second, third, extra;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  std::getline(lines, third);
+  EXPECT_EQ(first.substr(0, 4), " ep2");
+  EXPECT_NE(second.find("0.5"), std::string::npos);
+  EXPECT_NE(third.find("0.75"), std::string::npos);
+  EXPECT_FALSE(std::getline(lines, extra));
+}
+
 }  // namespace
 }  // namespace kestrel::simulation
