@@ -14,6 +14,8 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 }  // namespace
 
 DeckScanner::DeckScanner(std::string_view deck) {
+  // A byte-order mark that some editors put at the start of a text file is not part of a value.
+  if (deck.substr(0, 3) == "\xEF\xBB\xBF") deck.remove_prefix(3);
   std::size_t start = 0;
   while (start < deck.size()) {
     std::size_t end = deck.find('\n', start);

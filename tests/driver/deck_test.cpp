@@ -62,6 +62,12 @@ TEST(DeckHeader, UnquotedTitleEndsAtBlankAndLongTitleIsCut) {
   EXPECT_EQ(d.header.TITLE.substr(0, 16), "double \"quoted\" ");
 }
 
+TEST(DeckHeader, ByteOrderMarkIsSkipped) {
+  Deck deck = read_deck("\xEF\xBB\xBF" "7 0 0 0\nT\n");
+  EXPECT_TRUE(deck.problems.empty());
+  EXPECT_EQ(deck.header.NHD1, 7);
+}
+
 TEST(DeckHeader, DeckEndingInTheHeaderIsABadDeck) {
   EXPECT_FALSE(read_deck("").problems.empty());
   EXPECT_FALSE(read_deck("0 0 0\n").problems.empty());
