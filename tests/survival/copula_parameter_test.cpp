@@ -130,7 +130,9 @@ void expect_solves(int code, double rho, double design_theta) {
   const int N = code == 3 ? copula_start::kFrankGrid : 1000;
   EXPECT_NEAR(TERM4(p.theta, 0, 0, N, code) - 1.0, rho, 1e-9) << code << " " << rho;
   EXPECT_NEAR(p.theta / design_theta, 1.0, 0.02) << code << " " << rho << " " << p.theta;
-  if (code != 3) EXPECT_GT(p.iterations, 0);
+  if (code != 3) {
+    EXPECT_GT(p.iterations, 0);
+  }
 }
 
 TEST(CopulaParameter, ClaytonSolvesItsQuadrature) {
