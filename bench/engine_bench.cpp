@@ -1,0 +1,204 @@
+// The sample-size engine's costs:
+//   first_crossings/K/rule   one design end to end (both single-endpoint designs, the search and
+//                            the expected values) for both information sets of an
+//                            information-fraction design, without simulation; counters: power
+//                            evaluations and rectangle probabilities per design, sizes found
+//   power_*/K/rule           one power evaluation at N = 500 by each formulation
+//   rectangle/d              one multivariate normal rectangle of dimension d
+// Run a selection with --benchmark_filter: the K = 5 and K = 10 designs take very long.
+//
+// The information sets come from the survival layer (Clayton copula, correlation 0.5, both
+// endpoints non-fatal) at equally spaced information fractions.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+#include "common/design.h"
+#include "common/reports.h"
+#include "common/run_context.h"
+#include "mvn/mvndf.h"
+#include "numerics/uniform_generator.h"
+#include "samplesize/engine.h"
+#include "survival/copula_parameter.h"
+#include "survival/correlation_matrix.h"
+#include "survival/information.h"
+
+namespace {
+
+using namespace kestrel;
+
+Design bench_design(int K, int rule) {
+  Design d;
+  DeckValues& v = d.stored;
+  v.NSIM = 0;
+  v.ITIME = 1;
+  v.CPL = 1;
+  v.CPRSK = 1;
+  v.CMPST = 1;
+  v.MSSG = 0;
+  v.HR1 = 0.7;   // treatment over control, as stored
+  v.HR2 = 0.75;
+  v.RHO = 0.5;
+  v.HR1TR = 0.7;
+  v.HR2TR = 0.75;
+  v.RHOTR = 0.5;
+  v.TA = 2.0;
+  v.TF = 3.0;
+  v.SRVR1 = 0.4;
+  v.SRVR2 = 0.55;
+  v.SR = 0.5;
+  v.CNSRD = 1;
+  v.TYPE1 = 0.025;
+  v.POWER = 0.8;
+  v.DF = rule;
+  v.LOOK = K;
+  v.CRIVL = 3;
+  v.ESF1 = 1;
+  v.ESF2 = 2;
+  for (int k = 1; k <= K; ++k) v.TLOOK[static_cast<size_t>(k - 1)] = static_cast<double>(k) / K;
+  d.read = v;
+  SpendingStatement s1, s2;
+  s1.deck_code = 1;
+  s2.deck_code = 2;
+  d.spending = {{s1, s2}, {s1, s2}};
+  return d;
+}
+
+struct Sets {
+  InformationSet ep1, ep2;
+  double theta = 0;
+};
+
+Sets information(const Design& d) {
+  const DeckValues& v = d.stored;
+  MemoryReports mem;
+  numerics::UniformGenerator gen{[] { return 123457; }};
+  Sets s;
+  s.theta = survival::CORRCLYTN(1000, v.RHO).theta;
+  survival::InformationInput in;
+  in.K = v.LOOK;
+  in.CPL = v.CPL;
+  in.CPRSK = v.CPRSK;
+  in.CMPST = v.CMPST;
+  in.HR1 = v.HR1;
+  in.HR2 = v.HR2;
+  in.THETA = s.theta;
+  in.TA = v.TA;
+  in.TF = v.TF;
+  in.SRVR1 = v.SRVR1;
+  in.SRVR2 = v.SRVR2;
+  in.SR = v.SR;
+  in.CNSRD = v.CNSRD;
+  in.TLOOK = v.TLOOK;
+  survival::InformationSets both = survival::BVRLGRNK02(in, gen, mem.reports);
+  s.ep1 = both.ep1_driven;
+  s.ep2 = both.ep2_driven;
+  return s;
+}
+
+void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation) {
+  const int K = static_cast<int>(state.range(0));
+  const int rule = static_cast<int>(state.range(1));
+  const Design d = bench_design(K, rule);
+  const Sets sets = information(d);
+  samplesize::EngineOptions opt;
+  opt.formulation = formulation;
+  opt.simulate = false;
+  long long integrals = 0;
+  int evaluations = 0, mss1 = 0, mss2 = 0;
+  for (auto _ : state) {
+    MemoryReports mem;
+    numerics::UniformGenerator gen{[] { return 123457; }};
+    mvn::MvnState mvn;
+    RunContext ctx{mem.reports, gen, mvn};
+    const auto e1 = samplesize::evaluate_design(d, sets.ep1, d.spending[0], sets.theta, sets.theta, ctx, opt);
+    const auto e2 = samplesize::evaluate_design(d, sets.ep2, d.spending[1], sets.theta, sets.theta, ctx, opt);
+    integrals = e1.integrals + e2.integrals;
+    evaluations = e1.power_evaluations + e2.power_evaluations;
+    mss1 = e1.MSS;
+    mss2 = e2.MSS;
+  }
+  state.counters["integrals"] = static_cast<double>(integrals);
+  state.counters["evaluations"] = evaluations;
+  state.counters["MSS_ep1"] = mss1;
+  state.counters["MSS_ep2"] = mss2;
+}
+
+void first_crossings(benchmark::State& s) { BM_Design(s, samplesize::PowerFormulation::first_crossings); }
+
+// One power evaluation at N = 500 on the EP1-driven set, by either formulation.
+void BM_Power(benchmark::State& state, bool by_patterns) {
+  const int K = static_cast<int>(state.range(0));
+  const int rule = static_cast<int>(state.range(1));
+  const Design d = bench_design(K, rule);
+  const Sets sets = information(d);
+  samplesize::PowerProblem pb;
+  pb.rule = rule;
+  pb.K = K;
+  pb.TYPE1 = d.stored.TYPE1;
+  pb.SR = d.stored.SR;
+  pb.HR1 = d.stored.HR1;
+  pb.HR2 = d.stored.HR2;
+  pb.SRVR1 = d.stored.SRVR1;
+  pb.SRVR2 = d.stored.SRVR2;
+  pb.TA = d.stored.TA;
+  pb.TF = d.stored.TF;
+  pb.set = sets.ep1;
+  pb.RCORR = survival::ZCORR01(K, pb.set.FINF1, pb.set.FINF2, pb.set.CORR12);
+  // O'Brien-Fleming-like and Pocock-like bounds; the cost does not depend on their values.
+  for (int k = 0; k < K; ++k) {
+    pb.ZB1.push_back(2.0 / std::sqrt(pb.set.FINF1[static_cast<size_t>(k)]));
+    pb.ZB2.push_back(2.3);
+  }
+  MemoryReports mem;
+  numerics::UniformGenerator gen{[] { return 123457; }};
+  mvn::MvnState mvn;
+  RunContext ctx{mem.reports, gen, mvn};
+  const auto rect = samplesize::mvn_rectangles(ctx);
+  samplesize::PowerResult r;
+  for (auto _ : state) {
+    r = by_patterns ? samplesize::power_by_patterns(pb, 500, rect, mem.main)
+                    : samplesize::power_by_first_crossings(pb, 500, rect, mem.main);
+  }
+  state.counters["integrals"] = static_cast<double>(r.integrals);
+  state.counters["power"] = r.power;
+}
+void power_first_crossings(benchmark::State& s) { BM_Power(s, false); }
+void power_patterns(benchmark::State& s) { BM_Power(s, true); }
+
+// One rectangle of dimension d (EP1 not above at analyses 1..d-1 and above at d, on a K = d
+// EP1-only problem's correlations): what a rectangle costs as its dimension grows.
+void rectangle(benchmark::State& state) {
+  const int dim = static_cast<int>(state.range(0));
+  std::vector<double> t(static_cast<size_t>(dim)), lim(static_cast<size_t>(dim)), cor;
+  std::vector<int> inf(static_cast<size_t>(dim), 0);
+  for (int i = 0; i < dim; ++i) {
+    t[static_cast<size_t>(i)] = (i + 1.0) / dim;
+    lim[static_cast<size_t>(i)] = 2.0 / std::sqrt(t[static_cast<size_t>(i)]) - 2.5 * std::sqrt(t[static_cast<size_t>(i)]);
+  }
+  inf.back() = 1;
+  for (int i = 1; i < dim; ++i)
+    for (int j = 0; j < i; ++j) cor.push_back(std::sqrt(t[static_cast<size_t>(j)] / t[static_cast<size_t>(i)]));
+  numerics::UniformGenerator gen{[] { return 123457; }};
+  mvn::MvnState mvn;
+  mvn::MvnResult r;
+  for (auto _ : state) r = mvn::MVNDF_detail(dim, lim.data(), lim.data(), inf.data(), cor.data(), mvn, gen);
+  state.counters["value"] = r.value;
+  state.counters["error"] = r.error;
+  state.counters["points_last_attempt"] = static_cast<double>(r.evaluations);
+}
+
+// Design targets: K = 3 under 5 s for every rule, K = 5 under 20 s, K = 10 rule 4 under 60 s.
+BENCHMARK(first_crossings)->ArgsProduct({{3}, {4, 1, 2, 3}})->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(first_crossings)->ArgsProduct({{5}, {4, 1, 2, 3}})->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(first_crossings)->ArgsProduct({{10}, {4, 1, 3, 2}})->Unit(benchmark::kSecond)->Iterations(1);
+// One power evaluation by each formulation, for the ratio at K = 3 and 4.
+BENCHMARK(power_first_crossings)->ArgsProduct({{3, 4}, {1, 2, 3, 4}})->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(power_patterns)->ArgsProduct({{3, 4}, {4, 1, 2, 3}})->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(rectangle)->DenseRange(2, 10)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
