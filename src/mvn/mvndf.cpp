@@ -65,6 +65,7 @@ MvnResult MVNDST(int n, const double* lower, const double* upper, const int* inf
     r.inform = lr.inform;
     r.evaluations = lr.intvls;
   }
+  r.total_evaluations = r.evaluations;
   return r;
 }
 
@@ -72,6 +73,7 @@ MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const in
                        const double* correl, MvnState& state, numerics::UniformGenerator& gen) {
   // The limits, types and correlations are only read, so the caller's arrays stay unchanged.
   MvnResult r;
+  long long total = 0;
   const long long n3 = n >= 1 && n <= kMaxDim ? static_cast<long long>(n) * n * n : 0;
   long long m = 0;
   for (int k = 1;; ++k) {
@@ -81,9 +83,11 @@ MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const in
     const std::int32_t seed = gen.GETSEED();
     gen.SETSEED(seed);
     r = MVNDST(n, lower, upper, infin, correl, maxpts, 1e-8, 1e-8, state);
+    total += r.evaluations;
     if (m >= 50000 || r.inform != 1) break;
     r.inform = 0;
   }
+  r.total_evaluations = total;
   return r;
 }
 

@@ -33,7 +33,8 @@ struct MvnResult {
   double value = 0;
   double error = 0;
   int inform = 0;
-  long long evaluations = 0;  // integrand values used
+  long long evaluations = 0;        // integrand values used (by the last attempt)
+  long long total_evaluations = 0;  // integrand values used by all attempts together
 };
 
 // P(lower <= X <= upper) with limit types infin: negative free, 0 (-inf, b], 1 [a, inf), 2 [a, b];
