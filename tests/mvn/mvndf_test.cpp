@@ -153,6 +153,12 @@ TEST(Mvndf, PerfectlyCorrelatedVariablesMergeIntoOneInterval) {
   const MvnResult res = run(three, state, gen);
   EXPECT_NEAR(res.value, BVNMVN(lo, up, types, 0.5), std::max(res.error, 1e-12));
   EXPECT_LT(res.error, 1e-7);
+  // X3 = -X1: X3 <= 0.5 turns into X1 >= -0.5, so X1 lies in [-0.5, 1].
+  Problem flipped{{-1.0, 0.0, 0.0}, {1.0, 0.4, 0.5}, {0.5, -1.0, -0.5}, {2, 0, 0}};
+  const double lo2[2] = {-0.5, 0.0};
+  const MvnResult res2 = run(flipped, state, gen);
+  EXPECT_NEAR(res2.value, BVNMVN(lo2, up, types, 0.5), std::max(res2.error, 1e-12));
+  EXPECT_LT(res2.error, 1e-7);
 }
 
 TEST(Mvndf, DimensionsOutsideTheRangeGiveZero) {
