@@ -13,7 +13,6 @@ namespace kestrel::mvn {
 
 namespace {
 constexpr int kPlim = 28;     // number of lattice sizes
-constexpr int kNlim = 1000;   // largest lattice dimension
 constexpr int kKlim = 100;    // dimensions covered by the generator table
 constexpr int kMinsmp = 8;    // minimum number of randomized samples
 }  // namespace
@@ -156,17 +155,13 @@ constexpr int L = kIntegrandLanes;
 typedef double Lanes __attribute__((vector_size(L * sizeof(double))));
 typedef long long LaneMask __attribute__((vector_size(L * sizeof(double))));
 
-inline Lanes load(const double* p) {
-  Lanes v;
-  __builtin_memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void store(double* p, Lanes v) { __builtin_memcpy(p, &v, sizeof v); }
-inline Lanes splat(double x) { return Lanes{} + x; }
-inline Lanes select(LaneMask m, Lanes a, Lanes b) { return m ? a : b; }
+// Lane values cross function boundaries only by reference, so no vector calling convention is
+// involved whatever the instruction set of the caller.
+[[gnu::always_inline]] inline void load(Lanes& v, const double* p) { __builtin_memcpy(&v, p, sizeof v); }
+[[gnu::always_inline]] inline void store(double* p, const Lanes& v) { __builtin_memcpy(p, &v, sizeof v); }
 
 // Distribution function at L points: the same Clenshaw recurrence and tail as mvnphi.
-[[gnu::always_inline]] inline Lanes mvnphi_lanes(Lanes z) {
+[[gnu::always_inline]] inline void mvnphi_lanes(const Lanes& z, Lanes& out) {
   const Lanes xa = (Lanes)((LaneMask)z & 0x7fffffffffffffffLL) / detail::kRootTwo;
   const Lanes t = (8 * xa - 30) / (4 * xa + 15);
   Lanes bm{}, b{}, bp{};
@@ -179,18 +174,18 @@ inline Lanes select(LaneMask m, Lanes a, Lanes b) { return m ? a : b; }
   Lanes ex;
   for (int l = 0; l < L; ++l) ex[l] = std::exp(arg[l]);
   Lanes p = ex * (bm - bp) / 4;
-  p = select(xa <= 100, p, Lanes{});
-  return select(z > 0, 1 - p, p);
+  p = xa <= 100 ? p : Lanes{};
+  out = z > 0 ? 1 - p : p;
 }
 
 // Inverse distribution function at L points: the central rational function side by side, the
 // tails point by point.
-[[gnu::always_inline]] inline Lanes phinvs_lanes(Lanes p) {
+[[gnu::always_inline]] inline void phinvs_lanes(const Lanes& p, Lanes& out) {
   const Lanes q = (2 * p - 1) / 2;
   const Lanes r = 0.180625 - q * q;
   const double* a = detail::kAs241A;
   const double* bb = detail::kAs241B;
-  Lanes out = q * (((((((a[7] * r + a[6]) * r + a[5]) * r + a[4]) * r + a[3]) * r + a[2]) * r + a[1]) * r + a[0]) /
+  out = q * (((((((a[7] * r + a[6]) * r + a[5]) * r + a[4]) * r + a[3]) * r + a[2]) * r + a[1]) * r + a[0]) /
               (((((((bb[6] * r + bb[5]) * r + bb[4]) * r + bb[3]) * r + bb[2]) * r + bb[1]) * r + bb[0]) * r + 1);
   const LaneMask tail = (Lanes)((LaneMask)q & 0x7fffffffffffffffLL) > 0.425;
   for (int l = 0; l < L; ++l) {
@@ -201,7 +196,6 @@ inline Lanes select(LaneMask m, Lanes a, Lanes b) { return m ? a : b; }
       out[l] = q[l] < 0 ? -v : v;
     }
   }
-  return out;
 }
 
 }  // namespace
@@ -216,38 +210,63 @@ void integrand_lanes(int ndim, MvnState::Work& work, double* f) {
   const double* w = work.lane_w.data();
   double* y = work.lane_y.data();
   const int nd = ndim + 1;
-  Lanes value = splat(1), ai{}, bi{}, di{}, ei{};
+  Lanes value = Lanes{} + 1.0, ai{}, bi{}, di{}, ei{}, yj{}, wr{}, arg{}, ynew{};
   LaneMask dead{};
   bool first_run = true;
   for (int i = 1; i <= nd; ++i) {
     const IntegrandRow& row = work.plan[static_cast<size_t>(i - 1)];
     const double* c = cov + row.cov_offset;
     Lanes sum{};
-    for (int j = 1; j <= row.terms; ++j) sum = sum + c[j] * load(y + (j - 1) * L);
+    for (int j = 1; j <= row.terms; ++j) {
+      load(yj, y + (j - 1) * L);
+      sum = sum + c[j] * yj;
+    }
     if (row.lower_mode != 0) {
       const Lanes lo = a[i] - sum;
-      ai = row.lower_mode == 1 ? lo : select(ai < lo, lo, ai);
+      if (row.lower_mode == 1) {
+        ai = lo;
+      } else {
+        ai = ai < lo ? lo : ai;
+      }
     }
     if (row.upper_mode != 0) {
       const Lanes up = b[i] - sum;
-      bi = row.upper_mode == 1 ? up : select(up < bi, up, bi);
+      if (row.upper_mode == 1) {
+        bi = up;
+      } else {
+        bi = up < bi ? up : bi;
+      }
     }
     if (!row.closes) continue;
     if (first_run) {
       // No earlier expected value enters the first run: its probabilities are those of the set-up.
       first_run = false;
-      di = splat(work.first_d);
-      ei = splat(work.first_e);
+      di = Lanes{} + work.first_d;
+      ei = Lanes{} + work.first_e;
     } else {
-      di = row.type >= 0 && row.type != 0 ? mvnphi_lanes(ai) : Lanes{};
-      ei = row.type >= 0 && row.type != 1 ? mvnphi_lanes(bi) : splat(1);
-      ei = select(di > ei, di, ei);
+      if (row.type >= 0 && row.type != 0) {
+        mvnphi_lanes(ai, di);
+      } else {
+        di = Lanes{};
+      }
+      if (row.type >= 0 && row.type != 1) {
+        mvnphi_lanes(bi, ei);
+      } else {
+        ei = Lanes{} + 1.0;
+      }
+      ei = di > ei ? di : ei;
     }
     dead = dead | (di >= ei);
     value = value * (ei - di);
-    if (row.draws) store(y + (row.run - 1) * L, phinvs_lanes(di + load(w + (row.run - 1) * L) * (ei - di)));
+    if (row.draws) {
+      load(wr, w + (row.run - 1) * L);
+      arg = di + wr * (ei - di);
+      phinvs_lanes(arg, ynew);
+      store(y + (row.run - 1) * L, ynew);
+    }
   }
-  store(f, select(dead, Lanes{}, value));
+  const Lanes result = dead ? Lanes{} : value;
+  store(f, result);
 }
 
 namespace {
