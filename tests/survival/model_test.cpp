@@ -96,6 +96,15 @@ TEST(Copula, FrankSeriesFormBelowMinusESquaredMatchesClosedForm) {
   }
 }
 
+TEST(Copula, FrankVeryStrongAssociationStaysFinite) {
+  // At θ = -3000 the exponentials underflow; the copula is min(u, v) + ln(1 + e^(θ|u-v|))/θ
+  // to within e^(θ min(u, v)).
+  EXPECT_NEAR(SJOINT(-3000.0, 0.3, 0.5, 3), 0.3, 1e-12);
+  EXPECT_NEAR(SJOINT(-3000.0, 0.4, 0.4, 3), 0.4 - std::log(2.0) / 3000.0, 1e-12);
+  EXPECT_NEAR(SJOINT(-3000.0, 0.9, 1.0, 3), 0.9, 1e-12);
+  EXPECT_TRUE(std::isfinite(DSJOINT(-3000.0, 0.3, 0.5, 3)));
+}
+
 TEST(Copula, ThetaDerivativeMatchesCentralDifference) {
   for (auto [code, theta] : kDependent) {
     const double h = 1e-5 * std::max(1.0, std::fabs(theta));
