@@ -4,12 +4,15 @@
 // run keeps its record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/errors.h"
 #include "common/reports.h"
 #include "common/run_context.h"
 #include "driver/deck.h"
@@ -270,6 +273,67 @@ TEST(ExampleRun, KeepingTheRecordLeavesTheReportsUnchanged) {
   EXPECT_TRUE(record.designs[0].complete);
   ASSERT_EQ(record.designs[0].sets.size(), 1u);
   EXPECT_EQ(record.designs[0].sets[0].label, "EP2");
+}
+
+// A terminal error in the second design: both files still appear, holding the finished first
+// design, the design that was running and the message; the summary file has the first line only.
+TEST(ExampleRun, TerminalErrorWritesWhatFinishedAndTheMessage) {
+  const std::filesystem::path dir = testing::fresh_dir("kestrel-stopped");
+  std::filesystem::create_directories(dir / "a");
+  std::filesystem::copy_file(std::filesystem::path(KESTREL_SOURCE_DIR) / "examples" / "calendar_times.txt",
+                             dir / "a" / "input.txt");
+  Calculations calc;
+  calc.copula = [](int, int, double rho, std::ostream&) { return survival::CopulaParameter{rho * 2, 0}; };
+  calc.calendar = [](const survival::InformationInput& in, numerics::UniformGenerator&, Reports&) {
+    InformationSet set;
+    set.K = in.K;
+    set.TCAL = in.TLOOK;
+    return set;
+  };
+  calc.evaluate = [](const Design& d, const InformationSet& set, const std::array<SpendingStatement, 2>&,
+                     double, double, RunContext&) {
+    if (d.number == 2) throw RunError(" Times must be strictly increasing and <=1.");
+    samplesize::Evaluation e;
+    e.MSS = 321;
+    e.APW = 0.8125;
+    e.QSTOP.assign(static_cast<size_t>(set.K), 0.25);
+    return e;
+  };
+  std::ostringstream console, notes;
+  RunOptions options;
+  options.seed = 99;
+  EXPECT_THROW(run_directory(dir, options, console, notes, calc), RunError);
+  const Json run = JsonReader::parse(testing::read_file(dir / "a" / "kestrel-results.json"));
+  EXPECT_EQ(run["status"].str(), "stopped");
+  EXPECT_EQ(run["error"].str(), " Times must be strictly increasing and <=1.");
+  EXPECT_EQ(run["seed"].number(), 99);
+  ASSERT_EQ(run["designs"].size(), 2u);
+  EXPECT_TRUE(run["designs"][0]["complete"].b);
+  EXPECT_EQ(run["designs"][0]["sets"][0]["MSS"].number(), 321);
+  EXPECT_EQ(run["designs"][0]["THETA"].number(), 0.6 * 2);  // RHO of the first design, doubled
+  EXPECT_FALSE(run["designs"][1]["complete"].b);
+  EXPECT_EQ(run["designs"][1]["sets"].size(), 0u);
+  const std::string html = testing::read_file(dir / "a" / "kestrel-report.html");
+  EXPECT_NE(html.find("id=\"run-error\""), std::string::npos);
+  EXPECT_NE(html.find("Times must be strictly increasing"), std::string::npos);
+  // The summary file: its header and the line of the finished design.
+  const std::string summary = testing::read_file(dir / "a" / "TEST_7b.OUT");
+  EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 2);
+  EXPECT_EQ(notes.str(), "");
+  if (!::testing::Test::HasFailure()) std::filesystem::remove_all(dir);
+}
+
+// A deck rejected by its checks writes neither file (nor any report).
+TEST(ExampleRun, RejectedDeckWritesNoResultsFile) {
+  const std::filesystem::path dir = testing::fresh_dir("kestrel-rejected");
+  std::filesystem::create_directories(dir / "a");
+  std::ofstream(dir / "a" / "input.txt") << "0 0 0.0 0.0\n'bad'\n0 3 1 1 1 0 1.4 1.2 0.3 1.4 1.2 0.3 "
+                                            "2 3 0.3 0.5 0.5 1 0.025 0 0.8 9 2 3 1 1 2.5 5.0\n";
+  std::ostringstream console, notes;
+  EXPECT_THROW(run_directory(dir, RunOptions{}, console, notes), DeckRejected);
+  EXPECT_FALSE(std::filesystem::exists(dir / "a" / "kestrel-results.json"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "a" / "kestrel-report.html"));
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
