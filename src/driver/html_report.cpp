@@ -521,6 +521,9 @@ void boundary_table(Page& p, const std::string& id, const std::string& ep, const
     << inum(r.subjects) << " subjects (event probability " << fixed(r.pev, 4)
     << "); total probability of crossing " << fixed(total, 4) << ".";
   if (one_sided) p << " One-sided design: no lower bound.";
+  if (!r.drift_converged)
+    p << " <strong>The drift search stopped without matching the power (convergence problem); "
+         "the last drift is used.</strong>";
   if (differs) p << " The two-endpoint trial tests " << ep << " with the bounds in the column "
                     "&#8220;Upper z used&#8221; (critical-value option).";
   p << "</p>";
@@ -543,6 +546,22 @@ void results_table(Page& p, const std::string& id, const DesignRecord& d, const 
   row("AVE1", "Expected number of EP1 events", fixed(e.AVE1, 1));
   row("AVE2", "Expected number of EP2 events", fixed(e.AVE2, 1));
   p << "</tbody></table>";
+  switch (e.end) {
+    case samplesize::SearchEnd::flat:
+      p << "<p class=\"note\"><strong>The search stopped because the last two powers were equal; "
+           "the last size is kept.</strong></p>";
+      break;
+    case samplesize::SearchEnd::alternating:
+      p << "<p class=\"note\"><strong>The search alternated between two sizes; the larger is kept."
+           "</strong></p>";
+      break;
+    case samplesize::SearchEnd::step_limit:
+      p << "<p class=\"note\"><strong>The search did not settle within its step limit; the last size "
+           "is kept.</strong></p>";
+      break;
+    default:
+      break;
+  }
 }
 
 void trace_table(Page& p, const std::string& id, const samplesize::Evaluation& e) {

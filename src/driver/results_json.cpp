@@ -178,6 +178,17 @@ std::string json_string(std::string_view text) {
 // ---------------------------------------------------------------------------------------------
 // Results
 
+const char* search_end_name(samplesize::SearchEnd end) {
+  switch (end) {
+    case samplesize::SearchEnd::given_size: return "given_size";
+    case samplesize::SearchEnd::settled: return "settled";
+    case samplesize::SearchEnd::flat: return "flat";
+    case samplesize::SearchEnd::alternating: return "alternating";
+    case samplesize::SearchEnd::step_limit: return "step_limit";
+  }
+  return "settled";
+}
+
 namespace {
 
 void vec(JsonWriter& w, std::string_view name, const std::vector<double>& v) {
@@ -271,6 +282,7 @@ void endpoint_design(JsonWriter& w, const boundaries::GsDesignResult& r) {
   w.key("expected_events").value(r.expected_events);
   w.key("subjects").value(r.subjects);
   w.key("pev").value(r.pev);
+  w.key("drift_converged").value(r.drift_converged);
   w.end_object();
 }
 
@@ -319,6 +331,7 @@ void evaluated_set(JsonWriter& w, const EvaluatedSet& set, const Design& design)
   w.key("NL").value(e.NL);
   w.key("NU").value(e.NU);
   w.end_object();
+  w.key("search_end").value(search_end_name(e.end));
   w.key("trace").begin_array();
   for (const auto& step : e.trace) {
     w.begin_object();

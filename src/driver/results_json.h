@@ -56,6 +56,9 @@ std::string json_number(double v);
 // that is not part of valid UTF-8 is written as the code point of the same value (\u00XX).
 std::string json_string(std::string_view text);
 
+// How the sample-size search ended: "given_size", "settled", "flat", "alternating", "step_limit".
+const char* search_end_name(samplesize::SearchEnd end);
+
 std::string results_json(const RunRecord& run);
 void write_results_json(std::ostream& os, const RunRecord& run);
 

@@ -90,6 +90,18 @@ TEST(HtmlReport, StoppedRunShowsTheErrorAndTheUnfinishedDesign) {
   EXPECT_EQ(html_report(testing::sample_run()).find("id=\"run-error\""), std::string::npos);
 }
 
+TEST(HtmlReport, WarnsWhenSearchOrDriftDidNotSettle) {
+  RunRecord run = testing::sample_run();
+  const std::string clean = html_report(run);
+  EXPECT_EQ(clean.find("did not settle"), std::string::npos);
+  EXPECT_EQ(clean.find("convergence problem"), std::string::npos);
+  run.designs[1].sets[0].evaluation.end = samplesize::SearchEnd::step_limit;
+  run.designs[1].sets[0].evaluation.ep1.drift_converged = false;
+  const std::string html = html_report(run);
+  EXPECT_NE(html.find("did not settle within its step limit"), std::string::npos);
+  EXPECT_NE(html.find("convergence problem"), std::string::npos);
+}
+
 // ---- numbers ---------------------------------------------------------------------------------
 
 TEST(HtmlReport, BoundaryTablesShowTheRecordToTheDigitsPrinted) {

@@ -221,6 +221,17 @@ TEST(ResultsJson, StoppedRunCarriesTheErrorAndWhatFinished) {
   EXPECT_EQ(j["designs"][2]["sets"].size(), 0u);
 }
 
+TEST(ResultsJson, SaysHowSearchAndDriftEnded) {
+  RunRecord run = testing::sample_run();
+  run.designs[1].sets[0].evaluation.end = samplesize::SearchEnd::alternating;
+  run.designs[1].sets[0].evaluation.ep2.drift_converged = false;
+  const Json j = JsonReader::parse(results_json(run));
+  EXPECT_EQ(j["designs"][0]["sets"][0]["search_end"].str(), "settled");
+  EXPECT_EQ(j["designs"][1]["sets"][0]["search_end"].str(), "alternating");
+  EXPECT_TRUE(j["designs"][1]["sets"][0]["endpoints"]["EP1"]["drift_converged"].b);
+  EXPECT_FALSE(j["designs"][1]["sets"][0]["endpoints"]["EP2"]["drift_converged"].b);
+}
+
 TEST(ResultsJson, RunWithoutDesignsOrSeed) {
   RunRecord run;
   run.version = "0.1.0";
