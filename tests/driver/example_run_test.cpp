@@ -329,6 +329,38 @@ TEST(ExampleRun, TerminalErrorWritesWhatFinishedAndTheMessage) {
   if (!::testing::Test::HasFailure()) std::filesystem::remove_all(dir);
 }
 
+// Without --seed the results file names the seed the generator took from the clock at its first
+// use (here the stand-in calculation draws, and keeps the seed it saw as MSS).
+TEST(ExampleRun, ResultsFileNamesTheClockSeed) {
+  const std::filesystem::path dir = testing::fresh_dir("kestrel-clock");
+  std::filesystem::create_directories(dir / "a");
+  std::filesystem::copy_file(std::filesystem::path(KESTREL_SOURCE_DIR) / "examples" / "calendar_times.txt",
+                             dir / "a" / "input.txt");
+  Calculations calc;
+  calc.copula = [](int, int, double, std::ostream&) { return survival::CopulaParameter{1.0, 0}; };
+  calc.calendar = [](const survival::InformationInput& in, numerics::UniformGenerator&, Reports&) {
+    InformationSet set;
+    set.K = in.K;
+    return set;
+  };
+  calc.evaluate = [](const Design&, const InformationSet&, const std::array<SpendingStatement, 2>&, double,
+                     double, RunContext& ctx) {
+    samplesize::Evaluation e;
+    e.MSS = ctx.generator.GETSEED();
+    ctx.generator.UNIRAND();  // moves the generator on: the seed named stays the first one
+    return e;
+  };
+  std::ostringstream console, notes;
+  run_directory(dir, RunOptions{}, console, notes, calc);
+  const Json run = JsonReader::parse(testing::read_file(dir / "a" / "kestrel-results.json"));
+  ASSERT_FALSE(run["seed"].is_null());
+  const double first = run["designs"][0]["sets"][0]["MSS"].number();
+  EXPECT_EQ(run["seed"].number(), first);
+  EXPECT_GE(first, 1);
+  EXPECT_LE(first, 235960);  // 10000 h + 100 m + s + 1 of a time of day
+  std::filesystem::remove_all(dir);
+}
+
 // A deck rejected by its checks writes neither file (nor any report).
 TEST(ExampleRun, RejectedDeckWritesNoResultsFile) {
   const std::filesystem::path dir = testing::fresh_dir("kestrel-rejected");
