@@ -1,6 +1,6 @@
 #pragma once
-// Runs the kestrel program on one of the example decks in a fresh directory, with a fixed seed,
-// and keeps what it wrote.
+// Runs the kestrel program on a deck of the source tree (an example, or a test deck) in a fresh
+// directory, with a fixed seed, and keeps what it wrote.
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -18,11 +18,12 @@ struct ExampleRun {
   std::string summary, main_report, json, html, stderr_text;
 };
 
+// deck: path below the source tree, e.g. "examples/calendar_times.txt".
 inline ExampleRun run_example(const std::string& deck, int seed = 12345) {
   ExampleRun r;
   r.dir = fresh_dir("kestrel-example");
   std::filesystem::create_directories(r.dir / "a");
-  std::filesystem::copy_file(std::filesystem::path(KESTREL_SOURCE_DIR) / "examples" / deck,
+  std::filesystem::copy_file(std::filesystem::path(KESTREL_SOURCE_DIR) / deck,
                              r.dir / "a" / "input.txt");
   const std::string cmd = std::string(KESTREL_BINARY) + " -C " + r.dir.string() + " --seed " +
                           std::to_string(seed) + " >" + (r.dir / "console.txt").string() + " 2>" +

@@ -202,7 +202,7 @@ void expect_report_matches_json(const std::string& html, const Json& run) {
 }
 
 TEST(ExampleRun, CalendarDeckResultsAgreeWithSummaryFileAndReport) {
-  const testing::ExampleRun r = testing::run_example("calendar_times.txt");
+  const testing::ExampleRun r = testing::run_example("examples/calendar_times.txt");
   ASSERT_EQ(r.status, 0) << r.stderr_text;
   const Json run = JsonReader::parse(r.json);
   EXPECT_EQ(run["status"].str(), "complete");
@@ -223,7 +223,7 @@ TEST(ExampleRun, CalendarDeckResultsAgreeWithSummaryFileAndReport) {
 }
 
 TEST(ExampleRun, EpTwoTimedDeckResultsAgreeWithSummaryFileAndReport) {
-  const testing::ExampleRun r = testing::run_example("fractions_ep2_timed.txt");
+  const testing::ExampleRun r = testing::run_example("examples/fractions_ep2_timed.txt");
   ASSERT_EQ(r.status, 0) << r.stderr_text;
   const Json run = JsonReader::parse(r.json);
   ASSERT_EQ(run["designs"].size(), 1u);
@@ -246,6 +246,33 @@ TEST(ExampleRun, EpTwoTimedDeckResultsAgreeWithSummaryFileAndReport) {
   }
   expect_summary_matches_json(r.summary, run);
   expect_report_matches_json(r.html, run);
+  if (!::testing::Test::HasFailure()) std::filesystem::remove_all(r.dir);
+}
+
+// A design with simulation followed by one without: the summary file keeps the simulated
+// columns of the first, the results file has the simulation of the first only.
+TEST(ExampleRun, SimulatedDesignThenPlainDesign) {
+  const testing::ExampleRun r = testing::run_example("tests/decks/report/simulated_then_not.txt", 4711);
+  ASSERT_EQ(r.status, 0) << r.stderr_text;
+  const Json run = JsonReader::parse(r.json);
+  ASSERT_EQ(run["designs"].size(), 2u);
+  const Json& sim = run["designs"][0]["sets"][0]["simulation"];
+  ASSERT_FALSE(sim.is_null());
+  EXPECT_EQ(sim["NSIM"].number(), 200);
+  EXPECT_EQ(sim["R"]["EP1"].size(), 2u);
+  // Proportions of 200 simulated trials are multiples of 1/200.
+  for (const char* k : {"PWCS", "PWDS", "PW1S", "PW2"}) {
+    const double x = sim[k].number() * 200;
+    EXPECT_NEAR(x, std::round(x), 1e-9) << k;
+  }
+  EXPECT_TRUE(run["designs"][1]["sets"][0]["simulation"].is_null());
+  expect_summary_matches_json(r.summary, run);
+  expect_report_matches_json(r.html, run);
+  const auto shown = testing::table_rows(r.html, "d1-calnd-simulation");
+  ASSERT_EQ(shown.size(), 7u);
+  EXPECT_EQ(shown[0][2], "200");
+  EXPECT_TRUE(testing::shows(shown[1][2], sim["PWCS"].number()));
+  EXPECT_TRUE(testing::table_rows(r.html, "d2-calnd-simulation").empty());
   if (!::testing::Test::HasFailure()) std::filesystem::remove_all(r.dir);
 }
 

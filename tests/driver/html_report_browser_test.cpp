@@ -109,7 +109,7 @@ TEST_F(BrowserTest, ScreenshotHasTheWindowSize) {
 
 TEST_F(BrowserTest, ExampleRunReportRendersInBrowser) {
   KESTREL_REQUIRE_CHROMIUM();
-  const testing::ExampleRun run = testing::run_example("calendar_times.txt");
+  const testing::ExampleRun run = testing::run_example("examples/calendar_times.txt");
   ASSERT_EQ(run.status, 0) << run.stderr_text;
   const testing::Json results = testing::JsonReader::parse(run.json);
   const testing::Probe p = testing::probe_page(run.dir / "a" / "kestrel-report.html", work_);
