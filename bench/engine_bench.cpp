@@ -39,7 +39,7 @@ Design bench_design(int K, int rule) {
   v.CPRSK = 1;
   v.CMPST = 1;
   v.MSSG = 0;
-  v.HR1 = 0.7;   // treatment over control, as stored
+  v.HR1 = 0.7;  // treatment over control, as stored
   v.HR2 = 0.75;
   v.RHO = 0.5;
   v.HR1TR = 0.7;
@@ -114,8 +114,10 @@ void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation
     numerics::UniformGenerator gen{[] { return 123457; }};
     mvn::MvnState mvn;
     RunContext ctx{mem.reports, gen, mvn};
-    const auto e1 = samplesize::evaluate_design(d, sets.ep1, d.spending[0], sets.theta, sets.theta, ctx, opt);
-    const auto e2 = samplesize::evaluate_design(d, sets.ep2, d.spending[1], sets.theta, sets.theta, ctx, opt);
+    const auto e1 =
+        samplesize::evaluate_design(d, sets.ep1, d.spending[0], sets.theta, sets.theta, ctx, opt);
+    const auto e2 =
+        samplesize::evaluate_design(d, sets.ep2, d.spending[1], sets.theta, sets.theta, ctx, opt);
     integrals = e1.integrals + e2.integrals;
     evaluations = e1.power_evaluations + e2.power_evaluations;
     mss1 = e1.MSS;
@@ -127,7 +129,9 @@ void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation
   state.counters["MSS_ep2"] = mss2;
 }
 
-void first_crossings(benchmark::State& s) { BM_Design(s, samplesize::PowerFormulation::first_crossings); }
+void first_crossings(benchmark::State& s) {
+  BM_Design(s, samplesize::PowerFormulation::first_crossings);
+}
 
 // One power evaluation at N = 500 on the EP1-driven set, by either formulation.
 void BM_Power(benchmark::State& state, bool by_patterns) {
@@ -168,8 +172,12 @@ void BM_Power(benchmark::State& state, bool by_patterns) {
   std::snprintf(label, sizeof label, "power=%.10f QSTOP(K)=%.10f", r.power, r.QSTOP.back());
   state.SetLabel(label);
 }
-void power_first_crossings(benchmark::State& s) { BM_Power(s, false); }
-void power_patterns(benchmark::State& s) { BM_Power(s, true); }
+void power_first_crossings(benchmark::State& s) {
+  BM_Power(s, false);
+}
+void power_patterns(benchmark::State& s) {
+  BM_Power(s, true);
+}
 
 // One rectangle of dimension d (EP1 not above at analyses 1..d-1 and above at d, on a K = d
 // EP1-only problem's correlations): what a rectangle costs as its dimension grows.
@@ -179,28 +187,49 @@ void rectangle(benchmark::State& state) {
   std::vector<int> inf(static_cast<size_t>(dim), 0);
   for (int i = 0; i < dim; ++i) {
     t[static_cast<size_t>(i)] = (i + 1.0) / dim;
-    lim[static_cast<size_t>(i)] = 2.0 / std::sqrt(t[static_cast<size_t>(i)]) - 2.5 * std::sqrt(t[static_cast<size_t>(i)]);
+    lim[static_cast<size_t>(i)] =
+        2.0 / std::sqrt(t[static_cast<size_t>(i)]) - 2.5 * std::sqrt(t[static_cast<size_t>(i)]);
   }
   inf.back() = 1;
   for (int i = 1; i < dim; ++i)
-    for (int j = 0; j < i; ++j) cor.push_back(std::sqrt(t[static_cast<size_t>(j)] / t[static_cast<size_t>(i)]));
+    for (int j = 0; j < i; ++j)
+      cor.push_back(std::sqrt(t[static_cast<size_t>(j)] / t[static_cast<size_t>(i)]));
   numerics::UniformGenerator gen{[] { return 123457; }};
   mvn::MvnState mvn;
   mvn::MvnResult r;
-  for (auto _ : state) r = mvn::MVNDF_detail(dim, lim.data(), lim.data(), inf.data(), cor.data(), mvn, gen);
+  for (auto _ : state)
+    r = mvn::MVNDF_detail(dim, lim.data(), lim.data(), inf.data(), cor.data(), mvn, gen);
   state.counters["value"] = r.value;
   state.counters["error"] = r.error;
   state.counters["points_last_attempt"] = static_cast<double>(r.evaluations);
 }
 
 // Design targets: K = 3 under 5 s for every rule, K = 5 under 20 s, K = 10 rule 4 under 60 s.
-BENCHMARK(first_crossings)->ArgsProduct({{3}, {4, 1, 2, 3}})->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK(first_crossings)->ArgsProduct({{5}, {4, 1, 2, 3}})->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK(first_crossings)->ArgsProduct({{10}, {4, 1, 3, 2}})->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(first_crossings)
+    ->ArgsProduct({{3}, {4, 1, 2, 3}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+BENCHMARK(first_crossings)
+    ->ArgsProduct({{5}, {4, 1, 2, 3}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+BENCHMARK(first_crossings)
+    ->ArgsProduct({{10}, {4, 1, 3, 2}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
 // One power evaluation by each formulation, for the ratio at K = 3 and 4.
-BENCHMARK(power_first_crossings)->ArgsProduct({{3, 4}, {1, 2, 3, 4}})->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK(power_first_crossings)->ArgsProduct({{5, 10}, {4}})->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK(power_patterns)->ArgsProduct({{3, 4}, {4, 1, 2, 3}})->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(power_first_crossings)
+    ->ArgsProduct({{3, 4}, {1, 2, 3, 4}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+BENCHMARK(power_first_crossings)
+    ->ArgsProduct({{5, 10}, {4}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+BENCHMARK(power_patterns)
+    ->ArgsProduct({{3, 4}, {4, 1, 2, 3}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
 BENCHMARK(rectangle)->DenseRange(2, 10)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

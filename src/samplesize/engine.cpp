@@ -8,8 +8,8 @@ namespace kestrel::samplesize {
 
 namespace {
 
-constexpr int kSides = 1;      // one-sided boundary designs
-constexpr int kVariance = 1;   // both variances enter the limits
+constexpr int kSides = 1;            // one-sided boundary designs
+constexpr int kVariance = 1;         // both variances enter the limits
 constexpr bool kFinalAdjust = true;  // the simulation recomputes the final critical values
 
 boundaries::GsDesignInput endpoint_design(const DeckValues& d, const InformationSet& set,
@@ -32,7 +32,8 @@ boundaries::GsDesignInput endpoint_design(const DeckValues& d, const Information
 
 std::vector<double> first(const std::vector<double>& v, int K) {
   std::vector<double> out(static_cast<size_t>(K), 0.0);
-  for (int k = 0; k < K && k < static_cast<int>(v.size()); ++k) out[static_cast<size_t>(k)] = v[static_cast<size_t>(k)];
+  for (int k = 0; k < K && k < static_cast<int>(v.size()); ++k)
+    out[static_cast<size_t>(k)] = v[static_cast<size_t>(k)];
   return out;
 }
 
@@ -179,7 +180,8 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     s.J2 = set.VAR02;
     s.ME1 = ev.ME1;
     s.ME2 = ev.ME2;
-    ev.simulation = simulation::GSDSIMDF(rule, s, ctx.generator, ctx.mvn, ctx.reports.console(), main);
+    ev.simulation =
+        simulation::GSDSIMDF(rule, s, ctx.generator, ctx.mvn, ctx.reports.console(), main);
     empty_lines(main, 2);
   }
   empty_lines(main, 2);

@@ -17,7 +17,7 @@
 namespace kestrel::samplesize {
 
 struct Evaluation {
-  boundaries::GsDesignResult ep1, ep2;  // single-endpoint designs as designed
+  boundaries::GsDesignResult ep1, ep2;     // single-endpoint designs as designed
   std::vector<double> ZA1, ZB1, ZA2, ZB2;  // bounds used after the critical-value option
   std::vector<double> RCORR;
   int NL = 0, NU = 0;  // the bracket from the single-endpoint sizes
@@ -26,9 +26,9 @@ struct Evaluation {
   double APW = 0;
   int ME1 = 0, ME2 = 0;
   double AVE1 = 0, AVE2 = 0;
-  double ASN = 0;  // expected sample size
-  std::vector<double> QSTOP;                // per analysis
-  std::vector<std::array<double, 2>> QEP;   // per analysis: EP1, EP2
+  double ASN = 0;                          // expected sample size
+  std::vector<double> QSTOP;               // per analysis
+  std::vector<std::array<double, 2>> QEP;  // per analysis: EP1, EP2
   std::optional<simulation::SimulationResult> simulation;
   SearchEnd end = SearchEnd::settled;  // how the sample-size search ended
   int power_evaluations = 0;

@@ -25,7 +25,11 @@ PatternTable enumerate(int digits) {
 
 }  // namespace
 
-PatternTable PARTN01(int K) { return enumerate(2 * K); }
-PatternTable PARTN02(int K) { return enumerate(K); }
+PatternTable PARTN01(int K) {
+  return enumerate(2 * K);
+}
+PatternTable PARTN02(int K) {
+  return enumerate(K);
+}
 
 }  // namespace kestrel::samplesize

@@ -56,7 +56,8 @@ struct Accumulator {
 };
 
 void check(const PowerProblem& pb) {
-  if (pb.K < 1 || pb.K > NMAXA) throw std::invalid_argument("power: number of analyses outside 1..10");
+  if (pb.K < 1 || pb.K > NMAXA)
+    throw std::invalid_argument("power: number of analyses outside 1..10");
   if (static_cast<int>(pb.ZB1.size()) < pb.K || static_cast<int>(pb.ZB2.size()) < pb.K)
     throw std::invalid_argument("power: bounds shorter than the number of analyses");
   const int rule = decision_rule(pb.rule);
@@ -220,8 +221,10 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
       }
       const double P = rect(Rectangle{2 * K, lim.data(), inf.data(), pb.RCORR.data(), all.data()});
       ++acc.r.integrals;
-      if (rule == 1) acc.add(P, k1 > k2 ? k1 : k2, k1, k2);
-      else acc.add(P, kstar, kstar, kstar);
+      if (rule == 1)
+        acc.add(P, k1 > k2 ? k1 : k2, k1, k2);
+      else
+        acc.add(P, kstar, kstar, kstar);
     } else {  // rule 3
       int k1 = 0;
       for (int k = 1; k <= K && k1 == 0; ++k)
@@ -325,7 +328,8 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
             inf[static_cast<size_t>(k - 1)] = t;
             inf[static_cast<size_t>(K + k - 1)] = t;
           }
-          const double P = integrate(rect, 2 * K, lim.data(), inf.data(), pb.RCORR.data(), all.data());
+          const double P =
+              integrate(rect, 2 * K, lim.data(), inf.data(), pb.RCORR.data(), all.data());
           ++acc.r.integrals;
           acc.add(P, kstar, kstar, kstar);
         }
@@ -339,7 +343,8 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
         for (int k2 = 1; k2 <= K; ++k2) {
           first_crossing(inf.data(), 1, K, k1);
           first_crossing(inf.data() + K, 1, K, k2);
-          const double P = integrate(rect, 2 * K, lim.data(), inf.data(), pb.RCORR.data(), all.data());
+          const double P =
+              integrate(rect, 2 * K, lim.data(), inf.data(), pb.RCORR.data(), all.data());
           ++acc.r.integrals;
           acc.add(P, k1 > k2 ? k1 : k2, k1, k2);
         }
@@ -352,10 +357,14 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
 
 long long rectangles_by_first_crossings(int rule, int K) {
   switch (decision_rule(rule)) {
-    case 2: return (1LL << K) - 1;
-    case 3: return static_cast<long long>(K) * (K + 1) / 2;
-    case 4: return K;
-    default: return static_cast<long long>(K) * K;
+    case 2:
+      return (1LL << K) - 1;
+    case 3:
+      return static_cast<long long>(K) * (K + 1) / 2;
+    case 4:
+      return K;
+    default:
+      return static_cast<long long>(K) * K;
   }
 }
 

@@ -111,14 +111,8 @@ SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::o
   r.NU = NU;
   r.QSTOP = std::move(upper.QSTOP);
   r.QEP = std::move(upper.QEP);
-  Reports::line(console, fmt::Record()
-                             .x(1)
-                             .lit("FINAL")
-                             .x(2)
-                             .i(r.MSS, 6)
-                             .x(2)
-                             .f(100.0 * r.APW, 10, 2)
-                             .str());
+  Reports::line(
+      console, fmt::Record().x(1).lit("FINAL").x(2).i(r.MSS, 6).x(2).f(100.0 * r.APW, 10, 2).str());
   Reports::line(console, "");
   return r;
 }
@@ -162,18 +156,24 @@ ExpectedValues expected_values(const ExpectedInput& in, int MSS, const std::vect
                                .x(1)
                                .i(k, 5)
                                .x(2)
-                               .x(1).f(MSS * in.FENR[i], 6, 0)
-                               .x(1).f(e.ME1 * in.FINF1[i], 6, 0)
-                               .x(1).f(e.ME2 * in.FINF2[i], 6, 0)
+                               .x(1)
+                               .f(MSS * in.FENR[i], 6, 0)
+                               .x(1)
+                               .f(e.ME1 * in.FINF1[i], 6, 0)
+                               .x(1)
+                               .f(e.ME2 * in.FINF2[i], 6, 0)
                                .str());
   }
   Reports::line(console, fmt::Record()
                              .x(1)
                              .lit(" EXP.")
                              .x(2)
-                             .x(1).f(e.ASN, 6, 0)
-                             .x(1).f(e.AVE1, 6, 0)
-                             .x(1).f(e.AVE2, 6, 0)
+                             .x(1)
+                             .f(e.ASN, 6, 0)
+                             .x(1)
+                             .f(e.AVE1, 6, 0)
+                             .x(1)
+                             .f(e.AVE2, 6, 0)
                              .str());
   return e;
 }

@@ -29,10 +29,10 @@ enum class SearchEnd {
 };
 
 struct SearchInput {
-  int rule = 1;       // heading line for rules 2 to 4 only
-  int MSSG = 0;       // given maximum sample size (>= 1: no search)
-  double POWER = 0.8; // targeted power
-  int NL = 0, NU = 0; // bracket from the single-endpoint designs
+  int rule = 1;        // heading line for rules 2 to 4 only
+  int MSSG = 0;        // given maximum sample size (>= 1: no search)
+  double POWER = 0.8;  // targeted power
+  int NL = 0, NU = 0;  // bracket from the single-endpoint designs
 };
 
 struct SearchResult {

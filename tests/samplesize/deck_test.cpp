@@ -11,6 +11,7 @@
 //   the pattern enumeration (PowerFormulations), and independent endpoints give the product of
 //   the single-endpoint crossing probabilities (PowerIndependentEndpoints).
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +19,6 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace {
@@ -72,7 +72,9 @@ std::vector<std::string> summary_lines(const std::string& s) {
 }
 
 // Columns of the summary line from MSS on (after DF, LOOK, CRIVL, ESF1-2).
-std::string results_part(const std::string& line) { return line.substr(line.find(" ,", 120)); }
+std::string results_part(const std::string& line) {
+  return line.substr(line.find(" ,", 120));
+}
 
 void expect_kept(const std::string& name) {
   const DeckRun r = run_deck(name);
@@ -91,6 +93,8 @@ TEST(EngineDecks, CalendarTimesAllRulesAndCriticalValueOptions) {
   EXPECT_EQ(lines[4].substr(lines[4].find(" ,", 120) + 2, 5), "  500");
 }
 
-TEST(EngineDecks, InformationFractionsTimedByBothEndpoints) { expect_kept("fractions"); }
+TEST(EngineDecks, InformationFractionsTimedByBothEndpoints) {
+  expect_kept("fractions");
+}
 
 }  // namespace

@@ -21,7 +21,8 @@ class EmpiricalLaw {
     full_.assign(static_cast<size_t>(n * n), 0.0);
     for (int i = 0; i < n; ++i) {
       at(i, i) = 1.0;
-      for (int j = 0; j < i; ++j) at(i, j) = at(j, i) = packed[static_cast<size_t>(i * (i - 1) / 2 + j)];
+      for (int j = 0; j < i; ++j)
+        at(i, j) = at(j, i) = packed[static_cast<size_t>(i * (i - 1) / 2 + j)];
     }
     // Cholesky factor (semi-definite matrices tolerated: a zero pivot leaves its column zero).
     std::vector<double> L(static_cast<size_t>(n * n), 0.0);
@@ -63,8 +64,10 @@ class EmpiricalLaw {
       bool in = true;
       for (int a = 0; a < r.m && in; ++a) {
         const double v = x[r.stat[a]];
-        if (r.infin[a] == 1) in = v >= r.limits[a];
-        else if (r.infin[a] == 0) in = v <= r.limits[a];
+        if (r.infin[a] == 1)
+          in = v >= r.limits[a];
+        else if (r.infin[a] == 0)
+          in = v <= r.limits[a];
       }
       inside += in;
     }

@@ -15,8 +15,8 @@
 
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
-#include "samplesize/patterns.h"
 #include "samplesize/empirical.h"
+#include "samplesize/patterns.h"
 #include "samplesize/synthetic.h"
 
 namespace kestrel::samplesize {
@@ -38,8 +38,12 @@ struct Context {
   RectangleProbability rect = mvn_rectangles(ctx);
 };
 
-double upper_tail(double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); }
-double density(double z) { return std::exp(-0.5 * z * z) / std::sqrt(2.0 * M_PI); }
+double upper_tail(double z) {
+  return 0.5 * std::erfc(z / std::sqrt(2.0));
+}
+double density(double z) {
+  return std::exp(-0.5 * z * z) / std::sqrt(2.0 * M_PI);
+}
 
 // P(X >= a, Y >= b) for standard normals with correlation r, by Simpson's rule over x.
 double orthant(double a, double b, double r) {
@@ -322,7 +326,8 @@ TEST(PowerCounts, RectanglesOfEachFormulation) {
     const long long full = (1LL << K) - 1;
     long long rule3 = 0;
     for (int k1 = 1; k1 <= K; ++k1) rule3 += (1LL << (K - k1)) * ((1LL << (K - k1 + 1)) - 1);
-    const long long by_patterns[5] = {0, full * full, (1LL << (2 * K)) - static_cast<long long>(std::pow(3, K)), rule3, full};
+    const long long by_patterns[5] = {
+        0, full * full, (1LL << (2 * K)) - static_cast<long long>(std::pow(3, K)), rule3, full};
     for (int rule = 1; rule <= 4; ++rule) {
       std::ostringstream sink;
       const PowerProblem pb = synthetic_problem(rule, K, 0.3);

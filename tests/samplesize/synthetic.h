@@ -33,7 +33,8 @@ inline InformationSet synthetic_set(int K, double rho, double ta = 2.0, double t
   for (int i = 0; i < K; ++i)
     for (int j = 0; j < K; ++j) {
       const double a = s.FINF1[static_cast<size_t>(i)], b = s.FINF2[static_cast<size_t>(j)];
-      s.CORR12[static_cast<size_t>(i)][static_cast<size_t>(j)] = rho * std::min(a, b) / std::sqrt(a * b);
+      s.CORR12[static_cast<size_t>(i)][static_cast<size_t>(j)] =
+          rho * std::min(a, b) / std::sqrt(a * b);
     }
   return s;
 }
