@@ -94,8 +94,8 @@ double BVNMVN(const double* lower, const double* upper, const int* infin, double
   if (i1 == 0 && i2 == 0) return BVU(-u1, -u2, r);
   // A free variable (negative type) leaves the interval probability of the other one.
   double d1, e1, d2, e2;
-  detail::mvnlms(l1, u1, i1, d1, e1);
-  detail::mvnlms(l2, u2, i2, d2, e2);
+  detail::MVNLMS(l1, u1, i1, d1, e1);
+  detail::MVNLMS(l2, u2, i2, d2, e2);
   return (e1 - d1) * (e2 - d2);
 }
 

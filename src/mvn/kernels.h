@@ -79,7 +79,7 @@ inline double phinvs(double p) {
 
 // Interval probabilities of one variable with limit type `infin` (negative: free, 0: upper
 // only, 1: lower only, 2: both): lower = Phi(a), upper = Phi(b), upper never below lower.
-inline void mvnlms(double a, double b, int infin, double& lower, double& upper) {
+inline void MVNLMS(double a, double b, int infin, double& lower, double& upper) {
   lower = 0;
   upper = 1;
   if (infin >= 0) {

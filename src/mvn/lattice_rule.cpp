@@ -84,7 +84,7 @@ double MVNDFN(int ndim, const double* w, const MvnState::Work& work) {
     }
     if (i == ndim + 1 || cov[ij + ik + 1] > 0) {
       double di, ei;
-      detail::mvnlms(ai, bi, 2 * infa + infb - 1, di, ei);
+      detail::MVNLMS(ai, bi, 2 * infa + infb - 1, di, ei);
       if (di >= ei) return 0;
       value = value * (ei - di);
       if (i <= ndim) y[ik] = detail::phinvs(di + w[ik] * (ei - di));
@@ -134,7 +134,7 @@ void build_integrand_plan(int nd, MvnState::Work& w) {
             has_b = true;
           }
         }
-        detail::mvnlms(ai, bi, r.type, w.first_d, w.first_e);
+        detail::MVNLMS(ai, bi, r.type, w.first_d, w.first_e);
       }
       ++ik;
       infa = 0;

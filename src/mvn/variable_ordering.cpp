@@ -90,7 +90,7 @@ int COVSRT(int n, const double* lower, const double* upper, const double* correl
         const double aj = (a[j] - sum) / sumsq;
         const double bj = (b[j] - sum) / sumsq;
         double d, e;
-        detail::mvnlms(aj, bj, infi[j], d, e);
+        detail::MVNLMS(aj, bj, infi[j], d, e);
         if (emin + d >= e + dmin) {
           jmin = j;
           amin = aj;
@@ -184,7 +184,7 @@ int MVNSETUP(int n, const double* correl, const double* lower, const double* upp
   d = 0;
   e = 0;
   if (n - infis == 1) {
-    detail::mvnlms(a[1], b[1], infi[1], d, e);
+    detail::MVNLMS(a[1], b[1], infi[1], d, e);
   } else if (n - infis == 2) {
     if (std::fabs(cov[3]) > 0) {
       d = std::sqrt(1 + cov[2] * cov[2]);
@@ -205,7 +205,7 @@ int MVNSETUP(int n, const double* correl, const double* lower, const double* upp
         if (infi[2] != 1) b[1] = b[2];
       }
       if (infi[1] != infi[2]) infi[1] = 2;
-      detail::mvnlms(a[1], b[1], infi[1], d, e);
+      detail::MVNLMS(a[1], b[1], infi[1], d, e);
     }
     ++infis;
   }
