@@ -111,6 +111,17 @@ TEST(CommandLine, HelpAndVersion) {
   EXPECT_EQ(v.out, std::string("kestrel ") + KESTREL_VERSION + "\n");
 }
 
+TEST(CommandLine, BoundsSubcommandIsHandedItsOptions) {
+  ScratchDir dir;
+  ProgramRun help = run_kestrel(dir, "bounds --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--alpha"), std::string::npos);
+  ProgramRun bad = run_kestrel(dir, "bounds --alpha 2");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--alpha"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir / "a/TEST_7a.OUT"));
+}
+
 TEST(CommandLine, DeckWithoutDesignsWritesTheStartUpReports) {
   ScratchDir dir;
   spit(dir / "a/input.txt", "0 0 0 0\n'no designs'\n");
