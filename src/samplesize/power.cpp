@@ -30,13 +30,19 @@ void deviations(int IVAR, double var0, double var1, double& s0, double& s1) {
   if (IVAR == 3) s0 = s1;
 }
 
-// Number of events on the scale of the drift at analysis k: N Pev FINF(k) / Pev(k), where Pev(k)
-// is the event probability of a study that ends at the calendar time of analysis k.
+// Subjects behind the statistic of analysis k: its expected events N Pev FINF(k), divided by the
+// event probability Pev(k) of a subject observed up to the calendar time of analysis k. An
+// analysis after the end of accrual sees every subject, entered uniformly over the accrual
+// period and followed for TCAL(k) - TA at least. An analysis during accrual sees only the
+// subjects entered so far, uniformly over 0 .. TCAL(k) and not followed beyond it; the accrual
+// period with a negative follow-up in its place would put survival values above one into the
+// average (a negative or meaningless Pev(k), and a limit that is not a number).
 double events_at(int N, double hr, double S, const PowerProblem& pb, double finf, double tcal) {
   const double Pev = survival::PREVENT(hr, S, pb.SR, pb.TA, pb.TF).Pev;
   const double lc = -std::log(S) / (pb.TA + pb.TF);
   const double Sk = std::exp(-lc * tcal);
-  const double Pevk = survival::PREVENT(hr, Sk, pb.SR, pb.TA, tcal - pb.TA).Pev;
+  const double Pevk = tcal >= pb.TA ? survival::PREVENT(hr, Sk, pb.SR, pb.TA, tcal - pb.TA).Pev
+                                    : survival::PREVENT(hr, Sk, pb.SR, tcal, 0.0).Pev;
   return static_cast<double>(N) * Pev * finf / Pevk;
 }
 

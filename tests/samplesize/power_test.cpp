@@ -346,6 +346,49 @@ TEST(PowerCounts, RectanglesOfEachFormulation) {
   EXPECT_EQ(rectangles_by_first_crossings(9, 3), 9);  // other codes are rule 1
 }
 
+// Expected number of events by calendar time t per subject of the whole study: entries uniform
+// over 0..TA, exponential event times with the pooled control/treatment hazards, by a fine
+// midpoint rule over the entry times.
+double events_by(double t, double TA, double lc, double le, double SR) {
+  const int n = 200000;
+  const double upto = std::min(t, TA), h = upto / n;
+  double sum = 0;
+  for (int i = 0; i < n; ++i) {
+    const double u = t - (i + 0.5) * h;  // time on study
+    sum += 1.0 - ((1.0 - SR) * std::exp(-lc * u) + SR * std::exp(-le * u));
+  }
+  return sum * h / TA;
+}
+
+TEST(PowerLimits, DriftScaleIsTheNumberOfSubjectsObserved) {
+  // With information fractions equal to the expected-event fractions, unit variances, a zero
+  // bound and a unit mean term, U1(k)^2 is the number of subjects behind analysis k: all N after
+  // the end of accrual, the N TCAL(k)/TA entered so far during accrual.
+  PowerProblem pb = synthetic_problem(1, 4, 0.3);
+  const double TA = pb.TA, T = pb.TA + pb.TF;
+  const double lc = -std::log(pb.SRVR1) / T, le = lc * pb.HR1;
+  const double times[4] = {0.8, 1.6, 3.0, 5.0};
+  for (int k = 0; k < 4; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    pb.set.TCAL[i] = times[k];
+    pb.set.FINF1[i] = events_by(times[k], TA, lc, le, pb.SR) / events_by(T, TA, lc, le, pb.SR);
+    pb.set.DRF1[i] = -1.0;
+    pb.set.VAR01[i] = pb.set.VAR11[i] = 1.0;
+    pb.ZB1[i] = 0.0;
+  }
+  std::ostringstream report;
+  const int N = 600;
+  const PowerLimits L = power_limits(pb, N, report);
+  for (int k = 0; k < 4; ++k) {
+    const double subjects = N * std::min(times[k], TA) / TA;
+    EXPECT_NEAR(L.U1[static_cast<size_t>(k)] * L.U1[static_cast<size_t>(k)], subjects,
+                1e-4 * subjects)
+        << "analysis " << k + 1;
+  }
+  // Both analyses during accrual are still flagged.
+  EXPECT_EQ(report.str(), " ER:SET TA TP(L)           1\n ER:SET TA TP(L)           2\n");
+}
+
 TEST(PowerLimits, AnalysisNotAfterAccrualWarnsAndIsComputed) {
   for (int rule : {1, 2, 3, 4}) {
     PowerProblem pb = synthetic_problem(rule, 2, 0.3);
