@@ -223,6 +223,10 @@ BENCHMARK(power_first_crossings)
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
 BENCHMARK(power_first_crossings)
+    ->ArgsProduct({{5}, {3, 1, 2}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+BENCHMARK(power_first_crossings)
     ->ArgsProduct({{5, 10}, {4}})
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
