@@ -3,6 +3,7 @@
 // Arrays follow the packed conventions of the method: limits and types of variables 1..n kept
 // at indices 1..n, the lower-triangular factor packed by rows at 1..n(n+1)/2.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "mvn/mvndf.h"
@@ -27,7 +28,14 @@ struct IntegrandRow {
 // Number of lattice points the batched integrand evaluates side by side.
 inline constexpr int kIntegrandLanes = 8;
 
+// The second thread that shares the randomized lattice sums of an iteration (lattice_rule.cpp).
+class LatticeWorker;
+
 struct MvnState::Work {
+  Work();
+  ~Work();
+  Work(const Work&) = delete;
+  Work& operator=(const Work&) = delete;
   int capacity = -1;
   std::vector<double> cov, a, b, y;
   std::vector<int> infi;
@@ -37,6 +45,13 @@ struct MvnState::Work {
   double first_d = 0, first_e = 1;
   // Lane buffers of the batched integrand: coordinate j of lane l at (j - 1) * lanes + l.
   std::vector<double> lane_w, lane_y;
+  // Threads that evaluate the lattice sums of an iteration (1 or 2). The random numbers are
+  // always drawn in the same order, so the result does not depend on it.
+  int threads = 1;
+  // Per-sample generator vectors, shifts and sums of one iteration, kept for the largest number
+  // of samples seen: sample s at s * (ndim + 1) + j, j = 1..ndim.
+  std::vector<double> sample_vk, sample_shift, sample_sum;
+  std::unique_ptr<LatticeWorker> worker;  // started at the first shared iteration
   void reserve(int n);
 };
 
@@ -59,6 +74,9 @@ double MVNDFN(int ndim, const double* w, const MvnState::Work& work);
 // The integrand at kIntegrandLanes points at once (lane buffers of work), with the same
 // operations per point as MVNDFN, so every value agrees with it to the last bit.
 void integrand_lanes(int ndim, MvnState::Work& work, double* f);
+// The same with caller-owned lane buffers (coordinates lw, expected values ly), so two threads
+// can share one set-up.
+void integrand_lanes(int ndim, const MvnState::Work& work, const double* lw, double* ly, double* f);
 
 // Randomized Korobov lattice rules over ndim dimensions with the integrand MVNDFN.
 struct LatticeResult {

@@ -1,7 +1,12 @@
 // Randomized Korobov lattice rules with the baker's transformation (Genz's DKBVRC/DKSMRC), the
 // separation-of-variables integrand, and the small combined generator that randomizes the rules.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 
 #include "mvn/integration_detail.h"
 #include "mvn/kernels.h"
@@ -203,12 +208,10 @@ typedef long long LaneMask __attribute__((vector_size(L * sizeof(double))));
 // Built for several instruction sets and chosen at load time; the element operations, and so
 // the numbers, are the same in every version.
 [[gnu::target_clones("avx512f", "avx2", "default")]]
-void integrand_lanes(int ndim, MvnState::Work& work, double* f) {
+void integrand_lanes(int ndim, const MvnState::Work& work, const double* w, double* y, double* f) {
   const double* cov = work.cov.data();
   const double* a = work.a.data();
   const double* b = work.b.data();
-  const double* w = work.lane_w.data();
-  double* y = work.lane_y.data();
   const int nd = ndim + 1;
   Lanes value = Lanes{} + 1.0, ai{}, bi{}, di{}, ei{}, yj{}, wr{}, arg{}, ynew{};
   LaneMask dead{};
@@ -269,36 +272,32 @@ void integrand_lanes(int ndim, MvnState::Work& work, double* f) {
   store(f, result);
 }
 
+void integrand_lanes(int ndim, MvnState::Work& work, double* f) {
+  integrand_lanes(ndim, work, work.lane_w.data(), work.lane_y.data(), f);
+}
+
 namespace {
 
-// One randomized, symmetrized lattice sum: random reordering of the first generators, a random
-// shift, the baker's transformation and the antithetic point of every lattice point.
-double DKSMRC(int ndim, int klim, int prime, double* vk, double* x, MvnState& state, bool plain) {
-  double sumkro = 0;
+// The random part of one lattice sum: random reordering of the first generators (kept in vk
+// for the next sum) and a random shift in shift[1..ndim].
+void draw_sample(int ndim, int klim, double* vk, double* shift, MvnState& state) {
   const int nk = std::min(ndim, klim);
   for (int j = 1; j <= nk - 1; ++j) {
     const int jp = static_cast<int>(static_cast<double>(j) + state.MVNUNI() * static_cast<double>(nk + 1 - j));
     std::swap(vk[j], vk[jp]);
   }
-  for (int j = 1; j <= ndim; ++j) x[ndim + j] = state.MVNUNI();
-  MvnState::Work& work = state.work();
-  if (plain) {
-    for (int k = 1; k <= prime; ++k) {
-      for (int j = 1; j <= ndim; ++j) {
-        const double t = static_cast<double>(k) * vk[j] + x[ndim + j];
-        x[j] = std::fabs(2 * (t - std::trunc(t)) - 1);
-      }
-      sumkro = sumkro + (MVNDFN(ndim, x, work) - sumkro) / (2 * k - 1);
-      for (int j = 1; j <= ndim; ++j) x[j] = 1 - x[j];
-      sumkro = sumkro + (MVNDFN(ndim, x, work) - sumkro) / (2 * k);
-    }
-    return sumkro;
-  }
+  for (int j = 1; j <= ndim; ++j) shift[j] = state.MVNUNI();
+}
+
+// The symmetrized lattice sum for generators vk[1..ndim] and shift[1..ndim] with the baker's
+// transformation and the antithetic point of every lattice point, in the batched integrand with
+// the lane buffers lw, ly. Draws no random numbers.
+double lattice_sum(int ndim, int prime, const double* vk, const double* shift, const MvnState::Work& work,
+                   double* lw, double* ly) {
   // Points in the order of the plain loop: lattice point k, then its antithetic point; L of
   // them are evaluated side by side and summed in that order. Unused lanes of the last batch
   // repeat its first point.
-  const double* shift = x + ndim;
-  double* w = work.lane_w.data();
+  double sumkro = 0;
   double f[L];
   double kk[L];
   bool anti[L];
@@ -312,14 +311,14 @@ double DKSMRC(int ndim, int klim, int prime, double* vk, double* x, MvnState& st
     }
     for (int j = 1; j <= ndim; ++j) {
       const double v = vk[j], u = shift[j];
-      double* wj = w + (j - 1) * L;
+      double* wj = lw + (j - 1) * L;
       for (int l = 0; l < L; ++l) {
         const double t = kk[l] * v + u;
         const double xx = std::fabs(2 * (t - std::trunc(t)) - 1);
         wj[l] = anti[l] ? 1 - xx : xx;
       }
     }
-    integrand_lanes(ndim, work, f);
+    integrand_lanes(ndim, work, lw, ly, f);
     for (int l = 0; l < count; ++l) {
       const int p = base + l;
       const int k = p / 2 + 1;
@@ -329,7 +328,128 @@ double DKSMRC(int ndim, int klim, int prime, double* vk, double* x, MvnState& st
   return sumkro;
 }
 
+// One randomized, symmetrized lattice sum: random reordering of the first generators, a random
+// shift, the baker's transformation and the antithetic point of every lattice point.
+double DKSMRC(int ndim, int klim, int prime, double* vk, double* x, MvnState& state, bool plain) {
+  draw_sample(ndim, klim, vk, x + ndim, state);
+  MvnState::Work& work = state.work();
+  if (plain) {
+    double sumkro = 0;
+    for (int k = 1; k <= prime; ++k) {
+      for (int j = 1; j <= ndim; ++j) {
+        const double t = static_cast<double>(k) * vk[j] + x[ndim + j];
+        x[j] = std::fabs(2 * (t - std::trunc(t)) - 1);
+      }
+      sumkro = sumkro + (MVNDFN(ndim, x, work) - sumkro) / (2 * k - 1);
+      for (int j = 1; j <= ndim; ++j) x[j] = 1 - x[j];
+      sumkro = sumkro + (MVNDFN(ndim, x, work) - sumkro) / (2 * k);
+    }
+    return sumkro;
+  }
+  return lattice_sum(ndim, prime, vk, x + ndim, work, work.lane_w.data(), work.lane_y.data());
+}
+
+// Below this many generator coordinates per sum (lattice size times dimension) the sums of an
+// iteration stay on the calling thread: handing them over would cost more than it saves.
+constexpr long long kSharedSumSize = 4000;
+
+// The lattice sums of one iteration, taken one at a time by whichever thread is free. Every sum
+// is written to its own slot, so the order in which they finish does not matter.
+struct SumBatch {
+  int ndim = 0, prime = 0, count = 0;
+  const double* vk = nullptr;     // sample s at s * (ndim + 1)
+  const double* shift = nullptr;  // likewise
+  double* sums = nullptr;
+  const MvnState::Work* work = nullptr;
+  std::atomic<int> next{0};
+
+  void run(double* lw, double* ly) {
+    const size_t stride = static_cast<size_t>(ndim) + 1;
+    for (;;) {
+      const int s = next.fetch_add(1, std::memory_order_relaxed);
+      if (s >= count) return;
+      const size_t o = static_cast<size_t>(s) * stride;
+      sums[s] = lattice_sum(ndim, prime, vk + o, shift + o, *work, lw, ly);
+    }
+  }
+};
+
 }  // namespace
+
+// One extra thread that sleeps between batches; it owns its own lane buffers.
+class LatticeWorker {
+ public:
+  LatticeWorker() : thread_([this] { loop(); }) {}
+  ~LatticeWorker() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    start_.notify_one();
+    thread_.join();
+  }
+  LatticeWorker(const LatticeWorker&) = delete;
+  LatticeWorker& operator=(const LatticeWorker&) = delete;
+
+  // Shares the batch between this thread (lane buffers lw, ly) and the worker; returns when
+  // every sum is done.
+  void share(SumBatch& batch, double* lw, double* ly) {
+    const size_t lanes = (static_cast<size_t>(batch.ndim) + 1) * kIntegrandLanes;
+    if (lw_.size() < lanes) {
+      // Grown here, while the worker sleeps; never shrunk.
+      lw_.resize(lanes);
+      ly_.resize(lanes);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      batch_ = &batch;
+      ++posted_;
+    }
+    start_.notify_one();
+    batch.run(lw, ly);
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return finished_ == posted_; });
+    batch_ = nullptr;
+  }
+
+ private:
+  void loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      start_.wait(lock, [&] { return stop_ || finished_ != posted_; });
+      if (stop_) return;
+      SumBatch* batch = batch_;
+      const unsigned long ticket = posted_;
+      lock.unlock();
+      batch->run(lw_.data(), ly_.data());
+      lock.lock();
+      finished_ = ticket;
+      done_.notify_one();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable start_, done_;
+  SumBatch* batch_ = nullptr;
+  unsigned long posted_ = 0, finished_ = 0;
+  bool stop_ = false;
+  std::vector<double> lw_, ly_;
+  std::thread thread_;  // last, so everything it uses exists before it starts
+};
+
+MvnState::Work::Work() {
+  int n = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+  if (const char* env = std::getenv("KESTREL_THREADS")) {
+    const int v = std::atoi(env);
+    if (v >= 1) n = std::min(v, 2);
+  }
+  threads = n;
+}
+
+MvnState::Work::~Work() = default;
+
+void MvnState::set_threads(int n) { work_->threads = std::clamp(n, 1, 2); }
+int MvnState::threads() const { return work_->threads; }
 
 LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
                      MvnState& state, bool plain) {
@@ -373,11 +493,40 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
       }
     }
     double finval = 0, varsqr = 0;
-    for (long long i = 1; i <= sampls; ++i) {
-      const double value = DKSMRC(ndim, kKlim, static_cast<int>(p), vk, x, state, plain);
+    auto update = [&](long long i, double value) {
       const double difint = (value - finval) / static_cast<double>(i);
       finval = finval + difint;
       varsqr = static_cast<double>(i - 2) * varsqr / static_cast<double>(i) + difint * difint;
+    };
+    if (plain || work.threads < 2 || p * ndim < kSharedSumSize) {
+      for (long long i = 1; i <= sampls; ++i) update(i, DKSMRC(ndim, kKlim, static_cast<int>(p), vk, x, state, plain));
+    } else {
+      // The random numbers of every sample are drawn first, in the order of the loop above (the
+      // reordered generators carry over from sample to sample); the sums then run on two
+      // threads and enter the estimate in sample order, so the numbers are those of the loop.
+      const size_t stride = static_cast<size_t>(ndim) + 1;
+      const size_t need = static_cast<size_t>(sampls) * stride;
+      if (work.sample_vk.size() < need) {
+        work.sample_vk.resize(need);
+        work.sample_shift.resize(need);
+      }
+      if (work.sample_sum.size() < static_cast<size_t>(sampls)) work.sample_sum.resize(static_cast<size_t>(sampls));
+      for (long long i = 0; i < sampls; ++i) {
+        const size_t o = static_cast<size_t>(i) * stride;
+        draw_sample(ndim, kKlim, vk, work.sample_shift.data() + o, state);
+        std::copy(vk + 1, vk + ndim + 1, work.sample_vk.data() + o + 1);
+      }
+      if (!work.worker) work.worker = std::make_unique<LatticeWorker>();
+      SumBatch batch;
+      batch.ndim = ndim;
+      batch.prime = static_cast<int>(p);
+      batch.count = static_cast<int>(sampls);
+      batch.vk = work.sample_vk.data();
+      batch.shift = work.sample_shift.data();
+      batch.sums = work.sample_sum.data();
+      batch.work = &work;
+      work.worker->share(batch, work.lane_w.data(), work.lane_y.data());
+      for (long long i = 1; i <= sampls; ++i) update(i, work.sample_sum[static_cast<size_t>(i - 1)]);
     }
     intvls = intvls + 2 * sampls * p;
     const double varprd = varest * varsqr;

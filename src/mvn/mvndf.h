@@ -20,6 +20,11 @@ class MvnState {
   MvnState(const MvnState&) = delete;
   MvnState& operator=(const MvnState&) = delete;
   double MVNUNI();
+  // Threads used by the lattice sums: 1 or 2 (more are taken as 2). The default is 2 on a machine
+  // with more than one core unless the environment variable KESTREL_THREADS is 1. The numbers
+  // are the same for every setting.
+  void set_threads(int n);
+  int threads() const;
   struct Work;
   Work& work() { return *work_; }
 

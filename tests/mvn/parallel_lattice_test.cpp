@@ -1,0 +1,138 @@
+// The lattice sums of an iteration may run on two threads. The random numbers are drawn in the
+// same order either way and the sums enter the estimate in sample order, so a two-thread state
+// must give exactly the numbers of a one-thread state, and leave its generator at the same point.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "mvn/integration_detail.h"
+#include "mvn/mvndf.h"
+#include "numerics/uniform_generator.h"
+
+namespace kestrel::mvn {
+namespace {
+
+struct Problem {
+  std::vector<double> lower, upper, correl;
+  std::vector<int> infin;
+  int n() const { return static_cast<int>(infin.size()); }
+};
+
+// Statistics of one endpoint at information fractions t: corr = sqrt(t_i / t_j), i < j; with two
+// endpoints the cross terms are scaled by rho.
+std::vector<double> stacked_correlation(const std::vector<double>& t, int endpoints, double rho) {
+  const int k = static_cast<int>(t.size());
+  const int n = k * endpoints;
+  std::vector<double> c;
+  for (int i = 1; i < n; ++i) {
+    for (int j = 0; j < i; ++j) {
+      const int ei = i / k, ej = j / k;
+      const double a = t[static_cast<size_t>(i % k)], b = t[static_cast<size_t>(j % k)];
+      const double r = std::sqrt(std::min(a, b) / std::max(a, b));
+      c.push_back(ei == ej ? r : rho * r);
+    }
+  }
+  return c;
+}
+
+std::vector<Problem> problems() {
+  std::vector<Problem> ps;
+  // Three looks, continuation region with a crossing at the last look.
+  ps.push_back({{-8, -8, 2.0}, {2.5, 2.2, 8}, stacked_correlation({1.0 / 3, 2.0 / 3, 1.0}, 1, 0), {0, 0, 1}});
+  // Two endpoints at two looks each.
+  ps.push_back({{-1.0, -0.5, -1.5, -0.2}, {2.6, 2.0, 2.4, 1.9}, stacked_correlation({0.5, 1.0}, 2, 0.6), {2, 2, 2, 2}});
+  // Two endpoints at three looks: dimension 6.
+  ps.push_back({{-8, -8, -8, -8, -8, -8}, {3.2, 2.5, 2.0, 3.0, 2.4, 2.1},
+                stacked_correlation({0.3, 0.6, 1.0}, 2, 0.4), {0, 0, 0, 0, 0, 0}});
+  // Deep tail: every statistic far above its mean.
+  ps.push_back({{3.5, 3.2, 3.0, 3.4}, {0, 0, 0, 0}, stacked_correlation({0.25, 0.5, 0.75, 1.0}, 1, 0), {1, 1, 1, 1}});
+  // A perfectly correlated pair (merged into one run of rows) among eight variables.
+  {
+    Problem p{{-1.0, -0.5, -2.0, -1.2, -0.8, -1.5, -0.3, -1.0},
+              {1.5, 2.0, 1.0, 2.2, 1.8, 0.9, 2.5, 1.7},
+              stacked_correlation({0.25, 0.5, 0.75, 1.0}, 2, 0.5),
+              {2, 2, 2, 2, 2, 2, 2, 2}};
+    p.correl[0] = 1.0;  // variables 1 and 2
+    ps.push_back(p);
+  }
+  return ps;
+}
+
+void expect_same(const MvnResult& a, const MvnResult& b, int n) {
+  // Bitwise: EXPECT_EQ on doubles compares with ==, and the values are finite.
+  EXPECT_EQ(a.value, b.value) << n;
+  EXPECT_EQ(a.error, b.error) << n;
+  EXPECT_EQ(a.inform, b.inform) << n;
+  EXPECT_EQ(a.evaluations, b.evaluations) << n;
+  EXPECT_EQ(a.total_evaluations, b.total_evaluations) << n;
+}
+
+TEST(ParallelLattice, TwoThreadsGiveTheOneThreadNumbersBitForBit) {
+  MvnState one, two;
+  one.set_threads(1);
+  two.set_threads(2);
+  ASSERT_EQ(one.threads(), 1);
+  ASSERT_EQ(two.threads(), 2);
+  // A budget large enough for lattices whose sums are handed to the second thread, small
+  // enough to stay quick; the accuracy cannot be reached, so every call spends it.
+  const long long maxpts = 400000;
+  for (const Problem& p : problems()) {
+    const MvnResult a =
+        MVNDST(p.n(), p.lower.data(), p.upper.data(), p.infin.data(), p.correl.data(), maxpts, 1e-14, 0, one);
+    const MvnResult b =
+        MVNDST(p.n(), p.lower.data(), p.upper.data(), p.infin.data(), p.correl.data(), maxpts, 1e-14, 0, two);
+    EXPECT_GT(a.value, 0) << p.n();
+    EXPECT_EQ(a.inform, 1) << p.n();
+    expect_same(a, b, p.n());
+  }
+  // The shared path was taken by the two-thread state only.
+  EXPECT_NE(two.work().worker, nullptr);
+  EXPECT_EQ(one.work().worker, nullptr);
+  // The generators stand at the same point after all calls.
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(one.MVNUNI(), two.MVNUNI()) << i;
+}
+
+// The four-attempt wrapper on a three-look design, states carried across calls.
+TEST(ParallelLattice, FourAttemptCallsAgreeBitForBit) {
+  MvnState one, two;
+  one.set_threads(1);
+  two.set_threads(2);
+  numerics::UniformGenerator g1([] { return std::int32_t{7}; }), g2([] { return std::int32_t{7}; });
+  const Problem p = problems().front();
+  for (int call = 0; call < 2; ++call) {
+    const MvnResult a = MVNDF_detail(p.n(), p.upper.data(), p.lower.data(), p.infin.data(), p.correl.data(), one, g1);
+    const MvnResult b = MVNDF_detail(p.n(), p.upper.data(), p.lower.data(), p.infin.data(), p.correl.data(), two, g2);
+    expect_same(a, b, call);
+  }
+  EXPECT_NE(two.work().worker, nullptr);
+  EXPECT_EQ(one.MVNUNI(), two.MVNUNI());
+}
+
+TEST(ParallelLattice, EnvironmentVariableOneForcesASingleThread) {
+  const char* saved = std::getenv("KESTREL_THREADS");
+  const std::string keep = saved ? saved : "";
+  setenv("KESTREL_THREADS", "1", 1);
+  {
+    MvnState s;
+    EXPECT_EQ(s.threads(), 1);
+    const Problem p = problems()[2];
+    MVNDST(p.n(), p.lower.data(), p.upper.data(), p.infin.data(), p.correl.data(), 200000, 1e-14, 0, s);
+    EXPECT_EQ(s.work().worker, nullptr);
+  }
+  setenv("KESTREL_THREADS", "2", 1);
+  {
+    MvnState s;
+    EXPECT_EQ(s.threads(), 2);
+  }
+  if (saved) {
+    setenv("KESTREL_THREADS", keep.c_str(), 1);
+  } else {
+    unsetenv("KESTREL_THREADS");
+  }
+}
+
+}  // namespace
+}  // namespace kestrel::mvn
