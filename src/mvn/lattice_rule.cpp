@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "mvn/integration_detail.h"
@@ -516,7 +517,13 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
         draw_sample(ndim, kKlim, vk, work.sample_shift.data() + o, state);
         std::copy(vk + 1, vk + ndim + 1, work.sample_vk.data() + o + 1);
       }
-      if (!work.worker) work.worker = std::make_unique<LatticeWorker>();
+      if (!work.worker) {
+        try {
+          work.worker = std::make_unique<LatticeWorker>();
+        } catch (const std::system_error&) {
+          work.threads = 1;  // no thread to be had: this batch and later ones stay on this thread
+        }
+      }
       SumBatch batch;
       batch.ndim = ndim;
       batch.prime = static_cast<int>(p);
@@ -525,7 +532,11 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
       batch.shift = work.sample_shift.data();
       batch.sums = work.sample_sum.data();
       batch.work = &work;
-      work.worker->share(batch, work.lane_w.data(), work.lane_y.data());
+      if (work.worker) {
+        work.worker->share(batch, work.lane_w.data(), work.lane_y.data());
+      } else {
+        batch.run(work.lane_w.data(), work.lane_y.data());
+      }
       for (long long i = 1; i <= sampls; ++i) update(i, work.sample_sum[static_cast<size_t>(i - 1)]);
     }
     intvls = intvls + 2 * sampls * p;
