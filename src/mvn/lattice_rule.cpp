@@ -207,8 +207,14 @@ typedef long long LaneMask __attribute__((vector_size(L * sizeof(double))));
 }  // namespace
 
 // Built for several instruction sets and chosen at load time; the element operations, and so
-// the numbers, are the same in every version.
-[[gnu::target_clones("avx512f", "avx2", "default")]]
+// the numbers, are the same in every version. The thread checker cannot run the load-time
+// choice (it comes before the checker starts), so its builds keep the default version only.
+#if defined(__SANITIZE_THREAD__)
+#define KESTREL_LANE_CLONES
+#else
+#define KESTREL_LANE_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#endif
+KESTREL_LANE_CLONES
 void integrand_lanes(int ndim, const MvnState::Work& work, const double* w, double* y, double* f) {
   const double* cov = work.cov.data();
   const double* a = work.a.data();
