@@ -83,7 +83,10 @@ double UniformGenerator::UNIRAND() {
   if (!seed_chosen_ || !initialised_) GETSEED();
   switch (variant_) {
     case 5:
-      seed_ = schrage_step_950706376(seed_);
+      // The exact product modulo 2^31 - 1 in 64-bit arithmetic: the same number as the Schrage
+      // decomposition (schrage_step_950706376, checked against it in the tests), in fewer steps.
+      seed_ = static_cast<std::int32_t>(static_cast<std::uint64_t>(950706376) *
+                                        static_cast<std::uint64_t>(seed_) % 2147483647u);
       break;
     case 1:
       seed_ = schrage(seed_, 16807, 127773, 2836);

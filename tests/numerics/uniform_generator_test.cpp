@@ -43,6 +43,20 @@ TEST(UniformGenerator, SchrageStepsEqualExactProductForMillionStates) {
   }
 }
 
+TEST(UniformGenerator, DrawsFollowTheSchrageSequence) {
+  // The generator steps by the 64-bit product; its states must be those of the Schrage steps.
+  UniformGenerator g = fixed_clock(777);
+  g.RANDOPT(5);
+  g.SETSEED(424242);
+  std::int32_t x = 424242;
+  for (int i = 0; i < 200000; ++i) {
+    x = schrage_step_950706376(x);
+    const double u = g.UNIRAND();
+    ASSERT_EQ(g.GETSEED(), x) << "draw " << i;
+    ASSERT_EQ(u, static_cast<double>(x) * 4.656612875245797e-10);
+  }
+}
+
 TEST(UniformGenerator, ExtremeOutputsStayStrictlyInsideUnitInterval) {
   // The states whose successors are 1 and M - 1 give the smallest and largest possible values.
   const std::int64_t m = 2147483647;
