@@ -3,7 +3,11 @@
 // the distribution function by Schonfelder's Chebyshev expansion of erfc (about 1e-15 absolute)
 // and its inverse by Wichura's AS 241 (PPND16, about 1e-16 relative). The integrand calls these
 // many millions of times, so they live here to be inlined; MVNPHI and PHINVS are the same code.
+// Their exponential and logarithm are those of fast_math.h, which the batched integrand shares,
+// so a point gives the same bits in the scalar walk and in the lanes.
 #include <cmath>
+
+#include "mvn/fast_math.h"
 
 namespace kestrel::mvn::detail {
 
@@ -32,7 +36,7 @@ inline double schonfelder_tail(double xa) {
     b = bm;
     bm = t * b - bp + kSchonfelder[i];
   }
-  return std::exp(-xa * xa) * (bm - bp) / 4;
+  return exp_scalar(-xa * xa) * (bm - bp) / 4;
 }
 
 inline double mvnphi(double z) {
@@ -53,7 +57,7 @@ inline double as241_central(double q, double r) {
 
 // AS 241 magnitude in the tails for r = min(p, 1 - p) > 0.
 inline double as241_tail(double r) {
-  r = std::sqrt(-std::log(r));
+  r = std::sqrt(-log_scalar(r));
   if (r <= 5) {
     r = r - 1.6;
     const double* c = kAs241C;

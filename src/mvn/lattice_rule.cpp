@@ -151,6 +151,15 @@ void build_integrand_plan(int nd, MvnState::Work& w) {
   w.lane_y.resize(static_cast<size_t>(nd) * kIntegrandLanes);
 }
 
+// Built for several instruction sets and chosen at load time; the element operations, and so
+// the numbers, are the same in every version. The thread checker cannot run the load-time
+// choice (it comes before the checker starts), so its builds keep the default version only.
+#if defined(__SANITIZE_THREAD__)
+#define KESTREL_LANE_CLONES
+#else
+#define KESTREL_LANE_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#endif
+
 namespace {
 
 constexpr int L = kIntegrandLanes;
@@ -166,9 +175,38 @@ typedef long long LaneMask __attribute__((vector_size(L * sizeof(double))));
 [[gnu::always_inline]] inline void load(Lanes& v, const double* p) { __builtin_memcpy(&v, p, sizeof v); }
 [[gnu::always_inline]] inline void store(double* p, const Lanes& v) { __builtin_memcpy(p, &v, sizeof v); }
 
+// True when any lane of the mask is set.
+[[gnu::always_inline]] inline bool any_lane(const LaneMask& m) {
+  long long acc = 0;
+  for (int l = 0; l < L; ++l) acc |= m[l];
+  return acc != 0;
+}
+
+[[gnu::always_inline]] inline Lanes abs_lanes(const Lanes& v) {
+  return (Lanes)((LaneMask)v & 0x7fffffffffffffffLL);
+}
+
+// Square roots of L nonnegative values (the IEEE square root, so the same bits as std::sqrt).
+[[gnu::always_inline]] inline Lanes sqrt_lanes(const Lanes& v) {
+  Lanes out{};
+#if defined(__x86_64__)
+  // Two at a time by the SSE2 instruction, which every x86-64 version has; a plain sqrt call
+  // would also set errno for negative arguments and so stay scalar.
+  typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
+  for (int l = 0; l < L; l += 2) {
+    const Pair r = __builtin_ia32_sqrtpd(Pair{v[l], v[l + 1]});
+    out[l] = r[0];
+    out[l + 1] = r[1];
+  }
+#else
+  for (int l = 0; l < L; ++l) out[l] = std::sqrt(v[l]);
+#endif
+  return out;
+}
+
 // Distribution function at L points: the same Clenshaw recurrence and tail as mvnphi.
 [[gnu::always_inline]] inline void mvnphi_lanes(const Lanes& z, Lanes& out) {
-  const Lanes xa = (Lanes)((LaneMask)z & 0x7fffffffffffffffLL) / detail::kRootTwo;
+  const Lanes xa = abs_lanes(z) / detail::kRootTwo;
   const Lanes t = (8 * xa - 30) / (4 * xa + 15);
   Lanes bm{}, b{}, bp{};
   for (int i = 24; i >= 0; --i) {
@@ -176,46 +214,53 @@ typedef long long LaneMask __attribute__((vector_size(L * sizeof(double))));
     b = bm;
     bm = t * b - bp + detail::kSchonfelder[i];
   }
-  const Lanes arg = -xa * xa;
   Lanes ex;
-  for (int l = 0; l < L; ++l) ex[l] = std::exp(arg[l]);
+  detail::exp_lanes<Lanes>(-xa * xa, ex);
   Lanes p = ex * (bm - bp) / 4;
   p = xa <= 100 ? p : Lanes{};
   out = z > 0 ? 1 - p : p;
 }
 
-// Inverse distribution function at L points: the central rational function side by side, the
-// tails point by point.
+// Inverse distribution function at L points: the same rational functions as phinvs, each
+// evaluated only when some lane needs it.
 [[gnu::always_inline]] inline void phinvs_lanes(const Lanes& p, Lanes& out) {
   const Lanes q = (2 * p - 1) / 2;
   const Lanes r = 0.180625 - q * q;
   const double* a = detail::kAs241A;
   const double* bb = detail::kAs241B;
   out = q * (((((((a[7] * r + a[6]) * r + a[5]) * r + a[4]) * r + a[3]) * r + a[2]) * r + a[1]) * r + a[0]) /
-              (((((((bb[6] * r + bb[5]) * r + bb[4]) * r + bb[3]) * r + bb[2]) * r + bb[1]) * r + bb[0]) * r + 1);
-  const LaneMask tail = (Lanes)((LaneMask)q & 0x7fffffffffffffffLL) > 0.425;
-  for (int l = 0; l < L; ++l) {
-    if (tail[l]) {
-      const double pl = p[l];
-      const double rl = pl < 1 - pl ? pl : 1 - pl;
-      const double v = rl > 0 ? detail::as241_tail(rl) : 9.0;
-      out[l] = q[l] < 0 ? -v : v;
-    }
+        (((((((bb[6] * r + bb[5]) * r + bb[4]) * r + bb[3]) * r + bb[2]) * r + bb[1]) * r + bb[0]) * r + 1);
+  const LaneMask tail = abs_lanes(q) > 0.425;
+  if (!any_lane(tail)) return;
+  const Lanes rt = p < 1 - p ? p : 1 - p;
+  const LaneMask positive = rt > 0;
+  // Lanes outside the tails or at p = 0 or 1 take a harmless argument; their values are not used.
+  Lanes lg;
+  detail::log_lanes<Lanes>(positive ? rt : Lanes{} + 0.5, lg);
+  const Lanes s = sqrt_lanes(-lg);
+  const Lanes s1 = s - 1.6;
+  const double* c = detail::kAs241C;
+  const double* d = detail::kAs241D;
+  Lanes v = (((((((c[7] * s1 + c[6]) * s1 + c[5]) * s1 + c[4]) * s1 + c[3]) * s1 + c[2]) * s1 + c[1]) * s1 + c[0]) /
+            (((((((d[6] * s1 + d[5]) * s1 + d[4]) * s1 + d[3]) * s1 + d[2]) * s1 + d[1]) * s1 + d[0]) * s1 + 1);
+  const LaneMask far = s > 5;
+  if (any_lane(far & tail)) {
+    const Lanes s5 = s - 5;
+    const double* e = detail::kAs241E;
+    const double* f = detail::kAs241F;
+    const Lanes vf =
+        (((((((e[7] * s5 + e[6]) * s5 + e[5]) * s5 + e[4]) * s5 + e[3]) * s5 + e[2]) * s5 + e[1]) * s5 + e[0]) /
+        (((((((f[6] * s5 + f[5]) * s5 + f[4]) * s5 + f[3]) * s5 + f[2]) * s5 + f[1]) * s5 + f[0]) * s5 + 1);
+    v = far ? vf : v;
   }
+  v = positive ? v : Lanes{} + 9.0;
+  v = q < 0 ? -v : v;
+  out = tail ? v : out;
 }
 
-}  // namespace
-
-// Built for several instruction sets and chosen at load time; the element operations, and so
-// the numbers, are the same in every version. The thread checker cannot run the load-time
-// choice (it comes before the checker starts), so its builds keep the default version only.
-#if defined(__SANITIZE_THREAD__)
-#define KESTREL_LANE_CLONES
-#else
-#define KESTREL_LANE_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
-#endif
-KESTREL_LANE_CLONES
-void integrand_lanes(int ndim, const MvnState::Work& work, const double* w, double* y, double* f) {
+// The batched integrand, inlined into each version of its callers below.
+[[gnu::always_inline]] inline void integrand_core(int ndim, const MvnState::Work& work, const double* w, double* y,
+                                                  double* f) {
   const double* cov = work.cov.data();
   const double* a = work.a.data();
   const double* b = work.b.data();
@@ -279,6 +324,13 @@ void integrand_lanes(int ndim, const MvnState::Work& work, const double* w, doub
   store(f, result);
 }
 
+}  // namespace
+
+KESTREL_LANE_CLONES
+void integrand_lanes(int ndim, const MvnState::Work& work, const double* w, double* y, double* f) {
+  integrand_core(ndim, work, w, y, f);
+}
+
 void integrand_lanes(int ndim, MvnState::Work& work, double* f) {
   integrand_lanes(ndim, work, work.lane_w.data(), work.lane_y.data(), f);
 }
@@ -299,33 +351,35 @@ void draw_sample(int ndim, int klim, double* vk, double* shift, MvnState& state)
 // The symmetrized lattice sum for generators vk[1..ndim] and shift[1..ndim] with the baker's
 // transformation and the antithetic point of every lattice point, in the batched integrand with
 // the lane buffers lw, ly. Draws no random numbers.
+KESTREL_LANE_CLONES
 double lattice_sum(int ndim, int prime, const double* vk, const double* shift, const MvnState::Work& work,
                    double* lw, double* ly) {
   // Points in the order of the plain loop: lattice point k, then its antithetic point; L of
-  // them are evaluated side by side and summed in that order. Unused lanes of the last batch
-  // repeat its first point.
+  // them are evaluated side by side and summed in that order (lane l holds point k = base/2 +
+  // l/2 + 1, the odd lanes the antithetic ones). Unused lanes of the last batch take the next
+  // lattice points, which are not summed.
   double sumkro = 0;
   double f[L];
-  double kk[L];
-  bool anti[L];
+  Lanes koffset, antithetic_lane;
+  for (int l = 0; l < L; ++l) {
+    koffset[l] = static_cast<double>(l / 2 + 1);
+    antithetic_lane[l] = static_cast<double>(l & 1);
+  }
+  const LaneMask antithetic = antithetic_lane > 0;
   const int points = 2 * prime;
   for (int base = 0; base < points; base += L) {
     const int count = std::min(L, points - base);
-    for (int l = 0; l < L; ++l) {
-      const int p = base + (l < count ? l : 0);
-      kk[l] = static_cast<double>(p / 2 + 1);
-      anti[l] = (p & 1) != 0;
-    }
+    const Lanes kk = koffset + static_cast<double>(base / 2);
     for (int j = 1; j <= ndim; ++j) {
-      const double v = vk[j], u = shift[j];
-      double* wj = lw + (j - 1) * L;
-      for (int l = 0; l < L; ++l) {
-        const double t = kk[l] * v + u;
-        const double xx = std::fabs(2 * (t - std::trunc(t)) - 1);
-        wj[l] = anti[l] ? 1 - xx : xx;
-      }
+      // t > 0 below 2^21, so its whole part is t rounded to an integer by the 2^52 shift,
+      // less one where that rounded up: exactly std::trunc(t).
+      const Lanes t = kk * vk[j] + shift[j];
+      const Lanes near = (t + 0x1p52) - 0x1p52;
+      const Lanes whole = near > t ? near - 1 : near;
+      const Lanes xx = abs_lanes(2 * (t - whole) - 1);
+      store(lw + (j - 1) * L, antithetic ? 1 - xx : xx);
     }
-    integrand_lanes(ndim, work, lw, ly, f);
+    integrand_core(ndim, work, lw, ly, f);
     for (int l = 0; l < count; ++l) {
       const int p = base + l;
       const int k = p / 2 + 1;
