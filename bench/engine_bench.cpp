@@ -3,6 +3,8 @@
 //                            the expected values) for both information sets of an
 //                            information-fraction design, without simulation; counters: power
 //                            evaluations and rectangle probabilities per design, sizes found
+//   first_crossings_coarse/K/rule/d  the same with the probabilities asked to accuracy 10^-d instead of
+//                            1e-8 (--mvn-accuracy)
 //   power_*/K/rule           one power evaluation at N = 500 by each formulation
 //   rectangle/d              one multivariate normal rectangle of dimension d
 // Run a selection with --benchmark_filter: the K = 5 and K = 10 designs take very long.
@@ -99,7 +101,7 @@ Sets information(const Design& d) {
   return s;
 }
 
-void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation) {
+void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation, int digits = 0) {
   const int K = static_cast<int>(state.range(0));
   const int rule = static_cast<int>(state.range(1));
   const Design d = bench_design(K, rule);
@@ -113,6 +115,7 @@ void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation
     MemoryReports mem;
     numerics::UniformGenerator gen{[] { return 123457; }};
     mvn::MvnState mvn;
+    if (digits > 0) mvn.set_accuracy(std::pow(10.0, -static_cast<double>(digits)));
     RunContext ctx{mem.reports, gen, mvn};
     const auto e1 =
         samplesize::evaluate_design(d, sets.ep1, d.spending[0], sets.theta, sets.theta, ctx, opt);
@@ -131,6 +134,9 @@ void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation
 
 void first_crossings(benchmark::State& s) {
   BM_Design(s, samplesize::PowerFormulation::first_crossings);
+}
+void first_crossings_coarse(benchmark::State& s) {
+  BM_Design(s, samplesize::PowerFormulation::first_crossings, static_cast<int>(s.range(2)));
 }
 
 // One power evaluation at N = 500 on the EP1-driven set, by either formulation.
@@ -215,6 +221,11 @@ BENCHMARK(first_crossings)
     ->Iterations(1);
 BENCHMARK(first_crossings)
     ->ArgsProduct({{10}, {4, 1, 3, 2}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+// The same designs with coarser probabilities.
+BENCHMARK(first_crossings_coarse)
+    ->ArgsProduct({{3, 5, 10}, {4, 1, 2, 3}, {7, 6}})
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
 // One power evaluation by each formulation, for the ratio at K = 3 and 4.

@@ -729,7 +729,13 @@ std::string html_report(const RunRecord& run) {
     << "</style>\n</head>\n<body>\n<header><h1>Group-sequential design with two time-to-event endpoints</h1>";
   p << "<p class=\"meta\">" << (title.empty() ? "" : html_escape(title) + " &#183; ") << "Kestrel "
     << html_escape(run.version) << " &#183; seed "
-    << (run.seed ? inum(*run.seed) : std::string("not used")) << " &#183; " << run.designs.size()
+    << (run.seed ? inum(*run.seed) : std::string("not used"));
+  if (run.mvn_accuracy != 1e-8) {
+    char eps[32];
+    std::snprintf(eps, sizeof eps, "%.2g", run.mvn_accuracy);
+    p << " &#183; normal probabilities to " << eps << " (--mvn-accuracy)";
+  }
+  p << " &#183; " << run.designs.size()
     << (run.designs.size() == 1 ? " design" : " designs") << "</p></header>\n";
   if (run.error) {
     p << "<div class=\"error\" id=\"run-error\"><strong>The run stopped with an error:</strong> "

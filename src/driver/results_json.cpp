@@ -375,6 +375,7 @@ std::string results_json(const RunRecord& run) {
   w.key("version").value(run.version);
   w.key("seed");
   if (run.seed) w.value(static_cast<long long>(*run.seed)); else w.null();
+  w.key("mvn_accuracy").value(run.mvn_accuracy);
   w.key("status").value(run.error ? "stopped" : "complete");
   w.key("error");
   if (run.error) w.value(*run.error); else w.null();

@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -83,6 +84,13 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
     ctx.generator.SETSEED(*options.seed);
     put(rep.main(), fmt::Record().lit(" SEED OF THE UNIFORM GENERATOR (--seed):").x(1)
                         .i(*options.seed, 10));
+  }
+  if (options.mvn_accuracy) {
+    ctx.mvn.set_accuracy(*options.mvn_accuracy);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2e", *options.mvn_accuracy);
+    put(rep.main(), fmt::Record().lit(" ACCURACY OF THE NORMAL PROBABILITIES (--mvn-accuracy):").x(1)
+                        .lit(text));
   }
   put(rep.summary(), summary_header());
   rep.summary().flush();
@@ -180,6 +188,7 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   record.version = KESTREL_VERSION;
   record.header = deck.header;
   record.seed = options.seed;
+  if (options.mvn_accuracy) record.mvn_accuracy = *options.mvn_accuracy;
   RunOptions run_options = options;
   run_options.record = &record;
   numerics::UniformGenerator generator([&record] {

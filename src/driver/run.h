@@ -42,6 +42,8 @@ struct Calculations {
 
 struct RunOptions {
   std::optional<std::int32_t> seed;  // --seed: replaces the clock seed of the uniform generator
+  // --mvn-accuracy: requested accuracy of the multivariate normal probabilities instead of 1e-8
+  std::optional<double> mvn_accuracy;
   RunRecord* record = nullptr;  // filled for the results file and the HTML report when set
 };
 

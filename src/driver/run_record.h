@@ -37,6 +37,7 @@ struct RunRecord {
   // Seed of the process-wide uniform generator when it was first used (from the wall clock
   // unless chosen); empty when the run never drew a random number.
   std::optional<std::int32_t> seed;
+  double mvn_accuracy = 1e-8;  // requested accuracy of the multivariate normal probabilities
   DeckHeader header;
   std::vector<DesignRecord> designs;  // deck order
   std::optional<std::string> error;   // message of the terminal error that stopped the run

@@ -82,7 +82,7 @@ MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const in
     const long long maxpts = std::min<long long>(m * n3, std::numeric_limits<std::int32_t>::max());
     const std::int32_t seed = gen.GETSEED();
     gen.SETSEED(seed);
-    r = MVNDST(n, lower, upper, infin, correl, maxpts, 1e-8, 1e-8, state);
+    r = MVNDST(n, lower, upper, infin, correl, maxpts, state.accuracy(), state.accuracy(), state);
     total += r.evaluations;
     if (m >= 50000 || r.inform != 1) break;
     r.inform = 0;

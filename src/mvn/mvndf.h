@@ -25,12 +25,18 @@ class MvnState {
   // are the same for every setting.
   void set_threads(int n);
   int threads() const;
+  // Requested absolute and relative accuracy of every probability (1e-8 unless set). A coarser
+  // accuracy lets the lattice rules stop sooner: the probabilities then carry errors of about
+  // that size, and the values change with it.
+  void set_accuracy(double eps) { accuracy_ = eps; }
+  double accuracy() const { return accuracy_; }
   struct Work;
   Work& work() { return *work_; }
 
  private:
   std::int64_t x10_ = 15485857, x11_ = 17329489, x12_ = 36312197;
   std::int64_t x20_ = 55911127, x21_ = 75906931, x22_ = 96210113;
+  double accuracy_ = 1e-8;
   std::unique_ptr<Work> work_;
 };
 
@@ -43,7 +49,8 @@ struct MvnResult {
 };
 
 // P(lower <= X <= upper) with limit types infin: negative free, 0 (-inf, b], 1 [a, inf), 2 [a, b];
-// correl: strict lower triangle by rows (n(n-1)/2 values). Four attempts with a growing budget.
+// correl: strict lower triangle by rows (n(n-1)/2 values). Four attempts with a growing budget,
+// each asking for the state's accuracy.
 double MVNDF(int n, const double* upper, const double* lower, const int* infin,
              const double* correl, MvnState& state, numerics::UniformGenerator& gen);
 // The same, also returning the error estimate, status and number of integrand values of the

@@ -96,6 +96,14 @@ TEST(CommandLine, BadOptionsExitWithTwo) {
   EXPECT_EQ(run_kestrel(dir, "--seed 0").status, 2);
   EXPECT_EQ(run_kestrel(dir, "--seed 2147483647").status, 2);
   EXPECT_EQ(run_kestrel(dir, "--seed 12x").status, 2);
+  EXPECT_EQ(run_kestrel(dir, "--mvn-accuracy").status, 2);
+  EXPECT_EQ(run_kestrel(dir, "--mvn-accuracy 0").status, 2);
+  EXPECT_EQ(run_kestrel(dir, "--mvn-accuracy 1e-3").status, 2);
+  EXPECT_EQ(run_kestrel(dir, "--mvn-accuracy 1e-11").status, 2);
+  EXPECT_EQ(run_kestrel(dir, "--mvn-accuracy=nan").status, 2);
+  const ProgramRun bad = run_kestrel(dir, "--mvn-accuracy 1e-6x");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--mvn-accuracy takes a number from 1e-10 to 1e-4, not '1e-6x'"), std::string::npos);
   EXPECT_EQ(run_kestrel(dir, "-C").status, 2);
   EXPECT_EQ(run_kestrel(dir, "-C '" + (dir / "no-such-dir").string() + "'").status, 2);
 }
@@ -105,6 +113,7 @@ TEST(CommandLine, HelpAndVersion) {
   ProgramRun h = run_kestrel(dir, "--help");
   EXPECT_EQ(h.status, 0);
   EXPECT_NE(h.out.find("--seed"), std::string::npos);
+  EXPECT_NE(h.out.find("--mvn-accuracy EPS"), std::string::npos);
   EXPECT_NE(h.out.find("-C DIR"), std::string::npos);
   ProgramRun v = run_kestrel(dir, "--version");
   EXPECT_EQ(v.status, 0);

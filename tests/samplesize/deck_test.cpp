@@ -38,7 +38,7 @@ struct DeckRun {
   std::string main_report, summary, console;
 };
 
-DeckRun run_deck(const std::string& name) {
+DeckRun run_deck(const std::string& name, const std::string& options = "") {
   DeckRun r;
   std::random_device rd;
   r.dir = fs::temp_directory_path() / ("kestrel-engine-deck-" + std::to_string(rd()));
@@ -46,7 +46,7 @@ DeckRun run_deck(const std::string& name) {
   fs::copy_file(fs::path(KESTREL_SOURCE_DIR) / "tests/decks/engine" / (name + ".txt"),
                 r.dir / "a" / "input.txt");
   const std::string cmd = std::string(KESTREL_BINARY) + " -C " + r.dir.string() +
-                          " --seed 12345 >" + (r.dir / "console.txt").string() + " 2>" +
+                          " --seed 12345 " + options + " >" + (r.dir / "console.txt").string() + " 2>" +
                           (r.dir / "stderr.txt").string();
   const int rc = std::system(cmd.c_str());
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -95,6 +95,46 @@ TEST(EngineDecks, CalendarTimesAllRulesAndCriticalValueOptions) {
 
 TEST(EngineDecks, InformationFractionsTimedByBothEndpoints) {
   expect_kept("fractions");
+}
+
+// Splits a summary line at its commas into trimmed fields.
+std::vector<std::string> fields(const std::string& line) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : line + ",") {
+    if (c == ',') {
+      const size_t b = cur.find_first_not_of(' '), e = cur.find_last_not_of(' ');
+      out.push_back(b == std::string::npos ? "" : cur.substr(b, e - b + 1));
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  return out;
+}
+
+TEST(EngineDecks, CoarserNormalProbabilitiesKeepTheSizesAndMoveThePowersOnlySlightly) {
+  // With the probabilities asked for 1e-6 instead of 1e-8 the lattice rules stop far sooner; the
+  // searches must still end at the same sizes and events, with powers within a few 1e-6.
+  const DeckRun r = run_deck("calendar", "--mvn-accuracy 1e-6");
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.main_report.find(" ACCURACY OF THE NORMAL PROBABILITIES (--mvn-accuracy): 1.00e-06\n"),
+            r.main_report.find('\n') + 1)
+      << r.main_report.substr(0, 200);
+  const auto coarse = summary_lines(r.summary);
+  const auto fine = summary_lines(read(kept("calendar", "TEST_7b.OUT")));
+  ASSERT_EQ(coarse.size(), fine.size());
+  for (size_t i = 0; i < fine.size(); ++i) {
+    const auto a = fields(coarse[i]), b = fields(fine[i]);
+    ASSERT_EQ(a.size(), b.size());
+    // MSS, APW, ME1, ME2 follow the design columns DF, LOOK, CRIVL, ESF1, ESF2.
+    const size_t mss = 21;
+    ASSERT_GT(a.size(), mss + 3);
+    EXPECT_EQ(a[mss], b[mss]) << i;
+    EXPECT_NEAR(std::stod(a[mss + 1]), std::stod(b[mss + 1]), 5e-4) << i;  // percent
+    EXPECT_EQ(a[mss + 2], b[mss + 2]) << i;
+    EXPECT_EQ(a[mss + 3], b[mss + 3]) << i;
+  }
 }
 
 }  // namespace
