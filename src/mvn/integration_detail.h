@@ -25,8 +25,9 @@ struct IntegrandRow {
   int run = 0;          // 1-based index of that expected value and coordinate
 };
 
-// Number of lattice points the batched integrand evaluates side by side.
-inline constexpr int kIntegrandLanes = 8;
+// Number of lattice points the batched integrand evaluates side by side (a multiple of 8: the
+// widest version keeps 4 vectors of 8 doubles in flight).
+inline constexpr int kIntegrandLanes = 32;
 
 // The second thread that shares the randomized lattice sums of an iteration (lattice_rule.cpp).
 class LatticeWorker;
@@ -77,6 +78,12 @@ void integrand_lanes(int ndim, MvnState::Work& work, double* f);
 // The same with caller-owned lane buffers (coordinates lw, expected values ly), so two threads
 // can share one set-up.
 void integrand_lanes(int ndim, const MvnState::Work& work, const double* lw, double* ly, double* f);
+
+// Vector widths (doubles per vector) of the versions of the batched integrand that this
+// processor runs, widest first. All give the same numbers; the widest is used unless another
+// is chosen (0 or an unknown width: the widest again).
+std::vector<int> integrand_widths();
+void choose_integrand_width(int width);
 
 // Randomized Korobov lattice rules over ndim dimensions with the integrand MVNDFN.
 struct LatticeResult {

@@ -151,188 +151,391 @@ void build_integrand_plan(int nd, MvnState::Work& w) {
   w.lane_y.resize(static_cast<size_t>(nd) * kIntegrandLanes);
 }
 
-// Built for several instruction sets and chosen at load time; the element operations, and so
-// the numbers, are the same in every version. The thread checker cannot run the load-time
-// choice (it comes before the checker starts), so its builds keep the default version only.
-#if defined(__SANITIZE_THREAD__)
-#define KESTREL_LANE_CLONES
-#else
-#define KESTREL_LANE_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
-#endif
-
 namespace {
 
 constexpr int L = kIntegrandLanes;
 
-// L doubles side by side. Every operation on them is the IEEE operation of each element, so a
-// lane computes exactly what the scalar code computes for its point; the compiler maps them to
-// the widest vector registers of the target.
-typedef double Lanes __attribute__((vector_size(L * sizeof(double))));
-typedef long long LaneMask __attribute__((vector_size(L * sizeof(double))));
+// The batched integrand works on packs of G small vectors of W doubles each (G * W = L points),
+// W being the width of the vector registers of the instruction set it is built for. Every
+// operation on them is the IEEE operation of each element, so a lane computes exactly what the
+// scalar code computes for its point. Vectors no wider than the registers stay in registers,
+// and the G independent vectors of a pack keep the pipelines busy through the long dependent
+// chains of the Clenshaw recurrence.
+template <class V, int G>
+struct Pack {
+  V v[G];
+};
+template <class V>
+using Mask = decltype(V{} < V{});
+template <class V>
+inline constexpr int kWidth = static_cast<int>(sizeof(V) / sizeof(double));
 
-// Lane values cross function boundaries only by reference, so no vector calling convention is
+#define KESTREL_FOR_GROUPS _Pragma("GCC unroll 32") for (int g = 0; g < G; ++g)
+
+// Packs cross function boundaries only by reference, so no vector calling convention is
 // involved whatever the instruction set of the caller.
-[[gnu::always_inline]] inline void load(Lanes& v, const double* p) { __builtin_memcpy(&v, p, sizeof v); }
-[[gnu::always_inline]] inline void store(double* p, const Lanes& v) { __builtin_memcpy(p, &v, sizeof v); }
+template <class V, int G>
+[[gnu::always_inline]] inline void load(Pack<V, G>& v, const double* p) {
+  __builtin_memcpy(&v, p, sizeof v);
+}
+template <class V, int G>
+[[gnu::always_inline]] inline void store(double* p, const Pack<V, G>& v) {
+  __builtin_memcpy(p, &v, sizeof v);
+}
 
-// True when any lane of the mask is set.
-[[gnu::always_inline]] inline bool any_lane(const LaneMask& m) {
+// True when any element of the mask is set.
+template <class V>
+[[gnu::always_inline]] inline bool any_set(const Mask<V>& m) {
   long long acc = 0;
-  for (int l = 0; l < L; ++l) acc |= m[l];
+  for (int l = 0; l < kWidth<V>; ++l) acc |= m[l];
   return acc != 0;
 }
 
-[[gnu::always_inline]] inline Lanes abs_lanes(const Lanes& v) {
-  return (Lanes)((LaneMask)v & 0x7fffffffffffffffLL);
+template <class V>
+[[gnu::always_inline]] inline V abs_of(const V& v) {
+  return (V)((Mask<V>)v & 0x7fffffffffffffffLL);
 }
 
-// Square roots of L nonnegative values (the IEEE square root, so the same bits as std::sqrt).
-[[gnu::always_inline]] inline Lanes sqrt_lanes(const Lanes& v) {
-  Lanes out{};
+// Square roots of nonnegative values (the IEEE square root, so the same bits as std::sqrt).
+template <class V>
+[[gnu::always_inline]] inline V sqrt_of(const V& v) {
+  V out{};
 #if defined(__x86_64__)
   // Two at a time by the SSE2 instruction, which every x86-64 version has; a plain sqrt call
   // would also set errno for negative arguments and so stay scalar.
   typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
-  for (int l = 0; l < L; l += 2) {
+  for (int l = 0; l < kWidth<V>; l += 2) {
     const Pair r = __builtin_ia32_sqrtpd(Pair{v[l], v[l + 1]});
     out[l] = r[0];
     out[l + 1] = r[1];
   }
 #else
-  for (int l = 0; l < L; ++l) out[l] = std::sqrt(v[l]);
+  for (int l = 0; l < kWidth<V>; ++l) out[l] = std::sqrt(v[l]);
 #endif
   return out;
 }
 
-// Distribution function at L points: the same Clenshaw recurrence and tail as mvnphi.
-[[gnu::always_inline]] inline void mvnphi_lanes(const Lanes& z, Lanes& out) {
-  const Lanes xa = abs_lanes(z) / detail::kRootTwo;
-  const Lanes t = (8 * xa - 30) / (4 * xa + 15);
-  Lanes bm{}, b{}, bp{};
+// The Clenshaw recurrence of mvnphi for C vectors side by side: bm, bp as in the scalar code.
+template <class V, int C>
+[[gnu::always_inline]] inline void clenshaw(const V* t, V* bm_out, V* bp_out) {
+  V bm[C], b[C], bp[C];
+#pragma GCC unroll 32
+  for (int g = 0; g < C; ++g) bm[g] = b[g] = bp[g] = V{};
+#pragma GCC unroll 25
   for (int i = 24; i >= 0; --i) {
-    bp = b;
-    b = bm;
-    bm = t * b - bp + detail::kSchonfelder[i];
+#pragma GCC unroll 32
+    for (int g = 0; g < C; ++g) {
+      bp[g] = b[g];
+      b[g] = bm[g];
+      bm[g] = t[g] * b[g] - bp[g] + detail::kSchonfelder[i];
+    }
   }
-  Lanes ex;
-  detail::exp_lanes<Lanes>(-xa * xa, ex);
-  Lanes p = ex * (bm - bp) / 4;
-  p = xa <= 100 ? p : Lanes{};
-  out = z > 0 ? 1 - p : p;
+#pragma GCC unroll 32
+  for (int g = 0; g < C; ++g) {
+    bm_out[g] = bm[g];
+    bp_out[g] = bp[g];
+  }
 }
 
-// Inverse distribution function at L points: the same rational functions as phinvs, each
-// evaluated only when some lane needs it.
-[[gnu::always_inline]] inline void phinvs_lanes(const Lanes& p, Lanes& out) {
-  const Lanes q = (2 * p - 1) / 2;
-  const Lanes r = 0.180625 - q * q;
+// At most this many vectors go through the recurrence together (12 live vector registers).
+constexpr int kClenshawChunk = 4;
+
+// Distribution function of a pack: the same Clenshaw recurrence and tail as mvnphi.
+template <class V, int G>
+[[gnu::always_inline]] inline void mvnphi_pack(const Pack<V, G>& z, Pack<V, G>& out) {
+  V xa[G], t[G], bm[G], bp[G];
+  KESTREL_FOR_GROUPS {
+    xa[g] = abs_of(z.v[g]) / detail::kRootTwo;
+    t[g] = (8 * xa[g] - 30) / (4 * xa[g] + 15);
+  }
+  constexpr int C = G < kClenshawChunk ? G : kClenshawChunk;
+  static_assert(G % C == 0);
+#pragma GCC unroll 32
+  for (int g0 = 0; g0 < G; g0 += C) clenshaw<V, C>(t + g0, bm + g0, bp + g0);
+  KESTREL_FOR_GROUPS {
+    V ex;
+    detail::exp_lanes<V>(-xa[g] * xa[g], ex);
+    V p = ex * (bm[g] - bp[g]) / 4;
+    p = xa[g] <= 100 ? p : V{};
+    out.v[g] = z.v[g] > 0 ? 1 - p : p;
+  }
+}
+
+// Inverse distribution function of one vector: the same rational functions as phinvs, the
+// tail ones evaluated only when some element needs them.
+template <class V>
+[[gnu::always_inline]] inline void phinvs_vector(const V& p, V& out) {
+  const V q = (2 * p - 1) / 2;
+  const V r = 0.180625 - q * q;
   const double* a = detail::kAs241A;
   const double* bb = detail::kAs241B;
   out = q * (((((((a[7] * r + a[6]) * r + a[5]) * r + a[4]) * r + a[3]) * r + a[2]) * r + a[1]) * r + a[0]) /
         (((((((bb[6] * r + bb[5]) * r + bb[4]) * r + bb[3]) * r + bb[2]) * r + bb[1]) * r + bb[0]) * r + 1);
-  const LaneMask tail = abs_lanes(q) > 0.425;
-  if (!any_lane(tail)) return;
-  const Lanes rt = p < 1 - p ? p : 1 - p;
-  const LaneMask positive = rt > 0;
-  // Lanes outside the tails or at p = 0 or 1 take a harmless argument; their values are not used.
-  Lanes lg;
-  detail::log_lanes<Lanes>(positive ? rt : Lanes{} + 0.5, lg);
-  const Lanes s = sqrt_lanes(-lg);
-  const Lanes s1 = s - 1.6;
+  const Mask<V> tail = abs_of(q) > 0.425;
+  if (!any_set<V>(tail)) return;
+  const V rt = p < 1 - p ? p : 1 - p;
+  const Mask<V> positive = rt > 0;
+  // Elements outside the tails or at p = 0 or 1 take a harmless argument; their values are
+  // not used.
+  V lg;
+  detail::log_lanes<V>(positive ? rt : V{} + 0.5, lg);
+  const V s = sqrt_of(-lg);
+  const V s1 = s - 1.6;
   const double* c = detail::kAs241C;
   const double* d = detail::kAs241D;
-  Lanes v = (((((((c[7] * s1 + c[6]) * s1 + c[5]) * s1 + c[4]) * s1 + c[3]) * s1 + c[2]) * s1 + c[1]) * s1 + c[0]) /
-            (((((((d[6] * s1 + d[5]) * s1 + d[4]) * s1 + d[3]) * s1 + d[2]) * s1 + d[1]) * s1 + d[0]) * s1 + 1);
-  const LaneMask far = s > 5;
-  if (any_lane(far & tail)) {
-    const Lanes s5 = s - 5;
+  V v = (((((((c[7] * s1 + c[6]) * s1 + c[5]) * s1 + c[4]) * s1 + c[3]) * s1 + c[2]) * s1 + c[1]) * s1 + c[0]) /
+        (((((((d[6] * s1 + d[5]) * s1 + d[4]) * s1 + d[3]) * s1 + d[2]) * s1 + d[1]) * s1 + d[0]) * s1 + 1);
+  const Mask<V> far = s > 5;
+  if (any_set<V>(far & tail)) {
+    const V s5 = s - 5;
     const double* e = detail::kAs241E;
     const double* f = detail::kAs241F;
-    const Lanes vf =
-        (((((((e[7] * s5 + e[6]) * s5 + e[5]) * s5 + e[4]) * s5 + e[3]) * s5 + e[2]) * s5 + e[1]) * s5 + e[0]) /
-        (((((((f[6] * s5 + f[5]) * s5 + f[4]) * s5 + f[3]) * s5 + f[2]) * s5 + f[1]) * s5 + f[0]) * s5 + 1);
+    const V vf = (((((((e[7] * s5 + e[6]) * s5 + e[5]) * s5 + e[4]) * s5 + e[3]) * s5 + e[2]) * s5 + e[1]) * s5 + e[0]) /
+                 (((((((f[6] * s5 + f[5]) * s5 + f[4]) * s5 + f[3]) * s5 + f[2]) * s5 + f[1]) * s5 + f[0]) * s5 + 1);
     v = far ? vf : v;
   }
-  v = positive ? v : Lanes{} + 9.0;
+  v = positive ? v : V{} + 9.0;
   v = q < 0 ? -v : v;
   out = tail ? v : out;
 }
 
-// The batched integrand, inlined into each version of its callers below.
-[[gnu::always_inline]] inline void integrand_core(int ndim, const MvnState::Work& work, const double* w, double* y,
+// The batched integrand at the L points of the lane buffers w (coordinate j of lane l at
+// (j - 1) * L + l), expected values in y, values to f.
+template <class V, int G>
+[[gnu::always_inline]] inline void integrand_pack(int ndim, const MvnState::Work& work, const double* w, double* y,
                                                   double* f) {
+  using P = Pack<V, G>;
   const double* cov = work.cov.data();
   const double* a = work.a.data();
   const double* b = work.b.data();
   const int nd = ndim + 1;
-  Lanes value = Lanes{} + 1.0, ai{}, bi{}, di{}, ei{}, yj{}, wr{}, arg{}, ynew{};
-  LaneMask dead{};
+  P value, ai{}, bi{}, di{}, ei{};
+  Mask<V> dead[G];
+  KESTREL_FOR_GROUPS {
+    value.v[g] = V{} + 1.0;
+    dead[g] = Mask<V>{};
+  }
   bool first_run = true;
   for (int i = 1; i <= nd; ++i) {
     const IntegrandRow& row = work.plan[static_cast<size_t>(i - 1)];
     const double* c = cov + row.cov_offset;
-    Lanes sum{};
+    P sum{};
     for (int j = 1; j <= row.terms; ++j) {
+      P yj;
       load(yj, y + (j - 1) * L);
-      sum = sum + c[j] * yj;
+      const double cj = c[j];
+      KESTREL_FOR_GROUPS sum.v[g] = sum.v[g] + cj * yj.v[g];
     }
     if (row.lower_mode != 0) {
-      const Lanes lo = a[i] - sum;
+      const double ar = a[i];
       if (row.lower_mode == 1) {
-        ai = lo;
+        KESTREL_FOR_GROUPS ai.v[g] = ar - sum.v[g];
       } else {
-        ai = ai < lo ? lo : ai;
+        KESTREL_FOR_GROUPS {
+          const V lo = ar - sum.v[g];
+          ai.v[g] = ai.v[g] < lo ? lo : ai.v[g];
+        }
       }
     }
     if (row.upper_mode != 0) {
-      const Lanes up = b[i] - sum;
+      const double br = b[i];
       if (row.upper_mode == 1) {
-        bi = up;
+        KESTREL_FOR_GROUPS bi.v[g] = br - sum.v[g];
       } else {
-        bi = up < bi ? up : bi;
+        KESTREL_FOR_GROUPS {
+          const V up = br - sum.v[g];
+          bi.v[g] = up < bi.v[g] ? up : bi.v[g];
+        }
       }
     }
     if (!row.closes) continue;
     if (first_run) {
       // No earlier expected value enters the first run: its probabilities are those of the set-up.
       first_run = false;
-      di = Lanes{} + work.first_d;
-      ei = Lanes{} + work.first_e;
+      KESTREL_FOR_GROUPS {
+        di.v[g] = V{} + work.first_d;
+        ei.v[g] = V{} + work.first_e;
+      }
     } else {
       if (row.type >= 0 && row.type != 0) {
-        mvnphi_lanes(ai, di);
+        mvnphi_pack(ai, di);
       } else {
-        di = Lanes{};
+        KESTREL_FOR_GROUPS di.v[g] = V{};
       }
       if (row.type >= 0 && row.type != 1) {
-        mvnphi_lanes(bi, ei);
+        mvnphi_pack(bi, ei);
       } else {
-        ei = Lanes{} + 1.0;
+        KESTREL_FOR_GROUPS ei.v[g] = V{} + 1.0;
       }
-      ei = di > ei ? di : ei;
+      KESTREL_FOR_GROUPS ei.v[g] = di.v[g] > ei.v[g] ? di.v[g] : ei.v[g];
     }
-    dead = dead | (di >= ei);
-    value = value * (ei - di);
+    KESTREL_FOR_GROUPS {
+      dead[g] = dead[g] | (di.v[g] >= ei.v[g]);
+      value.v[g] = value.v[g] * (ei.v[g] - di.v[g]);
+    }
     if (row.draws) {
+      P wr, ynew;
       load(wr, w + (row.run - 1) * L);
-      arg = di + wr * (ei - di);
-      phinvs_lanes(arg, ynew);
+      KESTREL_FOR_GROUPS phinvs_vector<V>(di.v[g] + wr.v[g] * (ei.v[g] - di.v[g]), ynew.v[g]);
       store(y + (row.run - 1) * L, ynew);
     }
   }
-  const Lanes result = dead ? Lanes{} : value;
+  P result;
+  KESTREL_FOR_GROUPS result.v[g] = dead[g] ? V{} : value.v[g];
   store(f, result);
+}
+
+// The symmetrized lattice sum for generators vk[1..ndim] and shift[1..ndim] with the baker's
+// transformation and the antithetic point of every lattice point, in the batched integrand with
+// the lane buffers lw, ly. Draws no random numbers.
+template <class V, int G>
+[[gnu::always_inline]] inline double lattice_sum_pack(int ndim, int prime, const double* vk, const double* shift,
+                                                      const MvnState::Work& work, double* lw, double* ly) {
+  using P = Pack<V, G>;
+  // Points in the order of the plain loop: lattice point k, then its antithetic point; L of
+  // them are evaluated side by side and summed in that order (lane l holds point k = base/2 +
+  // l/2 + 1, the odd lanes the antithetic ones). Unused lanes of the last batch take the next
+  // lattice points, which are not summed.
+  double sumkro = 0;
+  double f[L];
+  double koffset[L], odd[L];
+  for (int l = 0; l < L; ++l) {
+    koffset[l] = static_cast<double>(l / 2 + 1);
+    odd[l] = static_cast<double>(l & 1);
+  }
+  P ko, an;
+  load(ko, koffset);
+  load(an, odd);
+  const int points = 2 * prime;
+  for (int base = 0; base < points; base += L) {
+    const int count = std::min(L, points - base);
+    const double kbase = static_cast<double>(base / 2);
+    for (int j = 1; j <= ndim; ++j) {
+      const double v = vk[j], u = shift[j];
+      P wj;
+      KESTREL_FOR_GROUPS {
+        // t > 0 below 2^21, so its whole part is t rounded to an integer by the 2^52 shift,
+        // less one where that rounded up: exactly std::trunc(t).
+        const V t = (ko.v[g] + kbase) * v + u;
+        const V near = (t + 0x1p52) - 0x1p52;
+        const V whole = near > t ? near - 1 : near;
+        const V xx = abs_of(2 * (t - whole) - 1);
+        wj.v[g] = an.v[g] > 0 ? 1 - xx : xx;
+      }
+      store(lw + (j - 1) * L, wj);
+    }
+    integrand_pack<V, G>(ndim, work, lw, ly, f);
+    for (int l = 0; l < count; ++l) {
+      const int p = base + l;
+      const int k = p / 2 + 1;
+      sumkro = sumkro + (f[l] - sumkro) / ((p & 1) ? 2 * k : 2 * k - 1);
+    }
+  }
+  return sumkro;
+}
+
+// One version per instruction set, each with vectors as wide as its registers; the numbers are
+// the same in every version.
+typedef double Width2 __attribute__((vector_size(2 * sizeof(double))));
+void integrand_generic(int ndim, const MvnState::Work& work, const double* w, double* y, double* f) {
+  integrand_pack<Width2, L / 2>(ndim, work, w, y, f);
+}
+double lattice_sum_generic(int ndim, int prime, const double* vk, const double* shift, const MvnState::Work& work,
+                           double* lw, double* ly) {
+  return lattice_sum_pack<Width2, L / 2>(ndim, prime, vk, shift, work, lw, ly);
+}
+
+// The thread checker cannot follow code chosen by processor features at run time, so its
+// builds keep the generic version only.
+#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
+#define KESTREL_WIDE_VERSIONS 1
+typedef double Width4 __attribute__((vector_size(4 * sizeof(double))));
+typedef double Width8 __attribute__((vector_size(8 * sizeof(double))));
+[[gnu::target("avx2")]] void integrand_avx2(int ndim, const MvnState::Work& work, const double* w, double* y,
+                                            double* f) {
+  integrand_pack<Width4, L / 4>(ndim, work, w, y, f);
+}
+[[gnu::target("avx2")]] double lattice_sum_avx2(int ndim, int prime, const double* vk, const double* shift,
+                                                const MvnState::Work& work, double* lw, double* ly) {
+  return lattice_sum_pack<Width4, L / 4>(ndim, prime, vk, shift, work, lw, ly);
+}
+[[gnu::target("avx512f")]] void integrand_avx512(int ndim, const MvnState::Work& work, const double* w, double* y,
+                                                 double* f) {
+  integrand_pack<Width8, L / 8>(ndim, work, w, y, f);
+}
+[[gnu::target("avx512f")]] double lattice_sum_avx512(int ndim, int prime, const double* vk, const double* shift,
+                                                     const MvnState::Work& work, double* lw, double* ly) {
+  return lattice_sum_pack<Width8, L / 8>(ndim, prime, vk, shift, work, lw, ly);
+}
+#endif
+
+// The widest version the processor runs (2, 4 or 8 doubles per vector).
+int widest_width() {
+#if defined(KESTREL_WIDE_VERSIONS)
+  static const int width = [] {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return 8;
+    if (__builtin_cpu_supports("avx2")) return 4;
+    return 2;
+  }();
+  return width;
+#else
+  return 2;
+#endif
+}
+
+std::atomic<int> chosen_width{0};  // 0: the widest
+
+int vector_width() {
+  const int w = chosen_width.load(std::memory_order_relaxed);
+  return w != 0 ? w : widest_width();
+}
+
+double lattice_sum(int ndim, int prime, const double* vk, const double* shift, const MvnState::Work& work,
+                   double* lw, double* ly) {
+#if defined(KESTREL_WIDE_VERSIONS)
+  switch (vector_width()) {
+    case 8:
+      return lattice_sum_avx512(ndim, prime, vk, shift, work, lw, ly);
+    case 4:
+      return lattice_sum_avx2(ndim, prime, vk, shift, work, lw, ly);
+    default:
+      break;
+  }
+#endif
+  return lattice_sum_generic(ndim, prime, vk, shift, work, lw, ly);
 }
 
 }  // namespace
 
-KESTREL_LANE_CLONES
 void integrand_lanes(int ndim, const MvnState::Work& work, const double* w, double* y, double* f) {
-  integrand_core(ndim, work, w, y, f);
+#if defined(KESTREL_WIDE_VERSIONS)
+  switch (vector_width()) {
+    case 8:
+      return integrand_avx512(ndim, work, w, y, f);
+    case 4:
+      return integrand_avx2(ndim, work, w, y, f);
+    default:
+      break;
+  }
+#endif
+  integrand_generic(ndim, work, w, y, f);
 }
 
 void integrand_lanes(int ndim, MvnState::Work& work, double* f) {
   integrand_lanes(ndim, work, work.lane_w.data(), work.lane_y.data(), f);
+}
+
+std::vector<int> integrand_widths() {
+  std::vector<int> widths;
+  for (int w = widest_width(); w >= 2; w /= 2) widths.push_back(w);
+  return widths;
+}
+
+void choose_integrand_width(int width) {
+  const std::vector<int> widths = integrand_widths();
+  const bool known = std::find(widths.begin(), widths.end(), width) != widths.end();
+  chosen_width.store(known ? width : 0, std::memory_order_relaxed);
 }
 
 namespace {
@@ -346,47 +549,6 @@ void draw_sample(int ndim, int klim, double* vk, double* shift, MvnState& state)
     std::swap(vk[j], vk[jp]);
   }
   for (int j = 1; j <= ndim; ++j) shift[j] = state.MVNUNI();
-}
-
-// The symmetrized lattice sum for generators vk[1..ndim] and shift[1..ndim] with the baker's
-// transformation and the antithetic point of every lattice point, in the batched integrand with
-// the lane buffers lw, ly. Draws no random numbers.
-KESTREL_LANE_CLONES
-double lattice_sum(int ndim, int prime, const double* vk, const double* shift, const MvnState::Work& work,
-                   double* lw, double* ly) {
-  // Points in the order of the plain loop: lattice point k, then its antithetic point; L of
-  // them are evaluated side by side and summed in that order (lane l holds point k = base/2 +
-  // l/2 + 1, the odd lanes the antithetic ones). Unused lanes of the last batch take the next
-  // lattice points, which are not summed.
-  double sumkro = 0;
-  double f[L];
-  Lanes koffset, antithetic_lane;
-  for (int l = 0; l < L; ++l) {
-    koffset[l] = static_cast<double>(l / 2 + 1);
-    antithetic_lane[l] = static_cast<double>(l & 1);
-  }
-  const LaneMask antithetic = antithetic_lane > 0;
-  const int points = 2 * prime;
-  for (int base = 0; base < points; base += L) {
-    const int count = std::min(L, points - base);
-    const Lanes kk = koffset + static_cast<double>(base / 2);
-    for (int j = 1; j <= ndim; ++j) {
-      // t > 0 below 2^21, so its whole part is t rounded to an integer by the 2^52 shift,
-      // less one where that rounded up: exactly std::trunc(t).
-      const Lanes t = kk * vk[j] + shift[j];
-      const Lanes near = (t + 0x1p52) - 0x1p52;
-      const Lanes whole = near > t ? near - 1 : near;
-      const Lanes xx = abs_lanes(2 * (t - whole) - 1);
-      store(lw + (j - 1) * L, antithetic ? 1 - xx : xx);
-    }
-    integrand_core(ndim, work, lw, ly, f);
-    for (int l = 0; l < count; ++l) {
-      const int p = base + l;
-      const int k = p / 2 + 1;
-      sumkro = sumkro + (f[l] - sumkro) / ((p & 1) ? 2 * k : 2 * k - 1);
-    }
-  }
-  return sumkro;
 }
 
 // One randomized, symmetrized lattice sum: random reordering of the first generators, a random

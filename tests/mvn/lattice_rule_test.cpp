@@ -30,8 +30,9 @@ TEST(Mvnuni, MatchesTheCombinedRecursionInPlainModularArithmetic) {
 }
 
 
-// The batched integrand must reproduce the plain scalar walk bit for bit: the same integrand
-// values summed in the same order with the same random draws.
+// The batched integrand must reproduce the plain scalar walk bit for bit, in every vector width
+// the processor runs: the same integrand values summed in the same order with the same random
+// draws.
 TEST(LatticeRule, BatchedIntegrandReproducesThePlainWalkExactly) {
   struct Case {
     std::vector<double> lower, upper, correl;
@@ -45,22 +46,31 @@ TEST(LatticeRule, BatchedIntegrandReproducesThePlainWalkExactly) {
       {{-1.0, 0.0, 0.0, -0.5}, {1.0, 0.4, 2.0, 1.5}, {0.5, 1.0, 0.5, 0.2, 0.3, 0.2}, {2, 0, 2, 2}},
       // Deep tails: many points fall outside the intervals.
       {{3.0, 2.5, -1.0}, {0, 0, 4.0}, {0.9, 0.7, 0.8}, {1, 1, 2}},
+      // A first interval of probability about 1e-12: the inverse takes its far tail (beyond
+      // r = 5) at every point, its near tail at others.
+      {{7.0, -1.0, -0.5, 0.0}, {0, 1.0, 2.0, 0}, {0.2, 0.1, 0.3, -0.2, 0.1, 0.4}, {1, 2, 2, 0}},
   };
-  for (const Case& c : cases) {
-    const int n = static_cast<int>(c.infin.size());
-    LatticeResult res[2];
-    for (int plain = 0; plain < 2; ++plain) {
-      MvnState state;
-      state.work().reserve(n);
-      double d, e;
-      const int infis = MVNSETUP(n, c.correl.data(), c.lower.data(), c.upper.data(), c.infin.data(), state.work(), d, e);
-      build_integrand_plan(n - infis, state.work());
-      res[plain] = DKBVRC(n - infis - 1, 0, 200000, 1e-12, 1e-12, state, plain == 1);
+  ASSERT_FALSE(integrand_widths().empty());
+  for (int width : integrand_widths()) {
+    choose_integrand_width(width);
+    for (const Case& c : cases) {
+      const int n = static_cast<int>(c.infin.size());
+      LatticeResult res[2];
+      for (int plain = 0; plain < 2; ++plain) {
+        MvnState state;
+        state.work().reserve(n);
+        double d, e;
+        const int infis =
+            MVNSETUP(n, c.correl.data(), c.lower.data(), c.upper.data(), c.infin.data(), state.work(), d, e);
+        build_integrand_plan(n - infis, state.work());
+        res[plain] = DKBVRC(n - infis - 1, 0, 200000, 1e-12, 1e-12, state, plain == 1);
+      }
+      EXPECT_EQ(res[0].finest, res[1].finest) << n << " width " << width;
+      EXPECT_EQ(res[0].abserr, res[1].abserr) << n << " width " << width;
+      EXPECT_EQ(res[0].intvls, res[1].intvls) << n << " width " << width;
     }
-    EXPECT_EQ(res[0].finest, res[1].finest) << n;
-    EXPECT_EQ(res[0].abserr, res[1].abserr) << n;
-    EXPECT_EQ(res[0].intvls, res[1].intvls) << n;
   }
+  choose_integrand_width(0);
 }
 
 }  // namespace
