@@ -92,8 +92,13 @@ template <class V>
   const V hfsq = 0.5 * f * f;
   const V wide = dk * fm::kLn2Hi - ((hfsq - (s * (hfsq + R) + dk * fm::kLn2Lo)) - f);
   const V narrow = dk * fm::kLn2Hi - ((s * (f - R) - dk * fm::kLn2Lo) - f);
-  const S first = (S)((hx >= 0x6147a) & (hx <= 0x6b851));
-  out = first ? wide : narrow;
+  // The test is on the leading 20 fraction bits of x, 0x6147a to 0x6b851. It is made on the
+  // fraction as a double in [1, 2) by one comparison, since vector code handles the conjunction
+  // of two comparisons poorly: e = frac - lo is exact and a multiple of 2^-52, so lo <= frac < hi
+  // exactly when e (e - (hi - lo - 2^-52)) <= 0.
+  const V frac = (V)((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);
+  const V e = frac - (1 + 0x6147a * 0x1p-20);
+  out = e * (e - ((0x6b852 - 0x6147a) * 0x1p-20 - 0x1p-52)) <= 0 ? wide : narrow;
 }
 
 // Scalar forms: a vector of one element, so exactly the lane code.

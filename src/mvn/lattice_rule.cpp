@@ -285,8 +285,9 @@ template <class V>
   const double* d = detail::kAs241D;
   V v = (((((((c[7] * s1 + c[6]) * s1 + c[5]) * s1 + c[4]) * s1 + c[3]) * s1 + c[2]) * s1 + c[1]) * s1 + c[0]) /
         (((((((d[6] * s1 + d[5]) * s1 + d[4]) * s1 + d[3]) * s1 + d[2]) * s1 + d[1]) * s1 + d[0]) * s1 + 1);
+  // Only tail elements can exceed 5 (elsewhere r >= 0.075, so s < 1.7).
   const Mask<V> far = s > 5;
-  if (any_set<V>(far & tail)) {
+  if (any_set<V>(far)) {
     const V s5 = s - 5;
     const double* e = detail::kAs241E;
     const double* f = detail::kAs241F;
@@ -300,21 +301,18 @@ template <class V>
 }
 
 // The batched integrand at the L points of the lane buffers w (coordinate j of lane l at
-// (j - 1) * L + l), expected values in y, values to f.
-template <class V, int G>
+// (j - 1) * L + l), expected values in y, values to f. after_row() runs after every row, so a
+// caller can slip independent work in between (see lattice_sum_pack).
+template <class V, int G, class AfterRow>
 [[gnu::always_inline]] inline void integrand_pack(int ndim, const MvnState::Work& work, const double* w, double* y,
-                                                  double* f) {
+                                                  double* f, AfterRow&& after_row) {
   using P = Pack<V, G>;
   const double* cov = work.cov.data();
   const double* a = work.a.data();
   const double* b = work.b.data();
   const int nd = ndim + 1;
   P value, ai{}, bi{}, di{}, ei{};
-  Mask<V> dead[G];
-  KESTREL_FOR_GROUPS {
-    value.v[g] = V{} + 1.0;
-    dead[g] = Mask<V>{};
-  }
+  KESTREL_FOR_GROUPS value.v[g] = V{} + 1.0;
   bool first_run = true;
   for (int i = 1; i <= nd; ++i) {
     const IntegrandRow& row = work.plan[static_cast<size_t>(i - 1)];
@@ -348,6 +346,7 @@ template <class V, int G>
         }
       }
     }
+    after_row();
     if (!row.closes) continue;
     if (first_run) {
       // No earlier expected value enters the first run: its probabilities are those of the set-up.
@@ -369,10 +368,9 @@ template <class V, int G>
       }
       KESTREL_FOR_GROUPS ei.v[g] = di.v[g] > ei.v[g] ? di.v[g] : ei.v[g];
     }
-    KESTREL_FOR_GROUPS {
-      dead[g] = dead[g] | (di.v[g] >= ei.v[g]);
-      value.v[g] = value.v[g] * (ei.v[g] - di.v[g]);
-    }
+    // A point with an empty interval has the value 0 (the scalar walk stops there); later
+    // factors ei - di >= 0 keep it 0.
+    KESTREL_FOR_GROUPS value.v[g] = di.v[g] >= ei.v[g] ? V{} : value.v[g] * (ei.v[g] - di.v[g]);
     if (row.draws) {
       P wr, ynew;
       load(wr, w + (row.run - 1) * L);
@@ -380,9 +378,7 @@ template <class V, int G>
       store(y + (row.run - 1) * L, ynew);
     }
   }
-  P result;
-  KESTREL_FOR_GROUPS result.v[g] = dead[g] ? V{} : value.v[g];
-  store(f, result);
+  store(f, value);
 }
 
 // The symmetrized lattice sum for generators vk[1..ndim] and shift[1..ndim] with the baker's
@@ -396,8 +392,21 @@ template <class V, int G>
   // them are evaluated side by side and summed in that order (lane l holds point k = base/2 +
   // l/2 + 1, the odd lanes the antithetic ones). Unused lanes of the last batch take the next
   // lattice points, which are not summed.
+  //
+  // The running mean takes one division per point, a chain of dependent operations as long as
+  // much of the integrand: the values of a batch are therefore added while the next batch is
+  // evaluated, a few after each of its rows, in the same order (so with the same result).
   double sumkro = 0;
-  double f[L];
+  double f[L], fprev[L];
+  int next = 0, pending_end = 0, pending_base = 0, quota = 0;
+  auto add_pending = [&](int upto) {
+    for (; next < upto; ++next) {
+      const int p = pending_base + next;
+      const int k = p / 2 + 1;
+      sumkro = sumkro + (fprev[next] - sumkro) / ((p & 1) ? 2 * k : 2 * k - 1);
+    }
+  };
+  auto after_row = [&] { add_pending(std::min(pending_end, next + quota)); };
   double koffset[L], odd[L];
   for (int l = 0; l < L; ++l) {
     koffset[l] = static_cast<double>(l / 2 + 1);
@@ -407,6 +416,7 @@ template <class V, int G>
   load(ko, koffset);
   load(an, odd);
   const int points = 2 * prime;
+  const int rows = ndim + 1;
   for (int base = 0; base < points; base += L) {
     const int count = std::min(L, points - base);
     const double kbase = static_cast<double>(base / 2);
@@ -424,13 +434,15 @@ template <class V, int G>
       }
       store(lw + (j - 1) * L, wj);
     }
-    integrand_pack<V, G>(ndim, work, lw, ly, f);
-    for (int l = 0; l < count; ++l) {
-      const int p = base + l;
-      const int k = p / 2 + 1;
-      sumkro = sumkro + (f[l] - sumkro) / ((p & 1) ? 2 * k : 2 * k - 1);
-    }
+    integrand_pack<V, G>(ndim, work, lw, ly, f, after_row);
+    add_pending(pending_end);  // what the rows left of the previous batch
+    std::copy(f, f + count, fprev);
+    next = 0;
+    pending_end = count;
+    pending_base = base;
+    quota = (count + rows - 1) / rows;
   }
+  add_pending(pending_end);
   return sumkro;
 }
 
@@ -438,7 +450,7 @@ template <class V, int G>
 // the same in every version.
 typedef double Width2 __attribute__((vector_size(2 * sizeof(double))));
 void integrand_generic(int ndim, const MvnState::Work& work, const double* w, double* y, double* f) {
-  integrand_pack<Width2, L / 2>(ndim, work, w, y, f);
+  integrand_pack<Width2, L / 2>(ndim, work, w, y, f, [] {});
 }
 double lattice_sum_generic(int ndim, int prime, const double* vk, const double* shift, const MvnState::Work& work,
                            double* lw, double* ly) {
@@ -453,7 +465,7 @@ typedef double Width4 __attribute__((vector_size(4 * sizeof(double))));
 typedef double Width8 __attribute__((vector_size(8 * sizeof(double))));
 [[gnu::target("avx2")]] void integrand_avx2(int ndim, const MvnState::Work& work, const double* w, double* y,
                                             double* f) {
-  integrand_pack<Width4, L / 4>(ndim, work, w, y, f);
+  integrand_pack<Width4, L / 4>(ndim, work, w, y, f, [] {});
 }
 [[gnu::target("avx2")]] double lattice_sum_avx2(int ndim, int prime, const double* vk, const double* shift,
                                                 const MvnState::Work& work, double* lw, double* ly) {
@@ -461,7 +473,7 @@ typedef double Width8 __attribute__((vector_size(8 * sizeof(double))));
 }
 [[gnu::target("avx512f")]] void integrand_avx512(int ndim, const MvnState::Work& work, const double* w, double* y,
                                                  double* f) {
-  integrand_pack<Width8, L / 8>(ndim, work, w, y, f);
+  integrand_pack<Width8, L / 8>(ndim, work, w, y, f, [] {});
 }
 [[gnu::target("avx512f")]] double lattice_sum_avx512(int ndim, int prime, const double* vk, const double* shift,
                                                      const MvnState::Work& work, double* lw, double* ly) {
