@@ -261,43 +261,63 @@ template <class V, int G>
   }
 }
 
-// Inverse distribution function of one vector: the same rational functions as phinvs, the
-// tail ones evaluated only when some element needs them.
-template <class V>
-[[gnu::always_inline]] inline void phinvs_vector(const V& p, V& out) {
-  const V q = (2 * p - 1) / 2;
-  const V r = 0.180625 - q * q;
+// Inverse distribution function of a pack: the same rational functions as phinvs. The tail
+// functions are evaluated for the whole pack when some element needs them, each step for all
+// vectors together, so their long dependent chains overlap.
+template <class V, int G>
+[[gnu::always_inline]] inline void phinvs_pack(const Pack<V, G>& p, Pack<V, G>& out) {
   const double* a = detail::kAs241A;
   const double* bb = detail::kAs241B;
-  out = q * (((((((a[7] * r + a[6]) * r + a[5]) * r + a[4]) * r + a[3]) * r + a[2]) * r + a[1]) * r + a[0]) /
-        (((((((bb[6] * r + bb[5]) * r + bb[4]) * r + bb[3]) * r + bb[2]) * r + bb[1]) * r + bb[0]) * r + 1);
-  const Mask<V> tail = abs_of(q) > 0.425;
-  if (!any_set<V>(tail)) return;
-  const V rt = p < 1 - p ? p : 1 - p;
-  const Mask<V> positive = rt > 0;
-  // Elements outside the tails or at p = 0 or 1 take a harmless argument; their values are
-  // not used.
-  V lg;
-  detail::log_lanes<V>(positive ? rt : V{} + 0.5, lg);
-  const V s = sqrt_of(-lg);
-  const V s1 = s - 1.6;
+  V q[G], aq[G];
+  KESTREL_FOR_GROUPS {
+    q[g] = (2 * p.v[g] - 1) / 2;
+    const V r = 0.180625 - q[g] * q[g];
+    out.v[g] = q[g] * (((((((a[7] * r + a[6]) * r + a[5]) * r + a[4]) * r + a[3]) * r + a[2]) * r + a[1]) * r + a[0]) /
+               (((((((bb[6] * r + bb[5]) * r + bb[4]) * r + bb[3]) * r + bb[2]) * r + bb[1]) * r + bb[0]) * r + 1);
+    aq[g] = abs_of(q[g]);
+  }
+  // Largest |q| of the pack (comparisons combined as values, which vectorizes better than
+  // combined masks).
+  V top = aq[0];
+#pragma GCC unroll 32
+  for (int g = 1; g < G; ++g) top = aq[g] > top ? aq[g] : top;
+  if (!any_set<V>(top > 0.425)) return;
+  V rt[G], s[G];
+  KESTREL_FOR_GROUPS {
+    rt[g] = p.v[g] < 1 - p.v[g] ? p.v[g] : 1 - p.v[g];
+    // Elements outside the tails or at p = 0 or 1 take a harmless argument; their values are
+    // not used.
+    const V arg = rt[g] > 0 ? rt[g] : V{} + 0.5;
+    detail::log_lanes<V>(arg, s[g]);
+  }
+  KESTREL_FOR_GROUPS s[g] = sqrt_of(-s[g]);
   const double* c = detail::kAs241C;
   const double* d = detail::kAs241D;
-  V v = (((((((c[7] * s1 + c[6]) * s1 + c[5]) * s1 + c[4]) * s1 + c[3]) * s1 + c[2]) * s1 + c[1]) * s1 + c[0]) /
-        (((((((d[6] * s1 + d[5]) * s1 + d[4]) * s1 + d[3]) * s1 + d[2]) * s1 + d[1]) * s1 + d[0]) * s1 + 1);
+  V v[G];
+  KESTREL_FOR_GROUPS {
+    const V s1 = s[g] - 1.6;
+    v[g] = (((((((c[7] * s1 + c[6]) * s1 + c[5]) * s1 + c[4]) * s1 + c[3]) * s1 + c[2]) * s1 + c[1]) * s1 + c[0]) /
+           (((((((d[6] * s1 + d[5]) * s1 + d[4]) * s1 + d[3]) * s1 + d[2]) * s1 + d[1]) * s1 + d[0]) * s1 + 1);
+  }
   // Only tail elements can exceed 5 (elsewhere r >= 0.075, so s < 1.7).
-  const Mask<V> far = s > 5;
-  if (any_set<V>(far)) {
-    const V s5 = s - 5;
+  V stop = s[0];
+#pragma GCC unroll 32
+  for (int g = 1; g < G; ++g) stop = s[g] > stop ? s[g] : stop;
+  if (any_set<V>(stop > 5)) {
     const double* e = detail::kAs241E;
     const double* f = detail::kAs241F;
-    const V vf = (((((((e[7] * s5 + e[6]) * s5 + e[5]) * s5 + e[4]) * s5 + e[3]) * s5 + e[2]) * s5 + e[1]) * s5 + e[0]) /
-                 (((((((f[6] * s5 + f[5]) * s5 + f[4]) * s5 + f[3]) * s5 + f[2]) * s5 + f[1]) * s5 + f[0]) * s5 + 1);
-    v = far ? vf : v;
+    KESTREL_FOR_GROUPS {
+      const V s5 = s[g] - 5;
+      const V vf = (((((((e[7] * s5 + e[6]) * s5 + e[5]) * s5 + e[4]) * s5 + e[3]) * s5 + e[2]) * s5 + e[1]) * s5 + e[0]) /
+                   (((((((f[6] * s5 + f[5]) * s5 + f[4]) * s5 + f[3]) * s5 + f[2]) * s5 + f[1]) * s5 + f[0]) * s5 + 1);
+      v[g] = s[g] > 5 ? vf : v[g];
+    }
   }
-  v = positive ? v : V{} + 9.0;
-  v = q < 0 ? -v : v;
-  out = tail ? v : out;
+  KESTREL_FOR_GROUPS {
+    V vt = rt[g] > 0 ? v[g] : V{} + 9.0;
+    vt = q[g] < 0 ? -vt : vt;
+    out.v[g] = aq[g] > 0.425 ? vt : out.v[g];
+  }
 }
 
 // The batched integrand at the L points of the lane buffers w (coordinate j of lane l at
@@ -372,9 +392,10 @@ template <class V, int G, class AfterRow>
     // factors ei - di >= 0 keep it 0.
     KESTREL_FOR_GROUPS value.v[g] = di.v[g] >= ei.v[g] ? V{} : value.v[g] * (ei.v[g] - di.v[g]);
     if (row.draws) {
-      P wr, ynew;
+      P wr, arg, ynew;
       load(wr, w + (row.run - 1) * L);
-      KESTREL_FOR_GROUPS phinvs_vector<V>(di.v[g] + wr.v[g] * (ei.v[g] - di.v[g]), ynew.v[g]);
+      KESTREL_FOR_GROUPS arg.v[g] = di.v[g] + wr.v[g] * (ei.v[g] - di.v[g]);
+      phinvs_pack(arg, ynew);
       store(y + (row.run - 1) * L, ynew);
     }
   }
