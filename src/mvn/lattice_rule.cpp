@@ -237,8 +237,11 @@ template <class V, int C>
   }
 }
 
-// At most this many vectors go through the recurrence together (12 live vector registers).
-constexpr int kClenshawChunk = 4;
+// How many vectors of width W go through the recurrence together: four (twelve live registers)
+// where there are 32 vector registers or the vectors are narrow, two with the 16 registers of
+// AVX2 (measured the faster choice in each case).
+template <class V>
+inline constexpr int kClenshawChunk = kWidth<V> == 4 ? 2 : 4;
 
 // Distribution function of a pack: the same Clenshaw recurrence and tail as mvnphi.
 template <class V, int G>
@@ -248,7 +251,7 @@ template <class V, int G>
     xa[g] = abs_of(z.v[g]) / detail::kRootTwo;
     t[g] = (8 * xa[g] - 30) / (4 * xa[g] + 15);
   }
-  constexpr int C = G < kClenshawChunk ? G : kClenshawChunk;
+  constexpr int C = G < kClenshawChunk<V> ? G : kClenshawChunk<V>;
   static_assert(G % C == 0);
 #pragma GCC unroll 32
   for (int g0 = 0; g0 < G; g0 += C) clenshaw<V, C>(t + g0, bm + g0, bp + g0);
