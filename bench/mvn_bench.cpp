@@ -6,11 +6,13 @@
 // integrand value per dimension.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "mvn/integration_detail.h"
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
 
@@ -48,8 +50,8 @@ Problem group_sequential(int k_analyses) {
   return p;
 }
 
-void BM_Mvndf(benchmark::State& state) {
-  const Problem p = group_sequential(static_cast<int>(state.range(0)));
+void time_mvndf(benchmark::State& state, int k_analyses) {
+  const Problem p = group_sequential(k_analyses);
   kestrel::mvn::MvnState mvn;
   kestrel::numerics::UniformGenerator gen([] { return std::int32_t{4711}; });
   MvnResult last;
@@ -63,6 +65,7 @@ void BM_Mvndf(benchmark::State& state) {
     error += last.error;
     ++calls;
   }
+  if (calls == 0) return;
   state.SetLabel("P=" + std::to_string(last.value));
   state.counters["error"] = error / static_cast<double>(calls);
   // Integrand values of all attempts of one call.
@@ -70,6 +73,23 @@ void BM_Mvndf(benchmark::State& state) {
   // Seconds per integrand value and dimension, averaged over the iterations.
   state.counters["t_eval_dim"] = benchmark::Counter(static_cast<double>(evaluations) * p.n,
                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_Mvndf(benchmark::State& state) { time_mvndf(state, static_cast<int>(state.range(0))); }
+
+// The same call in each version of the batched integrand (second argument: doubles per vector,
+// 8 for AVX-512, 4 for AVX2, 2 for the generic version); all give the same numbers. Versions
+// the processor cannot run are reported as skipped.
+void BM_MvndfVectorWidth(benchmark::State& state) {
+  const int width = static_cast<int>(state.range(1));
+  const std::vector<int> widths = kestrel::mvn::integrand_widths();
+  if (std::find(widths.begin(), widths.end(), width) == widths.end()) {
+    state.SkipWithError("this processor does not run that version");
+    return;
+  }
+  kestrel::mvn::choose_integrand_width(width);
+  time_mvndf(state, static_cast<int>(state.range(0)));
+  kestrel::mvn::choose_integrand_width(0);
 }
 
 // A full call at 20 analyses (dimension 40) would take up to four attempts with budgets of
@@ -100,6 +120,7 @@ void BM_MvndstBudget(benchmark::State& state) {
 
 BENCHMARK(BM_Mvndf)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(BM_Mvndf)->Arg(5)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3);
+BENCHMARK(BM_MvndfVectorWidth)->Args({3, 8})->Args({3, 4})->Args({3, 2})->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_MvndstBudget)->Args({5, 20000000})->Args({20, 20000000})->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

@@ -522,7 +522,7 @@ int widest_width() {
 
 std::atomic<int> chosen_width{0};  // 0: the widest
 
-int vector_width() {
+[[maybe_unused]] int vector_width() {
   const int w = chosen_width.load(std::memory_order_relaxed);
   return w != 0 ? w : widest_width();
 }
