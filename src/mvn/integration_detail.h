@@ -91,17 +91,9 @@ struct LatticeResult {
   int inform = 0;
   long long intvls = 0;
 };
-// One iteration of the lattice rules: its lattice index and number of randomized sums, and the
-// combined estimate and error estimate after it.
-struct LatticeStep {
-  int np = 0;
-  long long sampls = 0;
-  double finest = 0, abserr = 0;
-};
 // `plain` selects the scalar integrand walk instead of the batched one (same numbers, slower).
-// When `steps` is given, every iteration is appended to it.
 LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
-                     MvnState& state, bool plain = false, std::vector<LatticeStep>* steps = nullptr);
+                     MvnState& state, bool plain = false);
 
 // Fills the integrand walk of the set-up problem with nd effective variables.
 void build_integrand_plan(int nd, MvnState::Work& w);

@@ -711,7 +711,7 @@ void MvnState::set_threads(int n) { work_->threads = std::clamp(n, 1, 2); }
 int MvnState::threads() const { return work_->threads; }
 
 LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
-                     MvnState& state, bool plain, std::vector<LatticeStep>* steps) {
+                     MvnState& state, bool plain) {
   using detail::kLatticeGenerators;
   using detail::kLatticePrimes;
   MvnState::Work& work = state.work();
@@ -802,7 +802,6 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
     finest = finest + (finval - finest) / (1 + varprd);
     if (varsqr > 0) varest = (1 + varprd) / varsqr;
     abserr = 7 * std::sqrt(varsqr / (1 + varprd)) / 2;
-    if (steps) steps->push_back(LatticeStep{np, sampls, finest, abserr});
     if (abserr > std::max(abseps, std::fabs(finest) * releps)) {
       if (np < kPlim) {
         ++np;
