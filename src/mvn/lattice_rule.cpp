@@ -201,6 +201,10 @@ template <class V>
 [[gnu::always_inline]] inline V sqrt_of(const V& v) {
   V out{};
 #if defined(__x86_64__)
+  if constexpr (kWidth<V> == 8 || kWidth<V> == 4) {
+    asm("vsqrtpd %1, %0" : "=v"(out) : "v"(v));
+    return out;
+  }
   // Two at a time by the SSE2 instruction, which every x86-64 version has; a plain sqrt call
   // would also set errno for negative arguments and so stay scalar.
   typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
