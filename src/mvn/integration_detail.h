@@ -25,9 +25,10 @@ struct IntegrandRow {
   int run = 0;          // 1-based index of that expected value and coordinate
 };
 
-// Number of lattice points the batched integrand evaluates side by side (a multiple of 8: the
-// widest version keeps 4 vectors of 8 doubles in flight).
-inline constexpr int kIntegrandLanes = 32;
+// Number of lattice points the batched integrand evaluates side by side (a multiple of 16: the
+// widest version keeps 8 vectors of 8 doubles in flight, the generic one two packs of 16 vectors
+// of 2).
+inline constexpr int kIntegrandLanes = 64;
 
 // The second thread that shares the randomized lattice sums of an iteration (lattice_rule.cpp).
 class LatticeWorker;
