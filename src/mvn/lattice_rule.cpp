@@ -202,12 +202,15 @@ template <class V>
 [[gnu::always_inline]] inline V sqrt_of(const V& v) {
   V out{};
 #if defined(__x86_64__)
+#if !defined(__clang__)
   if constexpr (kWidth<V> == 8 || kWidth<V> == 4) {
     // One instruction on the whole register: vectors of 4 and 8 doubles are only used in the
-    // AVX2 and AVX-512 versions, where they live in ymm and zmm registers.
+    // AVX2 and AVX-512 versions, where they live in ymm and zmm registers. (Clang checks the
+    // register operands before it knows the instruction set, so it takes the pairs below.)
     asm("vsqrtpd %1, %0" : "=v"(out) : "v"(v));
     return out;
   }
+#endif
   // Two at a time by the SSE2 instruction, which every x86-64 version has.
   typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
   for (int l = 0; l < kWidth<V>; l += 2) {
@@ -271,10 +274,11 @@ template <class V, int G>
 }
 
 // Whether the compress and expand instructions of AVX-512 serve to gather and scatter lanes:
-// vectors of 8 doubles are only used in the AVX-512 version.
+// vectors of 8 doubles are only used in the AVX-512 version. (Not with clang, which checks the
+// register operands before it knows the instruction set.)
 template <class V>
 inline constexpr bool kCompressInstructions =
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(__clang__)
     kWidth<V> == 8;
 #else
     false;
@@ -454,7 +458,6 @@ template <class V, int G, int M, class AfterRow>
   for (int i = 1; i <= nd; ++i) {
     const IntegrandRow& row = work.plan[static_cast<size_t>(i - 1)];
     const double* c = cov + row.cov_offset;
-#pragma GCC unroll 8
     for (int m = 0; m < M; ++m) {
       const int o = m * S;
       P sum{};
