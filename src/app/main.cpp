@@ -45,6 +45,25 @@ int bad_option(const std::string& what) {
   return 2;
 }
 
+// Whether argument a is the option `name`, alone or as name=VALUE.
+bool names_option(const std::string& a, const std::string& name) {
+  return a == name || a.rfind(name + "=", 0) == 0;
+}
+
+// The value of the option at args[i]: after its '=' or the next argument (i then moves past it).
+// False when the option is last and has no '='.
+bool option_value(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+                  std::string& value) {
+  const std::string& a = args[i];
+  if (a.size() > name.size()) {
+    value = a.substr(name.size() + 1);
+    return true;
+  }
+  if (i + 1 >= args.size()) return false;
+  value = args[++i];
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,27 +88,17 @@ int main(int argc, char** argv) {
       if (i + 1 >= args.size()) return bad_option("-C needs a directory");
       dir = args[++i];
       if (!std::filesystem::is_directory(dir)) return bad_option("no such directory: " + dir.string());
-    } else if (a == "--seed" || a.rfind("--seed=", 0) == 0) {
+    } else if (names_option(a, "--seed")) {
       std::string v;
-      if (a == "--seed") {
-        if (i + 1 >= args.size()) return bad_option("--seed needs a value");
-        v = args[++i];
-      } else {
-        v = a.substr(7);
-      }
+      if (!option_value(args, i, "--seed", v)) return bad_option("--seed needs a value");
       long long n = 0;
       auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
       if (ec != std::errc() || p != v.data() + v.size() || n < 1 || n > 2147483646)
         return bad_option("--seed takes an integer from 1 to 2147483646, not '" + v + "'");
       options.seed = static_cast<std::int32_t>(n);
-    } else if (a == "--mvn-accuracy" || a.rfind("--mvn-accuracy=", 0) == 0) {
+    } else if (names_option(a, "--mvn-accuracy")) {
       std::string v;
-      if (a == "--mvn-accuracy") {
-        if (i + 1 >= args.size()) return bad_option("--mvn-accuracy needs a value");
-        v = args[++i];
-      } else {
-        v = a.substr(15);
-      }
+      if (!option_value(args, i, "--mvn-accuracy", v)) return bad_option("--mvn-accuracy needs a value");
       double eps = 0;
       auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), eps);
       if (ec != std::errc() || p != v.data() + v.size() || !(eps >= 1e-10 && eps <= 1e-4))
