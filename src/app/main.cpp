@@ -32,7 +32,7 @@ constexpr const char* kUsage =
     "             so that a simulated run can be repeated; the main report names the seed\n"
     "  --mvn-accuracy EPS\n"
     "             ask the multivariate normal probabilities of the power for accuracy EPS\n"
-    "             (1e-10 to 1e-4) instead of 1e-8: 1e-6 runs about thirty times faster, and its\n"
+    "             (1e-10 to 1e-4) instead of 1e-8: 1e-6 runs tens of times faster, and its\n"
     "             powers may differ from the default ones in the last printed digits; the main\n"
     "             report names the accuracy\n"
     "  --help     show this text\n"
