@@ -14,25 +14,6 @@ namespace {
 
 void put(std::ostream& os, const std::string& line) { os << line << '\n'; }
 
-survival::InformationInput information_input(const DeckValues& v, double theta) {
-  survival::InformationInput in;
-  in.K = v.LOOK;
-  in.CPL = v.CPL;
-  in.CPRSK = v.CPRSK;
-  in.CMPST = v.CMPST;
-  in.HR1 = v.HR1;
-  in.HR2 = v.HR2;
-  in.THETA = theta;
-  in.TA = v.TA;
-  in.TF = v.TF;
-  in.SRVR1 = v.SRVR1;
-  in.SRVR2 = v.SRVR2;
-  in.SR = v.SR;
-  in.CNSRD = v.CNSRD;
-  in.TLOOK = v.TLOOK;
-  return in;
-}
-
 void keep_results(const samplesize::Evaluation& e, RunResults& r) {
   r.MSS = e.MSS;
   r.APW = e.APW;
@@ -108,7 +89,7 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
       store.THETATR = calc.copula(v.CPL, NGRID, v.RHOTR, rep.main()).theta;
     }
     record_copula(options.record, store.THETA, store.THETATR);
-    const survival::InformationInput in = information_input(v, store.THETA);
+    const survival::InformationInput in = survival::information_input(v, store.THETA);
     auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
       const auto& spending = design.spending.at(which);
       samplesize::Evaluation e =

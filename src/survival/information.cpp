@@ -229,4 +229,23 @@ InformationSets BVRLGRNK02(const InformationInput& in, numerics::UniformGenerato
   return detail::fraction_information(in, gen, reports, detail::kGrid);
 }
 
+InformationInput information_input(const DeckValues& v, double theta) {
+  InformationInput in;
+  in.K = v.LOOK;
+  in.CPL = v.CPL;
+  in.CPRSK = v.CPRSK;
+  in.CMPST = v.CMPST;
+  in.HR1 = v.HR1;
+  in.HR2 = v.HR2;
+  in.THETA = theta;
+  in.TA = v.TA;
+  in.TF = v.TF;
+  in.SRVR1 = v.SRVR1;
+  in.SRVR2 = v.SRVR2;
+  in.SR = v.SR;
+  in.CNSRD = v.CNSRD;
+  in.TLOOK = v.TLOOK;
+  return in;
+}
+
 }  // namespace kestrel::survival

@@ -6,6 +6,7 @@
 // unit-60 blocks; both select generator variant 5 first.
 #include <array>
 
+#include "common/design.h"
 #include "common/information_set.h"
 #include "common/reports.h"
 
@@ -24,6 +25,9 @@ struct InformationInput {
   int CNSRD = 0;
   AnalysisArray TLOOK{};  // calendar times or information fractions
 };
+
+// The information inputs of a design's stored deck values, with copula parameter theta.
+InformationInput information_input(const DeckValues& v, double theta);
 
 InformationSet BVRLGRNK01(const InformationInput& in, numerics::UniformGenerator& gen,
                           Reports& reports);
