@@ -559,9 +559,16 @@ void results_table(Page& p, const std::string& id, const DesignRecord& d, const 
       p << "<p class=\"note\"><strong>The search did not settle within its step limit; the last size "
            "is kept.</strong></p>";
       break;
+    case samplesize::SearchEnd::non_finite:
+      p << "<p class=\"note\"><strong>The search stopped at a secant estimate that is not a number; "
+           "the last size is kept.</strong></p>";
+      break;
     default:
       break;
   }
+  if (e.below_target)
+    p << "<p class=\"note\"><strong>The power at this size stays below the targeted power."
+         "</strong></p>";
 }
 
 void trace_table(Page& p, const std::string& id, const samplesize::Evaluation& e) {

@@ -185,6 +185,7 @@ const char* search_end_name(samplesize::SearchEnd end) {
     case samplesize::SearchEnd::flat: return "flat";
     case samplesize::SearchEnd::alternating: return "alternating";
     case samplesize::SearchEnd::step_limit: return "step_limit";
+    case samplesize::SearchEnd::non_finite: return "non_finite";
   }
   return "settled";
 }
@@ -332,6 +333,7 @@ void evaluated_set(JsonWriter& w, const EvaluatedSet& set, const Design& design)
   w.key("NU").value(e.NU);
   w.end_object();
   w.key("search_end").value(search_end_name(e.end));
+  w.key("below_target").value(e.below_target);
   w.key("trace").begin_array();
   for (const auto& step : e.trace) {
     w.begin_object();

@@ -94,6 +94,19 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
       const auto& spending = design.spending.at(which);
       samplesize::Evaluation e =
           calc.evaluate(design, set, spending, store.THETA, store.THETATR, ctx);
+      // A search that ended by a safeguard or below its target says so in the main report
+      // and on standard error, not only in the results file.
+      samplesize::SearchResult ended;
+      ended.end = e.end;
+      ended.below_target = e.below_target;
+      ended.MSS = e.MSS;
+      ended.APW = e.APW;
+      const std::string warning =
+          samplesize::search_warning(design.number, label, ended, v.POWER);
+      if (!warning.empty()) {
+        put(rep.main(), fmt::list({std::string_view(warning)}));
+        if (options.notes) *options.notes << warning << '\n';
+      }
       keep_results(e, store.results);
       record_evaluation(options.record, label, set, e);
       put(rep.summary(), summary_line(label, v, store.results));
@@ -172,6 +185,7 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   if (options.mvn_accuracy) record.mvn_accuracy = *options.mvn_accuracy;
   RunOptions run_options = options;
   run_options.record = &record;
+  if (!run_options.notes) run_options.notes = &notes;
   numerics::UniformGenerator generator([&record] {
     const std::int32_t seed = numerics::UniformGenerator::wall_clock_seed();
     if (!record.seed) record.seed = seed;

@@ -45,6 +45,7 @@ struct RunOptions {
   // --mvn-accuracy: requested accuracy of the multivariate normal probabilities instead of 1e-8
   std::optional<double> mvn_accuracy;
   RunRecord* record = nullptr;  // filled for the results file and the HTML report when set
+  std::ostream* notes = nullptr;  // warnings that do not stop the run (standard error)
 };
 
 // What persists from one design to the next.

@@ -74,7 +74,8 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.RCORR = survival::ZCORR01(K, set.FINF1, set.FINF2, set.CORR12);
 
   // Bracket of the search from the single-endpoint sizes.
-  const Bracket bracket = search_bracket(ev.ep1.subjects, ev.ep2.subjects);
+  Bracket bracket = search_bracket(ev.ep1.subjects, ev.ep2.subjects);
+  if (d.MSSG <= 0) bracket = widened(bracket);
   ev.NL = bracket.NL;
   ev.NU = bracket.NU;
 
@@ -125,6 +126,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.QSTOP = sr.QSTOP;
   ev.QEP = sr.QEP;
   ev.end = sr.end;
+  ev.below_target = sr.below_target;
   ev.power_evaluations = sr.evaluations;
   ev.integrals = sr.integrals;
 

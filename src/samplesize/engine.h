@@ -31,6 +31,7 @@ struct Evaluation {
   std::vector<std::array<double, 2>> QEP;  // per analysis: EP1, EP2
   std::optional<simulation::SimulationResult> simulation;
   SearchEnd end = SearchEnd::settled;  // how the sample-size search ended
+  bool below_target = false;           // the searched size's power stays below POWER
   int power_evaluations = 0;
   long long integrals = 0;  // rectangle probabilities of all power evaluations
 };

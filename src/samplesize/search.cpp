@@ -1,6 +1,8 @@
 #include "samplesize/search.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "common/format.h"
 #include "common/reports.h"
@@ -28,6 +30,10 @@ int ceiling_size(double x) {
 SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::ostream& console) {
   SearchResult r;
   int NL = in.NL, NU = in.NU;
+  if (in.MSSG <= 0 && NL == NU) {
+    const Bracket b = widened({NL, NU});
+    NU = b.NU;
+  }
   double x0 = NL, x1 = NU;
   int iter = 0;
 
@@ -74,7 +80,7 @@ SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::o
       }
       double x = (x0 * d1 - x1 * d0) / (d1 - d0);
       if (!std::isfinite(x)) {
-        r.end = SearchEnd::flat;
+        r.end = SearchEnd::non_finite;
         break;
       }
       if (x <= 0.0) x = 50.0;
@@ -111,6 +117,7 @@ SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::o
   r.NU = NU;
   r.QSTOP = std::move(upper.QSTOP);
   r.QEP = std::move(upper.QEP);
+  r.below_target = in.MSSG <= 0 && !(r.APW >= in.POWER);
   Reports::line(
       console, fmt::Record().x(1).lit("FINAL").x(2).i(r.MSS, 6).x(2).f(100.0 * r.APW, 10, 2).str());
   Reports::line(console, "");
@@ -121,6 +128,33 @@ Bracket search_bracket(int N1, int N2) {
   Bracket b{N1 < N2 ? N1 : N2, N1 < N2 ? N2 : N1};
   if (b.NL == b.NU) b.NU = static_cast<int>(1.2 * b.NL);
   return b;
+}
+
+Bracket widened(Bracket b) {
+  if (b.NL == b.NU) b.NU = std::max(b.NL + 10, 2 * b.NL);
+  return b;
+}
+
+std::string search_warning(int design, std::string_view set, const SearchResult& r,
+                           double POWER) {
+  const char* how = nullptr;
+  switch (r.end) {
+    case SearchEnd::given_size: return {};
+    case SearchEnd::settled: how = "settled"; break;
+    case SearchEnd::flat: how = "stopped because the last two powers were equal"; break;
+    case SearchEnd::alternating: how = "alternated between two sizes"; break;
+    case SearchEnd::step_limit: how = "did not settle within its step limit"; break;
+    case SearchEnd::non_finite: how = "stopped at a secant estimate that is not a number"; break;
+  }
+  if (r.end == SearchEnd::settled && !r.below_target) return {};
+  std::string set_name(set);
+  while (!set_name.empty() && set_name.front() == ' ') set_name.erase(set_name.begin());
+  char power[64];
+  std::snprintf(power, sizeof power, "%.2f%% against the target %.2f%%", 100.0 * r.APW,
+                100.0 * POWER);
+  return "WARNING: design " + std::to_string(design) + ", set " + set_name +
+         ": the sample-size search " + how + " at MSS = " + std::to_string(r.MSS) +
+         "; power reached " + power + (r.below_target ? " (below the target)" : "");
 }
 
 int maximum_events(int MSS, double Pev) {

@@ -6,6 +6,8 @@
 #include <array>
 #include <functional>
 #include <ostream>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/information_set.h"
@@ -26,6 +28,7 @@ enum class SearchEnd {
   flat,         // the last two powers were equal, so no secant step exists; the last size is kept
   alternating,  // the ceiling alternated between two sizes; the larger is kept
   step_limit,   // 100 secant steps without settling; the last size is kept
+  non_finite,   // the secant estimate was not a number; the last size is kept
 };
 
 struct SearchInput {
@@ -43,6 +46,7 @@ struct SearchResult {
   std::vector<std::array<double, 2>> QEP;
   std::vector<SearchStep> trace;
   SearchEnd end = SearchEnd::settled;
+  bool below_target = false;  // a searched size whose power stays below POWER
   int evaluations = 0;
   long long integrals = 0;
 };
@@ -55,6 +59,15 @@ struct Bracket {
   int NL = 0, NU = 0;
 };
 Bracket search_bracket(int N1, int N2);
+
+// A pair that has collapsed to one size (equal sizes of 4 or less) gives no secant step: its
+// upper size moves to max(NL + 10, 2 NL).
+Bracket widened(Bracket b);
+
+// The warning of a search that ended by a safeguard or below its target, naming the design,
+// the information set, how the search ended and the power reached; empty for a search that
+// settled at or above the target and for a given size.
+std::string search_warning(int design, std::string_view set, const SearchResult& r, double POWER);
 
 using PowerAtSize = std::function<PowerResult(int N)>;
 

@@ -40,29 +40,33 @@ void stop_on_nan_variance(const char* label, double V, double Z, const double* r
 int allocate_arm(int i, int n, double r, numerics::UniformGenerator& gen) {
   const int nb = n / 10;
   const int nq = n / 4;
-  if (2.0 * r == 1.0) return (i % 2) + 1;
-  for (int k : {4, 6, 7, 8, 9}) {
-    if (10.0 * r == static_cast<double>(k)) {
+  // r is recognised to 1e-12, so that a control share written as 1 - SR (0.30000000000000004
+  // for SR = 0.7) finds its pattern.
+  auto is = [r](double v) { return std::fabs(r - v) <= 1e-12; };
+  if (is(0.5)) return (i % 2) + 1;
+  if (is(0.25)) {
+    if (i <= nq) return 1;
+    if (i <= 4 * nq) return 2;
+    const double u = gen.UNIRAND();
+    return u <= 0.25 ? 1 : 2;
+  }
+  if (is(0.75)) {
+    if (i <= 3 * nq) return 1;
+    if (i <= 4 * nq) return 2;
+    const double u = gen.UNIRAND();
+    return u > 0.25 ? 1 : 2;
+  }
+  for (int k : {1, 2, 3, 4, 6, 7, 8, 9}) {
+    if (is(k / 10.0)) {
       if (i <= k * nb) return 1;
       if (i <= 10 * nb) return 2;
       const double u = gen.UNIRAND();
       return 10.0 * u <= k ? 1 : 2;
     }
   }
-  if (4.0 * r == 1.0) {
-    if (i <= nq) return 1;
-    if (i <= 4 * nq) return 2;
-    const double u = gen.UNIRAND();
-    return u <= 0.25 ? 1 : 2;
-  }
-  if (4.0 * (1.0 - r) == 1.0) {
-    if (i <= 3 * nq) return 1;
-    if (i <= 4 * nq) return 2;
-    const double u = gen.UNIRAND();
-    return u > 0.25 ? 1 : 2;
-  }
   throw RunError("The allocation proportion " + fmt::list_real(r) +
-                 " cannot be simulated; it must be one of 0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9.");
+                 " of the control arm cannot be simulated; the treatment share SR must be one of "
+                 "0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9.");
 }
 
 EventTimes draw_event_times(int family, double theta, double l1, double l2, double u1, double u2,

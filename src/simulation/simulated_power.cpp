@@ -80,7 +80,7 @@ TrialSettings analysis_trial(const SimulationInput& in, int k) {
   trial.HR1 = in.HR1;
   trial.HR2 = in.HR2;
   trial.theta = in.theta;
-  trial.r = in.r;
+  trial.r = 1.0 - in.r;  // arm 1 is the control arm; SR is the treatment arm's share
   trial.lambda1 = -std::log(in.S1) / (in.a + in.f);
   trial.lambda2 = -std::log(in.S2) / (in.a + in.f);
   trial.censoring = in.CNSRD;

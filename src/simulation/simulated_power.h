@@ -21,7 +21,7 @@ struct SimulationInput {
   int NREP = 0;
   int CPL = 1, CPRSK = 1, CMPST = 1, CNSRD = 1;
   double theta = 0, HR1 = 1, HR2 = 1;  // simulation values THETATR, HR1TR, HR2TR (stored form)
-  double r = 0.5;                      // SR
+  double r = 0.5;                      // SR, the share of the treatment arm (arm 2)
   int N = 0;                           // MSS
   double S1 = 0.5, S2 = 0.5, a = 1, f = 0;
   int K = 1;

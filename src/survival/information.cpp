@@ -53,8 +53,11 @@ InformationSet to_slots(const AnalysisSet& s, const AnalysisArray& tcal) {
     const Moments& m = s.m[k];
     out.TCAL[k] = tcal[k];
     out.FENR[k] = s.looks[k].l;
-    out.FINF1[k] = m.v0[0] / last.v0[0];
-    out.FINF2[k] = m.v0[1] / last.v0[1];
+    // The score of analysis k sums over the l(k) N subjects enrolled by then: its null
+    // variance is N l(k) V0(k), and its information fraction l(k) V0(k) / (l(K) V0(K)).
+    const double lk = s.looks[k].l / s.looks[K - 1].l;
+    out.FINF1[k] = lk * m.v0[0] / last.v0[0];
+    out.FINF2[k] = lk * m.v0[1] / last.v0[1];
     out.DRF1[k] = m.mu[0];
     out.DRF2[k] = m.mu[1];
     out.VAR11[k] = s.sig(k, k);
@@ -185,10 +188,12 @@ InformationSets fraction_information(const InformationInput& in, numerics::Unifo
   for (int s = 0; s < 2; ++s) {
     const AnalysisSet& S = res.sets[s];
     const std::string at = s == 0 ? " at T1" : " at T2";
+    // Fractions of the information of the scores, which grows with the enrolled fraction too.
+    auto lk = [&](int k) { return S.looks[k].l / S.looks[K - 1].l; };
     row("Infomation Time of logHR_EP1" + at, 34,
-        [&](int k) { return S.sig(k, k) / S.sig(K - 1, K - 1); });
+        [&](int k) { return lk(k) * S.sig(k, k) / S.sig(K - 1, K - 1); });
     row("Infomation Time of logHR_EP2" + at, 34,
-        [&](int k) { return S.sig(K + k, K + k) / S.sig(2 * K - 1, 2 * K - 1); });
+        [&](int k) { return lk(k) * S.sig(K + k, K + k) / S.sig(2 * K - 1, 2 * K - 1); });
   }
   std::vector<int> idx(K);
   for (int k = 0; k < K; ++k) idx[k] = k + 1;

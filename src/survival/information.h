@@ -21,7 +21,8 @@ struct InformationInput {
   int CPL = 1, CPRSK = 1, CMPST = 1;
   double HR1 = 1, HR2 = 1;  // stored (treatment over control) hazard ratios
   double THETA = 0;
-  double TA = 1, TF = 0, SRVR1 = 0.5, SRVR2 = 0.5, SR = 0.5;
+  double TA = 1, TF = 0, SRVR1 = 0.5, SRVR2 = 0.5;
+  double SR = 0.5;  // share of the treatment arm; the control arm has weight q = 1 - SR
   int CNSRD = 0;
   AnalysisArray TLOOK{};  // calendar times or information fractions
 };

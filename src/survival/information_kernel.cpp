@@ -81,7 +81,7 @@ inline double simpson(double h1, double hm, double h0) { return (h1 + 4.0 * hm +
 }  // namespace
 
 InformationModel::InformationModel(const InformationInput& in, int NG)
-    : NG_(NG), code_(in.CPL), mode_(in.CPRSK), flag_(in.CMPST), q_(in.SR), theta_(in.THETA),
+    : NG_(NG), code_(in.CPL), mode_(in.CPRSK), flag_(in.CMPST), q_(1.0 - in.SR), theta_(in.THETA),
       a_(in.TA), f_(in.TF) {
   if (NG_ < 2) throw RunError("information grid needs at least 2 intervals");
   T_ = a_ + f_;
@@ -470,7 +470,9 @@ FractionResult CVGIVINFO(int NG, const InformationInput& in) {
     for (int j = j0; j <= NG; ++j) {
       const Look L = model.look_at(j);
       const Moments m = model.moments(L);
-      const double F1 = m.va[0] / mT.va[0], F2 = m.va[1] / mT.va[1];
+      // The score at tau sums over the l(tau) N subjects enrolled by then, so its information
+      // is l(tau) times the per-subject variance.
+      const double F1 = L.l * m.va[0] / mT.va[0], F2 = L.l * m.va[1] / mT.va[1];
       const double d1 = std::fabs(e - F1), d2 = std::fabs(e - F2);
       best1 = std::min(best1, d1);
       best2 = std::min(best2, d2);

@@ -67,11 +67,34 @@ TEST(Allocation, QuarterBlocksAndTheRemainder) {
   numerics::UniformGenerator shadow = seeded(77);
   const double u = shadow.UNIRAND();
   EXPECT_EQ(allocate_arm(9, 10, 0.75, g), u > 0.25 ? 1 : 2);
-  EXPECT_THROW(allocate_arm(1, 10, 0.3, g), RunError);
+  EXPECT_THROW(allocate_arm(1, 10, 0.35, g), RunError);
+}
+
+// Treatment shares 0.7, 0.8 and 0.9 give control shares 0.3, 0.2 and 0.1 (computed as 1 - SR,
+// so 0.30000000000000004 for 0.7): k*nb patients to arm 1, the rest of the complete blocks to arm
+// 2, one draw per patient of the last incomplete block.
+TEST(Allocation, SmallControlSharesFillTheirBlocksToo) {
+  for (int k : {1, 2, 3}) {
+    const double r = 1.0 - (10 - k) / 10.0;
+    numerics::UniformGenerator g = seeded(99);
+    numerics::UniformGenerator shadow = seeded(99);
+    for (int i = 1; i <= 23; ++i) {
+      const int arm = allocate_arm(i, 23, r, g);
+      if (i <= 2 * k) {
+        EXPECT_EQ(arm, 1) << k << " " << i;
+      } else if (i <= 20) {
+        EXPECT_EQ(arm, 2) << k << " " << i;
+      } else {
+        EXPECT_EQ(arm, 10.0 * shadow.UNIRAND() <= k ? 1 : 2) << k << " " << i;
+      }
+      EXPECT_EQ(g.GETSEED(), shadow.GETSEED()) << k << " " << i;
+    }
+  }
 }
 
 TEST(Allocation, ProportionsOverLargeTrialsMatchR) {
-  for (double r : {0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9}) {
+  for (double sr : {0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9}) {
+    const double r = 1.0 - sr;  // control share of every allowed treatment share
     numerics::UniformGenerator g = seeded(5);
     const int n = 1003;
     int arm1 = 0;

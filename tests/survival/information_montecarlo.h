@@ -79,7 +79,7 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
     while (v <= 0.0);
     return v;
   };
-  const double a = in.TA, T = in.TA + in.TF, q = in.SR, th = in.THETA;
+  const double a = in.TA, T = in.TA + in.TF, th = in.THETA;
   const double lc1 = -std::log(in.SRVR1) / T, lc2 = -std::log(in.SRVR2) / T;
   const double lam1[2] = {lc1, lc1 * in.HR1}, lam2[2] = {lc2, lc2 * in.HR2};
   const double taus[2] = {tau1, tau2};
@@ -91,7 +91,7 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
   for (int r = 0; r < trials; ++r) {
     for (Subject& s : subj) {
       s.entry = a * u();
-      s.z = u() < 1.0 - q ? 1 : 0;
+      s.z = u() < in.SR ? 1 : 0;  // SR is the share of the treatment arm
       // Clayton copula (as the joint law of the survival probabilities) by the conditional method.
       const double U1 = u(), W = u();
       double U2 = W;

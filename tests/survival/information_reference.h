@@ -20,7 +20,7 @@ class ReferenceInformation {
   ReferenceInformation(const InformationInput& in, std::vector<double> X,
                        bool later_censoring = false)
       : in_(in), X_(std::move(X)), NG_(static_cast<int>(X_.size()) - 1), later_(later_censoring) {
-    q_ = in.SR;
+    q_ = 1.0 - in.SR;  // control weight; SR is the treatment share
     const double T = in.TA + in.TF;
     l1_[0] = -std::log(in.SRVR1) / T;
     l2_[0] = -std::log(in.SRVR2) / T;

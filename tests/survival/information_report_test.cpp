@@ -155,7 +155,8 @@ TEST(InformationReport, FractionConsoleShowsEachEndpointUnderItsOwnLabel) {
   EXPECT_EQ(con[22], "Prop_Ns_a" + values(out.ep1_driven.FENR.data(), 3));
   EXPECT_EQ(con[23], "Prop_Ns_a" + values(out.ep2_driven.FENR.data(), 3));
   std::vector<double> ift(3);
-  for (int k = 0; k < 3; ++k) ift[k] = out.ep2_driven.VAR11[k] / out.ep2_driven.VAR11[2];
+  for (int k = 0; k < 3; ++k)
+    ift[k] = out.ep2_driven.FENR[k] * out.ep2_driven.VAR11[k] / out.ep2_driven.VAR11[2];
   EXPECT_EQ(con[27], "Infomation Time of logHR_EP1 at T2" + values(ift.data(), 3));
   EXPECT_EQ(con[29], "                       EP2=       1       2       3");
   EXPECT_EQ(con[30], "Corr on T1-IFT [EP1= 1,EP2]" + values(out.ep1_driven.CORR12[0].data(), 3));

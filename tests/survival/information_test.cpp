@@ -100,7 +100,7 @@ TEST(InformationKernel, CrossCovarianceOfAnyTwoAnalysesMatchesReference) {
 
 TEST(InformationGrid, EquallySpacedInPooledEventProbabilityAndEndsAtT) {
   InformationInput in = design(1, 1.0, 1, 1, 1, {3.5});
-  in.SR = 1.0;  // all weight on the control arm: the grid is EP1's control event probability
+  in.SR = 0.0;  // no treatment share: the grid is EP1's control event probability
   const int NG = 40;
   const InformationModel model(in, NG);
   const double T = 3.5, lc1 = -std::log(0.45) / T;
@@ -304,7 +304,11 @@ TEST(FractionInformation, FindsTheNearestGridPointForEachFraction) {
     const AnalysisSet& s = res.sets[e];
     for (int k = 0; k < 3; ++k) {
       const int idx = s.looks[k].idx;
-      auto frac = [&](int j) { return model.moments(model.look_at(j)).va[e] / mT.va[e]; };
+      // The information of the score at a look grows with the subjects enrolled by then.
+      auto frac = [&](int j) {
+        const detail::Look L = model.look_at(j);
+        return L.l * model.moments(L).va[e] / mT.va[e];
+      };
       const double d = std::fabs(in.TLOOK[k] - frac(idx));
       EXPECT_EQ(res.achieved[k][e], frac(idx));
       EXPECT_LE(d, std::fabs(in.TLOOK[k] - frac(idx - 1)));
