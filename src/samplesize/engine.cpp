@@ -178,8 +178,12 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     s.print = true;
     s.final_adjust = kFinalAdjust;
     s.alpha = d.TYPE1;
-    s.J1 = set.VAR01;
-    s.J2 = set.VAR02;
+    // Planned information per randomised subject: an analysis during accrual sees only the
+    // enrolled fraction of them.
+    for (int k = 0; k < K; ++k) {
+      s.J1[k] = set.FENR[k] * set.VAR01[k];
+      s.J2[k] = set.FENR[k] * set.VAR02[k];
+    }
     s.ME1 = ev.ME1;
     s.ME2 = ev.ME2;
     ev.simulation =

@@ -31,7 +31,7 @@ struct SimulationInput {
   bool print = true;
   bool final_adjust = true;            // ISIMOPT = 1
   double alpha = 0.025;
-  AnalysisArray J1{}, J2{};            // VAR01, VAR02
+  AnalysisArray J1{}, J2{};            // FENR x VAR01, FENR x VAR02: planned information per subject
   int ME1 = 0, ME2 = 0;
   // The final critical value depends on the observed information only through the correlations
   // of the statistics; when a replication meets the same correlations (to 1e-12), the same

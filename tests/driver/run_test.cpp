@@ -17,6 +17,7 @@ struct Log {
   std::vector<std::string> calls;
   int evaluations = 0;
   int fail_at_evaluation = 0;  // throw RunError at this evaluation (1-based), 0: never
+  int flat_at_evaluation = 0;  // this evaluation's search ends flat, below the target
 };
 
 // Stand-ins: theta = 10 * rho + CPL; information sets marked by TCAL[0] (1 EP1-driven,
@@ -58,6 +59,11 @@ Calculations stand_ins(Log& log) {
     samplesize::Evaluation e;
     e.MSS = 100 * log.evaluations;
     e.APW = 0.8;
+    if (log.evaluations == log.flat_at_evaluation) {
+      e.end = samplesize::SearchEnd::flat;
+      e.APW = 0.5;
+      e.below_target = true;
+    }
     if (d.stored.NSIM > 0) {
       simulation::SimulationResult r;
       r.PWC = 0.11;
@@ -155,6 +161,24 @@ TEST(RunLoop, EP2DrivenOnlyAndCalendarPaths) {
             " EARLY DEPENDENCY BY POSITIVE STABLE\n"
             "\n\n <----- NEW CALCULATION START ----->\n\n"
             " CALCULATING THE ASSOCIATION PARAMETER FOR COLULA\n");
+}
+
+// A search that ended by a safeguard is named, with its design and set, in the main report right
+// after that set's evaluation and on the notes stream (standard error in the program).
+TEST(RunLoop, SearchEndedBySafeguardWarnsInTheMainReportAndTheNotes) {
+  Ran r;
+  r.log.flat_at_evaluation = 2;
+  std::ostringstream notes;
+  RunOptions options;
+  options.notes = &notes;
+  run(r, "0 0 0 0\nT\n" + design_line(0, 1, 1, 3) + "0.5\n1.5\n", options);
+  const std::string want =
+      " WARNING: design 1, set EP2: the sample-size search stopped because the last two powers "
+      "were equal at MSS = 200; power reached 50.00% against the target 80.00% (below the target)";
+  EXPECT_NE(r.mem.main.str().find(" ---> INFORMATION TIME BY ENP2\n ENGINE\n" + want + "\n"),
+            std::string::npos)
+      << r.mem.main.str();
+  EXPECT_EQ(notes.str(), want.substr(1) + "\n");
 }
 
 TEST(RunLoop, SimulatedPowersKeepEarlierValuesWhenNotComputed) {

@@ -14,6 +14,10 @@
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
 #include "samplesize/synthetic.h"
+#include "survival/copula_parameter.h"
+#include "survival/correlation_matrix.h"
+#include "survival/information.h"
+#include "survival/information_kernel.h"
 
 namespace kestrel::samplesize {
 namespace {
@@ -219,6 +223,74 @@ TEST(Engine, SimulationRunsOnlyWhenRequested) {
   EXPECT_NE(r.mem.console.str().find("ASSESSMENT BY SIMULATION"), std::string::npos);
   // Two more empty lines after the simulation.
   EXPECT_EQ(r.mem.main.str(), std::string(10, '\n'));
+}
+
+// Calendar looks at 2 and 5 with accrual 4 and follow-up 1: the interim sees half the subjects.
+Design accrual_design() {
+  Design d = make_design(2, 1, 3, 2, 2, 1800);
+  DeckValues& v = d.stored;
+  v.HR1 = 0.7;
+  v.HR2 = 0.8;
+  v.RHO = v.RHOTR = 0.3;
+  v.TA = 4.0;
+  v.TF = 1.0;
+  v.SRVR1 = 0.3;
+  v.SRVR2 = 0.4;
+  v.TLOOK[0] = 2.0;
+  v.TLOOK[1] = 5.0;
+  d.read = v;
+  return d;
+}
+
+// The score at the interim sums over the subjects enrolled by then: its information fraction
+// carries the enrolled fraction, and the correlation matrix the power is integrated under is then
+// the correlation matrix of the covariances written to the matrix file. Under hazard ratio 1,
+// where the null and alternative variances coincide, the two agree to rounding; before the
+// enrolled fraction was in the fractions they differed by 0.19 at (EP1@1, EP1@2).
+TEST(InterimDuringAccrual, PowerCorrelationIsTheWrittenCovarianceMatrixsCorrelation) {
+  const Design d = accrual_design();
+  for (double hr1 : {1.0, 0.7}) {
+    survival::InformationInput in =
+        survival::information_input(d.stored, survival::CORRCLYTN(1000, 0.3).theta);
+    in.HR1 = hr1;
+    in.HR2 = hr1 == 1.0 ? 1.0 : 0.8;
+    MemoryReports r;
+    const survival::detail::AnalysisSet written = survival::detail::CVARGIVTIME(1000, in, r.reports);
+    numerics::UniformGenerator gen([] { return 1; });
+    const InformationSet set = survival::BVRLGRNK01(in, gen, r.reports);
+    EXPECT_NEAR(set.FENR[0], 0.5, 0.002);
+    const std::vector<double> R = survival::ZCORR01(2, set.FINF1, set.FINF2, set.CORR12);
+    for (int i = 1; i < 4; ++i) {
+      for (int j = 0; j < i; ++j) {
+        const double want = written.sig(i, j) / std::sqrt(written.sig(i, i) * written.sig(j, j));
+        const double got = R[static_cast<size_t>((i - 1) * i / 2 + j)];
+        // Under the alternative the null-variance fractions of the power differ slightly from the
+        // alternative-variance correlations of the file; the enrolled fraction is in both.
+        EXPECT_NEAR(got, want, hr1 == 1.0 ? 1e-12 : 5e-3) << hr1 << " (" << i << "," << j << ")";
+      }
+    }
+  }
+}
+
+// The bounds designed for the interim's information fraction spend each endpoint's one-sided
+// alpha when integrated at zero drift under the power's correlation of the two looks.
+TEST(InterimDuringAccrual, DesignedBoundsSpendAlphaUnderThePowersCorrelation) {
+  Session r;
+  const Design d = accrual_design();
+  const survival::InformationInput in =
+      survival::information_input(d.stored, survival::CORRCLYTN(1000, 0.3).theta);
+  MemoryReports mem;
+  numerics::UniformGenerator gen([] { return 1; });
+  const InformationSet set = survival::BVRLGRNK01(in, gen, mem.reports);
+  EXPECT_NEAR(set.FINF1[0], 0.204, 0.002);  // about half of the per-subject fraction 0.41
+  const Evaluation ev = GSDBVRSURV01(d, set, d.spending[0], 1.0, 1.0, r.ctx);
+  const std::vector<double> R = survival::ZCORR01(2, set.FINF1, set.FINF2, set.CORR12);
+  const double r11 = R[0];               // EP1@1, EP1@2
+  const double r22 = R[5];               // EP2@1, EP2@2
+  const double spent1 = 1.0 - mvn::BVU(-ev.ZB1[0], -ev.ZB1[1], r11);
+  const double spent2 = 1.0 - mvn::BVU(-ev.ZB2[0], -ev.ZB2[1], r22);
+  EXPECT_NEAR(spent1, 0.025, 1e-5);
+  EXPECT_NEAR(spent2, 0.025, 1e-5);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -160,6 +162,73 @@ TEST(SizeSearch, StopsAfterOneHundredSecantSteps) {
   EXPECT_EQ(r.trace.back().iteration, kMaxSecantSteps);
   EXPECT_EQ(r.MSS, 1001 + kMaxSecantSteps);
   EXPECT_EQ(r.MSS, s.calls.back());
+}
+
+// Equal single-endpoint sizes of 4 or less give a pair (N, N) from which no secant step can
+// move; it is widened to (N, max(N + 10, 2 N)) and the search reaches the target.
+TEST(SizeSearch, CollapsedBracketIsWidenedAndReachesTheTarget) {
+  Scripted s{[](int N) { return std::min(1.0, N / 16.0); }};
+  std::ostringstream console;
+  const Bracket b = search_bracket(4, 4);
+  ASSERT_EQ(b.NU, 4);
+  EXPECT_EQ(widened(b).NU, 14);
+  EXPECT_EQ(widened({30, 30}).NU, 60);
+  EXPECT_EQ(widened({480, 520}).NU, 520);  // a proper pair is left alone
+  SearchResult r = size_search(SearchInput{1, 0, 0.75, b.NL, b.NU}, s.fn(), console);
+  EXPECT_EQ(s.calls, (std::vector<int>{4, 14, 12}));
+  EXPECT_EQ(r.MSS, 12);
+  EXPECT_DOUBLE_EQ(r.APW, 0.75);
+  EXPECT_EQ(r.end, SearchEnd::settled);
+  EXPECT_FALSE(r.below_target);
+  EXPECT_EQ(search_warning(3, "CALND", r, 0.75), "");
+}
+
+// Every ending other than a search that settles at or above its target gives a warning naming
+// the design, the set, the ending and the power reached.
+TEST(SizeSearch, EndingsBySafeguardOrBelowTheTargetAreNamedInAWarning) {
+  struct Case {
+    std::function<double(int)> p;
+    int NL, NU;
+    double target;
+    SearchEnd end;
+    const char* how;
+  };
+  std::map<int, int> seen;
+  const std::vector<Case> cases = {
+      {[](int) { return 0.5; }, 500, 600, 0.8, SearchEnd::flat, "the last two powers were equal"},
+      {[&](int N) { return N == 501 ? 0.815 : (seen[N]++ == 0 ? 0.805 : 0.795); }, 500, 501, 0.8,
+       SearchEnd::alternating, "alternated between two sizes"},
+      {[](int N) { return -std::ldexp(1.0, -(N - 1000)); }, 1000, 1001, 0.0, SearchEnd::step_limit,
+       "did not settle within its step limit"},
+      {[](int N) { return N == 600 ? std::nan("") : 0.5; }, 500, 600, 0.8, SearchEnd::non_finite,
+       "secant estimate that is not a number"},
+      // Integration noise: 0.805 at 500 and 0.795 at 501 put the root at 500.5, whose ceiling
+      // repeats 501: settled, but below the target.
+      {[](int N) { return N == 500 ? 0.805 : 0.795; }, 500, 501, 0.8, SearchEnd::settled,
+       "settled"},
+  };
+  for (const Case& c : cases) {
+    Scripted s{c.p};
+    std::ostringstream console;
+    const SearchResult r = size_search(SearchInput{1, 0, c.target, c.NL, c.NU}, s.fn(), console);
+    EXPECT_EQ(r.end, c.end) << c.how;
+    const std::string w = search_warning(2, "  EP1", r, c.target);
+    EXPECT_EQ(w.rfind("WARNING: design 2, set EP1: the sample-size search ", 0), 0u) << w;
+    EXPECT_NE(w.find(c.how), std::string::npos) << w;
+    EXPECT_NE(w.find("MSS = " + std::to_string(r.MSS)), std::string::npos) << w;
+    if (c.end == SearchEnd::settled) {
+      EXPECT_TRUE(r.below_target);
+      EXPECT_NE(w.find("power reached 79.50% against the target 80.00% (below the target)"),
+                std::string::npos)
+          << w;
+    }
+  }
+  // A given size has no target to reach.
+  Scripted s{[](int) { return 0.1; }};
+  std::ostringstream console;
+  const SearchResult given = size_search(SearchInput{1, 300, 0.8, 1, 2}, s.fn(), console);
+  EXPECT_FALSE(given.below_target);
+  EXPECT_EQ(search_warning(1, "CALND", given, 0.8), "");
 }
 
 TEST(SearchBracket, SmallerAndLargerSingleEndpointSizes) {

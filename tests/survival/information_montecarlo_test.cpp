@@ -2,9 +2,11 @@
 // two calendar times, EP1 and EP2, against the analytic per-subject covariances.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 
 #include "common/reports.h"
+#include "numerics/uniform_generator.h"
 #include "survival/information_kernel.h"
 #include "survival/information_montecarlo.h"
 #include "survival/information_reference.h"
@@ -15,6 +17,7 @@ namespace {
 struct McDesign {
   int mode, flag;
   double hr1, hr2;  // stored ratios (treatment over control)
+  double sr = 0.5;  // treatment share
 };
 
 InformationInput mc_input(const McDesign& d) {
@@ -30,7 +33,7 @@ InformationInput mc_input(const McDesign& d) {
   in.TF = 1.0;
   in.SRVR1 = 0.35;
   in.SRVR2 = 0.45;
-  in.SR = 0.5;
+  in.SR = d.sr;
   in.TLOOK[0] = 1.2;  // before the end of accrual
   in.TLOOK[1] = 3.0;
   return in;
@@ -73,6 +76,36 @@ TEST(InformationMonteCarlo, SemiCompetingCompositeAlternative) {
 }
 TEST(InformationMonteCarlo, FullCompetingCompositeAlternative) {
   check({3, 2, 1.0 / 0.6, 1.0 / 0.7}, 200, 1500, 0.05);
+}
+
+TEST(InformationMonteCarlo, NoCompetingRiskUnequalAllocationAlternative) {
+  check({1, 1, 1.0 / 0.6, 1.0 / 0.7, 0.7}, 200, 1500, 0.05);
+}
+
+// The raw score at the interim (during accrual) sums over the subjects enrolled by then: its
+// variance over the final score's variance is the information fraction FINF, enrolled fraction
+// included, for an even and a 7:3 split.
+TEST(InformationMonteCarlo, InterimScoreVarianceOverFinalVarianceIsTheInformationFraction) {
+  for (double sr : {0.5, 0.7}) {
+    const InformationInput in = mc_input({1, 1, 1.0, 1.0, sr});
+    MemoryReports r;
+    numerics::UniformGenerator gen([] { return 1; });
+    const InformationSet set = detail::calendar_information(in, gen, r.reports, 240);
+    ASSERT_LT(set.FENR[0], 0.7);
+    const int n = 200;
+    const testing::McResult mc =
+        testing::simulate_scores(in, set.TCAL[0], set.TCAL[1], n, 3000, 424242u);
+    // Scores were scaled by sqrt(n l(k)); undo it.
+    const double v1 = mc.cov[0][0] * set.FENR[0], v2 = mc.cov[1][1] * set.FENR[1];
+    const double ratio = v1 / v2;
+    const double se = ratio * std::hypot(mc.se[0][0] / mc.cov[0][0], mc.se[1][1] / mc.cov[1][1]);
+    EXPECT_NEAR(ratio, set.FINF1[0], 3.0 * se) << sr;
+    const double w1 = mc.cov[2][2] * set.FENR[0], w2 = mc.cov[3][3] * set.FENR[1];
+    const double se2 = (w1 / w2) * std::hypot(mc.se[2][2] / mc.cov[2][2], mc.se[3][3] / mc.cov[3][3]);
+    EXPECT_NEAR(w1 / w2, set.FINF2[0], 3.0 * se2) << sr;
+    // Without the enrolled fraction the fraction would be off by many standard errors.
+    EXPECT_GT(std::fabs(ratio - set.FINF1[0] / set.FENR[0]), 5.0 * se) << sr;
+  }
 }
 
 // The rule that censors both endpoints at the later analysis and stops both at the earlier one
