@@ -272,6 +272,30 @@ TEST(InterimDuringAccrual, PowerCorrelationIsTheWrittenCovarianceMatrixsCorrelat
   }
 }
 
+// A treatment so strong that each endpoint alone needs 4 subjects: the pair (4, 4) is widened
+// and the search reaches the target (before, it stopped at 4 subjects with 12% power).
+TEST(Engine, TinySingleEndpointSizesStillReachTheTarget) {
+  Session r;
+  Design d = make_design(1, 1, 3, 1, 1, 0);
+  d.stored.HR1 = d.stored.HR2 = 1.0 / 900.0;
+  d.stored.RHO = 0.3;
+  d.stored.SRVR1 = d.stored.SRVR2 = 0.3;
+  d.stored.TLOOK[0] = 5.0;
+  const survival::InformationInput in =
+      survival::information_input(d.stored, survival::CORRCLYTN(1000, 0.3).theta);
+  MemoryReports mem;
+  numerics::UniformGenerator gen([] { return 1; });
+  const InformationSet set = survival::BVRLGRNK01(in, gen, mem.reports);
+  const Evaluation ev = GSDBVRSURV01(d, set, d.spending[0], 1.0, 1.0, r.ctx);
+  EXPECT_EQ(ev.ep1.subjects, 4);
+  EXPECT_EQ(ev.ep2.subjects, 4);
+  EXPECT_EQ(ev.NL, 4);
+  EXPECT_EQ(ev.NU, 14);
+  EXPECT_EQ(ev.end, SearchEnd::settled);
+  EXPECT_GE(ev.APW, 0.8);
+  EXPECT_FALSE(ev.below_target);
+}
+
 // The bounds designed for the interim's information fraction spend each endpoint's one-sided
 // alpha when integrated at zero drift under the power's correlation of the two looks.
 TEST(InterimDuringAccrual, DesignedBoundsSpendAlphaUnderThePowersCorrelation) {
