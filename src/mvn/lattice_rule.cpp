@@ -1,5 +1,7 @@
 // Randomized Korobov lattice rules with the baker's transformation (Genz's DKBVRC/DKSMRC), the
 // separation-of-variables integrand, and the small combined generator that randomizes the rules.
+#include "common/fp_contract.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
