@@ -1,6 +1,8 @@
 // Univariate and bivariate normal kernels of the multivariate normal integration.
 // BVU: Drezner and Wesolowsky's method with Genz's changes for double precision and for
 // correlations near +-1; Gauss-Legendre rules of 6, 12 or 20 points by |r|; about 1e-15 absolute.
+#include "common/fp_contract.h"
+
 #include <algorithm>
 #include <cmath>
 

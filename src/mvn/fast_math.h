@@ -6,6 +6,8 @@
 // point gives the same bits in the scalar walk and in every lane of every instruction set, which
 // no library exp or log promises. Both use the argument reductions and minimax polynomials of
 // Sun's fdlibm (error below one unit in the last place).
+#include "common/fp_contract.h"
+
 #include <cstdint>
 
 namespace kestrel::mvn::detail {

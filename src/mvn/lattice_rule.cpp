@@ -1,5 +1,7 @@
 // Randomized Korobov lattice rules with the baker's transformation (Genz's DKBVRC/DKSMRC), the
 // separation-of-variables integrand, and the small combined generator that randomizes the rules.
+#include "common/fp_contract.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -14,6 +16,14 @@
 
 // The lane helpers below are always inlined, so the vector calling convention never shows.
 #pragma GCC diagnostic ignored "-Wpsabi"
+
+// Inline assembly is written for GCC on x86-64 only. Clang checks the register operands of every
+// asm statement, also in branches that are never instantiated, before it knows the instruction
+// set of the function, and other processors have none of these instructions: both take the
+// plain code next to each asm statement, which gives the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define KESTREL_X86_ASM 1
+#endif
 
 namespace kestrel::mvn {
 
@@ -201,16 +211,15 @@ template <class V>
 template <class V>
 [[gnu::always_inline]] inline V sqrt_of(const V& v) {
   V out{};
-#if defined(__x86_64__)
-#if !defined(__clang__)
+#if defined(KESTREL_X86_ASM)
   if constexpr (kWidth<V> == 8 || kWidth<V> == 4) {
     // One instruction on the whole register: vectors of 4 and 8 doubles are only used in the
-    // AVX2 and AVX-512 versions, where they live in ymm and zmm registers. (Clang checks the
-    // register operands before it knows the instruction set, so it takes the pairs below.)
+    // AVX2 and AVX-512 versions, where they live in ymm and zmm registers.
     asm("vsqrtpd %1, %0" : "=v"(out) : "v"(v));
     return out;
   }
 #endif
+#if defined(__x86_64__)
   // Two at a time by the SSE2 instruction, which every x86-64 version has.
   typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
   for (int l = 0; l < kWidth<V>; l += 2) {
@@ -273,15 +282,11 @@ template <class V, int G>
   }
 }
 
+#if defined(KESTREL_X86_ASM)
 // Whether the compress and expand instructions of AVX-512 serve to gather and scatter lanes:
-// vectors of 8 doubles are only used in the AVX-512 version. (Not with clang, which checks the
-// register operands before it knows the instruction set.)
+// vectors of 8 doubles are only used in the AVX-512 version.
 template <class V>
-inline constexpr bool kCompressInstructions =
-#if defined(__x86_64__) && !defined(__clang__)
-    kWidth<V> == 8;
-#else
-    false;
+inline constexpr bool kCompressInstructions = kWidth<V> == 8;
 #endif
 
 // The AS 241 tail magnitudes of C vectors of arguments r = min(p, 1 - p) (packed, W to a
@@ -355,6 +360,7 @@ template <class V, int G>
   [[maybe_unused]] int pos[G];
   [[maybe_unused]] unsigned short km[G];
   [[maybe_unused]] alignas(64) long long tflat[G * W];
+#if defined(KESTREL_X86_ASM)
   if constexpr (kCompressInstructions<V>) {
     // AVX-512 moves the selected elements of a register to its front in one instruction.
     const V threshold = V{} + 0.425;
@@ -366,7 +372,9 @@ template <class V, int G>
       __builtin_memcpy(packed + n, &front, sizeof front);
       n += __builtin_popcount(km[g]);
     }
-  } else {
+  } else
+#endif
+  {
     alignas(64) double rflat[G * W];
     KESTREL_FOR_GROUPS {
       __builtin_memcpy(rflat + g * W, &rt[g], sizeof(V));
@@ -410,13 +418,16 @@ template <class V, int G>
   }
   // Scatter the results back; elements outside the tails take some value that is not used.
   V back[G];
+#if defined(KESTREL_X86_ASM)
   if constexpr (kCompressInstructions<V>) {
     KESTREL_FOR_GROUPS {
       V front;
       __builtin_memcpy(&front, result + pos[g], sizeof front);
       asm("vexpandpd %1, %0%{%2%}%{z%}" : "=v"(back[g]) : "v"(front), "Yk"(km[g]));
     }
-  } else {
+  } else
+#endif
+  {
     alignas(64) double vflat[G * W];
     int m = 0;
 #pragma GCC unroll 64
@@ -601,9 +612,10 @@ template <class V, int G, int M>
 }
 
 // One version per instruction set, each with vectors as wide as its registers; the numbers are
-// the same in every version. Vectors per pack (measured the faster choice in each case; the
-// generic version takes its 64 points as two packs):
-constexpr int kPackVectors2 = 16, kPackVectors4 = 16, kPackVectors8 = 8;
+// the same in every version. Vectors per pack are measured the faster choice in each case; the
+// generic version (vectors of two, the only one on processors other than x86-64) takes its 64
+// points as two packs.
+constexpr int kPackVectors2 = 16;
 typedef double Width2 __attribute__((vector_size(2 * sizeof(double))));
 void integrand_generic(int ndim, const MvnState::Work& work, const double* w, double* y, double* f) {
   integrand_pack<Width2, kPackVectors2, L / (2 * kPackVectors2)>(ndim, work, w, y, f, [] {});
@@ -617,6 +629,7 @@ double lattice_sum_generic(int ndim, int prime, const double* vk, const double* 
 // builds keep the generic version only.
 #if defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 #define KESTREL_WIDE_VERSIONS 1
+constexpr int kPackVectors4 = 16, kPackVectors8 = 8;
 typedef double Width4 __attribute__((vector_size(4 * sizeof(double))));
 typedef double Width8 __attribute__((vector_size(8 * sizeof(double))));
 [[gnu::target("avx2")]] void integrand_avx2(int ndim, const MvnState::Work& work, const double* w, double* y,

@@ -1,5 +1,7 @@
 // Rectangle probabilities of the standard multivariate normal law: Genz's driver and the
 // four-attempt wrapper with a growing budget of integrand values.
+#include "common/fp_contract.h"
+
 #include "mvn/mvndf.h"
 
 #include <algorithm>

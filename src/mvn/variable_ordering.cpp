@@ -2,6 +2,8 @@
 // correlation matrix (smallest expected interval probability first, ties to the later
 // variable), handling of singular directions, and the direct answers for one and two effective
 // variables.
+#include "common/fp_contract.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>

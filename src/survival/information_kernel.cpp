@@ -11,6 +11,8 @@
 // entered at E contributes its EP1 process up to tau_a - E and its EP2 process up to tau_b - E, so
 // the cell (t, s) is weighted by P(E <= tau_a - max(t, s - (tau_b - tau_a)) | enrolled by tau_a),
 // the follow-up distribution of the earlier analysis at max(t, s - gap).
+#include "common/fp_contract.h"
+
 #include "survival/information_kernel.h"
 
 #include <algorithm>

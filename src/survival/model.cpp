@@ -7,6 +7,8 @@
 // the substitution x = 1 - u: each cell uses the copula at its two diagonal corners and at its
 // midpoint, the 1/(u v) factor is taken at the midpoint only, so the singular corner is never
 // evaluated. With cut-offs 0 it approximates E[T1 T2] of two unit-exponential times.
+#include "common/fp_contract.h"
+
 #include "survival/model.h"
 
 #include <algorithm>

@@ -1,5 +1,7 @@
 // Exponential and logarithm of the normal kernels against the long double library functions
 // over the ranges the kernels use, and the same bits from every vector width.
+#include "common/fp_contract.h"
+
 #include "mvn/fast_math.h"
 
 #include <gtest/gtest.h>
@@ -130,6 +132,10 @@ void apply_generic2(const double* x, double* e, double* l, size_t n) { apply<2>(
 void apply_generic8(const double* x, double* e, double* l, size_t n) { apply<8>(x, e, l, n); }
 #if defined(__x86_64__)
 [[gnu::target("avx2")]] void apply_avx2(const double* x, double* e, double* l, size_t n) { apply<4>(x, e, l, n); }
+// With fused multiply-adds at hand, as in AVX-512 and on most other processors.
+[[gnu::target("avx2,fma")]] void apply_avx2_fma(const double* x, double* e, double* l, size_t n) {
+  apply<4>(x, e, l, n);
+}
 [[gnu::target("avx512f")]] void apply_avx512(const double* x, double* e, double* l, size_t n) {
   apply<8>(x, e, l, n);
 }
@@ -154,6 +160,7 @@ TEST(FastMath, EveryVectorWidthAndInstructionSetGivesTheScalarBits) {
 #if defined(__x86_64__)
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) versions.push_back(apply_avx2);
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) versions.push_back(apply_avx2_fma);
   if (__builtin_cpu_supports("avx512f")) versions.push_back(apply_avx512);
 #endif
   for (size_t v = 0; v < versions.size(); ++v) {
@@ -164,6 +171,43 @@ TEST(FastMath, EveryVectorWidthAndInstructionSetGivesTheScalarBits) {
       ASSERT_EQ(std::bit_cast<std::uint64_t>(l[i]), std::bit_cast<std::uint64_t>(l_ref[i])) << v << " " << x[i];
     }
   }
+}
+
+// A product and a sum are rounded one after the other, also where the processor has a fused
+// multiply-add: (1 + 2^-30)(1 - 2^-30) = 1 - 2^-60 rounds to 1, so adding -1 gives 0, where a
+// single rounding would leave -2^-60. Nothing else keeps the vector widths and processors agreeing.
+[[gnu::noinline]] double product_plus(double a, double b, double c) { return a * b + c; }
+[[gnu::noinline]] void product_plus_lanes(const double* a, const double* b, const double* c, double* out) {
+  typedef double V __attribute__((vector_size(4 * sizeof(double))));
+  V va, vb, vc;
+  __builtin_memcpy(&va, a, sizeof va);
+  __builtin_memcpy(&vb, b, sizeof vb);
+  __builtin_memcpy(&vc, c, sizeof vc);
+  const V r = va * vb + vc;
+  __builtin_memcpy(out, &r, sizeof r);
+}
+#if defined(__x86_64__)
+[[gnu::noinline, gnu::target("avx2,fma")]] double product_plus_fma(double a, double b, double c) {
+  return a * b + c;
+}
+#endif
+
+TEST(FastMath, ProductsAndSumsAreRoundedSeparately) {
+  // Read through volatile, so that nothing is folded at compile time.
+  volatile double va = 1 + 0x1p-30, vb = 1 - 0x1p-30, vc = -1;
+  const double a = va, b = vb, c = vc;
+  EXPECT_EQ(product_plus(a, b, c), 0.0);
+  const double as[4] = {a, a, b, 3}, bs[4] = {b, b, a, 0.1}, cs[4] = {c, 2 * c, c, -0.3};
+  double out[4];
+  product_plus_lanes(as, bs, cs, out);
+  EXPECT_EQ(out[0], 0.0);
+  EXPECT_EQ(out[1], -1.0);
+  EXPECT_EQ(out[2], 0.0);
+  EXPECT_EQ(out[3], 0x1p-54);  // 3 * 0.1 rounds up to 0.3 + 2^-54; a single rounding gives 2^-55
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("fma")) EXPECT_EQ(product_plus_fma(a, b, c), 0.0);
+#endif
 }
 
 }  // namespace
