@@ -402,11 +402,13 @@ TEST(RunDirectory, ReportsNeverWriteThroughAPlantedLink) {
   testing::ScratchDir dir;
   testing::ScratchDir elsewhere;
   testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 1, 1, 1));
-  const char* names[] = {"a/TEST_7a.OUT", "a/TEST_7b.OUT", "a/CORR_MAT_given_TIME.TXT", "fort.60"};
-  for (const char* n : names) {
-    const std::string target = (elsewhere / "victim").string() + std::to_string(std::strlen(n));
-    testing::spit(target, "precious\n");
-    std::filesystem::create_symlink(target, dir / n);
+  const std::vector<std::string> names = {"a/TEST_7a.OUT",           "a/TEST_7b.OUT",
+                                           "a/CORR_MAT_given_TIME.TXT", "fort.60",
+                                           "a/kestrel-results.json",    "a/kestrel-report.html"};
+  auto target = [&](size_t i) { return elsewhere / ("victim" + std::to_string(i)); };
+  for (size_t i = 0; i < names.size(); ++i) {
+    testing::spit(target(i), "precious\n");
+    std::filesystem::create_symlink(target(i), dir / names[i]);
   }
   Log log;
   Calculations calc = stand_ins(log);
@@ -418,11 +420,10 @@ TEST(RunDirectory, ReportsNeverWriteThroughAPlantedLink) {
   };
   std::ostringstream console, notes;
   run_directory(dir.path(), {}, console, notes, calc);
-  for (const char* n : names) {
-    SCOPED_TRACE(n);
-    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir / n)));
-    EXPECT_EQ(testing::slurp((elsewhere / "victim").string() + std::to_string(std::strlen(n))),
-              "precious\n");
+  for (size_t i = 0; i < names.size(); ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir / names[i])));
+    EXPECT_EQ(testing::slurp(target(i)), "precious\n");
   }
   EXPECT_EQ(testing::slurp(dir / "fort.60"), "Cov on TIF\n");
   EXPECT_NE(testing::slurp(dir / "a/TEST_7a.OUT").find(" ROWS\n"), std::string::npos);
