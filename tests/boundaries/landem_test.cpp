@@ -257,12 +257,16 @@ TEST(Landem, FailedBoundSearchStopsTheRunInsteadOfLeavingZero) {
     LANDEM(2, {0.5, 1.0}, {0.5, 1e6}, 1.0, 1, 0.025, 0, 0, {}, work, report);
     FAIL() << "the recursion went on";
   } catch (const RunError& e) {
-    EXPECT_EQ(std::string(e.what()).rfind(
+    // The alpha to spend at analysis 2: O'Brien-Fleming type, 0.025 in all, t = 0.5.
+    const double pd2 =
+        0.025 - 2 * (1 - reference::Phi(reference::quantile(1 - 0.0125) / std::sqrt(0.5)));
+    char expected[160];
+    std::snprintf(expected, sizeof expected,
                   "the search of the upper bound of analysis 2 did not converge: the alpha to "
-                  "spend there gives an exit probability of 0.0244",
-                  0),
-              0u)
-        << e.what();
+                  "spend there gives an exit probability of %.6g to reach, and the last bound "
+                  "tried (z = ",
+                  pd2);
+    EXPECT_EQ(std::string(e.what()).rfind(expected, 0), 0u) << e.what();
   }
   // The search's own lines come first in the report.
   EXPECT_NE(report.str().find("Error in search: not converging.  Abort analysis!   2\n"),
