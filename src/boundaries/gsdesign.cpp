@@ -330,7 +330,8 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
     E += D * in.t[i] * e;
   }
   r.expected_events = E + (1.0 - B) * D;
-  require_finite(r.nominal_upper, "the nominal level of the upper bound", "the bound is not a number");
+  require_finite(r.nominal_upper, "the nominal level of the upper bound",
+                 "the bound is not a number");
   require_finite(r.expected_events, "the expected number of events",
                  "the exit probabilities are not numbers");
   return r;

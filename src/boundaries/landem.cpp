@@ -55,8 +55,8 @@ void check_grid(int i, int nints, double za, double zb, const std::vector<double
   }
   if (!(nints >= 1 && nints <= kMaxGridIntervals)) {
     const std::string between =
-        i == 1 ? "its information fraction at analysis 1 is " + num(t[0])
-               : "its information fractions at analyses " + std::to_string(i - 1) + " and " +
+        i == 1 ? "the information fraction at analysis 1 is " + num(t[0])
+               : "the information fractions at analyses " + std::to_string(i - 1) + " and " +
                      std::to_string(i) + " are " + num(t[i - 2]) + " and " + num(t[i - 1]);
     throw RunError("too little information to design the bounds: " + between +
                    ", too close together for the boundary recursion (the grid of analysis " +
@@ -67,8 +67,8 @@ void check_grid(int i, int nints, double za, double zb, const std::vector<double
 
 // Spent alpha that is not a number (a spending function that overflows) would give a bound of
 // no meaning; the run stops and names the analysis.
-void check_spending(int iuse, double phi, const std::vector<double>& t, const std::vector<double>& pe,
-                    const std::vector<double>& pd) {
+void check_spending(int iuse, double phi, const std::vector<double>& t,
+                    const std::vector<double>& pe, const std::vector<double>& pd) {
   for (size_t k = 0; k < pd.size(); ++k) {
     if (std::isfinite(pe[k]) && std::isfinite(pd[k])) continue;
     std::string code = "spending function " + std::to_string(iuse);

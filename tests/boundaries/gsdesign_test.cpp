@@ -229,7 +229,7 @@ TEST(GsDesign, StopsNameTheEndpoint) {
   close.endpoint = "EP2 (CPRSK 3: both endpoints fatal)";
   EXPECT_EQ(run_error(close),
             "EP2 (CPRSK 3: both endpoints fatal): too little information to design the bounds: "
-            "its information fractions at analyses 1 and 2 are 0.99995 and 1, too close "
+            "the information fractions at analyses 1 and 2 are 0.99995 and 1, too close "
             "together for the boundary recursion (the grid of analysis 2 would need more than "
             "5000 intervals)");
   GsDesignInput order = design(1, {0.6, 0.4, 1.0});

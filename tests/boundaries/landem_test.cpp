@@ -239,7 +239,7 @@ TEST(Landem, AnalysesTooCloseTogetherStopTheRun) {
     FAIL() << "the recursion went on";
   } catch (const RunError& e) {
     EXPECT_STREQ(e.what(),
-                 "too little information to design the bounds: its information fractions at "
+                 "too little information to design the bounds: the information fractions at "
                  "analyses 1 and 2 are 0.9999 and 1, too close together for the boundary "
                  "recursion (the grid of analysis 2 would need more than 5000 intervals)");
   }

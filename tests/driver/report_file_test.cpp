@@ -81,7 +81,8 @@ TEST(ReportFile, ErrorsNameTheFileAndTheSystemsReason) {
     ReportFile f(dir / "b/TEST_7a.OUT", "b/TEST_7a.OUT");
     FAIL() << "a report was created in a missing directory";
   } catch (const RunError& e) {
-    EXPECT_STREQ(e.what(), "cannot create the report file b/TEST_7a.OUT: No such file or directory");
+    EXPECT_STREQ(e.what(),
+                 "cannot create the report file b/TEST_7a.OUT: No such file or directory");
   }
   // A directory put in the report's place while it was written: the rename fails, the message
   // says so, and the temporary file is removed.
