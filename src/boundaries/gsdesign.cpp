@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -91,6 +92,27 @@ double OUTGL(int K, const std::vector<double>& qpos, const std::vector<double>& 
   double total = 0.0;
   for (int i = 0; i < K; ++i) total += qpos[i] + qneg[i];
   return total;
+}
+
+// A value in a message: six significant digits.
+std::string num(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
+
+// A figure of the design that is not a number would enter the reports and the sample-size
+// search; the run stops and names it.
+void require_finite(double v, const std::string& what, const std::string& cause) {
+  if (std::isfinite(v)) return;
+  throw RunError(what + " is not a number (" + num(v) + "): " + cause);
+}
+
+void require_finite(const std::vector<double>& v, const std::string& what,
+                    const std::string& cause) {
+  for (size_t k = 0; k < v.size(); ++k) {
+    require_finite(v[k], what + " of analysis " + std::to_string(k + 1), cause);
+  }
 }
 
 // The spending function settled by the parameter checks.
@@ -264,13 +286,15 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
 
   // Drift for the power, then the exit probabilities at that drift.
   DriftSearch d = ADRIFT(K, in.t, r.za, r.zb, power, work, report);
+  require_finite(d.drift, "the drift", "the search of the drift for the power failed");
   r.drift = d.drift;
   r.drift_converged = d.converged;
   r.drift_steps = d.steps;
   double total = 0.0;
   GLAN(K, in.t, r.za, r.zb, r.drift, r.qpos, r.qneg, total, work, report);
   const double exit_total = OUTGL(K, r.qpos, r.qneg);
-  (void)exit_total;
+  require_finite(exit_total, "the exit probability under the drift",
+                 "the recursion of the exit probabilities failed");
 
   // Nominal levels of the bounds: side times the tail beyond each bound.
   r.nominal_lower.resize(K);
@@ -284,6 +308,14 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
   const double p = in.allocation;
   r.events = events_for_drift(r.drift, in.hr, p, K);
   r.pev = event_probability(in.hr, in.ta, in.tf, in.control_survival, p);
+  if (!(r.pev > 0.0 && r.pev <= 1.0)) {
+    throw RunError("the probability of an event by the end of the study is " +
+                   num(r.pev) +
+                   ", not a probability above 0: hazard ratio " + num(in.hr) +
+                   ", control survival " + num(in.control_survival) +
+                   ", accrual " + num(in.ta) + ", follow-up " +
+                   num(in.tf));
+  }
   const double n = std::ceil(static_cast<double>(r.events) / r.pev);
   if (!(n >= 0.0 && n <= static_cast<double>(INT_MAX))) {
     throw RunError(" The number of subjects cannot be formed: events " + std::to_string(r.events) +
@@ -298,6 +330,10 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
     E += D * in.t[i] * e;
   }
   r.expected_events = E + (1.0 - B) * D;
+  require_finite(r.nominal_upper, "the nominal level of the upper bound",
+                 "the bound is not a number");
+  require_finite(r.expected_events, "the expected number of events",
+                 "the exit probabilities are not numbers");
   return r;
 }
 
@@ -366,8 +402,15 @@ Settled INPUT(GsDesignInput& in, std::ostream& report) {
 
 GsDesignResult GSDESIGN01(const GsDesignInput& given, BoundaryWork& work, std::ostream& report) {
   GsDesignInput in = given;  // INPUT may replace alpha and trims the times to K
-  const Settled s = INPUT(in, report);
-  return design_with_code(in, s.code, s.phi, work, report);
+  try {
+    const Settled s = INPUT(in, report);
+    return design_with_code(in, s.code, s.phi, work, report);
+  } catch (const RunError& e) {
+    if (given.endpoint.empty()) throw;
+    std::string m = e.what();
+    m.erase(0, std::min(m.size(), m.find_first_not_of(' ')));
+    throw RunError(given.endpoint + ": " + m);
+  }
 }
 
 }  // namespace kestrel::boundaries

@@ -3,6 +3,7 @@
 // function, the drift that gives the power, exit probabilities under that drift, and the numbers
 // of events and subjects for a two-arm comparison of exponential survival with uniform accrual.
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "boundaries/spending.h"
@@ -22,6 +23,9 @@ struct GsDesignInput {
   double control_survival = 0.5;  // at ta + tf
   double allocation = 0.5;        // proportion of the experimental arm
   int max_analyses = 25;          // the drift and probability routines hold 25 analyses
+  // Names the endpoint in the messages of a stop ("EP2 (both endpoints fatal)"); empty for a
+  // design on its own.
+  std::string endpoint;
 };
 
 struct GsDesignResult {
@@ -40,7 +44,9 @@ struct GsDesignResult {
   int drift_steps = 0;          // exit-probability evaluations of the drift search
 };
 
-// Messages are written to `report` (the main report); the documented "stop" cases throw RunError.
+// Messages are written to `report` (the main report); the documented "stop" cases throw RunError,
+// whose message then starts with in.endpoint. A figure that would not be a number (drift, exit
+// probabilities, nominal levels, event probability, expected events) stops the run as well.
 GsDesignResult GSDESIGN01(const GsDesignInput& in, BoundaryWork& work, std::ostream& report);
 
 // The steps after the spending code is settled: bounds, the power check, drift, exit

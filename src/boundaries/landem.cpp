@@ -4,6 +4,7 @@
 // trapezoidal rule; each upper bound is found by a decimal stepping search to 1e-7 in probability.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ostream>
 #include <string>
 
@@ -36,15 +37,45 @@ int grid_intervals(double ya, double yb, double sigma) {
   return static_cast<int>(q) + 1;
 }
 
-// The grid of one analysis must fit the work arrays; beyond that the analyses are too close
-// together for the recursion and the run stops.
-void check_grid(int i, int nints, double za, double zb) {
-  if (std::isnan(za) || std::isnan(zb)) {
-    throw RunError(" The bounds of analysis " + std::to_string(i) + " are not numbers.");
+// A value in a message: six significant digits.
+std::string num(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
+
+// The bounds of an analysis must be numbers, and its grid must fit the work arrays. The grid
+// step is 0.05 standard deviations of the increment since the analysis before, so two analyses
+// with almost the same information fraction need a grid far wider than the arrays: the endpoint
+// has too little information between them to design a bound there, and the run stops.
+void check_grid(int i, int nints, double za, double zb, const std::vector<double>& t) {
+  if (!std::isfinite(za) || !std::isfinite(zb)) {
+    throw RunError("the bound of analysis " + std::to_string(i) + " is not a number (upper " +
+                   num(zb) + ", lower " + num(za) + ")");
   }
   if (!(nints >= 1 && nints <= kMaxGridIntervals)) {
-    throw RunError(" Bounds too wide, analysis " + std::to_string(i) +
-                   ": more than 5000 grid intervals; the analyses are too close together.");
+    const std::string between =
+        i == 1 ? "the information fraction at analysis 1 is " + num(t[0])
+               : "the information fractions at analyses " + std::to_string(i - 1) + " and " +
+                     std::to_string(i) + " are " + num(t[i - 2]) + " and " + num(t[i - 1]);
+    throw RunError("too little information to design the bounds: " + between +
+                   ", too close together for the boundary recursion (the grid of analysis " +
+                   std::to_string(i) + " would need more than " +
+                   std::to_string(kMaxGridIntervals) + " intervals)");
+  }
+}
+
+// Spent alpha that is not a number (a spending function that overflows) would give a bound of
+// no meaning; the run stops and names the analysis.
+void check_spending(int iuse, double phi, const std::vector<double>& t,
+                    const std::vector<double>& pe, const std::vector<double>& pd) {
+  for (size_t k = 0; k < pd.size(); ++k) {
+    if (std::isfinite(pe[k]) && std::isfinite(pd[k])) continue;
+    std::string code = "spending function " + std::to_string(iuse);
+    if (iuse == 3 || iuse == 4) code += " with phi = " + num(phi);
+    throw RunError("the " + code + " gives a cumulative alpha that is not a number at analysis " +
+                   std::to_string(k + 1) + " (information fraction " + num(t[k]) +
+                   "); its formula overflows there");
   }
 }
 
@@ -211,6 +242,7 @@ bool SEARCH(int i, double target, BoundaryWork& work, std::ostream& report) {
   double delta = 10.0;
   double x = work.yb[i - 2];
   double q = QPOS(x, i, work);
+  work.last_tried = x;
   for (;;) {
     if (std::fabs(q - target) <= tol) {
       work.yb[i - 1] = x;
@@ -229,6 +261,7 @@ bool SEARCH(int i, double target, BoundaryWork& work, std::ostream& report) {
     for (int step = 1; step <= kSearchSteps; ++step) {
       x += direction * delta;
       q = QPOS(x, i, work);
+      work.last_tried = x;
       crossed = direction > 0 ? q <= target + tol : q >= target - tol;
       if (crossed) break;
       if (step % 10 == 0) {
@@ -265,6 +298,7 @@ LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<doub
   // 1. Truncation, spending, standard deviations of the increments.
   if (ztrun <= 0.0) ztrun = 8.0;
   ALPHAS(iuse, nn, alpha, phi, side, t, user, pe, pd, report);
+  check_spending(iuse, phi, t, pe, pd);
   STDINC(nn, t2, work.sigma, work.s);
   const auto& sigma = work.sigma;
   const auto& s = work.s;
@@ -300,7 +334,7 @@ LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<doub
 
   // 4. Grid of analysis 1.
   work.nints[0] = grid_intervals(work.ya[0], work.yb[0], sigma[0]);
-  check_grid(1, work.nints[0], za[0], zb[0]);
+  check_grid(1, work.nints[0], za[0], zb[0], t);
 
   // 5. Later analyses by the recursion.
   for (int i = 2; i <= nn; ++i) {
@@ -319,7 +353,15 @@ LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<doub
       zb[c] = 0.0;
       work.yb[c] = 0.0;
     } else {
-      SEARCH(i, pd[c] / side, work, report);
+      if (!SEARCH(i, pd[c] / side, work, report)) {
+        // A bound that was not found would stay at 0 and reject whenever the statistic is
+        // positive: the run stops instead.
+        const double q = QPOS(work.last_tried, i, work);
+        throw RunError("the search of the upper bound of analysis " + std::to_string(i) +
+                       " did not converge: the alpha to spend there gives an exit probability"
+                       " of " + num(pd[c] / side) + " to reach, and the last bound tried (z = " +
+                       num(work.last_tried / s[c]) + ") gives " + num(q));
+      }
       zb[c] = work.yb[c] / s[c];
       if (zb[c] > ztrun) {
         zb[c] = ztrun;
@@ -335,7 +377,7 @@ LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<doub
       work.ya[c] = -work.yb[c];
     }
     work.nints[c] = grid_intervals(work.ya[c], work.yb[c], sigma[c]);
-    check_grid(i, work.nints[c], za[c], zb[c]);
+    check_grid(i, work.nints[c], za[c], zb[c], t);
     if (i < nn) {
       OTHER(work.ya[c - 1], work.yb[c - 1], work.nints[c - 1], work.ya[c], work.yb[c],
             work.nints[c], sigma[c], work.f, work.scratch);

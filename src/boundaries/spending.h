@@ -18,6 +18,7 @@ struct BoundaryWork {
   std::vector<int> nints;
   std::vector<double> f;        // density of the previous analysis on its grid (up to 5001 points)
   std::vector<double> scratch;  // the density of the analysis before, while the next one is built
+  double last_tried = 0;        // the last score-scale bound SEARCH evaluated
 };
 
 struct LandemResult {
@@ -27,6 +28,9 @@ struct LandemResult {
 
 // side: 1 one-sided, 2 two-sided symmetric. iuse: spending code 1..6. user: code 5 values
 // (cumulative alpha of one side; pe = side*user). Messages go to `report` (the main report).
+// Stops the run (RunError) when the spending function gives alpha that is not a number, when a
+// bound search fails, or when a grid does not fit the work arrays (too little information
+// between two analyses).
 LandemResult LANDEM(int nn, const std::vector<double>& t, const std::vector<double>& t2,
                     double side, int iuse, double alpha, double phi, double ztrun,
                     const std::vector<double>& user, BoundaryWork& work, std::ostream& report);
@@ -65,7 +69,7 @@ void OTHER(double ya_prev, double yb_prev, int n_prev, double ya, double yb, int
 double QPOS(double x, int i, const BoundaryWork& work);
 
 // Decimal stepping search of yb(i) with QPOS(yb(i), i) = target; leaves yb(i) unchanged when the
-// search fails. Returns whether it stored a bound.
+// search fails. Returns whether it stored a bound. LANDEM stops the run (RunError) when it fails.
 bool SEARCH(int i, double target, BoundaryWork& work, std::ostream& report);
 
 }  // namespace kestrel::boundaries

@@ -7,7 +7,9 @@
 #include <sstream>
 #include <system_error>
 
+#include "common/errors.h"
 #include "driver/html_report.h"
+#include "driver/report_file.h"
 
 namespace kestrel::driver {
 
@@ -423,21 +425,15 @@ void write_results_json(std::ostream& os, const RunRecord& run) { os << results_
 
 namespace {
 
+// Written like the reports: a new temporary file beside the final name, renamed into place, so a
+// link planted under either name is never followed.
 std::string replace_file(const std::filesystem::path& path, const std::string& content) {
-  std::filesystem::path tmp = path;
-  tmp += ".tmp";
-  {
-    std::ofstream os(tmp, std::ios::binary | std::ios::trunc);
-    if (!os) return "cannot create " + tmp.string();
-    os.write(content.data(), static_cast<std::streamsize>(content.size()));
-    os.flush();
-    if (!os) return "cannot write " + tmp.string();
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    std::filesystem::remove(tmp, ec);
-    return "cannot replace " + path.string();
+  try {
+    ReportFile f(path, path.string());
+    f.stream().write(content.data(), static_cast<std::streamsize>(content.size()));
+    f.close();
+  } catch (const RunError& e) {
+    return e.what();
   }
   return {};
 }

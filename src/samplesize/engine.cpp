@@ -1,5 +1,7 @@
 #include "samplesize/engine.h"
 
+#include <string>
+
 #include "boundaries/spending.h"
 #include "common/reports.h"
 #include "survival/correlation_matrix.h"
@@ -12,10 +14,22 @@ constexpr int kSides = 1;            // one-sided boundary designs
 constexpr int kVariance = 1;         // both variances enter the limits
 constexpr bool kFinalAdjust = true;  // the simulation recomputes the final critical values
 
+// The endpoint as a stop of its boundary design names it, with the competing-risk mode that
+// shapes its information.
+std::string endpoint_name(const char* ep, int CPRSK) {
+  static const char* const modes[] = {"both endpoints non-fatal", "one endpoint fatal",
+                                      "both endpoints fatal"};
+  std::string name = std::string(ep) + " (CPRSK " + std::to_string(CPRSK);
+  if (CPRSK >= 1 && CPRSK <= 3) name += std::string(": ") + modes[CPRSK - 1];
+  return name + ")";
+}
+
 boundaries::GsDesignInput endpoint_design(const DeckValues& d, const InformationSet& set,
                                           const SpendingStatement& spending, double hr,
-                                          const AnalysisArray& finf, double survival) {
+                                          const AnalysisArray& finf, double survival,
+                                          const char* ep) {
   boundaries::GsDesignInput in;
+  in.endpoint = endpoint_name(ep, d.CPRSK);
   in.K = set.K;
   in.alpha = d.TYPE1;
   in.sides = kSides;
@@ -60,13 +74,13 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   // Single-endpoint designs: EP1 with its spending function, hazard ratio and information
   // fractions, then EP2 with its own. Every information set holds EP1 in the slots ending in 1.
   boundaries::BoundaryWork work;
-  ev.ep1 = boundaries::GSDESIGN01(endpoint_design(d, set, spending[0], d.HR1, set.FINF1, d.SRVR1),
-                                  work, main);
+  ev.ep1 = boundaries::GSDESIGN01(
+      endpoint_design(d, set, spending[0], d.HR1, set.FINF1, d.SRVR1, "EP1"), work, main);
   ev.ZA1 = first(ev.ep1.za, K);
   ev.ZB1 = first(ev.ep1.zb, K);
   empty_lines(main, 2);
-  ev.ep2 = boundaries::GSDESIGN01(endpoint_design(d, set, spending[1], d.HR2, set.FINF2, d.SRVR2),
-                                  work, main);
+  ev.ep2 = boundaries::GSDESIGN01(
+      endpoint_design(d, set, spending[1], d.HR2, set.FINF2, d.SRVR2, "EP2"), work, main);
   ev.ZA2 = first(ev.ep2.za, K);
   ev.ZB2 = first(ev.ep2.zb, K);
   empty_lines(main, 2);

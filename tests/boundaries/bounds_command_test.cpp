@@ -222,5 +222,17 @@ TEST(BoundsCommand, AnalysesTooCloseTogetherEndWithStatusOne) {
   EXPECT_NE(o.err.find("too close together"), std::string::npos) << o.err;
 }
 
+// A spending function that overflows ends the calculator with status 1 and prints no table with
+// bounds of no meaning.
+TEST(BoundsCommand, SpendingThatOverflowsEndsWithStatusOneAndNoTable) {
+  Outcome o = bounds({"--spending", "4", "--phi", "-710", "--times", "0.5,1"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err,
+            "kestrel bounds: the spending function 4 with phi = -710 gives a cumulative alpha "
+            "that is not a number at analysis 2 (information fraction 1); its formula overflows "
+            "there\n");
+}
+
 }  // namespace
 }  // namespace kestrel::boundaries

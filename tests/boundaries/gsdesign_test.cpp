@@ -223,6 +223,34 @@ TEST(GsDesign, TimesMustBeStrictlyIncreasingAndAtMostOne) {
   EXPECT_NO_THROW(run(design(1, {0.5, 0.9})));
 }
 
+// Inside a run the stop names the endpoint it belongs to, whatever the step that stopped.
+TEST(GsDesign, StopsNameTheEndpoint) {
+  GsDesignInput close = design(1, {0.99995, 1.0});
+  close.endpoint = "EP2 (CPRSK 3: both endpoints fatal)";
+  EXPECT_EQ(run_error(close),
+            "EP2 (CPRSK 3: both endpoints fatal): too little information to design the bounds: "
+            "the information fractions at analyses 1 and 2 are 0.99995 and 1, too close "
+            "together for the boundary recursion (the grid of analysis 2 would need more than "
+            "5000 intervals)");
+  GsDesignInput order = design(1, {0.6, 0.4, 1.0});
+  order.endpoint = "EP1";
+  EXPECT_EQ(run_error(order), "EP1: Times must be strictly increasing and <=1.");
+  // Without a name (the calculator on its own) the message stands alone.
+  EXPECT_EQ(run_error(design(1, {0.6, 0.4, 1.0})), " Times must be strictly increasing and <=1.");
+}
+
+// The event probability of a design whose control survival is not a probability would divide
+// the events into a number of subjects of no meaning.
+TEST(GsDesign, EventProbabilityThatIsNotAProbabilityStops) {
+  GsDesignInput in = design(1, {1.0});
+  in.control_survival = 1.0;  // no events at all
+  EXPECT_EQ(run_error(in).rfind("the probability of an event by the end of the study is 0, not a "
+                                "probability above 0: hazard ratio",
+                                0),
+            0u)
+      << run_error(in);
+}
+
 TEST(GsDesign, NumberOfAnalysesIsChecked) {
   GsDesignInput none = design(1, {1.0});
   none.K = 0;

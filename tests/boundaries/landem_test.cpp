@@ -232,7 +232,63 @@ TEST(Other, MovesTheDensityLikeTheDirectTrapezoidalSum) {
 }
 
 TEST(Landem, AnalysesTooCloseTogetherStopTheRun) {
-  EXPECT_THROW(run(1, 0.025, 1.0, {0.9999, 1.0}), RunError);
+  // An increment of 1e-4 in information: the grid step is 0.05 * 0.01 on a range of about 10,
+  // some 20000 intervals.
+  try {
+    run(1, 0.025, 1.0, {0.9999, 1.0});
+    FAIL() << "the recursion went on";
+  } catch (const RunError& e) {
+    EXPECT_STREQ(e.what(),
+                 "too little information to design the bounds: the information fractions at "
+                 "analyses 1 and 2 are 0.9999 and 1, too close together for the boundary "
+                 "recursion (the grid of analysis 2 would need more than 5000 intervals)");
+  }
+  // An increment of 0.01 leaves about 2000 intervals and goes through.
+  EXPECT_NO_THROW(run(1, 0.025, 1.0, {0.99, 1.0}));
+}
+
+// A bound search that fails used to leave the bound at 0, which rejects whenever the statistic
+// is positive. A second time scale far from the first makes the increment's standard deviation
+// 1000, so fifty steps of 1 on the score scale cannot reach the exit probability to spend.
+TEST(Landem, FailedBoundSearchStopsTheRunInsteadOfLeavingZero) {
+  std::ostringstream report;
+  BoundaryWork work;
+  try {
+    LANDEM(2, {0.5, 1.0}, {0.5, 1e6}, 1.0, 1, 0.025, 0, 0, {}, work, report);
+    FAIL() << "the recursion went on";
+  } catch (const RunError& e) {
+    // The alpha to spend at analysis 2: O'Brien-Fleming type, 0.025 in all, t = 0.5.
+    const double pd2 =
+        0.025 - 2 * (1 - reference::Phi(reference::quantile(1 - 0.0125) / std::sqrt(0.5)));
+    char expected[160];
+    std::snprintf(expected, sizeof expected,
+                  "the search of the upper bound of analysis 2 did not converge: the alpha to "
+                  "spend there gives an exit probability of %.6g to reach, and the last bound "
+                  "tried (z = ",
+                  pd2);
+    EXPECT_EQ(std::string(e.what()).rfind(expected, 0), 0u) << e.what();
+  }
+  // The search's own lines come first in the report.
+  EXPECT_NE(report.str().find("Error in search: not converging.  Abort analysis!   2\n"),
+            std::string::npos);
+}
+
+// The Hwang-Shih-DeCani family with phi = -710: exp(710) overflows, so the cumulative alpha at
+// t = 1 is inf/inf. Before, the search got a target that is not a number, stored nothing and the
+// bound of the final analysis stayed 0.
+TEST(Landem, SpendingThatIsNotANumberStopsTheRun) {
+  try {
+    run(4, 0.025, 1.0, {0.5, 1.0}, -710);
+    FAIL() << "the recursion went on";
+  } catch (const RunError& e) {
+    EXPECT_STREQ(e.what(),
+                 "the spending function 4 with phi = -710 gives a cumulative alpha that is not a "
+                 "number at analysis 2 (information fraction 1); its formula overflows there");
+  }
+  // phi = -700 stays finite and spends alpha at the end.
+  const LandemResult r = run(4, 0.025, 1.0, {0.5, 1.0}, -700);
+  EXPECT_NEAR(r.pe[1], 0.025, 1e-12);
+  EXPECT_GT(r.zb[1], 1.9);
 }
 
 }  // namespace

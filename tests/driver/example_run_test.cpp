@@ -338,7 +338,10 @@ TEST(ExampleRun, TerminalErrorWritesWhatFinishedAndTheMessage) {
   EXPECT_THROW(run_directory(dir, options, console, notes, calc), RunError);
   const Json run = JsonReader::parse(testing::read_file(dir / "a" / "kestrel-results.json"));
   EXPECT_EQ(run["status"].str(), "stopped");
-  EXPECT_EQ(run["error"].str(), " Times must be strictly increasing and <=1.");
+  // The stop names the design and its set before the calculation's own message.
+  EXPECT_EQ(run["error"].str(),
+            "design 2, analyses at the given calendar times: Times must be strictly increasing "
+            "and <=1.");
   EXPECT_EQ(run["seed"].number(), 99);
   ASSERT_EQ(run["designs"].size(), 2u);
   EXPECT_TRUE(run["designs"][0]["complete"].b);

@@ -5,6 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "common/errors.h"
 #include "driver/test_dirs.h"
 #include "mvn/mvndf.h"
@@ -94,6 +102,63 @@ struct Ran {
     return out;
   }
 };
+
+// The message of a stop, or "" when the run went through.
+std::string stop_message(const std::filesystem::path& dir, const Calculations& calc) {
+  std::ostringstream console, notes;
+  try {
+    run_directory(dir, {}, console, notes, calc);
+  } catch (const RunError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// Names in `dir` that start with a dot: the temporary files of the reports.
+std::vector<std::string> hidden_files(const std::filesystem::path& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    const std::string n = e.path().filename().string();
+    if (n[0] == '.') out.push_back(n);
+  }
+  return out;
+}
+
+// A calendar set of three analyses at the deck's times whose values are plain numbers.
+InformationSet plain_set(const survival::InformationInput& in) {
+  InformationSet s;
+  s.K = in.K;
+  for (int k = 0; k < in.K; ++k) {
+    s.TCAL[k] = in.TLOOK[k];
+    s.FINF1[k] = s.FINF2[k] = s.FENR[k] = (k + 1.0) / in.K;
+    s.VAR01[k] = s.VAR02[k] = s.VAR11[k] = s.VAR12[k] = 0.1 * (k + 1);
+  }
+  return s;
+}
+
+// The first point at or after time t of the grid of the information integrals, from its
+// definition: equally spaced in the allocation-weighted event probability of each endpoint, the
+// two endpoints' times mixed by the arm weights; `spacing` receives its distance to the point
+// before.
+double grid_point_at_or_after(const survival::InformationInput& in, double t, double& spacing) {
+  const double T = in.TA + in.TF, q = in.SR;
+  double lbar[2], P[2];
+  const double S[2] = {in.SRVR1, in.SRVR2}, HR[2] = {in.HR1, in.HR2};
+  for (int e = 0; e < 2; ++e) {
+    const double lc = -std::log(S[e]) / T;
+    lbar[e] = (1 - q) * lc * HR[e] + q * lc;
+    P[e] = 1 - std::exp(-lbar[e] * T);
+  }
+  auto X = [&](int i) {
+    const double t1 = -std::log(1 - P[0] * i / 1000) / lbar[0];
+    const double t2 = -std::log(1 - P[1] * i / 1000) / lbar[1];
+    return (1 - q) * t2 + q * t1;
+  };
+  int i = 1;
+  while (X(i) < t) ++i;
+  spacing = X(i) - X(i - 1);
+  return X(i);
+}
 
 void run(Ran& r, const std::string& deck_text, RunOptions options = {}) {
   Deck deck = read_deck(deck_text);
@@ -220,6 +285,8 @@ TEST(RunDirectory, TerminalErrorKeepsEverythingWrittenBefore) {
   const std::string summary = testing::slurp(dir / "a/TEST_7b.OUT");
   EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 2);
   EXPECT_TRUE(std::filesystem::exists(dir / "a/CORR_MAT_given_TIME.TXT"));
+  // Every report was put in place; no temporary file is left beside them.
+  EXPECT_TRUE(hidden_files(dir / "a").empty());
 }
 
 TEST(RunDirectory, IncompleteLastRecordIsNotedAndNotCalculated) {
@@ -253,6 +320,155 @@ TEST(RunDirectory, RejectedDeckWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir / "a/TEST_7a.OUT"));
   EXPECT_FALSE(std::filesystem::exists(dir / "a/TEST_7b.OUT"));
   EXPECT_EQ(console.str(), "");
+}
+
+TEST(RunDirectory, TwoAnalysesOnOneGridPointStopWithTheGridSpacing) {
+  testing::ScratchDir dir;
+  testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 3, 1, 1));
+  Log log;
+  Calculations calc = stand_ins(log);
+  // The calendar times 2.5 and 2.503 both move up to the grid point at or after 2.503.
+  double expected_spacing = 0;
+  calc.calendar = [&](const survival::InformationInput& in, numerics::UniformGenerator&,
+                      Reports&) {
+    InformationSet s = plain_set(in);
+    s.TCAL[0] = s.TCAL[1] = grid_point_at_or_after(in, 2.503, expected_spacing);
+    return s;
+  };
+  const std::string m = stop_message(dir.path(), calc);
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "design 1: analyses 1 and 2 fall on the same point of the information grid "
+                "(spacing %.4f in time); move them further apart",
+                expected_spacing);
+  EXPECT_EQ(m, text);
+  EXPECT_GT(expected_spacing, 0.001);
+  EXPECT_EQ(log.evaluations, 0);
+  // What was written before the stop is in place: the input summary and the summary header.
+  EXPECT_EQ(testing::slurp(dir / "a/TEST_7a.OUT").rfind(" GROUP-SEQUENTIAL", 0), 0u);
+  EXPECT_TRUE(hidden_files(dir / "a").empty());
+}
+
+TEST(RunDirectory, FiguresThatAreNotNumbersStopBeforeTheyReachAReport) {
+  const double nan = std::nan("");
+  {  // an information fraction
+    testing::ScratchDir dir;
+    testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 3, 1, 1));
+    Log log;
+    Calculations calc = stand_ins(log);
+    calc.calendar = [nan](const survival::InformationInput& in, numerics::UniformGenerator&,
+                          Reports&) {
+      InformationSet s = plain_set(in);
+      s.FINF2[1] = nan;
+      return s;
+    };
+    EXPECT_EQ(stop_message(dir.path(), calc),
+              "design 1, analyses at the given calendar times: the information fraction of EP2 "
+              "at analysis 2 is not a number (nan); the information of the design cannot be "
+              "computed");
+    EXPECT_EQ(log.evaluations, 0);
+  }
+  {  // a correlation between the endpoints
+    testing::ScratchDir dir;
+    testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 3, 1, 1));
+    Log log;
+    Calculations calc = stand_ins(log);
+    calc.calendar = [nan](const survival::InformationInput& in, numerics::UniformGenerator&,
+                          Reports&) {
+      InformationSet s = plain_set(in);
+      s.CORR12[2][0] = nan;
+      return s;
+    };
+    EXPECT_EQ(stop_message(dir.path(), calc).rfind(
+                  "design 1, analyses at the given calendar times: the correlation of EP1 at "
+                  "analysis 3 with EP2 at analysis 1 is not a number",
+                  0),
+              0u);
+  }
+  {  // the power of the second design: the first design's summary line stays, no asterisks
+    testing::ScratchDir dir;
+    testing::spit(dir / "a/input.txt",
+                  "0 0 0 0\nT\n" + design_line(0, 3, 1, 1) + design_line(0, 3, 1, 1));
+    Log log;
+    Calculations calc = stand_ins(log);
+    calc.calendar = [](const survival::InformationInput& in, numerics::UniformGenerator&,
+                       Reports&) { return plain_set(in); };
+    auto evaluate = calc.evaluate;
+    calc.evaluate = [&, nan](const Design& d, const InformationSet& set,
+                             const std::array<SpendingStatement, 2>& sp, double th, double thtr,
+                             RunContext& ctx) {
+      samplesize::Evaluation e = evaluate(d, set, sp, th, thtr, ctx);
+      if (d.number == 2) e.APW = nan;
+      return e;
+    };
+    EXPECT_EQ(stop_message(dir.path(), calc),
+              "design 2, analyses at the given calendar times: APW (the power at the sample "
+              "size found) is not a number (nan)");
+    const std::string summary = testing::slurp(dir / "a/TEST_7b.OUT");
+    EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 2);
+    EXPECT_EQ(summary.find("*"), std::string::npos);
+  }
+}
+
+TEST(RunDirectory, StopsInsideACalculationNameTheDesignAndTheSet) {
+  testing::ScratchDir dir;
+  testing::spit(dir / "a/input.txt",
+                "0 0 0 0\nT\n" + design_line(0, 3, 1, 1) + design_line(0, 1, 1, 1));
+  Log log;
+  log.fail_at_evaluation = 3;  // design 2, the set timed by EP2
+  EXPECT_EQ(stop_message(dir.path(), stand_ins(log)),
+            "design 2, analyses timed by EP2's information: stand-in stopped the run");
+}
+
+// A symbolic link planted under a report's name is replaced by the report; its target stays as
+// it was. Here every report is a link to a file outside the run directory.
+TEST(RunDirectory, ReportsNeverWriteThroughAPlantedLink) {
+  testing::ScratchDir dir;
+  testing::ScratchDir elsewhere;
+  testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 1, 1, 1));
+  const std::vector<std::string> names = {"a/TEST_7a.OUT",           "a/TEST_7b.OUT",
+                                           "a/CORR_MAT_given_TIME.TXT", "fort.60",
+                                           "a/kestrel-results.json",    "a/kestrel-report.html"};
+  auto target = [&](size_t i) { return elsewhere / ("victim" + std::to_string(i)); };
+  for (size_t i = 0; i < names.size(); ++i) {
+    testing::spit(target(i), "precious\n");
+    std::filesystem::create_symlink(target(i), dir / names[i]);
+  }
+  Log log;
+  Calculations calc = stand_ins(log);
+  calc.fractions = [](const survival::InformationInput&, numerics::UniformGenerator&,
+                      Reports& rep) {
+    rep.unit60() << "Cov on TIF\n";
+    rep.main() << " ROWS\n";
+    return survival::InformationSets{};
+  };
+  std::ostringstream console, notes;
+  run_directory(dir.path(), {}, console, notes, calc);
+  for (size_t i = 0; i < names.size(); ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir / names[i])));
+    EXPECT_EQ(testing::slurp(target(i)), "precious\n");
+  }
+  EXPECT_EQ(testing::slurp(dir / "fort.60"), "Cov on TIF\n");
+  EXPECT_NE(testing::slurp(dir / "a/TEST_7a.OUT").find(" ROWS\n"), std::string::npos);
+  EXPECT_EQ(testing::slurp(dir / "a/TEST_7b.OUT").rfind("    ITM", 0), 0u);
+  EXPECT_TRUE(hidden_files(dir / "a").empty());
+  EXPECT_TRUE(hidden_files(dir.path()).empty());
+}
+
+// A report that cannot be created stops the run before any calculation, naming the file and the
+// system's reason; the reports of an earlier run stay as they were.
+TEST(RunDirectory, ReportThatCannotBeCreatedNamesTheFileAndTheReason) {
+  testing::ScratchDir dir;
+  testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 3, 1, 1));
+  testing::spit(dir / "a/TEST_7a.OUT", "earlier main report\n");
+  std::filesystem::create_directories(dir / "a/TEST_7b.OUT");
+  Log log;
+  EXPECT_EQ(stop_message(dir.path(), stand_ins(log)),
+            "cannot create the report file a/TEST_7b.OUT: Is a directory");
+  EXPECT_TRUE(log.calls.empty());
+  EXPECT_EQ(testing::slurp(dir / "a/TEST_7a.OUT"), "earlier main report\n");
+  EXPECT_TRUE(hidden_files(dir / "a").empty());
 }
 
 }  // namespace
