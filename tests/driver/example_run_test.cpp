@@ -371,6 +371,7 @@ TEST(ExampleRun, ResultsFileNamesTheClockSeed) {
   calc.calendar = [](const survival::InformationInput& in, numerics::UniformGenerator&, Reports&) {
     InformationSet set;
     set.K = in.K;
+    for (int k = 0; k < in.K; ++k) set.TCAL[k] = in.TLOOK[k];  // distinct analyses
     return set;
   };
   calc.evaluate = [](const Design&, const InformationSet&, const std::array<SpendingStatement, 2>&, double,
