@@ -179,6 +179,7 @@ struct LostLayout {
   std::array<int, 2> codes{};
   int first_slot = 0;        // the first boundary design whose statements are still to be read
   bool follow_unknown = false;  // what the first slot reads after its lost replacement code
+  std::size_t after = 0;        // 0-based line where reading stopped
 };
 
 class Reader {
@@ -312,6 +313,7 @@ class Reader {
       complete_ = true;
       if (!look_ok) {
         // The analysis times are read while looking for the next design.
+        lost_.after = sc_.line_index();
         walk_times(st);
         return false;
       }
@@ -321,7 +323,8 @@ class Reader {
     }
     complete_ = true;
     if (lost) {
-      walk_slots(sc_.line_index(), 0);
+      lost_.after = sc_.line_index();
+      walk_slots(lost_.after, 0);
       return false;
     }
     return read_extras(rec);
@@ -379,7 +382,8 @@ class Reader {
             lost_.follow_unknown = true;
             rec.spending_slots_checkable = 2 * set + ep;
             rec.design.spending.push_back(pair);
-            walk_slots(sc_.line_index(), lost_.first_slot);
+            lost_.after = sc_.line_index();
+            walk_slots(lost_.after, lost_.first_slot);
             return false;
           }
           code = sp.replacement_code;
@@ -600,10 +604,11 @@ class Reader {
       note += "; design " + std::to_string(number + 1) + " is taken to start at line " +
               std::to_string(best_line);
       sc_.seek(sc_.after_line(best));
-    } else if (nothing) {
-      go_on = false;  // the deck ends with this design
     } else {
-      note += "; the rest of the deck was not checked";
+      // The deck ends with this design, or what follows cannot be read as a design.
+      int line = 0;
+      if (!nothing && look_record(lost_.after, previous, line) != Shape::Nothing)
+        note += "; the rest of the deck was not checked";
       go_on = false;
     }
     if (lost_.problem >= 0) deck_.problems[static_cast<size_t>(lost_.problem)].allowed += note;

@@ -180,7 +180,8 @@ class Checker {
         const SpendingStatement& sp = rec_.design.spending[static_cast<size_t>(set)][static_cast<size_t>(ep)];
         std::string suffix = std::string(" of ") + (ep == 0 ? "EP1" : "EP2") + " (ESF" +
                              std::to_string(ep + 1);
-        if (nsets == 2) suffix += set == 0 ? ", EP1-driven evaluation" : ", EP2-driven evaluation";
+        // Named as the reader names them, by the sets the design evaluates.
+        if (d.ITIME == 1) suffix += set == 0 ? ", EP1-driven evaluation" : ", EP2-driven evaluation";
         suffix += ")";
         // Replacement codes decide the layout; the reader checks them.
         int code = sp.code_in_force();

@@ -137,6 +137,15 @@ TEST(DeckCheck, NoFollowOnProblemOfAnUnreadableOrBadValue) {
     ASSERT_EQ(p.size(), 1u) << c.field << ": " << (p.size() > 1 ? p[1].message("deck") : "");
     EXPECT_EQ(p[0].field, c.field);
   }
+  // An unreadable phi, then a lost replacement code in the same evaluated set: each once, and
+  // the deck's end is no further problem nor a part left unchecked.
+  auto two = problems(deck_with({{ITIME, "1"}, {ESF1, "3"}, {ESF2, "7"}, {TLOOK1, "0.3"},
+                                 {TLOOK1 + 1, "0.6"}, {TLOOK1 + 2, "1"}},
+                                "0.5x\n0\n"));
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_EQ(two[0].field, "phi of EP1 (ESF1, EP1-driven evaluation)");
+  EXPECT_EQ(two[1].field, "replacement spending code of EP2 (ESF2, EP1-driven evaluation)");
+  EXPECT_EQ(two[1].allowed.find("the rest of the deck"), std::string::npos) << two[1].allowed;
 }
 
 TEST(DeckCheck, SamplingRatioIsFreeWithoutSimulation) {
