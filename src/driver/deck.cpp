@@ -542,28 +542,33 @@ class Reader {
 
   enum class Shape { Whole, Incomplete, Nothing, Unreadable };
 
-  // Whether a whole record can be read after 0-based line `after`; `line` receives its start.
-  Shape look_record(std::size_t after, const DeckValues& previous, int& line) {
+  // A record read after a lost layout may carry a few faults of its own; a start that is not
+  // a record's start puts reals where integers belong throughout, and many more.
+  static constexpr int kFaultsOfARecord = 2;
+
+  // Whether a record can be read after 0-based line `after`: `line` receives its start and
+  // `faults` the number of its values that cannot be read as their items.
+  Shape look_record(std::size_t after, const DeckValues& previous, int& line, int& faults) {
     sc_.seek(sc_.after_line(after));
     Statement st(sc_);
     int look = previous.LOOK;
+    faults = 0;
     for (int f = 0; f < 26 + look; ++f) {
       DeckScanner::Token t;
       Item r = st.take(t);
       if (r == Item::End) return f == 0 ? Shape::Nothing : Shape::Incomplete;
-      if (r == Item::Unreadable) return Shape::Unreadable;
       if (f == 0) line = t.line;
       if (r == Item::Kept) continue;
-      if (t.quoted) return Shape::Unreadable;
       DeckValues scratch;
-      if (int* iv = f < 26 ? int_field(scratch, f) : nullptr) {
-        if (!parse_deck_int(t.text, *iv)) return Shape::Unreadable;
-        if (f == LOOK) look = *iv;
-      } else {
-        double v;
-        if (!parse_deck_real(t.text, v)) return Shape::Unreadable;
+      int* iv = f < 26 ? int_field(scratch, f) : nullptr;
+      double v;
+      const bool ok = r == Item::Read && !t.quoted &&
+                      (iv ? parse_deck_int(t.text, *iv) : parse_deck_real(t.text, v));
+      if (!ok && ++faults > kFaultsOfARecord) return Shape::Unreadable;
+      if (f == LOOK) {
+        if (ok) look = *iv;
+        if (!ok || look < 1 || look > NMAXA) look = 0;  // its length is not known: 26 values
       }
-      if (f == LOOK && (look < 1 || look > NMAXA)) return Shape::Unreadable;
     }
     return Shape::Whole;
   }
@@ -571,19 +576,21 @@ class Reader {
   // Chooses where reading goes on after design `number` lost its layout, and says so in the
   // problem that lost it. False when the rest of the deck cannot be read.
   bool find_next_design(int number, const DeckValues& previous) {
+    // The record with the fewest faults, the earliest of those; else the end of the deck; else a
+    // record the deck ends inside.
     std::size_t best = 0;
-    int best_line = 0;
+    int best_line = 0, best_faults = kFaultsOfARecord + 1;
     bool whole = false, nothing = false, incomplete = false;
     std::size_t incomplete_after = 0;
     int incomplete_line = 0;
     for (std::size_t after : ends_) {  // in deck order
-      int line = 0;
-      Shape s = look_record(after, previous, line);
-      if (s == Shape::Whole) {
+      int line = 0, faults = 0;
+      Shape s = look_record(after, previous, line, faults);
+      if (s == Shape::Whole && faults < best_faults) {
         best = after;
         best_line = line;
+        best_faults = faults;
         whole = true;
-        break;
       }
       if (s == Shape::Nothing) nothing = true;
       if (s == Shape::Incomplete && !incomplete) {
@@ -606,8 +613,8 @@ class Reader {
       sc_.seek(sc_.after_line(best));
     } else {
       // The deck ends with this design, or what follows cannot be read as a design.
-      int line = 0;
-      if (!nothing && look_record(lost_.after, previous, line) != Shape::Nothing)
+      int line = 0, faults = 0;
+      if (!nothing && look_record(lost_.after, previous, line, faults) != Shape::Nothing)
         note += "; the rest of the deck was not checked";
       go_on = false;
     }

@@ -233,9 +233,17 @@ class Checker {
 std::vector<DeckProblem> check_deck(const Deck& deck) {
   std::vector<DeckProblem> out = deck.problems;
   for (const DeckRecord& rec : deck.designs) Checker(rec, out).run();
-  std::stable_sort(out.begin(), out.end(), [](const DeckProblem& a, const DeckProblem& b) {
+  // In deck order: by design, line, then the field's place in the record (the extra statements,
+  // each on its own line, after the record's fields).
+  auto rank = [](const DeckProblem& p) {
+    for (int f = 0; f < FIELD_COUNT; ++f)
+      if (p.field == field_name(f)) return f;
+    return static_cast<int>(FIELD_COUNT);
+  };
+  std::stable_sort(out.begin(), out.end(), [&](const DeckProblem& a, const DeckProblem& b) {
     if (a.design != b.design) return a.design < b.design;
-    return a.line < b.line;
+    if (a.line != b.line) return a.line < b.line;
+    return rank(a) < rank(b);
   });
   return out;
 }

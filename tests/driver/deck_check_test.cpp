@@ -243,11 +243,16 @@ TEST(DeckCheck, LayoutValueThatCannotBeReadEndsItsDesignOnly) {
       {"replacement code", deck_with({{ESF1, "7"}}, "x\n0.5\n" + kSecondDesign),
        "replacement spending code of EP1 (ESF1)", 8, 10},
       {"nothing readable follows", deck_with({{ESF1, "x"}}, "abc\n" + kSecondDesign), "ESF1", 7, 0},
+      // The next design may have faults of its own: two values that cannot be read.
+      {"next design with faults", deck_with({{ESF1, "x"}}, "0 3 0 1 1 0 2.0 1.25 0.5 2.0 1.25 0.4 2.0 3.0 "
+                                                      "0.3 0.4 0.5 1 0.025 0 0.8 1 3 3 1 x 1.0 2.0 y\n"),
+       "ESF1", 7, 8},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     auto p = problems(c.deck);
-    ASSERT_EQ(p.size(), c.next_line ? 2u : 1u) << p.back().message("deck");
+    ASSERT_GE(p.size(), c.next_line ? 2u : 1u) << p.back().message("deck");
+    if (!c.next_line) ASSERT_EQ(p.size(), 1u) << p.back().message("deck");
     EXPECT_EQ(p[0].design, 1);
     EXPECT_EQ(p[0].field, c.field);
     EXPECT_EQ(p[0].line, c.line);
