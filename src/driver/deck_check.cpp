@@ -50,7 +50,8 @@ class Checker {
     in_range(CNSRD, d.CNSRD, 0, 1, "must be 0 (no study censoring) or 1");
     // Below 1e-6 the one-sided bound loses its meaning in double precision (1 - alpha/2 rounds
     // to 1 near 1e-16); above 0.5 the test is no test.
-    if (usable(TYPE1) && !type1_ok()) bad(TYPE1, "the one-sided significance level must lie in [1e-6, 0.5]");
+    if (usable(TYPE1) && !type1_ok())
+      bad(TYPE1, "the one-sided significance level must lie in [1e-6, 0.5]");
     open_unit(POWER, "the targeted power must lie strictly between 0 and 1");
     if (usable(POWER) && type1_ok() && d.POWER > 0 && d.POWER < 1 && !(d.POWER > d.TYPE1))
       bad(POWER, "the targeted power must exceed the significance level TYPE1 = " + show(d.TYPE1));
@@ -155,8 +156,9 @@ class Checker {
       double t = d.TLOOK[static_cast<size_t>(k)];
       if (!(t > 0 && (!top_known || t <= top))) {
         bad(f, !top_known ? std::string("calendar analysis times must be above 0")
-               : calendar ? "calendar analysis times must lie in (0, TA + TF] = (0, " + show(top) + "]"
-                          : std::string("information fractions must lie in (0, 1]"));
+               : calendar
+                   ? "calendar analysis times must lie in (0, TA + TF] = (0, " + show(top) + "]"
+                   : std::string("information fractions must lie in (0, 1]"));
       } else if (k > 0 && usable(f - 1) && !(t > d.TLOOK[static_cast<size_t>(k - 1)])) {
         bad(f, std::string(calendar ? "calendar analysis times" : "information fractions") +
                    " must be strictly increasing (TLOOK(" + std::to_string(k) + ") = " +
@@ -181,7 +183,8 @@ class Checker {
         std::string suffix = std::string(" of ") + (ep == 0 ? "EP1" : "EP2") + " (ESF" +
                              std::to_string(ep + 1);
         // Named as the reader names them, by the sets the design evaluates.
-        if (d.ITIME == 1) suffix += set == 0 ? ", EP1-driven evaluation" : ", EP2-driven evaluation";
+        if (d.ITIME == 1)
+          suffix += set == 0 ? ", EP1-driven evaluation" : ", EP2-driven evaluation";
         suffix += ")";
         // Replacement codes decide the layout; the reader checks them.
         int code = sp.code_in_force();

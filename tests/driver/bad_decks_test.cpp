@@ -141,7 +141,8 @@ TEST(CommandLine, DeckThatIsNotAReadableFileIsNamedWithTheSystemsReason) {
       {"missing", [](const ScratchDir&) {},
        std::string("a/input.txt: the input deck is missing: ") + std::strerror(ENOENT)},
       {"a directory", [](const ScratchDir& d) { fs::create_directories(d / "a/input.txt"); },
-       std::string("a/input.txt: the input deck is a directory, not a file: ") + std::strerror(EISDIR)},
+       std::string("a/input.txt: the input deck is a directory, not a file: ") +
+           std::strerror(EISDIR)},
       {"empty", [](const ScratchDir& d) { spit(d / "a/input.txt", ""); },
        "a/input.txt: the input deck is empty: it must hold two header statements (four values NHD1, "
        "NHD2, XHD1, XHD2, then the title), then the design records"},
@@ -156,7 +157,8 @@ TEST(CommandLine, DeckThatIsNotAReadableFileIsNamedWithTheSystemsReason) {
     ProgramRun r = run_kestrel(dir, "-C '" + dir.path().string() + "'");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.message) << r.err;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;  // the problem, the verdict
+    // The problem and the verdict.
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
     EXPECT_FALSE(fs::exists(dir / "a/TEST_7a.OUT"));
     EXPECT_EQ(r.out, "");
   }

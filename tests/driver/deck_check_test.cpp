@@ -233,19 +233,24 @@ TEST(DeckCheck, LayoutValueThatCannotBeReadEndsItsDesignOnly) {
   };
   const std::vector<Case> cases = {
       // Two sets or one? Only two phi statements lead to a readable record.
-      {"ITIME", deck_with({{ITIME, "1x"}, {ESF1, "3"}}, "0.5\n0.5\n" + kSecondDesign), "ITIME", 3, 10},
+      {"ITIME", deck_with({{ITIME, "1x"}, {ESF1, "3"}}, "0.5\n0.5\n" + kSecondDesign), "ITIME",
+       3, 10},
       // Spending codes 1 and 2 read nothing, whatever ITIME is.
       {"ITIME, codes 1 and 2", deck_with({{ITIME, "1x"}}, kSecondDesign), "ITIME", 3, 8},
-      {"ITIME out of range", deck_with({{ITIME, "0"}, {ESF2, "4"}}, "-2\n-2\n" + kSecondDesign), "ITIME", 3, 10},
+      {"ITIME out of range",
+       deck_with({{ITIME, "0"}, {ESF2, "4"}}, "-2\n-2\n" + kSecondDesign), "ITIME", 3, 10},
       {"ESF2", deck_with({{ESF2, "2.5"}}, kSecondDesign), "ESF2", 7, 8},
       {"LOOK", deck_with({{LOOK, "11"}}, kSecondDesign), "LOOK", 6, 8},
-      {"LOOK unreadable", deck_with({{LOOK, "three"}, {ESF1, "5"}}, "0.001 0.01 0.025\n" + kSecondDesign), "LOOK", 6, 9},
+      {"LOOK unreadable",
+       deck_with({{LOOK, "three"}, {ESF1, "5"}}, "0.001 0.01 0.025\n" + kSecondDesign), "LOOK",
+       6, 9},
       {"replacement code", deck_with({{ESF1, "7"}}, "x\n0.5\n" + kSecondDesign),
        "replacement spending code of EP1 (ESF1)", 8, 10},
       {"nothing readable follows", deck_with({{ESF1, "x"}}, "abc\n" + kSecondDesign), "ESF1", 7, 0},
       // The next design may have faults of its own: two values that cannot be read.
-      {"next design with faults", deck_with({{ESF1, "x"}}, "0 3 0 1 1 0 2.0 1.25 0.5 2.0 1.25 0.4 2.0 3.0 "
-                                                      "0.3 0.4 0.5 1 0.025 0 0.8 1 3 3 1 x 1.0 2.0 y\n"),
+      {"next design with faults",
+       deck_with({{ESF1, "x"}}, "0 3 0 1 1 0 2.0 1.25 0.5 2.0 1.25 0.4 2.0 3.0 0.3 0.4 0.5 1 "
+                                "0.025 0 0.8 1 3 3 1 x 1.0 2.0 y\n"),
        "ESF1", 7, 8},
   };
   for (const Case& c : cases) {
@@ -258,8 +263,10 @@ TEST(DeckCheck, LayoutValueThatCannotBeReadEndsItsDesignOnly) {
     EXPECT_EQ(p[0].line, c.line);
     EXPECT_NE(p[0].allowed.find("could not be checked"), std::string::npos) << p[0].allowed;
     if (c.next_line) {
-      EXPECT_NE(p[0].allowed.find("design 2 is taken to start at line " + std::to_string(c.next_line)),
-                std::string::npos) << p[0].allowed;
+      EXPECT_NE(p[0].allowed.find("design 2 is taken to start at line " +
+                                  std::to_string(c.next_line)),
+                std::string::npos)
+          << p[0].allowed;
       EXPECT_EQ(p[1].design, 2);
       EXPECT_EQ(p[1].field, "CPL");
       EXPECT_EQ(p[1].line, c.next_line);

@@ -29,8 +29,8 @@ TEST(Gausscdf, ExactValuesAndSaturation) {
 TEST(Gausscdf, NotANumberGivesNotANumberWithoutFailing) {
   // The function never fails: a NaN argument, quiet or signalling, of either sign, is answered
   // with NaN, as a comparison with the limits cannot place it.
-  for (double x : {std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
-                   std::numeric_limits<double>::signaling_NaN()}) {
+  using limits = std::numeric_limits<double>;
+  for (double x : {limits::quiet_NaN(), -limits::quiet_NaN(), limits::signaling_NaN()}) {
     double p = 0;
     EXPECT_NO_THROW(p = GAUSSCDF(x));
     EXPECT_TRUE(std::isnan(p));
