@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
+#include <string>
 #include <string_view>
 
 #include "driver/deck.h"
@@ -18,7 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<driver::DeckProblem> problems = driver::check_deck(deck);
   for (const auto& p : problems) {
     if (p.line < 0) std::abort();
-    (void)p.message("a/input.txt");
+    // A message is one line of ordinary length: deck text in it is cut and escaped.
+    const std::string m = p.message("a/input.txt");
+    if (m.size() > 1500) std::abort();
+    for (char c : m)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) std::abort();
   }
   if (!problems.empty()) return 0;
   for (const auto& rec : deck.designs) {

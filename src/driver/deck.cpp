@@ -1,7 +1,15 @@
 #include "driver/deck.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <set>
+#include <tuple>
 #include <type_traits>
 
 #include "driver/deck_scanner.h"
@@ -140,23 +148,65 @@ std::string extra_suffix(int ep, int set, int nsets) {
   return s + ")";
 }
 
+const char* const kItimeAllowed =
+    "must be 1 (information fractions, evaluated by EP1 and by EP2), 2 (information fractions, "
+    "evaluated by EP2) or 3 (calendar times)";
+const char* const kLookAllowed = "the number of analyses must be 1 to 10";
+const char* const kSpendingAllowed =
+    "the spending code must be 1 (O'Brien-Fleming type), 2 (Pocock type), 3 (power family), 4 "
+    "(Hwang-Shih-DeCani family), 5 (cumulative values given) or above 5 (a replacement code "
+    "follows)";
+const char* const kDeckShape =
+    "it must hold two header statements (four values NHD1, NHD2, XHD1, XHD2, then the title), "
+    "then the design records";
+
+// What a boundary design reads after its replacement code: nothing (codes 1, 2, 6), one phi
+// value (3, 4) or K cumulative values (5).
+enum Follow { Nothing = 0, OneValue = 1, KValues = 2 };
+Follow follow_of(int code) {
+  if (code == 3 || code == 4) return OneValue;
+  if (code == 5) return KValues;
+  return Nothing;
+}
+
+// Where the layout of a design was lost, and what is still known of it. A code of 0 is unknown.
+struct LostLayout {
+  int problem = -1;          // the problem the note about the rest of the design is added to
+  std::string unchecked;     // what of the design could not be checked
+  bool look_known = true;    // false: the analysis times are still to be read, K unknown
+  int look = 0;
+  int nsets = 0;             // 1 or 2 evaluated sets, 0 unknown
+  std::array<int, 2> codes{};
+  int first_slot = 0;        // the first boundary design whose statements are still to be read
+  bool follow_unknown = false;  // what the first slot reads after its lost replacement code
+  std::size_t after = 0;        // 0-based line where reading stopped
+};
+
 class Reader {
  public:
   explicit Reader(std::string_view text) : sc_(text) {}
 
   Deck run() {
+    if (sc_.line_count() == 0 || sc_.blank()) {
+      problem(0, 0, "", "",
+              std::string(sc_.line_count() == 0 ? "the input deck is empty: "
+                                                : "the input deck holds only blank lines: ") +
+                  kDeckShape);
+      return std::move(deck_);
+    }
     if (!read_header()) return std::move(deck_);
     DeckValues previous{};
     for (int number = 1;; ++number) {
       DeckRecord rec;
       rec.design.number = number;
       rec.design.read = previous;
-      bool go_on = read_record(rec);
+      lost_ = LostLayout{};
+      bool lost = !read_record(rec);
       if (!complete_) break;
       rec.design.stored = stored_values(rec.design.read);
       previous = rec.design.read;
       deck_.designs.push_back(std::move(rec));
-      if (!go_on) break;
+      if (lost && !find_next_design(number, previous)) break;
     }
     return std::move(deck_);
   }
@@ -183,7 +233,7 @@ class Reader {
                   "XHD1, XHD2, then a title statement, then the design records)");
           return false;
         }
-        if (r == Item::Unreadable) problem(0, src.line, names[i], src.text, why);
+        if (r == Item::Unreadable) problem(0, src.line, names[i], echoed(src.text), why);
       }
     }
     Statement st(sc_);
@@ -195,7 +245,7 @@ class Reader {
       return false;
     }
     if (r == Item::Unreadable) {
-      problem(0, t.line, "TITLE", t.text, t.fault);
+      problem(0, t.line, "TITLE", echoed(t.text), t.fault);
     } else if (r == Item::Read) {
       std::string title = t.text.substr(0, 80);
       title.resize(80, ' ');
@@ -205,13 +255,14 @@ class Reader {
   }
 
   // Reads one record and its extra statements. complete_ tells whether a whole record was
-  // read; the result tells whether reading can go on after it.
+  // read; the result is false when the layout of the design was lost (lost_ says where).
   bool read_record(DeckRecord& rec) {
     complete_ = false;
     DeckValues& d = rec.design.read;
     const int number = rec.design.number;
     Statement st(sc_);
-    bool layout_known = true;
+    std::array<int, FIELD_COUNT> reported;
+    reported.fill(-1);
     auto read_field = [&](int f) -> Item {
       FieldSource& src = rec.source[static_cast<size_t>(f)];
       std::string why;
@@ -222,8 +273,8 @@ class Reader {
         r = numeric_item(st, *real_field(d, f), src, why);
       }
       if (r == Item::Unreadable) {
-        problem(number, src.line, field_name(f), src.text, why);
-        if (f == ITIME || f == LOOK || f == ESF1 || f == ESF2) layout_known = false;
+        reported[static_cast<size_t>(f)] = static_cast<int>(deck_.problems.size());
+        problem(number, src.line, field_name(f), echoed(src.text), why);
       }
       return r;
     };
@@ -231,28 +282,49 @@ class Reader {
       if (read_field(f) == Item::End) return end_inside(st, rec);
       if (f == 0) rec.design.first_line = rec.source[0].line;
     }
-    if (rec.source[LOOK].state == FieldSource::Unreadable) {
-      rec.tlook_read = false;
-      rec.extras_read = false;
-      complete_ = true;
+
+    // The values that decide the layout of the design: first the record's own length, then the
+    // number of evaluated sets and what each boundary design reads.
+    auto layout_value = [&](int f, bool ok, const char* allowed) {
+      FieldSource& src = rec.source[static_cast<size_t>(f)];
+      if (src.state == FieldSource::Unreadable) return false;
+      if (ok) return true;
+      reported[static_cast<size_t>(f)] = static_cast<int>(deck_.problems.size());
+      problem(number, src.line ? src.line : rec.design.first_line, field_name(f),
+              shown_value(rec, f), allowed);
       return false;
-    }
-    if (d.LOOK < 1 || d.LOOK > NMAXA) {
-      // The record's length is not known: report the design and read no further.
-      rec.tlook_read = false;
-      rec.extras_read = false;
+    };
+    const bool itime_ok = layout_value(ITIME, d.ITIME >= 1 && d.ITIME <= 3, kItimeAllowed);
+    const bool look_ok = layout_value(LOOK, d.LOOK >= 1 && d.LOOK <= NMAXA, kLookAllowed);
+    const bool esf1_ok = layout_value(ESF1, d.ESF1 >= 1, kSpendingAllowed);
+    const bool esf2_ok = layout_value(ESF2, d.ESF2 >= 1, kSpendingAllowed);
+    const bool lost = !(itime_ok && look_ok && esf1_ok && esf2_ok);
+    if (lost) {
+      const int first = !itime_ok ? ITIME : !look_ok ? LOOK : !esf1_ok ? ESF1 : ESF2;
+      lost_.problem = reported[static_cast<size_t>(first)];
+      lost_.unchecked = itime_ok && look_ok ? "its spending statements"
+                                            : "its analysis times and spending statements";
+      lost_.look_known = look_ok;
+      lost_.look = look_ok ? d.LOOK : 0;
+      lost_.nsets = itime_ok ? (d.ITIME == 1 ? 2 : 1) : 0;
+      lost_.codes = {esf1_ok ? d.ESF1 : 0, esf2_ok ? d.ESF2 : 0};
+      rec.times_checkable = itime_ok && look_ok;
+      rec.spending_slots_checkable = 0;
       complete_ = true;
-      problem(number, rec.source[LOOK].line, "LOOK", value_text(rec, LOOK),
-              "the number of analyses must be 1 to 10; the rest of the deck is not read");
-      rec.look_reported = true;
-      return false;
+      if (!look_ok) {
+        // The analysis times are read while looking for the next design.
+        lost_.after = sc_.line_index();
+        walk_times(st);
+        return false;
+      }
     }
     for (int k = 0; k < d.LOOK; ++k) {
       if (read_field(TLOOK1 + k) == Item::End) return end_inside(st, rec);
     }
     complete_ = true;
-    if (!layout_known) {
-      rec.extras_read = false;
+    if (lost) {
+      lost_.after = sc_.line_index();
+      walk_slots(lost_.after, 0);
       return false;
     }
     return read_extras(rec);
@@ -265,11 +337,6 @@ class Reader {
     }
     complete_ = false;
     return false;
-  }
-
-  static std::string value_text(const DeckRecord& rec, int f) {
-    const FieldSource& s = rec.source[static_cast<size_t>(f)];
-    return s.text;
   }
 
   // The extra statements of the boundary designs, in the order the designs run.
@@ -288,18 +355,35 @@ class Reader {
           FieldSource src;
           std::string why;
           sp.replacement_code = code;  // a null value leaves the code as it was
+          const std::string field = "replacement spending code" + extra_suffix(ep, set, nsets);
           Item r = numeric_item(st, sp.replacement_code, src, why);
           if (r == Item::End) {
-            missing_extra(rec, pair, "replacement spending code" + extra_suffix(ep, set, nsets),
-                          "an integer 1 to 6 (the ESF code is above 5)");
-            return false;
+            missing_extra(rec, pair, field, "an integer 1 to 6 (the ESF code is above 5)");
+            return true;
           }
           sp.replacement_line = src.line;
-          if (r == Item::Unreadable) {
-            problem(number, src.line, "replacement spending code" + extra_suffix(ep, set, nsets),
-                    src.text, why);
-            rec.extras_read = false;
+          if (r == Item::Unreadable || sp.replacement_code < 1 || sp.replacement_code > 6) {
+            // What this boundary design reads next is not known.
+            lost_.problem = static_cast<int>(deck_.problems.size());
+            if (r == Item::Unreadable) {
+              problem(number, src.line, field, echoed(src.text), why);
+            } else {
+              std::string shown = std::to_string(sp.replacement_code);
+              if (r == Item::Kept) shown += " (left unchanged by a null value or a slash)";
+              problem(number, src.line, field, shown,
+                      "a spending code above 5 is followed by a statement with its replacement, "
+                      "1 to 6");
+            }
+            lost_.unchecked = "its further spending statements";
+            lost_.look = d.LOOK;
+            lost_.nsets = nsets;
+            lost_.codes = {d.ESF1, d.ESF2};
+            lost_.first_slot = 2 * set + ep;
+            lost_.follow_unknown = true;
+            rec.spending_slots_checkable = 2 * set + ep;
             rec.design.spending.push_back(pair);
+            lost_.after = sc_.line_index();
+            walk_slots(lost_.after, lost_.first_slot);
             return false;
           }
           code = sp.replacement_code;
@@ -308,17 +392,19 @@ class Reader {
           Statement st(sc_);
           FieldSource src;
           std::string why;
+          const std::string field = "phi" + extra_suffix(ep, set, nsets);
           Item r = numeric_item(st, sp.phi, src, why);
           if (r == Item::End) {
-            missing_extra(rec, pair, "phi" + extra_suffix(ep, set, nsets),
-                          "a real value, the parameter of spending family " +
-                              std::to_string(code));
-            return false;
+            missing_extra(rec, pair, field,
+                          "a real value, the parameter of spending family " + std::to_string(code));
+            return true;
           }
           sp.phi_line = src.line;
           sp.has_phi = r == Item::Read;
-          if (r == Item::Unreadable)
-            problem(number, src.line, "phi" + extra_suffix(ep, set, nsets), src.text, why);
+          if (r == Item::Unreadable) {
+            problem(number, src.line, field, echoed(src.text), why);
+            rec.reported_extras.push_back(field);
+          }
         } else if (code == 5) {
           Statement st(sc_);
           sp.cumulative.assign(static_cast<size_t>(d.LOOK), std::numeric_limits<double>::quiet_NaN());
@@ -326,21 +412,19 @@ class Reader {
             FieldSource src;
             std::string why;
             double v = std::numeric_limits<double>::quiet_NaN();
+            const std::string field =
+                "cumulative alpha(" + std::to_string(k + 1) + ")" + extra_suffix(ep, set, nsets);
             Item r = numeric_item(st, v, src, why);
             if (r == Item::End) {
-              missing_extra(rec, pair,
-                            "cumulative alpha(" + std::to_string(k + 1) + ")" +
-                                extra_suffix(ep, set, nsets),
+              missing_extra(rec, pair, field,
                             std::to_string(d.LOOK) +
                                 " cumulative alpha values, increasing, the last equal to TYPE1");
-              return false;
+              return true;
             }
             if (k == 0) sp.cumulative_line = src.line;
             if (r == Item::Unreadable) {
-              problem(number, src.line,
-                      "cumulative alpha(" + std::to_string(k + 1) + ")" +
-                          extra_suffix(ep, set, nsets),
-                      src.text, why);
+              problem(number, src.line, field, echoed(src.text), why);
+              rec.reported_extras.push_back(field);
               v = std::numeric_limits<double>::quiet_NaN();
             }
             sp.cumulative[static_cast<size_t>(k)] = v;
@@ -352,18 +436,198 @@ class Reader {
     return true;
   }
 
+  // The deck ends inside the extra statements: a bad deck, and nothing follows to be checked.
   void missing_extra(DeckRecord& rec, const std::array<SpendingStatement, 2>& pair,
                      std::string field, std::string expected) {
     problem(rec.design.number, sc_.line(), std::move(field), "",
             "the deck ends inside the extra statements of this design; expected " +
                 std::move(expected));
-    rec.extras_read = false;
+    rec.spending_slots_checkable = static_cast<int>(rec.design.spending.size()) * 2;
     rec.design.spending.push_back(pair);
+  }
+
+  // Looking for the start of the next design after the layout was lost. Every reading the rest
+  // of the design may have (number of analyses, sets, spending codes and their replacements) is
+  // followed through the deck; each ends on some line, after which the next record would start.
+  // The earliest of those lines where a whole record can be read is taken; failing that, the end
+  // of the deck, and failing that a record the deck ends inside.
+
+  // Reads, as the statement after 0-based line `after`, `n` real values or one integer. False
+  // when a value cannot be read or the deck ends first; `end` receives the line where it ended.
+  bool look_statement(std::size_t after, int n, bool integer, std::size_t& end, int* ivalue) {
+    sc_.seek(sc_.after_line(after));
+    Statement st(sc_);
+    for (int i = 0; i < n; ++i) {
+      DeckScanner::Token t;
+      Item r = st.take(t);
+      if (r == Item::End || r == Item::Unreadable) return false;
+      if (r == Item::Kept) {
+        if (integer) return false;  // a replacement left unchanged stays above 5
+        continue;
+      }
+      if (t.quoted) return false;
+      if (integer) {
+        if (!parse_deck_int(t.text, *ivalue)) return false;
+      } else {
+        double v;
+        if (!parse_deck_real(t.text, v)) return false;
+      }
+    }
+    end = sc_.line_index();
+    return true;
+  }
+
+  // The analysis times of a record whose number of analyses is unknown: every count 1 to 10.
+  void walk_times(Statement& st) {
+    for (int k = 1; k <= NMAXA; ++k) {
+      DeckScanner::Token t;
+      Item r = st.take(t);
+      if (r == Item::End) {
+        ends_.insert(sc_.line_index());
+        return;
+      }
+      double v;
+      if (r == Item::Unreadable || (r == Item::Read && (t.quoted || !parse_deck_real(t.text, v))))
+        return;
+      const DeckScanner::Position here = sc_.position();
+      lost_.look = k;
+      walk_slots(sc_.line_index(), 0);
+      sc_.seek(here);
+    }
+  }
+
+  // The extra statements of boundary designs `slot` on (set = slot / 2, endpoint = slot % 2).
+  void walk_slots(std::size_t after, int slot) {
+    for (int nsets : {1, 2}) {
+      if (lost_.nsets != 0 && nsets != lost_.nsets) continue;
+      if (slot >= 2 * nsets) {
+        ends_.insert(after);
+        continue;
+      }
+      walk_slot(after, slot, 2 * nsets, slot == lost_.first_slot && lost_.follow_unknown);
+    }
+  }
+
+  void walk_slot(std::size_t after, int slot, int nslots, bool follow_unknown) {
+    if (slot == nslots) {
+      ends_.insert(after);
+      return;
+    }
+    const auto key = std::make_tuple(after, slot, nslots, lost_.look, follow_unknown);
+    if (!visited_.insert(key).second) return;
+    auto follow = [&](std::size_t from, Follow f) {
+      std::size_t end = from;
+      if (f == Nothing) {
+        walk_slot(from, slot + 1, nslots, false);
+      } else if (look_statement(from, f == OneValue ? 1 : lost_.look, false, end, nullptr)) {
+        walk_slot(end, slot + 1, nslots, false);
+      }
+    };
+    auto replaced = [&]() {
+      std::size_t end;
+      int code = 0;
+      if (look_statement(after, 1, true, end, &code) && code >= 1 && code <= 6)
+        follow(end, follow_of(code));
+    };
+    const int code = lost_.codes[static_cast<size_t>(slot % 2)];
+    if (follow_unknown || code == 0) {
+      for (Follow f : {Nothing, OneValue, KValues}) follow(after, f);
+      if (!follow_unknown) replaced();
+    } else if (code > 5) {
+      replaced();
+    } else {
+      follow(after, follow_of(code));
+    }
+  }
+
+  enum class Shape { Whole, Incomplete, Nothing, Unreadable };
+
+  // A record read after a lost layout may carry a few faults of its own; a start that is not
+  // a record's start puts reals where integers belong throughout, and many more.
+  static constexpr int kFaultsOfARecord = 2;
+
+  // Whether a record can be read after 0-based line `after`: `line` receives its start and
+  // `faults` the number of its values that cannot be read as their items.
+  Shape look_record(std::size_t after, const DeckValues& previous, int& line, int& faults) {
+    sc_.seek(sc_.after_line(after));
+    Statement st(sc_);
+    int look = previous.LOOK;
+    faults = 0;
+    for (int f = 0; f < 26 + look; ++f) {
+      DeckScanner::Token t;
+      Item r = st.take(t);
+      if (r == Item::End) return f == 0 ? Shape::Nothing : Shape::Incomplete;
+      if (f == 0) line = t.line;
+      if (r == Item::Kept) continue;
+      DeckValues scratch;
+      int* iv = f < 26 ? int_field(scratch, f) : nullptr;
+      double v;
+      const bool ok = r == Item::Read && !t.quoted &&
+                      (iv ? parse_deck_int(t.text, *iv) : parse_deck_real(t.text, v));
+      if (!ok && ++faults > kFaultsOfARecord) return Shape::Unreadable;
+      if (f == LOOK) {
+        if (ok) look = *iv;
+        if (!ok || look < 1 || look > NMAXA) look = 0;  // its length is not known: 26 values
+      }
+    }
+    return Shape::Whole;
+  }
+
+  // Chooses where reading goes on after design `number` lost its layout, and says so in the
+  // problem that lost it. False when the rest of the deck cannot be read.
+  bool find_next_design(int number, const DeckValues& previous) {
+    // The record with the fewest faults, the earliest of those; else the end of the deck; else a
+    // record the deck ends inside.
+    std::size_t best = 0;
+    int best_line = 0, best_faults = kFaultsOfARecord + 1;
+    bool whole = false, nothing = false, incomplete = false;
+    std::size_t incomplete_after = 0;
+    int incomplete_line = 0;
+    for (std::size_t after : ends_) {  // in deck order
+      int line = 0, faults = 0;
+      Shape s = look_record(after, previous, line, faults);
+      if (s == Shape::Whole && faults < best_faults) {
+        best = after;
+        best_line = line;
+        best_faults = faults;
+        whole = true;
+      }
+      if (s == Shape::Nothing) nothing = true;
+      if (s == Shape::Incomplete && !incomplete) {
+        incomplete = true;
+        incomplete_after = after;
+        incomplete_line = line;
+      }
+    }
+    ends_.clear();
+    visited_.clear();
+    std::string note = "; the rest of this design (" + lost_.unchecked + ") could not be checked";
+    bool go_on = true;
+    if (whole || (!nothing && incomplete)) {
+      if (!whole) {
+        best = incomplete_after;
+        best_line = incomplete_line;
+      }
+      note += "; design " + std::to_string(number + 1) + " is taken to start at line " +
+              std::to_string(best_line);
+      sc_.seek(sc_.after_line(best));
+    } else {
+      // The deck ends with this design, or what follows cannot be read as a design.
+      int line = 0, faults = 0;
+      if (!nothing && look_record(lost_.after, previous, line, faults) != Shape::Nothing)
+        note += "; the rest of the deck was not checked";
+      go_on = false;
+    }
+    if (lost_.problem >= 0) deck_.problems[static_cast<size_t>(lost_.problem)].allowed += note;
+    return go_on;
   }
 
   DeckScanner sc_;
   Deck deck_;
   bool complete_ = false;
+  LostLayout lost_;
+  std::set<std::size_t> ends_;  // lines after which the next design may start
+  std::set<std::tuple<std::size_t, int, int, int, bool>> visited_;
 };
 
 }  // namespace
@@ -376,12 +640,88 @@ std::string field_name(int field) {
 
 std::string DeckProblem::message(std::string_view deck_name) const {
   std::string s(deck_name);
-  s += ':' + std::to_string(line) + ": ";
-  s += design > 0 ? "design " + std::to_string(design) + ": " : std::string("header: ");
-  s += field;
-  if (!value.empty()) s += " = " + value;
-  s += ": " + allowed;
+  if (line > 0) s += ':' + std::to_string(line);
+  s += ": ";
+  if (design > 0) {
+    s += "design " + std::to_string(design) + ": ";
+  } else if (!field.empty()) {
+    s += "header: ";
+  }
+  if (!field.empty()) {
+    s += field;
+    if (!value.empty()) s += " = " + value;
+    s += ": ";
+  }
+  return s + allowed;
+}
+
+std::string echoed(std::string_view written) {
+  constexpr std::size_t kShown = 40;
+  std::string s;
+  for (char c : written.substr(0, kShown)) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7f) {
+      s += c;
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", u);
+      s += buf;
+    }
+  }
+  if (written.size() > kShown) s += "...";
   return s;
+}
+
+std::string shown_value(const DeckRecord& rec, int f) {
+  const FieldSource& s = rec.source[static_cast<size_t>(f)];
+  if (s.state == FieldSource::Read || s.state == FieldSource::Unreadable) return echoed(s.text);
+  DeckValues d = rec.design.read;
+  std::string v;
+  if (const int* iv = int_field(d, f)) {
+    v = std::to_string(*iv);
+  } else {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.10g", *real_field(d, f));
+    v = buf;
+  }
+  return v + " (left unchanged by a null value or a slash)";
+}
+
+bool read_deck_file(const std::filesystem::path& path, std::string& text, DeckProblem& problem) {
+  problem = DeckProblem{};
+  auto fail = [&](std::string what, int err) {
+    problem.allowed = "the input deck " + std::move(what) + ": " + std::strerror(err);
+    return false;
+  };
+  // Not blocking: a named pipe without a writer must not hang the run.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    return fail(err == ENOENT ? "is missing" : "cannot be read", err);
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fail("cannot be read", errno);
+  if (S_ISDIR(st.st_mode)) return fail("is a directory, not a file", EISDIR);
+  if (!S_ISREG(st.st_mode)) {
+    problem.allowed = "the input deck is not a plain file (a device, pipe or socket)";
+    return false;
+  }
+  text.clear();
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail("cannot be read", errno);
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  return true;
 }
 
 DeckValues stored_values(const DeckValues& read) {

@@ -19,18 +19,16 @@ class Checker {
   Checker(const DeckRecord& rec, std::vector<DeckProblem>& out) : rec_(rec), out_(out) {}
 
   void run() {
+    // ITIME, LOOK and the spending codes decide the layout of the design; the reader checks them.
     const DeckValues& d = rec_.design.read;
-    in_range(ITIME, d.ITIME, 1, 3,
-             "must be 1 (information fractions, evaluated by EP1 and by EP2), 2 (information "
-             "fractions, evaluated by EP2) or 3 (calendar times)");
     in_range(CPL, d.CPL, 1, 3, "must be 1 (Clayton), 2 (positive stable) or 3 (Frank)");
     in_range(CPRSK, d.CPRSK, 1, 3,
              "must be 1 (both non-fatal), 2 (one fatal) or 3 (both fatal)");
     in_range(CMPST, d.CMPST, 1, 2, "must be 1 or 2");
-    design_ratio(HR1, d.HR1, d.MSSG);
-    design_ratio(HR2, d.HR2, d.MSSG);
-    positive_ratio(HR1TR, d.HR1TR);
-    positive_ratio(HR2TR, d.HR2TR);
+    design_ratio(HR1, d.HR1);
+    design_ratio(HR2, d.HR2);
+    ratio_in_range(HR1TR, d.HR1TR);
+    ratio_in_range(HR2TR, d.HR2TR);
     correlation(RHO, d.RHO);
     correlation(RHOTR, d.RHOTR);
     if (usable(TA) && !(d.TA > 0)) bad(TA, "the accrual time must be above 0");
@@ -40,7 +38,7 @@ class Checker {
     if (usable(SR)) {
       if (!(d.SR > 0 && d.SR < 1)) {
         bad(SR, "the sampling ratio (weight of the treatment arm) must lie strictly between 0 and 1");
-      } else if (d.NSIM > 0) {
+      } else if (d.NSIM > 0 && usable(NSIM)) {
         static constexpr double kSimRatios[] = {0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9};
         bool found = std::any_of(std::begin(kSimRatios), std::end(kSimRatios),
                                  [&](double r) { return std::fabs(d.SR - r) < 1e-12; });
@@ -50,18 +48,20 @@ class Checker {
       }
     }
     in_range(CNSRD, d.CNSRD, 0, 1, "must be 0 (no study censoring) or 1");
-    open_unit(TYPE1, "the significance level must lie strictly between 0 and 1");
+    // Below 1e-6 the one-sided bound loses its meaning in double precision (1 - alpha/2 rounds
+    // to 1 near 1e-16); above 0.5 the test is no test.
+    if (usable(TYPE1) && !type1_ok())
+      bad(TYPE1, "the one-sided significance level must lie in [1e-6, 0.5]");
     open_unit(POWER, "the targeted power must lie strictly between 0 and 1");
+    if (usable(POWER) && type1_ok() && d.POWER > 0 && d.POWER < 1 && !(d.POWER > d.TYPE1))
+      bad(POWER, "the targeted power must exceed the significance level TYPE1 = " + show(d.TYPE1));
     in_range(DF, d.DF, 1, 4,
              "the decision rule must be 1 (at any interims), 2 (at the same interim), 3 (fixed "
              "sequence EP1 then EP2) or 4 (EP2 tested only at the final)");
-    if (!rec_.look_reported) in_range(LOOK, d.LOOK, 1, NMAXA, "the number of analyses must be 1 to 10");
     in_range(CRIVL, d.CRIVL, 1, 3,
              "must be 1 (critical values of EP1 for both), 2 (of EP2 for both) or 3 (each its own)");
-    spending_code(ESF1, d.ESF1);
-    spending_code(ESF2, d.ESF2);
-    if (rec_.tlook_read && d.LOOK >= 1 && d.LOOK <= NMAXA) times();
-    if (rec_.extras_read) extras();
+    if (rec_.times_checkable) times();
+    extras();
   }
 
  private:
@@ -69,27 +69,11 @@ class Checker {
     return rec_.source[static_cast<size_t>(f)].state != FieldSource::Unreadable;
   }
 
-  std::string value_of(int f) const {
-    const FieldSource& s = rec_.source[static_cast<size_t>(f)];
-    if (s.state == FieldSource::Read) return s.text;
-    const DeckValues& d = rec_.design.read;
-    std::string v;
-    switch (f) {
-      case NSIM: v = std::to_string(d.NSIM); break;
-      case ITIME: v = std::to_string(d.ITIME); break;
-      case CPL: v = std::to_string(d.CPL); break;
-      case CPRSK: v = std::to_string(d.CPRSK); break;
-      case CMPST: v = std::to_string(d.CMPST); break;
-      case MSSG: v = std::to_string(d.MSSG); break;
-      case CNSRD: v = std::to_string(d.CNSRD); break;
-      case DF: v = std::to_string(d.DF); break;
-      case LOOK: v = std::to_string(d.LOOK); break;
-      case CRIVL: v = std::to_string(d.CRIVL); break;
-      case ESF1: v = std::to_string(d.ESF1); break;
-      case ESF2: v = std::to_string(d.ESF2); break;
-      default: v = show(real(f)); break;
-    }
-    return v + " (left unchanged by a null value or a slash)";
+  std::string value_of(int f) const { return shown_value(rec_, f); }
+
+  bool type1_ok() const {
+    const double a = rec_.design.read.TYPE1;
+    return usable(TYPE1) && a >= 1e-6 && a <= 0.5;
   }
 
   double real(int f) const {
@@ -138,19 +122,20 @@ class Checker {
              "positive dependence only");
   }
 
-  void positive_ratio(int f, double v) {
-    if (usable(f) && !(v > 0))
-      bad(f, "a hazard ratio (control over treatment) must be above 0");
+  // Beyond these limits the reciprocal the calculations use overflows or loses all meaning.
+  bool ratio_in_range(int f, double v) {
+    if (!usable(f)) return false;
+    if (v >= 1e-3 && v <= 1e3) return true;
+    bad(f, "a hazard ratio (control over treatment) must lie in [0.001, 1000]");
+    return false;
   }
 
-  void design_ratio(int f, double v, int mssg) {
-    if (!usable(f)) return;
-    if (!(v > 0)) {
-      bad(f, "a hazard ratio (control over treatment) must be above 0");
-    } else if (v == 1) {
+  void design_ratio(int f, double v) {
+    if (!ratio_in_range(f, v)) return;
+    if (v == 1) {
       bad(f, "a design hazard ratio of 1 leaves no effect to design for (the simulation ratios "
              "HR1TR, HR2TR may be 1)");
-    } else if (v < 1 && mssg <= 0) {
+    } else if (v < 1 && usable(MSSG) && rec_.design.read.MSSG <= 0) {
       bad(f, "the deck holds control over treatment, so a value below 1 describes a harmful "
              "treatment and no sample size reaches the target power; for a treatment whose "
              "hazard is " + show(v) + " times the control's write the reciprocal " +
@@ -158,25 +143,22 @@ class Checker {
     }
   }
 
-  void spending_code(int f, int v) {
-    if (usable(f) && v < 1)
-      bad(f, "the spending code must be 1 (O'Brien-Fleming type), 2 (Pocock type), 3 (power "
-             "family), 4 (Hwang-Shih-DeCani family), 5 (cumulative values given) or above 5 "
-             "(a replacement code follows)");
-  }
-
   void times() {
     const DeckValues& d = rec_.design.read;
     const bool calendar = d.ITIME == 3;
-    if (d.ITIME < 1 || d.ITIME > 3) return;
+    // Calendar times end at TA + TF, which is known only when both are.
+    const bool top_known =
+        !calendar || (usable(TA) && usable(TF) && d.TA > 0 && d.TF >= 0);
     const double top = calendar ? d.TA + d.TF : 1.0;
     for (int k = 0; k < d.LOOK; ++k) {
       int f = TLOOK1 + k;
       if (!usable(f)) continue;
       double t = d.TLOOK[static_cast<size_t>(k)];
-      if (!(t > 0 && t <= top)) {
-        bad(f, calendar ? "calendar analysis times must lie in (0, TA + TF] = (0, " + show(top) + "]"
-                        : std::string("information fractions must lie in (0, 1]"));
+      if (!(t > 0 && (!top_known || t <= top))) {
+        bad(f, !top_known ? std::string("calendar analysis times must be above 0")
+               : calendar
+                   ? "calendar analysis times must lie in (0, TA + TF] = (0, " + show(top) + "]"
+                   : std::string("information fractions must lie in (0, 1]"));
       } else if (k > 0 && usable(f - 1) && !(t > d.TLOOK[static_cast<size_t>(k - 1)])) {
         bad(f, std::string(calendar ? "calendar analysis times" : "information fractions") +
                    " must be strictly increasing (TLOOK(" + std::to_string(k) + ") = " +
@@ -193,22 +175,20 @@ class Checker {
   void extras() {
     const DeckValues& d = rec_.design.read;
     const int nsets = static_cast<int>(rec_.design.spending.size());
+    const bool alpha_known = type1_ok();
     for (int set = 0; set < nsets; ++set) {
       for (int ep = 0; ep < 2; ++ep) {
+        if (2 * set + ep >= rec_.spending_slots_checkable) return;
         const SpendingStatement& sp = rec_.design.spending[static_cast<size_t>(set)][static_cast<size_t>(ep)];
         std::string suffix = std::string(" of ") + (ep == 0 ? "EP1" : "EP2") + " (ESF" +
                              std::to_string(ep + 1);
-        if (nsets == 2) suffix += set == 0 ? ", EP1-driven evaluation" : ", EP2-driven evaluation";
+        // Named as the reader names them, by the sets the design evaluates.
+        if (d.ITIME == 1)
+          suffix += set == 0 ? ", EP1-driven evaluation" : ", EP2-driven evaluation";
         suffix += ")";
-        if (sp.deck_code > 5) {
-          int r = sp.replacement_code;
-          if (r < 1 || r > 6)
-            extra(sp.replacement_line, "replacement spending code" + suffix, std::to_string(r),
-                  "a spending code above 5 is followed by a statement with its replacement, "
-                  "1 to 6");
-        }
+        // Replacement codes decide the layout; the reader checks them.
         int code = sp.code_in_force();
-        if ((code == 3 || code == 4) && !sp.has_phi) {
+        if ((code == 3 || code == 4) && !sp.has_phi && !reported("phi" + suffix)) {
           extra(sp.phi_line, "phi" + suffix, "",
                 "the statement after the record holds no value; spending family " +
                     std::to_string(code) + " needs its parameter phi");
@@ -218,17 +198,21 @@ class Checker {
           for (int k = 0; k < n; ++k) {
             double c = sp.cumulative[static_cast<size_t>(k)];
             std::string field = "cumulative alpha(" + std::to_string(k + 1) + ")" + suffix;
+            if (reported(field)) continue;
             if (std::isnan(c)) {
               extra(sp.cumulative_line, field, "",
                     "no value given; spending code 5 needs LOOK cumulative alpha values");
-            } else if (!(c > 0 && c <= d.TYPE1 * (1 + 1e-12))) {
+            } else if (!(c > 0)) {
+              extra(sp.cumulative_line, field, show(c), "cumulative alpha values must be above 0");
+            } else if (alpha_known && !(c <= d.TYPE1 * (1 + 1e-12))) {
               extra(sp.cumulative_line, field, show(c),
                     "cumulative alpha values must lie in (0, TYPE1] = (0, " + show(d.TYPE1) + "]");
             } else if (k > 0 && !std::isnan(sp.cumulative[static_cast<size_t>(k - 1)]) &&
                        !(c > sp.cumulative[static_cast<size_t>(k - 1)])) {
               extra(sp.cumulative_line, field, show(c),
                     "cumulative alpha values must be strictly increasing");
-            } else if (k == n - 1 && std::fabs(c - d.TYPE1) > 1e-12 * std::max(1.0, d.TYPE1)) {
+            } else if (alpha_known && k == n - 1 &&
+                       std::fabs(c - d.TYPE1) > 1e-12 * std::max(1.0, d.TYPE1)) {
               extra(sp.cumulative_line, field, show(c),
                     "the last cumulative alpha value must equal TYPE1 = " + show(d.TYPE1));
             }
@@ -236,6 +220,11 @@ class Checker {
         }
       }
     }
+  }
+
+  bool reported(const std::string& field) const {
+    return std::find(rec_.reported_extras.begin(), rec_.reported_extras.end(), field) !=
+           rec_.reported_extras.end();
   }
 
   const DeckRecord& rec_;
@@ -247,9 +236,17 @@ class Checker {
 std::vector<DeckProblem> check_deck(const Deck& deck) {
   std::vector<DeckProblem> out = deck.problems;
   for (const DeckRecord& rec : deck.designs) Checker(rec, out).run();
-  std::stable_sort(out.begin(), out.end(), [](const DeckProblem& a, const DeckProblem& b) {
+  // In deck order: by design, line, then the field's place in the record (the extra statements,
+  // each on its own line, after the record's fields).
+  auto rank = [](const DeckProblem& p) {
+    for (int f = 0; f < FIELD_COUNT; ++f)
+      if (p.field == field_name(f)) return f;
+    return static_cast<int>(FIELD_COUNT);
+  };
+  std::stable_sort(out.begin(), out.end(), [&](const DeckProblem& a, const DeckProblem& b) {
     if (a.design != b.design) return a.design < b.design;
-    return a.line < b.line;
+    if (a.line != b.line) return a.line < b.line;
+    return rank(a) < rank(b);
   });
   return out;
 }

@@ -31,6 +31,30 @@ int DeckScanner::line() const {
   return static_cast<int>(line_) + 1;
 }
 
+bool DeckScanner::blank() const {
+  for (std::string_view ln : lines_)
+    for (char c : ln)
+      if (!is_blank(c)) return false;
+  return true;
+}
+
+void DeckScanner::seek(const Position& p) {
+  line_ = p.line;
+  col_ = p.col;
+  fresh_ = p.fresh;
+  after_value_ = p.after_value;
+  repeat_left_ = p.repeat_left;
+  repeat_ = p.repeat;
+}
+
+DeckScanner::Position DeckScanner::after_line(std::size_t line0) const {
+  Position p;
+  p.line = line0;
+  p.col = line0 < lines_.size() ? lines_[line0].size() : 0;
+  p.fresh = false;
+  return p;
+}
+
 void DeckScanner::begin_statement() {
   if (!fresh_ && line_ < lines_.size()) ++line_;
   fresh_ = false;
@@ -98,7 +122,7 @@ DeckScanner::Token DeckScanner::scan_value() {
     auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), r);
     col_ = p + 1;
     if (ec != std::errc() || r < 1 || r > std::numeric_limits<std::int32_t>::max()) {
-      tok.fault = "repeat count " + std::string(digits) + " is not a positive integer";
+      tok.fault = "the repeat count before '*' must be a positive integer";
       // Skip the rest of the value so reading can go on.
       while (col_ < ln.size() && !ends_value(ln[col_])) ++col_;
       tok.text = std::string(digits) + "*";

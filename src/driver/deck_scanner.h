@@ -42,6 +42,23 @@ class DeckScanner {
   // 1-based line of the current reading position (the last line when the deck is exhausted).
   int line() const;
   int line_count() const { return static_cast<int>(lines_.size()); }
+  // Whether the deck holds no value, null, slash or anything else but blanks.
+  bool blank() const;
+
+  // A reading position, to look ahead and come back.
+  struct Position {
+    std::size_t line = 0, col = 0;
+    bool fresh = true, after_value = false;
+    std::int64_t repeat_left = 0;
+    Token repeat;
+  };
+  Position position() const { return {line_, col_, fresh_, after_value_, repeat_left_, repeat_}; }
+  void seek(const Position& p);
+  // The position of a statement that ended on 0-based line `line0`: the next one starts on the
+  // line after it.
+  Position after_line(std::size_t line0) const;
+  // 0-based line of the reading position (line_count() when the deck is exhausted).
+  std::size_t line_index() const { return line_; }
 
  private:
   Token scan_value();

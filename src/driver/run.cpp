@@ -136,14 +136,6 @@ void check_results(const Design& design, const RunResults& r, std::string_view l
   }
 }
 
-std::string read_file(const std::filesystem::path& p, bool& ok) {
-  std::ifstream in(p, std::ios::binary);
-  ok = static_cast<bool>(in);
-  std::ostringstream ss;
-  if (ok) ss << in.rdbuf();
-  return ss.str();
-}
-
 }  // namespace
 
 Calculations Calculations::standard() {
@@ -282,9 +274,10 @@ std::vector<std::string> deck_problems(const Deck& deck) {
 
 void run_directory(const std::filesystem::path& dir, const RunOptions& options,
                    std::ostream& console, std::ostream& notes, const Calculations& calc) {
-  bool ok = false;
-  const std::string text = read_file(dir / kDeckPath, ok);
-  if (!ok) throw DeckRejected({std::string("cannot open the input deck ") + kDeckPath});
+  std::string text;
+  DeckProblem unreadable;
+  if (!read_deck_file(dir / kDeckPath, text, unreadable))
+    throw DeckRejected({unreadable.message(kDeckPath)});
   const Deck deck = read_deck(text);
   std::vector<std::string> problems = deck_problems(deck);
   if (!problems.empty()) throw DeckRejected(std::move(problems));

@@ -209,6 +209,8 @@ double ERFCINV(double x, std::string* notice) {
 double ERFCINV(double x) { return ERFCINV(x, nullptr); }
 
 double GAUSSCDF(double x) {
+  // Never fails: a NaN has no place among the limits below and is passed through.
+  if (std::isnan(x)) return x;
   // An underflow of erfc for x below about -37.52 is no error here: Phi(x) is then 0.
   return 0.5 * ERFCOMP(-(x * kInvSqrt2));
 }

@@ -2,8 +2,15 @@
 // values (text there is skipped), the deck line and the field the rejection must point at.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <functional>
 
 #include <regex>
+#include <sstream>
 #include <vector>
 
 #include "driver/test_dirs.h"
@@ -71,6 +78,48 @@ TEST(BadDecks, EachIsRejectedWithLineAndFieldAndLeavesEarlierReportsUntouched) {
   }
 }
 
+TEST(BadDecks, TwelveProblemsOfFourDesignsAreEachReportedOnce) {
+  // Design 1: a hazard ratio whose reciprocal overflows, an unreadable accrual time (the
+  // calendar times are then not compared with TA + TF), a level lost next to 1, an unreadable
+  // phi. Design 2: an unreadable ITIME (one or two phi statements?) besides two range problems.
+  // Design 3: the simulation ratio, a power below the level, times out of order. Design 4: a long
+  // value with terminal controls, a last cumulative alpha other than TYPE1.
+  ScratchDir dir;
+  spit(dir / "a/input.txt",
+       slurp(fs::path(KESTREL_SOURCE_DIR) / "tests/decks/bad/twelve_problems.txt"));
+  ProgramRun r = run_kestrel(dir, "-C '" + dir.path().string() + "'");
+  EXPECT_EQ(r.status, 2);
+  const std::vector<std::string> expected = {
+      "a/input.txt:4: design 1: HR1 = 1e-310: a hazard ratio (control over treatment) must lie in "
+      "[0.001, 1000]",
+      "a/input.txt:5: design 1: TA = 2.0a: cannot be read as a real number",
+      "a/input.txt:6: design 1: TYPE1 = 1e-17: the one-sided significance level must lie in [1e-6, "
+      "0.5]",
+      "a/input.txt:8: design 1: phi of EP2 (ESF2) = 0.5x: cannot be read as a real number",
+      "a/input.txt:9: design 2: ITIME = one: cannot be read as an integer; the rest of this design "
+      "(its analysis times and spending statements) could not be checked; design 3 is taken to "
+      "start at line 16",
+      "a/input.txt:9: design 2: CPL = 4: must be 1 (Clayton), 2 (positive stable) or 3 (Frank)",
+      "a/input.txt:11: design 2: SRVR1 = 1.2: a control-arm survival probability must lie strictly "
+      "between 0 and 1",
+      "a/input.txt:17: design 3: HR2TR = 5000: a hazard ratio (control over treatment) must lie in "
+      "[0.001, 1000]",
+      "a/input.txt:19: design 3: POWER = 0.3: the targeted power must exceed the significance level "
+      "TYPE1 = 0.4",
+      "a/input.txt:20: design 3: TLOOK(3) = 2.0: calendar analysis times must be strictly "
+      "increasing (TLOOK(2) = 3)",
+      "a/input.txt:22: design 4: RHO = 0.5\\x1b[31m" + std::string(32, '9') +
+          "...: cannot be read as a real number",
+      "a/input.txt:26: design 4: cumulative alpha(3) of EP1 (ESF1) = 0.02: the last cumulative "
+      "alpha value must equal TYPE1 = 0.025",
+      "kestrel: the deck was rejected; no report was written",
+  };
+  std::vector<std::string> lines;
+  std::istringstream err(r.err);
+  for (std::string line; std::getline(err, line);) lines.push_back(line);
+  EXPECT_EQ(lines, expected);
+}
+
 TEST(BadDecks, HarmfulHazardRatioMessageShowsTheReciprocal) {
   ScratchDir dir;
   spit(dir / "a/input.txt",
@@ -82,12 +131,48 @@ TEST(BadDecks, HarmfulHazardRatioMessageShowsTheReciprocal) {
   EXPECT_NE(r.err.find("1.428571429"), std::string::npos) << r.err;
 }
 
-TEST(CommandLine, MissingDeckIsRejectedWithoutWritingReports) {
-  ScratchDir dir;
-  ProgramRun r = run_kestrel(dir, "-C '" + dir.path().string() + "'");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("a/input.txt"), std::string::npos);
-  EXPECT_FALSE(fs::exists(dir / "a/TEST_7a.OUT"));
+TEST(CommandLine, DeckThatIsNotAReadableFileIsNamedWithTheSystemsReason) {
+  struct Case {
+    const char* what;
+    std::function<void(const ScratchDir&)> make;
+    std::string message;  // the first line of standard error
+  };
+  const std::vector<Case> cases = {
+      {"missing", [](const ScratchDir&) {},
+       std::string("a/input.txt: the input deck is missing: ") + std::strerror(ENOENT)},
+      {"a directory", [](const ScratchDir& d) { fs::create_directories(d / "a/input.txt"); },
+       std::string("a/input.txt: the input deck is a directory, not a file: ") +
+           std::strerror(EISDIR)},
+      {"empty", [](const ScratchDir& d) { spit(d / "a/input.txt", ""); },
+       "a/input.txt: the input deck is empty: it must hold two header statements (four values NHD1, "
+       "NHD2, XHD1, XHD2, then the title), then the design records"},
+      {"blank lines only", [](const ScratchDir& d) { spit(d / "a/input.txt", "\n  \n\t\n"); },
+       "a/input.txt: the input deck holds only blank lines: it must hold two header statements (four "
+       "values NHD1, NHD2, XHD1, XHD2, then the title), then the design records"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    c.make(dir);
+    ProgramRun r = run_kestrel(dir, "-C '" + dir.path().string() + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.message) << r.err;
+    // The problem and the verdict.
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "a/TEST_7a.OUT"));
+    EXPECT_EQ(r.out, "");
+  }
+  // A deck the user may not read (not testable as root, who reads every file).
+  if (geteuid() != 0) {
+    ScratchDir dir;
+    spit(dir / "a/input.txt", "0 0 0 0\nT\n");
+    fs::permissions(dir / "a/input.txt", fs::perms::none);
+    ProgramRun r = run_kestrel(dir, "-C '" + dir.path().string() + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
+              std::string("a/input.txt: the input deck cannot be read: ") + std::strerror(EACCES));
+    fs::permissions(dir / "a/input.txt", fs::perms::owner_all);
+  }
 }
 
 TEST(CommandLine, BadOptionsExitWithTwo) {

@@ -26,6 +26,17 @@ TEST(Gausscdf, ExactValuesAndSaturation) {
   EXPECT_EQ(GAUSSCDF(-std::numeric_limits<double>::infinity()), 0.0);
 }
 
+TEST(Gausscdf, NotANumberGivesNotANumberWithoutFailing) {
+  // The function never fails: a NaN argument, quiet or signalling, of either sign, is answered
+  // with NaN, as a comparison with the limits cannot place it.
+  using limits = std::numeric_limits<double>;
+  for (double x : {limits::quiet_NaN(), -limits::quiet_NaN(), limits::signaling_NaN()}) {
+    double p = 0;
+    EXPECT_NO_THROW(p = GAUSSCDF(x));
+    EXPECT_TRUE(std::isnan(p));
+  }
+}
+
 TEST(Gausscdf, FarTailsMatchPublishedValues) {
   // Phi(-10) and Phi(-20) to 17 digits, from tables of the normal tail. The argument x/sqrt(2)
   // is formed with the rounded constant 1/sqrt(2), an absolute error of about |y| 1.1e-16 that
