@@ -22,6 +22,15 @@ struct Json {
   std::vector<Json> items;
   std::vector<std::pair<std::string, Json>> members;  // in file order
 
+  // Defined below, where Json is complete: the pairs of `members` need the whole type (clang
+  // with libstdc++ checks it when it first meets the implicit ones).
+  Json();
+  Json(const Json&);
+  Json(Json&&) noexcept;
+  Json& operator=(const Json&);
+  Json& operator=(Json&&) noexcept;
+  ~Json();
+
   bool is_null() const { return kind == Kind::null; }
   const Json& operator[](std::string_view key) const {
     if (kind != Kind::object) throw std::runtime_error("not an object at key " + std::string(key));
@@ -53,6 +62,13 @@ struct Json {
     return v;
   }
 };
+
+inline Json::Json() = default;
+inline Json::Json(const Json&) = default;
+inline Json::Json(Json&&) noexcept = default;
+inline Json& Json::operator=(const Json&) = default;
+inline Json& Json::operator=(Json&&) noexcept = default;
+inline Json::~Json() = default;
 
 class JsonReader {
  public:

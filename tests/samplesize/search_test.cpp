@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrel::samplesize {
@@ -24,6 +25,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 // A power function that records the sizes it was asked for.
 struct Scripted {
+  explicit Scripted(std::function<double(int)> power) : p(std::move(power)) {}
   std::function<double(int)> p;
   std::vector<int> calls;
   PowerAtSize fn(int K = 2) {
