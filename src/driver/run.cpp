@@ -14,21 +14,6 @@ namespace {
 
 void put(std::ostream& os, const std::string& line) { os << line << '\n'; }
 
-void keep_results(const samplesize::Evaluation& e, RunResults& r) {
-  r.MSS = e.MSS;
-  r.APW = e.APW;
-  r.ME1 = e.ME1;
-  r.ME2 = e.ME2;
-  r.AVE1 = e.AVE1;
-  r.AVE2 = e.AVE2;
-  if (e.simulation) {  // without simulation the fields keep an earlier design's values
-    r.PWCS = e.simulation->PWC;
-    r.PWDS = e.simulation->PWD;
-    r.PW1S = e.simulation->PW1;
-    r.PW2 = e.simulation->PW2;
-  }
-}
-
 std::string read_file(const std::filesystem::path& p, bool& ok) {
   std::ifstream in(p, std::ios::binary);
   ok = static_cast<bool>(in);
@@ -38,25 +23,6 @@ std::string read_file(const std::filesystem::path& p, bool& ok) {
 }
 
 }  // namespace
-
-Calculations Calculations::standard() {
-  Calculations c;
-  c.copula = [](int cpl, int n, double rho, std::ostream& main) -> survival::CopulaParameter {
-    switch (cpl) {
-      case 1: return survival::CORRCLYTN(n, rho);
-      case 2: return survival::CORRPSTBL(n, rho);
-      default: return survival::CORRFRANK(n, rho, main);
-    }
-  };
-  c.calendar = survival::BVRLGRNK01;
-  c.fractions = survival::BVRLGRNK02;
-  c.evaluate = [](const Design& d, const InformationSet& set,
-                  const std::array<SpendingStatement, 2>& spending, double theta, double thetatr,
-                  RunContext& ctx) {
-    return samplesize::GSDBVRSURV01(d, set, spending, theta, thetatr, ctx);
-  };
-  return c;
-}
 
 void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
               const Calculations& calc) {
@@ -79,42 +45,15 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
   RunStore store;
   for (const DeckRecord& rec : deck.designs) {
     const Design& design = rec.design;
-    const DeckValues& v = design.stored;
+    DesignRecord scratch;
     record_design_start(options.record, design);
-    write_design_banner(rep.console());
-    write_input_summary(rep.main(), v);
-    write_copula_banner(rep.console(), v.CPL);
-    if (v.CPL >= 1 && v.CPL <= 3) {
-      store.THETA = calc.copula(v.CPL, NGRID, v.RHO, rep.main()).theta;
-      store.THETATR = calc.copula(v.CPL, NGRID, v.RHOTR, rep.main()).theta;
-    }
-    record_copula(options.record, store.THETA, store.THETATR);
-    const survival::InformationInput in = survival::information_input(v, store.THETA);
-    auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
-      const auto& spending = design.spending.at(which);
-      samplesize::Evaluation e =
-          calc.evaluate(design, set, spending, store.THETA, store.THETATR, ctx);
-      keep_results(e, store.results);
-      record_evaluation(options.record, label, set, e);
-      put(rep.summary(), summary_line(label, v, store.results));
-    };
-    if (v.ITIME <= 2) {
-      survival::InformationSets sets = calc.fractions(in, ctx.generator, rep);
-      put(rep.main(), fmt::list({std::string_view("<EP1>")}));
-      put(rep.main(), fmt::list({std::string_view("<EP2>")}));
-      std::size_t which = 0;
-      if (v.ITIME != 2) {
-        put(rep.main(), fmt::list({std::string_view("---> INFORMATION TIME BY ENP1")}));
-        evaluate(sets.ep1_driven, which++, kLabelEp1);
-      }
-      put(rep.main(), fmt::list({std::string_view("---> INFORMATION TIME BY ENP2")}));
-      evaluate(sets.ep2_driven, which, kLabelEp2);
-    } else {
-      InformationSet set = calc.calendar(in, ctx.generator, rep);
-      evaluate(set, 0, kLabelCalendar);
-    }
-    put(rep.main(), fmt::list({}));
-    record_design_end(options.record);
+    DesignRecord& into = options.record ? options.record->designs.back() : scratch;
+    calculate_design(
+        design, ctx, store, into,
+        [&](std::string_view label, const InformationSet&, const samplesize::Evaluation&) {
+          put(rep.summary(), summary_line(label, design.stored, store.results));
+        },
+        calc);
     // A later terminal error loses nothing of the designs already done.
     rep.main().flush();
     rep.summary().flush();
