@@ -35,29 +35,6 @@ std::string trimmed(std::string_view label) {
   return std::string(label);
 }
 
-// A stream buffer that hands every complete line to a callback (and keeps nothing).
-class LineBuffer : public std::streambuf {
- public:
-  explicit LineBuffer(std::function<void(std::string_view)> sink) : sink_(std::move(sink)) {}
-
- protected:
-  int_type overflow(int_type ch) override {
-    if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
-    if (ch == '\n') {
-      const std::string line = std::move(line_);
-      line_.clear();
-      if (sink_) sink_(line);
-    } else {
-      line_.push_back(static_cast<char>(ch));
-    }
-    return ch;
-  }
-
- private:
-  std::function<void(std::string_view)> sink_;
-  std::string line_;
-};
-
 }  // namespace
 
 Calculations Calculations::standard() {
@@ -162,6 +139,29 @@ void check_design(const Design& design) {
   message += ": " + p.allowed;
   throw RunError(message, design.number, p.field);
 }
+
+// A stream buffer that hands every complete line to a callback (and keeps nothing).
+class DesignCalculator::LineBuffer : public std::streambuf {
+ public:
+  explicit LineBuffer(std::function<void(std::string_view)> sink) : sink_(std::move(sink)) {}
+
+ protected:
+  int_type overflow(int_type ch) override {
+    if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
+    if (ch == '\n') {
+      const std::string line = std::move(line_);
+      line_.clear();
+      if (sink_) sink_(line);
+    } else {
+      line_.push_back(static_cast<char>(ch));
+    }
+    return ch;
+  }
+
+ private:
+  std::function<void(std::string_view)> sink_;
+  std::string line_;
+};
 
 struct DesignCalculator::State {
   explicit State(const CalculationOptions& o)

@@ -100,6 +100,7 @@ class DesignCalculator {
   std::optional<std::int32_t> seed() const;
 
  private:
+  class LineBuffer;
   struct State;
   std::unique_ptr<State> state_;
 };
