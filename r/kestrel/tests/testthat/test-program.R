@@ -13,9 +13,17 @@ test_that("every example deck gives the program's reports", {
     expect_identical(program_main_report(ds, seed), prog$main, info = name)
     expect_identical(summary_lines(ds), file_lines(prog$summary)[-1], info = name)
     # MSS and the events read from the program's summary lines are the R integers.
-    fields <- lapply(strsplit(trimws(file_lines(prog$summary)[-1]), " +"), as.character)
-    r_sizes <- unlist(lapply(ds, function(d) vapply(d$sets, function(s) s$MSS, integer(1))))
-    for (i in seq_along(fields)) expect_true(as.character(r_sizes[i]) %in% fields[[i]], info = name)
+    fields <- strsplit(trimws(file_lines(prog$summary)[-1]), "[ ,]+")
+    # MSS, APW (as a percentage to four decimals), ME1 and ME2 read from the program's summary
+    # lines are the R values.
+    sets <- unlist(lapply(ds, function(d) d$sets), recursive = FALSE)
+    expect_equal(length(sets), length(fields), info = name)
+    for (i in seq_along(fields)) {
+      s <- sets[[i]]
+      for (v in c(as.character(s$MSS), sprintf("%.4f", 100 * s$APW), as.character(s$ME1),
+                  as.character(s$ME2)))
+        expect_true(v %in% fields[[i]], info = paste(name, v))
+    }
   }
 })
 
