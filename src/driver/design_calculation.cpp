@@ -174,6 +174,9 @@ struct DesignCalculator::State {
           return s;
         }),
         ctx{reports, generator, mvn} {
+    // A caller that stops the calculation from its line callback throws; the stream passes that
+    // on instead of only marking itself bad.
+    console.exceptions(std::ios::badbit);
     if (o.seed) {
       seed = *o.seed;
       generator.SETSEED(*o.seed);

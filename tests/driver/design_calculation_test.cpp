@@ -102,5 +102,20 @@ TEST(DesignCalculator, BadValueIsRefusedNamingDesignAndField) {
   EXPECT_NO_THROW(check_design(deck.designs[1].design));
 }
 
+// The line callback is where a caller stops a long calculation: what it throws comes out of
+// calculate() unchanged (the console stream does not swallow it).
+TEST(DesignCalculator, CallerStopsTheCalculationFromTheConsoleLine) {
+  const Deck deck = source_deck("tests/decks/report/simulated_then_not.txt");
+  struct Stop {};
+  int lines = 0;
+  CalculationOptions o;
+  o.console_line = [&](std::string_view) {
+    if (++lines == 2) throw Stop{};
+  };
+  DesignCalculator calc(o);
+  EXPECT_THROW(calc.calculate(deck.designs[1].design), Stop);
+  EXPECT_EQ(lines, 2);
+}
+
 }  // namespace
 }  // namespace kestrel::driver

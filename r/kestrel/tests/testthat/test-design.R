@@ -103,3 +103,16 @@ test_that("the deck values carry the hazard ratios control over treatment", {
   expect_equal(d$values$HR2, 1 / 0.75)
   expect_equal(d$values$ITIME, 3L)
 })
+
+test_that("a long calculation stops on R's interrupt and the session goes on", {
+  # An elapsed-time limit is raised where R checks for the user's interrupt; the search of a
+  # four-analysis design at full accuracy runs far longer than the limit.
+  stopped <- tryCatch({
+    setTimeLimit(elapsed = 1, transient = TRUE)
+    design(looks = c(0.25, 0.5, 0.75, 1), timing = "information_ep2", rule = "same")
+    "finished"
+  }, interrupt = function(e) "interrupted", error = function(e) conditionMessage(e),
+  finally = setTimeLimit())
+  expect_equal(stopped, "interrupted")
+  expect_s3_class(design(), "kestrel_design")
+})
