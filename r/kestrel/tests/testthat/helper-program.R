@@ -50,4 +50,12 @@ summary_lines <- function(designs) {
   unlist(lapply(designs, function(d) vapply(d$sets, function(s) s$summary_line, character(1))))
 }
 
-file_lines <- function(text) strsplit(text, "\n", fixed = TRUE)[[1]]
+file_lines <- function(text) strsplit(text, "\n", fixed = TRUE, useBytes = TRUE)[[1]]
+
+# The bytes of a report after its first n lines (reports carry bytes that are not text in every
+# locale, so they are compared as bytes).
+bytes_after_lines <- function(text, n) {
+  r <- charToRaw(text)
+  nl <- which(r == as.raw(10L))
+  r[(nl[n] + 1L):length(r)]
+}
