@@ -52,11 +52,12 @@ constexpr const char* kHelp =
 // A bad option: the message names the option, the value and what is allowed.
 struct OptionError {
   std::string message;
+  std::string option = {};  // the option at fault, when one is
 };
 
 [[noreturn]] void bad(const std::string& option, const std::string& value,
                       const std::string& allowed) {
-  throw OptionError{"invalid value '" + value + "' for " + option + ": " + allowed};
+  throw OptionError{"invalid value '" + value + "' for " + option + ": " + allowed, option};
 }
 
 std::string shortest(double v) {
@@ -138,19 +139,7 @@ const char* spending_name(int code) {
   }
 }
 
-struct Options {
-  double alpha = 0.025;
-  int sides = 1;
-  int spending = 1;
-  std::optional<double> phi;
-  std::optional<std::vector<double>> cumulative;
-  std::vector<double> times{1.0};
-  double power = 0.9;
-  double hr = 0.7;
-  double accrual = 1.0;
-  double follow_up = 1.0;
-  double survival = 0.5;
-  double allocation = 0.5;
+struct Options : BoundsRequest {
   bool csv = false;
   bool help = false;
 };
@@ -228,7 +217,8 @@ Options parse(const std::vector<std::string>& args) {
     if (o.spending == 3 ? !(*o.phi > 0) : *o.phi == 0) bad("--phi", value, allowed);
   } else if (o.spending == 3 || o.spending == 4) {
     throw OptionError{"spending code " + std::to_string(o.spending) + " needs --phi (" +
-                      (o.spending == 3 ? "phi > 0" : "phi != 0") + ")"};
+                      (o.spending == 3 ? "phi > 0" : "phi != 0") + ")",
+                      "--phi"};
   }
   if (has("--times")) {
     const std::string value = given["--times"];
@@ -262,7 +252,8 @@ Options parse(const std::vector<std::string>& args) {
     o.cumulative = c;
   } else if (o.spending == 5) {
     throw OptionError{"spending code 5 needs --cumulative with " + std::to_string(K) +
-                      " cumulative alpha values, the last equal to alpha"};
+                      " cumulative alpha values, the last equal to alpha",
+                      "--cumulative"};
   }
   auto open_unit = [&](const char* name, double& target, const char* what) {
     if (!has(name)) return;
@@ -288,7 +279,8 @@ Options parse(const std::vector<std::string>& args) {
   period("--follow-up", o.follow_up);
   if (!(o.accrual + o.follow_up > 0)) {
     throw OptionError{"--accrual " + shortest(o.accrual) + " and --follow-up " +
-                      shortest(o.follow_up) + ": the study must last some time (sum > 0)"};
+                      shortest(o.follow_up) + ": the study must last some time (sum > 0)",
+                      "--follow-up"};
   }
   return o;
 }
@@ -361,7 +353,54 @@ void print_table(const Options& o, const GsDesignResult& r, std::ostream& out) {
   out << fmt::Record().lit("Event probability ").f(r.pev, 12, 6).str() << "\n";
 }
 
-void print_csv(const Options& o, const GsDesignResult& r, std::ostream& out) {
+}  // namespace
+
+BoundsRequest parse_bounds_request(const std::vector<std::string>& options) {
+  try {
+    Options o = parse(options);
+    if (o.help || o.csv) throw OptionError{"options --help and --csv belong to the command line"};
+    return o;
+  } catch (const OptionError& e) {
+    throw RunError(e.message, 0, e.option);
+  }
+}
+
+BoundsTable calculate_bounds(const BoundsRequest& request) {
+  GsDesignInput in;
+  in.K = static_cast<int>(request.times.size());
+  in.alpha = request.alpha;
+  in.sides = request.sides;
+  in.spending.deck_code = request.spending;
+  if (request.phi) {
+    in.spending.has_phi = true;
+    in.spending.phi = *request.phi;
+  }
+  if (request.cumulative) in.spending.cumulative = *request.cumulative;
+  in.power = request.power;
+  in.hr = request.hr;
+  in.t = request.times;
+  in.ta = request.accrual;
+  in.tf = request.follow_up;
+  in.control_survival = request.survival;
+  in.allocation = request.allocation;
+
+  BoundsTable table;
+  table.request = request;
+  std::ostringstream messages;
+  BoundaryWork work;
+  table.result = design_with_code(in, request.spending, request.phi.value_or(0.0), work, messages);
+  // Warnings of the recursion and of the drift search.
+  std::istringstream lines(messages.str());
+  for (std::string line; std::getline(lines, line);) {
+    const size_t first = line.find_first_not_of(' ');
+    if (first != std::string::npos) table.warnings.push_back(line.substr(first));
+  }
+  return table;
+}
+
+void write_bounds_csv(const BoundsTable& table, std::ostream& out) {
+  const BoundsRequest& o = table.request;
+  const GsDesignResult& r = table.result;
   const int K = static_cast<int>(o.times.size());
   const double side = o.sides == 2 ? 2.0 : 1.0;
   out << "k,time,lower,upper,nominal_lower,nominal_upper,alpha_spent,alpha_cumulative,"
@@ -374,8 +413,6 @@ void print_csv(const Options& o, const GsDesignResult& r, std::ostream& out) {
         << r.events << ',' << r.subjects << ',' << shortest(r.expected_events) << "\n";
   }
 }
-
-}  // namespace
 
 int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Options o;
@@ -390,47 +427,22 @@ int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, 
     return 0;
   }
 
-  GsDesignInput in;
-  in.K = static_cast<int>(o.times.size());
-  in.alpha = o.alpha;
-  in.sides = o.sides;
-  in.spending.deck_code = o.spending;
-  if (o.phi) {
-    in.spending.has_phi = true;
-    in.spending.phi = *o.phi;
-  }
-  if (o.cumulative) in.spending.cumulative = *o.cumulative;
-  in.power = o.power;
-  in.hr = o.hr;
-  in.t = o.times;
-  in.ta = o.accrual;
-  in.tf = o.follow_up;
-  in.control_survival = o.survival;
-  in.allocation = o.allocation;
-
-  std::ostringstream messages;
-  GsDesignResult r;
+  BoundsTable table;
   try {
-    BoundaryWork work;
-    r = design_with_code(in, o.spending, o.phi.value_or(0.0), work, messages);
+    table = calculate_bounds(o);
   } catch (const RunError& e) {
     std::string m = e.what();
     while (!m.empty() && m.front() == ' ') m.erase(m.begin());
     err << "kestrel bounds: " << m << "\n";
     return 1;
   }
+  const GsDesignResult& r = table.result;
   if (o.csv) {
-    print_csv(o, r, out);
+    write_bounds_csv(table, out);
   } else {
     print_table(o, r, out);
   }
-  // Warnings of the recursion and of the drift search.
-  std::istringstream lines(messages.str());
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find_first_not_of(' ') != std::string::npos) {
-      err << "kestrel bounds: warning: " << line.substr(line.find_first_not_of(' ')) << "\n";
-    }
-  }
+  for (const std::string& w : table.warnings) err << "kestrel bounds: warning: " << w << "\n";
   if (!r.drift_converged) {
     err << "kestrel bounds: the drift search did not reach the power; the figures above are not"
            " reliable\n";

@@ -1,10 +1,47 @@
 #pragma once
 // `kestrel bounds`: the boundary calculator of the command line.
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "boundaries/gsdesign.h"
+
 namespace kestrel::boundaries {
+
+// The values of the calculator's options, with their defaults.
+struct BoundsRequest {
+  double alpha = 0.025;
+  int sides = 1;
+  int spending = 1;
+  std::optional<double> phi;
+  std::optional<std::vector<double>> cumulative;
+  std::vector<double> times{1.0};
+  double power = 0.9;
+  double hr = 0.7;
+  double accrual = 1.0;
+  double follow_up = 1.0;
+  double survival = 0.5;
+  double allocation = 0.5;
+};
+
+// The options as the command line takes them ("--alpha", "0.05", "--times=0.5,1", ...; neither
+// --csv nor --help), checked. A bad option throws RunError whose field() names it.
+BoundsRequest parse_bounds_request(const std::vector<std::string>& options);
+
+// The calculator's table: the bounds, spending and crossing probabilities per analysis, the drift
+// and the numbers of events and subjects, with the warnings of the recursion and drift search
+// (result.drift_converged is false when the drift search did not reach the power).
+struct BoundsTable {
+  BoundsRequest request;
+  GsDesignResult result;
+  std::vector<std::string> warnings;
+};
+// Terminal problems of the calculation throw RunError.
+BoundsTable calculate_bounds(const BoundsRequest& request);
+
+// The table as CSV, one line per analysis after a header line.
+void write_bounds_csv(const BoundsTable& table, std::ostream& out);
 
 // args: the options after "bounds". Returns the exit status (0, or 2 on bad options).
 int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,6 +1,6 @@
 #pragma once
-// The run: read and check the whole deck, open the reports, then for each design the copula
-// parameters, the information set(s), one evaluation per set and its summary line.
+// The run: read and check the whole deck, open the reports, then for each design its calculation
+// (copula parameters, information set(s), one evaluation per set) and its summary lines.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,33 +12,10 @@
 
 #include "common/run_context.h"
 #include "driver/deck.h"
-#include "driver/report_lines.h"
+#include "driver/design_calculation.h"
 #include "driver/run_record.h"
-#include "samplesize/engine.h"
-#include "survival/copula_parameter.h"
-#include "survival/information.h"
 
 namespace kestrel::driver {
-
-inline constexpr int NGRID = 1000;  // grid of the copula-parameter quadrature
-
-// The calculating entry points the run calls. `standard()` gives the real routines; tests may
-// put their own in to follow the run's order without the cost of the calculations.
-struct Calculations {
-  // THETA for the copula CPL (1 Clayton, 2 positive stable, 3 Frank) and correlation rho.
-  std::function<survival::CopulaParameter(int CPL, int N, double rho, std::ostream& main)> copula;
-  std::function<InformationSet(const survival::InformationInput&, numerics::UniformGenerator&,
-                               Reports&)>
-      calendar;
-  std::function<survival::InformationSets(const survival::InformationInput&,
-                                          numerics::UniformGenerator&, Reports&)>
-      fractions;
-  std::function<samplesize::Evaluation(const Design&, const InformationSet&,
-                                       const std::array<SpendingStatement, 2>&, double, double,
-                                       RunContext&)>
-      evaluate;
-  static Calculations standard();
-};
 
 struct RunOptions {
   std::optional<std::int32_t> seed;  // --seed: replaces the clock seed of the uniform generator
@@ -46,12 +23,6 @@ struct RunOptions {
   std::optional<double> mvn_accuracy;
   RunRecord* record = nullptr;  // filled for the results file and the HTML report when set
   std::ostream* notes = nullptr;  // warnings that do not stop the run (standard error)
-};
-
-// What persists from one design to the next.
-struct RunStore {
-  double THETA = 0, THETATR = 0;
-  RunResults results;
 };
 
 // Runs the designs of a deck that passed the checks, writing to the run's reports.

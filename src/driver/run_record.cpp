@@ -11,25 +11,6 @@ void record_design_start(RunRecord* run, const Design& design) {
   run->designs.push_back(std::move(d));
 }
 
-void record_copula(RunRecord* run, double THETA, double THETATR) {
-  if (run == nullptr || run->designs.empty()) return;
-  run->designs.back().THETA = THETA;
-  run->designs.back().THETATR = THETATR;
-}
-
-void record_evaluation(RunRecord* run, std::string_view label, const InformationSet& set,
-                       const samplesize::Evaluation& evaluation) {
-  if (run == nullptr || run->designs.empty()) return;
-  while (!label.empty() && label.front() == ' ') label.remove_prefix(1);
-  while (!label.empty() && label.back() == ' ') label.remove_suffix(1);
-  run->designs.back().sets.push_back({std::string(label), set, evaluation});
-}
-
-void record_design_end(RunRecord* run) {
-  if (run == nullptr || run->designs.empty()) return;
-  run->designs.back().complete = true;
-}
-
 void record_error(RunRecord& run, const std::exception_ptr& error) {
   if (!error) return;
   try {

@@ -22,6 +22,7 @@ struct EvaluatedSet {
   std::string label;  // "EP1" (EP1-driven times), "EP2" (EP2-driven times) or "CALND" (calendar)
   InformationSet information;
   samplesize::Evaluation evaluation;
+  std::string warning;  // how the sample-size search ended, when by a safeguard or below target
 };
 
 struct DesignRecord {
@@ -43,13 +44,9 @@ struct RunRecord {
   std::optional<std::string> error;   // message of the terminal error that stopped the run
 };
 
-// Hooks of the run loop; each does nothing when `run` is null.
+// Starts the record of a design (does nothing when `run` is null); the design's calculation
+// then fills it.
 void record_design_start(RunRecord* run, const Design& design);
-void record_copula(RunRecord* run, double THETA, double THETATR);
-// label: the summary line's row label ("  EP1", "  EP2", "CALND"); kept without its blanks.
-void record_evaluation(RunRecord* run, std::string_view label, const InformationSet& set,
-                       const samplesize::Evaluation& evaluation);
-void record_design_end(RunRecord* run);
 
 // Keeps the message of the exception that stopped the run.
 void record_error(RunRecord& run, const std::exception_ptr& error);

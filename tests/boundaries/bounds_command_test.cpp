@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "boundaries/gsdesign.h"
+#include "common/errors.h"
 
 namespace kestrel::boundaries {
 namespace {
@@ -232,6 +234,60 @@ TEST(BoundsCommand, SpendingThatOverflowsEndsWithStatusOneAndNoTable) {
             "kestrel bounds: the spending function 4 with phi = -710 gives a cumulative alpha "
             "that is not a number at analysis 2 (information fraction 1); its formula overflows "
             "there\n");
+}
+
+}  // namespace
+}  // namespace kestrel::boundaries
+
+namespace kestrel::boundaries {
+namespace {
+
+// The calculator without the command line: one analysis is the fixed design, whose bound is the
+// normal quantile of 1 - alpha and whose drift is the sum of the quantiles of 1 - alpha and of the
+// power; the events follow from the drift by the usual log-rank formula.
+TEST(BoundsApi, OneAnalysisIsTheFixedDesign) {
+  BoundsRequest r;
+  r.alpha = 0.025;
+  r.power = 0.9;
+  r.hr = 0.7;
+  const BoundsTable t = calculate_bounds(r);
+  ASSERT_EQ(t.result.zb.size() >= 1, true);
+  const double z_alpha = 1.959963984540054, z_power = 1.2815515655446004;
+  EXPECT_NEAR(t.result.zb[0], z_alpha, 1e-6);
+  EXPECT_NEAR(t.result.pe[0], 0.025, 1e-9);
+  EXPECT_NEAR(t.result.drift, z_alpha + z_power, 1e-4);
+  const double events = std::pow(z_alpha + z_power, 2) / std::pow(std::log(0.7), 2) / 0.25;
+  EXPECT_NEAR(t.result.events, std::ceil(events), 1.0);
+  EXPECT_TRUE(t.warnings.empty());
+}
+
+// The parsed options give the same table as the command line's CSV, and a bad option comes back
+// as the core's error naming the option.
+TEST(BoundsApi, ParsedOptionsMatchTheCommandAndBadOnesNameTheOption) {
+  const std::vector<std::string> args = {"--times", "1/3,2/3,1", "--spending", "3", "--phi", "2",
+                                         "--hr", "0.75"};
+  std::ostringstream csv;
+  write_bounds_csv(calculate_bounds(parse_bounds_request(args)), csv);
+  std::vector<std::string> with_csv = args;
+  with_csv.push_back("--csv");
+  const Outcome o = bounds(with_csv);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(csv.str(), o.out);
+  struct Case {
+    std::vector<std::string> args;
+    std::string field;
+  };
+  for (const Case& c : std::vector<Case>{{{"--alpha", "1.5"}, "--alpha"},
+                                         {{"--spending", "3"}, "--phi"},
+                                         {{"--accrual", "0", "--follow-up", "0"}, "--follow-up"},
+                                         {{"--csv"}, ""}}) {
+    try {
+      parse_bounds_request(c.args);
+      ADD_FAILURE() << "accepted " << c.args[0];
+    } catch (const RunError& e) {
+      EXPECT_EQ(e.field(), c.field) << e.what();
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,67 @@
+# Decks: every design of an existing deck run without report files, and designs written as a deck
+# the program reads.
+
+kestrel_deck <- function(path, seed = NULL, mvn_accuracy = NULL, verbose = FALSE) {
+  if (!is.character(path) || length(path) != 1L || is.na(path))
+    stop("`path` must be the path of one deck file", call. = FALSE)
+  if (!file.exists(path)) stop(sprintf("`path`: the deck %s does not exist", path), call. = FALSE)
+  options <- check_options(seed, mvn_accuracy, verbose)
+  size <- file.info(path)$size
+  text <- rawToChar(readBin(path, "raw", n = size))
+  deck <- .Call(kestrel_read_deck, text, path)
+  if (deck$incomplete_record_line > 0)
+    warning(sprintf("%s:%d: the deck ends inside this record; it is not calculated", path,
+                    deck$incomplete_record_line), call. = FALSE)
+  if (length(deck$designs) == 0L) return(list())
+  calculate_specs(deck$designs, options, title = deck$title)
+}
+
+# A real as the deck reader reads it back to the same double.
+deck_real <- function(x) {
+  vapply(x, function(v) {
+    for (digits in 15:17) {
+      s <- sprintf("%.*g", digits, v)
+      if (as.numeric(s) == v) break
+    }
+    s
+  }, character(1))
+}
+
+deck_lines <- function(d) {
+  v <- d$values
+  ints <- function(...) paste(vapply(list(...), function(x) sprintf("%d", as.integer(x)),
+                                     character(1)), collapse = " ")
+  reals <- function(...) paste(deck_real(unlist(list(...))), collapse = " ")
+  lines <- c(
+    ints(v$NSIM, v$ITIME, v$CPL, v$CPRSK, v$CMPST, v$MSSG),
+    reals(v$HR1, v$HR2, v$RHO, v$HR1TR, v$HR2TR, v$RHOTR),
+    paste(reals(v$TA, v$TF, v$SRVR1, v$SRVR2, v$SR), ints(v$CNSRD)),
+    paste(reals(v$TYPE1, v$RSV1, v$POWER), ints(v$DF, v$LOOK, v$CRIVL, v$ESF1, v$ESF2)),
+    reals(v$TLOOK))
+  # The extra statements of each boundary design run: per evaluated set, EP1's then EP2's.
+  for (set in d$spending) {
+    for (st in set) {
+      if (st$deck_code > 5L) lines <- c(lines, ints(st$replacement))
+      code <- if (st$deck_code > 5L) st$replacement else st$deck_code
+      if (code %in% c(3L, 4L)) lines <- c(lines, reals(st$phi))
+      if (code == 5L) lines <- c(lines, reals(st$cumulative))
+    }
+  }
+  lines
+}
+
+kestrel_write_deck <- function(designs, path, title = NULL) {
+  if (inherits(designs, "kestrel_design")) designs <- list(designs)
+  if (!is.list(designs) || length(designs) == 0L ||
+      !all(vapply(designs, inherits, logical(1), "kestrel_design")))
+    stop("`designs` must be a kestrel_design or a list of them", call. = FALSE)
+  if (!is.character(path) || length(path) != 1L || is.na(path))
+    stop("`path` must be the path of one file", call. = FALSE)
+  if (is.null(title)) title <- if (nzchar(designs[[1L]]$title)) designs[[1L]]$title else "written by kestrel_write_deck"
+  if (!is.character(title) || length(title) != 1L || grepl("['\n]", title))
+    stop("`title` must be one line of text without single quotes", call. = FALSE)
+  lines <- c("0 0 0.0 0.0", paste0("'", substr(title, 1L, 80L), "'"),
+             unlist(lapply(designs, deck_lines)))
+  writeLines(lines, path, useBytes = TRUE)
+  invisible(path)
+}

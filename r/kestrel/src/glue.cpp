@@ -1,0 +1,356 @@
+// The R package's entry points: R values in, the core's calculation, R lists out. No numbers are
+// computed here; everything comes from the same library the program runs.
+#include <Rcpp.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "boundaries/bounds_command.h"
+#include "common/errors.h"
+#include "driver/deck.h"
+#include "driver/design_calculation.h"
+#include "driver/report_lines.h"
+
+using namespace kestrel;
+
+namespace {
+
+// A named list built field by field (the values stay protected while the list grows).
+class Fields {
+ public:
+  template <typename T>
+  Fields& add(const std::string& name, const T& value) {
+    names_.push_back(name);
+    values_.push_back(Rcpp::wrap(value));
+    return *this;
+  }
+  Fields& add_null(const std::string& name) {
+    names_.push_back(name);
+    values_.push_back(R_NilValue);
+    return *this;
+  }
+  Rcpp::List list() const {
+    Rcpp::List out(values_.size());
+    for (size_t i = 0; i < values_.size(); ++i) out[i] = values_[i];
+    out.attr("names") = Rcpp::CharacterVector(names_.begin(), names_.end());
+    return out;
+  }
+
+ private:
+  std::vector<std::string> names_;
+  std::vector<Rcpp::RObject> values_;
+};
+
+std::vector<double> head(const AnalysisArray& a, int K) {
+  return std::vector<double>(a.begin(), a.begin() + std::max(0, std::min(K, NMAXA)));
+}
+
+std::vector<double> head(const std::vector<double>& v, int K) {
+  std::vector<double> out(v.begin(), v.begin() + std::min<size_t>(v.size(), std::max(0, K)));
+  return out;
+}
+
+// The deck values as a named list (the names of the run parameter store).
+Rcpp::List deck_values(const DeckValues& d) {
+  Fields f;
+  f.add("NSIM", d.NSIM).add("ITIME", d.ITIME).add("CPL", d.CPL).add("CPRSK", d.CPRSK)
+      .add("CMPST", d.CMPST).add("MSSG", d.MSSG).add("HR1", d.HR1).add("HR2", d.HR2)
+      .add("RHO", d.RHO).add("HR1TR", d.HR1TR).add("HR2TR", d.HR2TR).add("RHOTR", d.RHOTR)
+      .add("TA", d.TA).add("TF", d.TF).add("SRVR1", d.SRVR1).add("SRVR2", d.SRVR2).add("SR", d.SR)
+      .add("CNSRD", d.CNSRD).add("TYPE1", d.TYPE1).add("RSV1", d.RSV1).add("POWER", d.POWER)
+      .add("DF", d.DF).add("LOOK", d.LOOK).add("CRIVL", d.CRIVL).add("ESF1", d.ESF1)
+      .add("ESF2", d.ESF2).add("TLOOK", head(d.TLOOK, d.LOOK));
+  return f.list();
+}
+
+int int_of(const Rcpp::List& l, const char* name) {
+  const double v = Rcpp::as<double>(l[name]);
+  if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) > 2147483647.0)
+    Rcpp::stop(std::string("deck value ") + name + " must be a whole number");
+  return static_cast<int>(v);
+}
+double real_of(const Rcpp::List& l, const char* name) { return Rcpp::as<double>(l[name]); }
+
+DeckValues deck_values(const Rcpp::List& l) {
+  DeckValues d;
+  d.NSIM = int_of(l, "NSIM");
+  d.ITIME = int_of(l, "ITIME");
+  d.CPL = int_of(l, "CPL");
+  d.CPRSK = int_of(l, "CPRSK");
+  d.CMPST = int_of(l, "CMPST");
+  d.MSSG = int_of(l, "MSSG");
+  d.HR1 = real_of(l, "HR1");
+  d.HR2 = real_of(l, "HR2");
+  d.RHO = real_of(l, "RHO");
+  d.HR1TR = real_of(l, "HR1TR");
+  d.HR2TR = real_of(l, "HR2TR");
+  d.RHOTR = real_of(l, "RHOTR");
+  d.TA = real_of(l, "TA");
+  d.TF = real_of(l, "TF");
+  d.SRVR1 = real_of(l, "SRVR1");
+  d.SRVR2 = real_of(l, "SRVR2");
+  d.SR = real_of(l, "SR");
+  d.CNSRD = int_of(l, "CNSRD");
+  d.TYPE1 = real_of(l, "TYPE1");
+  d.RSV1 = real_of(l, "RSV1");
+  d.POWER = real_of(l, "POWER");
+  d.DF = int_of(l, "DF");
+  d.LOOK = int_of(l, "LOOK");
+  d.CRIVL = int_of(l, "CRIVL");
+  d.ESF1 = int_of(l, "ESF1");
+  d.ESF2 = int_of(l, "ESF2");
+  const std::vector<double> t = Rcpp::as<std::vector<double>>(l["TLOOK"]);
+  if (t.size() > static_cast<size_t>(NMAXA)) Rcpp::stop("at most 10 analysis points");
+  for (size_t k = 0; k < t.size(); ++k) d.TLOOK[k] = t[k];
+  return d;
+}
+
+// A spending statement: list(deck_code, replacement, phi (NA: none), cumulative (may be empty)).
+Rcpp::List statement(const SpendingStatement& s) {
+  Fields f;
+  f.add("deck_code", s.deck_code)
+      .add("replacement", s.replacement_code)
+      .add("phi", s.has_phi ? s.phi : NA_REAL)
+      .add("cumulative", s.cumulative);
+  return f.list();
+}
+
+SpendingStatement statement(const Rcpp::List& l) {
+  SpendingStatement s;
+  s.deck_code = Rcpp::as<int>(l["deck_code"]);
+  s.replacement_code = Rcpp::as<int>(l["replacement"]);
+  const double phi = Rcpp::as<double>(l["phi"]);
+  if (!ISNA(phi)) {
+    s.has_phi = true;
+    s.phi = phi;
+  }
+  s.cumulative = Rcpp::as<std::vector<double>>(l["cumulative"]);
+  return s;
+}
+
+// A design as the R side holds it: list(number, values = deck values as read, spending = one
+// list(EP1 statement, EP2 statement) per evaluated set).
+Rcpp::List design_spec(const Design& d) {
+  Rcpp::List sets(d.spending.size());
+  for (size_t i = 0; i < d.spending.size(); ++i)
+    sets[i] = Rcpp::List::create(statement(d.spending[i][0]), statement(d.spending[i][1]));
+  Fields f;
+  f.add("number", d.number).add("values", deck_values(d.read)).add("spending", sets);
+  return f.list();
+}
+
+Design design_of(const Rcpp::List& spec) {
+  Design d;
+  d.number = Rcpp::as<int>(spec["number"]);
+  d.read = deck_values(Rcpp::as<Rcpp::List>(spec["values"]));
+  d.stored = driver::stored_values(d.read);
+  const Rcpp::List sets = spec["spending"];
+  for (R_xlen_t i = 0; i < sets.size(); ++i) {
+    const Rcpp::List pair = sets[i];
+    if (pair.size() != 2) Rcpp::stop("each set of spending statements holds EP1's and EP2's");
+    d.spending.push_back({statement(Rcpp::as<Rcpp::List>(pair[0])),
+                          statement(Rcpp::as<Rcpp::List>(pair[1]))});
+  }
+  return d;
+}
+
+Rcpp::List endpoint(const boundaries::GsDesignResult& r, int K) {
+  Fields f;
+  f.add("code", r.code_used).add("phi", r.phi_used).add("za", head(r.za, K))
+      .add("zb", head(r.zb, K)).add("pd", head(r.pd, K)).add("pe", head(r.pe, K))
+      .add("nominal_lower", head(r.nominal_lower, K)).add("nominal_upper", head(r.nominal_upper, K))
+      .add("qpos", head(r.qpos, K)).add("qneg", head(r.qneg, K)).add("drift", r.drift)
+      .add("events", r.events).add("expected_events", r.expected_events)
+      .add("subjects", r.subjects).add("pev", r.pev).add("drift_converged", r.drift_converged);
+  return f.list();
+}
+
+Rcpp::List information(const InformationSet& s) {
+  const int K = s.K;
+  Rcpp::NumericMatrix corr(K, K);
+  for (int i = 0; i < K; ++i)
+    for (int j = 0; j < K; ++j) corr(i, j) = s.CORR12[static_cast<size_t>(i)][static_cast<size_t>(j)];
+  Fields f;
+  f.add("K", K).add("TCAL", head(s.TCAL, K)).add("FENR", head(s.FENR, K))
+      .add("FINF1", head(s.FINF1, K)).add("FINF2", head(s.FINF2, K)).add("DRF1", head(s.DRF1, K))
+      .add("DRF2", head(s.DRF2, K)).add("VAR01", head(s.VAR01, K)).add("VAR02", head(s.VAR02, K))
+      .add("VAR11", head(s.VAR11, K)).add("VAR12", head(s.VAR12, K)).add("CORR12", corr);
+  return f.list();
+}
+
+const char* end_name(samplesize::SearchEnd e) {
+  switch (e) {
+    case samplesize::SearchEnd::given_size: return "given_size";
+    case samplesize::SearchEnd::settled: return "settled";
+    case samplesize::SearchEnd::flat: return "flat";
+    case samplesize::SearchEnd::alternating: return "alternating";
+    case samplesize::SearchEnd::step_limit: return "step_limit";
+  }
+  return "?";
+}
+
+Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summary_line) {
+  const samplesize::Evaluation& e = s.evaluation;
+  const int K = s.information.K;
+  std::vector<int> it, size;
+  std::vector<double> power;
+  for (const auto& step : e.trace) {
+    it.push_back(step.iteration);
+    size.push_back(step.size);
+    power.push_back(step.power);
+  }
+  Rcpp::DataFrame trace = Rcpp::DataFrame::create(Rcpp::Named("iteration") = it,
+                                                  Rcpp::Named("size") = size,
+                                                  Rcpp::Named("power") = power);
+  Rcpp::NumericMatrix qep(K, 2);
+  for (int k = 0; k < K && k < static_cast<int>(e.QEP.size()); ++k) {
+    qep(k, 0) = e.QEP[static_cast<size_t>(k)][0];
+    qep(k, 1) = e.QEP[static_cast<size_t>(k)][1];
+  }
+  Fields f;
+  f.add("label", s.label).add("information", information(s.information))
+      .add("ep1", endpoint(e.ep1, K)).add("ep2", endpoint(e.ep2, K))
+      .add("ZA1", e.ZA1).add("ZB1", e.ZB1).add("ZA2", e.ZA2).add("ZB2", e.ZB2)
+      .add("RCORR", e.RCORR).add("NL", e.NL).add("NU", e.NU).add("trace", trace)
+      .add("end", std::string(end_name(e.end))).add("MSS", e.MSS).add("APW", e.APW)
+      .add("ME1", e.ME1).add("ME2", e.ME2).add("AVE1", e.AVE1).add("AVE2", e.AVE2)
+      .add("ASN", e.ASN).add("QSTOP", head(e.QSTOP, K)).add("QEP", qep);
+  if (e.simulation) {
+    const auto& sim = *e.simulation;
+    Rcpp::NumericMatrix rej(K, 3);
+    for (int k = 0; k < K && k < static_cast<int>(sim.R.size()); ++k)
+      for (int j = 0; j < 3; ++j) rej(k, j) = sim.R[static_cast<size_t>(k)][static_cast<size_t>(j)];
+    Fields sf;
+    sf.add("PW1", sim.PW1).add("PW2", sim.PW2).add("PWC", sim.PWC).add("PWD", sim.PWD)
+        .add("E1", sim.E1).add("E2", sim.E2).add("R", rej);
+    f.add("simulation", sf.list());
+  } else {
+    f.add_null("simulation");
+  }
+  f.add("summary_line", summary_line);
+  return f.list();
+}
+
+// Console lines: shown when verbose; every line is also a chance to stop on R's interrupt.
+std::function<void(std::string_view)> console_sink(bool verbose) {
+  return [verbose](std::string_view line) {
+    if (verbose) Rprintf("%.*s\n", static_cast<int>(line.size()), line.data());
+    Rcpp::checkUserInterrupt();
+  };
+}
+
+driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, bool verbose) {
+  driver::CalculationOptions o;
+  if (!Rf_isNull(seed)) o.seed = Rcpp::as<int>(seed);
+  if (!Rf_isNull(accuracy)) o.mvn_accuracy = Rcpp::as<double>(accuracy);
+  o.console_line = console_sink(verbose);
+  return o;
+}
+
+[[noreturn]] void stop_with(const RunError& e) {
+  std::string m = e.what();
+  while (!m.empty() && m.front() == ' ') m.erase(m.begin());
+  Rcpp::stop(m);
+}
+
+}  // namespace
+
+// Calculates the designs one after the other in one run (one generator, carried fields).
+// [[export]]
+RcppExport SEXP kestrel_calculate(SEXP specs_, SEXP seed_, SEXP accuracy_, SEXP verbose_) {
+  BEGIN_RCPP
+  const Rcpp::List specs(specs_);
+  std::vector<Design> designs;
+  for (R_xlen_t i = 0; i < specs.size(); ++i) designs.push_back(design_of(specs[i]));
+  driver::DesignCalculator calc(options_of(seed_, accuracy_, Rcpp::as<bool>(verbose_)));
+  Rcpp::List out(designs.size());
+  for (size_t i = 0; i < designs.size(); ++i) {
+    driver::DesignCalculation c;
+    try {
+      c = calc.calculate(designs[i]);
+    } catch (const RunError& e) {
+      stop_with(e);
+    }
+    Rcpp::List sets(c.record.sets.size());
+    for (size_t j = 0; j < c.record.sets.size(); ++j) {
+      sets[j] = evaluated_set(c.record.sets[j], c.summary_lines.at(j));
+    }
+    Fields f;
+    f.add("spec", design_spec(designs[i])).add("THETA", c.record.THETA)
+        .add("THETATR", c.record.THETATR).add("sets", sets).add("report", c.main_report)
+        .add("matrix", c.matrix);
+    out[i] = f.list();
+  }
+  Rcpp::List result = Rcpp::List::create(Rcpp::Named("designs") = out);
+  const auto seed = calc.seed();
+  result["seed"] = seed ? Rcpp::wrap(*seed) : Rcpp::wrap(NA_INTEGER);
+  return result;
+  END_RCPP
+}
+
+// Reads and checks a deck's text: the designs as specs, or an R error listing every problem.
+RcppExport SEXP kestrel_read_deck(SEXP text_, SEXP name_) {
+  BEGIN_RCPP
+  const std::string text = Rcpp::as<std::string>(text_);
+  const std::string name = Rcpp::as<std::string>(name_);
+  const driver::Deck deck = driver::read_deck(text);
+  const std::vector<driver::DeckProblem> problems = driver::check_deck(deck);
+  if (!problems.empty()) {
+    std::string m = "the deck has " + std::to_string(problems.size()) + " problem" +
+                    (problems.size() == 1 ? "" : "s") + ":";
+    for (const auto& p : problems) m += "\n  " + p.message(name);
+    Rcpp::stop(m);
+  }
+  Rcpp::List designs(deck.designs.size());
+  for (size_t i = 0; i < deck.designs.size(); ++i) designs[i] = design_spec(deck.designs[i].design);
+  std::string title = deck.header.TITLE;
+  while (!title.empty() && title.back() == ' ') title.pop_back();
+  return Rcpp::List::create(Rcpp::Named("title") = title, Rcpp::Named("designs") = designs,
+                            Rcpp::Named("incomplete_record_line") = deck.incomplete_record_line);
+  END_RCPP
+}
+
+// The boundary calculator: options as the command line takes them.
+RcppExport SEXP kestrel_bounds_table(SEXP args_) {
+  BEGIN_RCPP
+  const std::vector<std::string> args = Rcpp::as<std::vector<std::string>>(args_);
+  boundaries::BoundsTable t;
+  try {
+    t = boundaries::calculate_bounds(boundaries::parse_bounds_request(args));
+  } catch (const RunError& e) {
+    stop_with(e);
+  }
+  const int K = static_cast<int>(t.request.times.size());
+  const double side = t.request.sides == 2 ? 2.0 : 1.0;
+  std::vector<double> nl = head(t.result.nominal_lower, K), nu = head(t.result.nominal_upper, K);
+  for (double& v : nl) v /= side;
+  for (double& v : nu) v /= side;
+  std::vector<int> k(static_cast<size_t>(K));
+  for (int i = 0; i < K; ++i) k[static_cast<size_t>(i)] = i + 1;
+  Fields f;
+  f.add("k", k).add("time", t.request.times).add("lower", head(t.result.za, K))
+      .add("upper", head(t.result.zb, K)).add("nominal_lower", nl).add("nominal_upper", nu)
+      .add("alpha_spent", head(t.result.pd, K)).add("alpha_cumulative", head(t.result.pe, K))
+      .add("crossing_probability", head(t.result.qpos, K))
+      .add("drift", std::vector<double>(static_cast<size_t>(K), t.result.drift))
+      .add("events", std::vector<int>(static_cast<size_t>(K), t.result.events))
+      .add("subjects", std::vector<int>(static_cast<size_t>(K), t.result.subjects))
+      .add("expected_events", std::vector<double>(static_cast<size_t>(K), t.result.expected_events));
+  Rcpp::List out = f.list();
+  return Rcpp::List::create(Rcpp::Named("table") = out,
+                            Rcpp::Named("warnings") = t.warnings,
+                            Rcpp::Named("converged") = t.result.drift_converged);
+  END_RCPP
+}
+
+static const R_CallMethodDef kCallMethods[] = {
+    {"kestrel_calculate", reinterpret_cast<DL_FUNC>(&kestrel_calculate), 4},
+    {"kestrel_read_deck", reinterpret_cast<DL_FUNC>(&kestrel_read_deck), 2},
+    {"kestrel_bounds_table", reinterpret_cast<DL_FUNC>(&kestrel_bounds_table), 1},
+    {nullptr, nullptr, 0}};
+
+RcppExport void R_init_kestrel(DllInfo* dll) {
+  R_registerRoutines(dll, nullptr, kCallMethods, nullptr, nullptr);
+  R_useDynamicSymbols(dll, FALSE);
+}

@@ -1,0 +1,3 @@
+library(testthat)
+library(kestrel)
+test_check("kestrel")

@@ -1,0 +1,45 @@
+# kestrel_bounds(): the fixed design, the program's CSV, and bad arguments.
+
+test_that("one analysis is the fixed design", {
+  b <- kestrel_bounds(alpha = 0.025, power = 0.9, hr = 0.7)
+  expect_equal(nrow(b), 1L)
+  expect_equal(b$upper, qnorm(0.975), tolerance = 1e-6)
+  expect_equal(b$drift, qnorm(0.975) + qnorm(0.9), tolerance = 1e-4)
+  expect_equal(b$alpha_cumulative, 0.025, tolerance = 1e-9)
+})
+
+test_that("Pocock-type spending: the first bound spends alpha log(1 + (e - 1) t), the rest adds up", {
+  b <- kestrel_bounds(spending = sf_pocock(), times = c(1, 2, 3) / 3)
+  first <- 0.025 * log(1 + (exp(1) - 1) / 3)
+  expect_equal(b$alpha_spent[1], first, tolerance = 1e-8)
+  expect_equal(b$upper[1], qnorm(1 - first), tolerance = 1e-6)
+  expect_equal(sum(b$alpha_spent), 0.025, tolerance = 1e-8)
+  expect_equal(b$alpha_cumulative[3], 0.025, tolerance = 1e-8)
+})
+
+test_that("the table equals `kestrel bounds --csv`, columns and digits", {
+  skip_without_program()
+  b <- kestrel_bounds(alpha = 0.05, sides = 2, spending = sf_power(2), times = c(0.25, 0.6, 1),
+                      power = 0.85, hr = 0.75, accrual = 2, follow_up = 1.5, survival = 0.4,
+                      allocation = 0.6)
+  csv <- system2(kestrel_program(), c("bounds", "--alpha", "0.05", "--sides", "2", "--spending",
+                                      "3", "--phi", "2", "--times", "0.25,0.6,1", "--power", "0.85",
+                                      "--hr", "0.75", "--accrual", "2", "--follow-up", "1.5",
+                                      "--survival", "0.4", "--allocation", "0.6", "--csv"),
+                 stdout = TRUE)
+  prog <- utils::read.csv(text = csv)
+  expect_identical(names(b), names(prog))
+  # The program prints the shortest text that reads back to the same double.
+  for (col in names(b)) expect_identical(as.numeric(b[[col]]), as.numeric(prog[[col]]), info = col)
+})
+
+test_that("bad arguments are R errors naming the argument", {
+  expect_error(kestrel_bounds(alpha = 1.5), "alpha")
+  expect_error(kestrel_bounds(times = c(0.5, 0.4, 1)), "times")
+  expect_error(kestrel_bounds(times = "a"), "`times`")
+  expect_error(kestrel_bounds(sides = 3), "sides")
+  expect_error(kestrel_bounds(hr = 1), "hr")
+  expect_error(kestrel_bounds(accrual = 0, follow_up = 0), "follow_up")
+  expect_error(kestrel_bounds(spending = 1), "`spending`")
+  expect_error(kestrel_bounds(spending = sf_cumulative(c(0.01, 0.025)), times = 1), "cumulative")
+})
