@@ -33,8 +33,7 @@ print.kestrel_design <- function(x, ...) {
                 s$MSS, fmt(s$APW, 4), s$ME1, s$ME2))
     cat(sprintf("  Expected sample size %s; expected events EP1 %s, EP2 %s\n",
                 fmt(s$ASN, 1), fmt(s$AVE1, 1), fmt(s$AVE2, 1)))
-    if (s$end %in% c("flat", "alternating", "step_limit"))
-      cat(sprintf("  Note: the sample-size search ended without settling (%s)\n", s$end))
+    if (nzchar(s$warning)) cat(sprintf("  %s\n", s$warning))
     tab <- bounds_rows(x, s)
     for (ep in c("EP1", "EP2")) {
       t <- tab[tab$endpoint == ep, ]

@@ -11,6 +11,7 @@
 #include "driver/deck.h"
 #include "driver/design_calculation.h"
 #include "driver/report_lines.h"
+#include "driver/results_json.h"
 
 using namespace kestrel;
 
@@ -179,17 +180,6 @@ Rcpp::List information(const InformationSet& s) {
   return f.list();
 }
 
-const char* end_name(samplesize::SearchEnd e) {
-  switch (e) {
-    case samplesize::SearchEnd::given_size: return "given_size";
-    case samplesize::SearchEnd::settled: return "settled";
-    case samplesize::SearchEnd::flat: return "flat";
-    case samplesize::SearchEnd::alternating: return "alternating";
-    case samplesize::SearchEnd::step_limit: return "step_limit";
-  }
-  return "?";
-}
-
 Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summary_line) {
   const samplesize::Evaluation& e = s.evaluation;
   const int K = s.information.K;
@@ -213,7 +203,8 @@ Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summa
       .add("ep1", endpoint(e.ep1, K)).add("ep2", endpoint(e.ep2, K))
       .add("ZA1", e.ZA1).add("ZB1", e.ZB1).add("ZA2", e.ZA2).add("ZB2", e.ZB2)
       .add("RCORR", e.RCORR).add("NL", e.NL).add("NU", e.NU).add("trace", trace)
-      .add("end", std::string(end_name(e.end))).add("MSS", e.MSS).add("APW", e.APW)
+      .add("end", std::string(driver::search_end_name(e.end)))
+      .add("below_target", e.below_target).add("warning", s.warning).add("MSS", e.MSS).add("APW", e.APW)
       .add("ME1", e.ME1).add("ME2", e.ME2).add("AVE1", e.AVE1).add("AVE2", e.AVE2)
       .add("ASN", e.ASN).add("QSTOP", head(e.QSTOP, K)).add("QEP", qep);
   if (e.simulation) {
