@@ -13,7 +13,7 @@ kestrel_deck <- function(path, seed = NULL, mvn_accuracy = NULL, verbose = FALSE
     warning(sprintf("%s:%d: the deck ends inside this record; it is not calculated", path,
                     deck$incomplete_record_line), call. = FALSE)
   if (length(deck$designs) == 0L) return(list())
-  calculate_specs(deck$designs, options, title = deck$title)
+  calculate_entries(deck$designs, options, title = deck$title)
 }
 
 # A real as the deck reader reads it back to the same double.

@@ -69,7 +69,7 @@ check_hazard_ratios <- function(hr, arg, searched, allow_one = FALSE) {
 
 # The deck values of a design (as read: hazard ratios control over treatment) and its spending
 # statements, from the named arguments.
-design_spec <- function(hr, rho, looks, timing, rule, alpha, power, copula, competing,
+design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, competing,
                         composite, critical, accrual, follow_up, survival, allocation,
                         spending, n, nsim, hr_sim, rho_sim, censor) {
   searched <- is.null(n)
@@ -156,14 +156,14 @@ check_options <- function(seed, mvn_accuracy, verbose) {
   list(seed = seed, mvn_accuracy = mvn_accuracy, verbose = verbose)
 }
 
-# Runs specs in one calculation (one generator) and wraps each result.
-calculate_specs <- function(specs, options, title = "") {
-  run <- .Call(kestrel_calculate, specs, options$seed, options$mvn_accuracy, options$verbose)
+# Runs entries in one calculation (one generator) and wraps each result.
+calculate_entries <- function(entries, options, title = "") {
+  run <- .Call(kestrel_calculate, entries, options$seed, options$mvn_accuracy, options$verbose)
   lapply(run$designs, function(d) new_design(d, seed = run$seed, options = options, title = title))
 }
 
 new_design <- function(d, seed, options, title) {
-  structure(list(values = d$spec$values, spending = d$spec$spending, number = d$spec$number,
+  structure(list(values = d$entry$values, spending = d$entry$spending, number = d$entry$number,
                  THETA = d$THETA, THETATR = d$THETATR, sets = d$sets, report = d$report,
                  matrix = d$matrix, seed = seed, mvn_accuracy = options$mvn_accuracy,
                  title = title),
@@ -183,8 +183,8 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
   if (missing(survival))
     stop("`survival` (control-arm survival of EP1 and EP2 at the end of the study) is missing",
          call. = FALSE)
-  spec <- design_spec(hr, rho, looks, timing, rule, alpha, power, copula, competing, composite,
+  entry <- design_entry(hr, rho, looks, timing, rule, alpha, power, copula, competing, composite,
                       critical, accrual, follow_up, survival, allocation, spending, n, nsim,
                       hr_sim, rho_sim, censor)
-  calculate_specs(list(spec), check_options(seed, mvn_accuracy, verbose))[[1L]]
+  calculate_entries(list(entry), check_options(seed, mvn_accuracy, verbose))[[1L]]
 }

@@ -132,7 +132,7 @@ SpendingStatement statement(const Rcpp::List& l) {
 
 // A design as the R side holds it: list(number, values = deck values as read, spending = one
 // list(EP1 statement, EP2 statement) per evaluated set).
-Rcpp::List design_spec(const Design& d) {
+Rcpp::List design_entry(const Design& d) {
   Rcpp::List sets(d.spending.size());
   for (size_t i = 0; i < d.spending.size(); ++i)
     sets[i] = Rcpp::List::create(statement(d.spending[i][0]), statement(d.spending[i][1]));
@@ -141,12 +141,12 @@ Rcpp::List design_spec(const Design& d) {
   return f.list();
 }
 
-Design design_of(const Rcpp::List& spec) {
+Design design_of(const Rcpp::List& entry) {
   Design d;
-  d.number = Rcpp::as<int>(spec["number"]);
-  d.read = deck_values(Rcpp::as<Rcpp::List>(spec["values"]));
+  d.number = Rcpp::as<int>(entry["number"]);
+  d.read = deck_values(Rcpp::as<Rcpp::List>(entry["values"]));
   d.stored = driver::stored_values(d.read);
-  const Rcpp::List sets = spec["spending"];
+  const Rcpp::List sets = entry["spending"];
   for (R_xlen_t i = 0; i < sets.size(); ++i) {
     const Rcpp::List pair = sets[i];
     if (pair.size() != 2) Rcpp::stop("each set of spending statements holds EP1's and EP2's");
@@ -249,11 +249,11 @@ driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, bool verbose) {
 
 // Calculates the designs one after the other in one run (one generator, carried fields).
 // [[export]]
-RcppExport SEXP kestrel_calculate(SEXP specs_, SEXP seed_, SEXP accuracy_, SEXP verbose_) {
+RcppExport SEXP kestrel_calculate(SEXP entries_, SEXP seed_, SEXP accuracy_, SEXP verbose_) {
   BEGIN_RCPP
-  const Rcpp::List specs(specs_);
+  const Rcpp::List entries(entries_);
   std::vector<Design> designs;
-  for (R_xlen_t i = 0; i < specs.size(); ++i) designs.push_back(design_of(specs[i]));
+  for (R_xlen_t i = 0; i < entries.size(); ++i) designs.push_back(design_of(entries[i]));
   driver::DesignCalculator calc(options_of(seed_, accuracy_, Rcpp::as<bool>(verbose_)));
   Rcpp::List out(designs.size());
   for (size_t i = 0; i < designs.size(); ++i) {
@@ -268,7 +268,7 @@ RcppExport SEXP kestrel_calculate(SEXP specs_, SEXP seed_, SEXP accuracy_, SEXP 
       sets[j] = evaluated_set(c.record.sets[j], c.summary_lines.at(j));
     }
     Fields f;
-    f.add("spec", design_spec(designs[i])).add("THETA", c.record.THETA)
+    f.add("entry", design_entry(designs[i])).add("THETA", c.record.THETA)
         .add("THETATR", c.record.THETATR).add("sets", sets).add("report", c.main_report)
         .add("matrix", c.matrix);
     out[i] = f.list();
@@ -280,7 +280,7 @@ RcppExport SEXP kestrel_calculate(SEXP specs_, SEXP seed_, SEXP accuracy_, SEXP 
   END_RCPP
 }
 
-// Reads and checks a deck's text: the designs as specs, or an R error listing every problem.
+// Reads and checks a deck's text: the designs as entries, or an R error listing every problem.
 RcppExport SEXP kestrel_read_deck(SEXP text_, SEXP name_) {
   BEGIN_RCPP
   const std::string text = Rcpp::as<std::string>(text_);
@@ -294,7 +294,7 @@ RcppExport SEXP kestrel_read_deck(SEXP text_, SEXP name_) {
     Rcpp::stop(m);
   }
   Rcpp::List designs(deck.designs.size());
-  for (size_t i = 0; i < deck.designs.size(); ++i) designs[i] = design_spec(deck.designs[i].design);
+  for (size_t i = 0; i < deck.designs.size(); ++i) designs[i] = design_entry(deck.designs[i].design);
   std::string title = deck.header.TITLE;
   while (!title.empty() && title.back() == ' ') title.pop_back();
   return Rcpp::List::create(Rcpp::Named("title") = title, Rcpp::Named("designs") = designs,
