@@ -189,12 +189,7 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
     }
     // A search that ended by a safeguard or below its target says so in the main report, right
     // after its set, and in the record (the run also puts it on standard error).
-    samplesize::SearchResult ended;
-    ended.end = e.end;
-    ended.below_target = e.below_target;
-    ended.MSS = e.MSS;
-    ended.APW = e.APW;
-    std::string warning = samplesize::search_warning(design.number, label, ended, v.POWER);
+    std::string warning = samplesize::search_warning(design.number, label, e, v.POWER);
     if (!warning.empty()) put(rep.main(), fmt::list({std::string_view(warning)}));
     keep_results(e, store.results);
     check_results(design, store.results, label);

@@ -57,6 +57,15 @@ void empty_lines(std::ostream& os, int n) {
 
 }  // namespace
 
+std::string search_warning(int design, std::string_view set, const Evaluation& e, double POWER) {
+  SearchResult ended;
+  ended.end = e.end;
+  ended.below_target = e.below_target;
+  ended.MSS = e.MSS;
+  ended.APW = e.APW;
+  return search_warning(design, set, ended, POWER);
+}
+
 Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
                         const std::array<SpendingStatement, 2>& spending, double theta,
                         double thetatr, RunContext& ctx) {

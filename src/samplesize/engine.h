@@ -4,6 +4,8 @@
 // simulated power.
 #include <array>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -49,6 +51,10 @@ struct EngineOptions {
   PowerFormulation formulation = PowerFormulation::first_crossings;
   bool simulate = true;  // false skips the simulated power even when NSIM >= 1
 };
+
+// The warning of an evaluation whose search ended by a safeguard or below POWER (empty when none),
+// naming the design and the set.
+std::string search_warning(int design, std::string_view set, const Evaluation& e, double POWER);
 
 // GSDBVRSURV01 with a choice of power formulation.
 Evaluation evaluate_design(const Design& design, const InformationSet& set,
