@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "driver/deck.h"
+#include "deck/deck.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/html_report.h"
-#include "driver/results_json.h"
+#include "reports/html_report.h"
+#include "reports/results_json.h"
 
 namespace {
 

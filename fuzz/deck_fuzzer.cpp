@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "driver/deck.h"
-#include "driver/report_lines.h"
+#include "deck/deck.h"
+#include "reports/report_lines.h"
 
 using namespace kestrel;
 

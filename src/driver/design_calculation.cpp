@@ -7,7 +7,7 @@
 
 #include "common/errors.h"
 #include "common/format.h"
-#include "driver/deck.h"
+#include "deck/deck.h"
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
 #include "survival/information_kernel.h"

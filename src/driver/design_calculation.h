@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "common/run_context.h"
-#include "driver/report_lines.h"
-#include "driver/run_record.h"
+#include "reports/report_lines.h"
+#include "reports/run_record.h"
 #include "samplesize/engine.h"
 #include "survival/copula_parameter.h"
 #include "survival/information.h"

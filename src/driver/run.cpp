@@ -12,7 +12,7 @@
 
 #include "common/errors.h"
 #include "common/format.h"
-#include "driver/report_file.h"
+#include "reports/report_file.h"
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
 #include "survival/information_kernel.h"

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "common/run_context.h"
-#include "driver/deck.h"
+#include "deck/deck.h"
 #include "driver/design_calculation.h"
-#include "driver/run_record.h"
+#include "reports/run_record.h"
 
 namespace kestrel::driver {
 

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/json_reader.h"
+#include "reports/json_reader.h"
 
 namespace kestrel::driver::testing {
 

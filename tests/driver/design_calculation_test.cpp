@@ -7,9 +7,9 @@
 #include <filesystem>
 
 #include "common/errors.h"
-#include "driver/deck.h"
+#include "deck/deck.h"
 #include "driver/run.h"
-#include "driver/test_dirs.h"
+#include "common/test_dirs.h"
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
 

@@ -3,7 +3,7 @@
 // as 2.50; K = 3 gives three time points), not copied from the program's output.
 #include <gtest/gtest.h>
 
-#include "driver/test_dirs.h"
+#include "common/test_dirs.h"
 
 namespace kestrel::testing {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "driver/browser_probe.h"
 #include "driver/example_run.h"
-#include "driver/html_report.h"
-#include "driver/report_fixture.h"
+#include "reports/html_report.h"
+#include "reports/report_fixture.h"
 
 namespace kestrel::driver {
 namespace {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "driver/test_dirs.h"
+#include "common/test_dirs.h"
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
 

@@ -9,7 +9,7 @@
 #include <regex>
 #include <vector>
 
-#include "driver/test_dirs.h"
+#include "common/test_dirs.h"
 
 namespace kestrel::testing {
 namespace {

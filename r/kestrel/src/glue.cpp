@@ -8,10 +8,10 @@
 
 #include "boundaries/bounds_command.h"
 #include "common/errors.h"
-#include "driver/deck.h"
+#include "deck/deck.h"
 #include "driver/design_calculation.h"
-#include "driver/report_lines.h"
-#include "driver/results_json.h"
+#include "reports/report_lines.h"
+#include "reports/results_json.h"
 
 using namespace kestrel;
 

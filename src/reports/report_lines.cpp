@@ -1,4 +1,4 @@
-#include "driver/report_lines.h"
+#include "reports/report_lines.h"
 
 #include <cmath>
 

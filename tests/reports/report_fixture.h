@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_record.h"
+#include "reports/run_record.h"
 
 namespace kestrel::driver::testing {
 

@@ -1,6 +1,6 @@
 // Report files: written beside their final name, renamed into place when closed, never written
 // through a link, and gone without a trace when dropped unclosed.
-#include "driver/report_file.h"
+#include "reports/report_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/errors.h"
-#include "driver/test_dirs.h"
+#include "common/test_dirs.h"
 
 namespace kestrel::driver {
 namespace {

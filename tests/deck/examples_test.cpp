@@ -5,8 +5,8 @@
 
 #include <set>
 
-#include "driver/deck.h"
-#include "driver/test_dirs.h"
+#include "deck/deck.h"
+#include "common/test_dirs.h"
 
 namespace kestrel::driver {
 namespace {

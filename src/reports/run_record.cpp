@@ -1,6 +1,6 @@
-#include "driver/run_record.h"
+#include "reports/run_record.h"
 
-#include "driver/results_json.h"
+#include "reports/results_json.h"
 
 namespace kestrel::driver {
 

@@ -1,11 +1,11 @@
 // The free-format rules of the deck and the layout of header, records and extra statements.
-#include "driver/deck.h"
+#include "deck/deck.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "driver/deck_scanner.h"
+#include "deck/deck_scanner.h"
 
 namespace kestrel::driver {
 namespace {

@@ -1,4 +1,4 @@
-#include "driver/report_file.h"
+#include "reports/report_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "driver/html_report.h"
+#include "reports/html_report.h"
 
 #include <algorithm>
 #include <array>

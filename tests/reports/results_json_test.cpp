@@ -1,6 +1,6 @@
 // The results file: strict JSON that a reader of its own parses, every real reading back to the
 // very same double, the record laid out as documented, and the files replaced whole.
-#include "driver/results_json.h"
+#include "reports/results_json.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <random>
 #include <sstream>
 
-#include "driver/json_reader.h"
-#include "driver/report_fixture.h"
+#include "reports/json_reader.h"
+#include "reports/report_fixture.h"
 
 namespace kestrel::driver {
 namespace {

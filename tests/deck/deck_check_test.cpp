@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "driver/deck.h"
+#include "deck/deck.h"
 
 namespace kestrel::driver {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/run_record.h"
+#include "reports/run_record.h"
 
 namespace kestrel::driver {
 

@@ -1,4 +1,4 @@
-#include "driver/deck_scanner.h"
+#include "deck/deck_scanner.h"
 
 #include <charconv>
 #include <cmath>

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/run_record.h"
+#include "reports/run_record.h"
 
 namespace kestrel::driver {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "driver/deck.h"
+#include "deck/deck.h"
 
 namespace kestrel::driver {
 namespace {

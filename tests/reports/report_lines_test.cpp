@@ -1,11 +1,11 @@
 // The driver's own report lines, checked against lines composed by hand from the column layouts.
-#include "driver/report_lines.h"
+#include "reports/report_lines.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "driver/deck.h"
+#include "deck/deck.h"
 
 namespace kestrel::driver {
 namespace {

@@ -1,4 +1,4 @@
-#include "driver/results_json.h"
+#include "reports/results_json.h"
 
 #include <charconv>
 #include <cmath>
@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "common/errors.h"
-#include "driver/html_report.h"
-#include "driver/report_file.h"
+#include "reports/html_report.h"
+#include "reports/report_file.h"
 
 namespace kestrel::driver {
 

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <vector>
 
-#include "driver/test_dirs.h"
+#include "common/test_dirs.h"
 
 namespace kestrel::testing {
 namespace {

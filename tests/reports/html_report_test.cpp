@@ -1,6 +1,6 @@
 // The HTML report: one well-formed, self-contained page whose tables show the run's numbers to the
 // digits printed and whose plots are drawn to scale.
-#include "driver/html_report.h"
+#include "reports/html_report.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/html_table.h"
-#include "driver/report_fixture.h"
+#include "reports/html_table.h"
+#include "reports/report_fixture.h"
 
 namespace kestrel::driver {
 namespace {

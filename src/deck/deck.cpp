@@ -1,4 +1,4 @@
-#include "driver/deck.h"
+#include "deck/deck.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <tuple>
 #include <type_traits>
 
-#include "driver/deck_scanner.h"
+#include "deck/deck_scanner.h"
 
 namespace kestrel::driver {
 namespace {
