@@ -12,6 +12,7 @@
 #include "boundaries/gsdesign.h"
 #include "common/errors.h"
 #include "common/format.h"
+#include "common/limits.h"
 
 namespace kestrel::boundaries {
 namespace {
@@ -25,7 +26,8 @@ constexpr const char* kHelp =
     "drift that gives the power, and the numbers of events and subjects of a two-arm trial\n"
     "with exponential survival and uniform accrual.\n"
     "\n"
-    "  --alpha A        overall type I error, 0 < A < 1 (default 0.025)\n"
+    "  --alpha A        overall type I error (default 0.025): one-sided from 1e-6 to 0.5,\n"
+    "                   two-sided (both sides together) from 2e-6 to 1\n"
     "  --sides S        1 one-sided, 2 two-sided symmetric bounds (default 1)\n"
     "  --spending C     spending function (default 1):\n"
     "                     1 O'Brien-Fleming type, 2 Pocock type, 3 power family alpha*t^phi,\n"
@@ -36,8 +38,10 @@ constexpr const char* kHelp =
     "                   strictly increasing, the last equal to alpha (both sides together)\n"
     "  --times L        information fractions of the analyses, comma-separated, strictly\n"
     "                   increasing in (0, 1]; a value may be written as a fraction such as 1/3\n"
-    "                   (default 1: a single analysis; at most 25 analyses)\n"
-    "  --power P        power, 0 < P < 1 (default 0.9)\n"
+    "                   (default 1: a single analysis; at most 25 analyses); a last time below 1\n"
+    "                   (a trial that stopped early) spends only part of alpha, and the table\n"
+    "                   says how much\n"
+    "  --power P        power, above the one-sided alpha and below 1 (default 0.9)\n"
     "  --hr R           hazard ratio, treatment over control, R > 0 and R != 1 (default 0.7)\n"
     "  --accrual TA     accrual period (default 1)\n"
     "  --follow-up TF   additional follow-up after accrual (default 1); TA + TF > 0\n"
@@ -165,6 +169,7 @@ Options parse(const std::vector<std::string>& args) {
     }
     if (name == "--csv") {
       if (has_value) throw OptionError{"option --csv takes no value (got '" + value + "')"};
+      if (o.csv) throw OptionError{"option --csv given twice"};
       o.csv = true;
       continue;
     }
@@ -189,15 +194,18 @@ Options parse(const std::vector<std::string>& args) {
   if (o.help) return o;
 
   auto has = [&](const char* n) { return given.count(n) > 0; };
-  if (has("--alpha")) {
-    const std::string allowed = "alpha must be greater than 0 and less than 1";
-    o.alpha = real_option("--alpha", given["--alpha"], allowed);
-    if (!(o.alpha > 0 && o.alpha < 1)) bad("--alpha", given["--alpha"], allowed);
-  }
   if (has("--sides")) {
     const std::string allowed = "sides must be 1 (one-sided) or 2 (two-sided symmetric)";
     o.sides = int_option("--sides", given["--sides"], allowed);
     if (o.sides != 1 && o.sides != 2) bad("--sides", given["--sides"], allowed);
+  }
+  if (has("--alpha")) {
+    // The limits bind the level of one side.
+    const std::string allowed =
+        o.sides == 2 ? "two-sided alpha (both sides together) must lie in [2e-06, 1]"
+                     : "one-sided alpha must lie in [1e-06, 0.5]";
+    o.alpha = real_option("--alpha", given["--alpha"], allowed);
+    if (!limits::significance_ok(o.alpha / o.sides)) bad("--alpha", given["--alpha"], allowed);
   }
   if (has("--spending")) {
     const std::string allowed = "the spending code must be an integer from 1 to 6";
@@ -211,10 +219,9 @@ Options parse(const std::vector<std::string>& args) {
           "phi applies only to spending codes 3 and 4 (the code is " + std::to_string(o.spending) +
               ")");
     }
-    const std::string allowed = o.spending == 3 ? "the power family needs phi > 0"
-                                                : "the Hwang-Shih-DeCani family needs phi != 0";
+    const std::string allowed = limits::spending_parameter_allowed(o.spending);
     o.phi = real_option("--phi", value, allowed);
-    if (o.spending == 3 ? !(*o.phi > 0) : *o.phi == 0) bad("--phi", value, allowed);
+    if (!limits::spending_parameter_ok(o.spending, *o.phi)) bad("--phi", value, allowed);
   } else if (o.spending == 3 || o.spending == 4) {
     throw OptionError{"spending code " + std::to_string(o.spending) + " needs --phi (" +
                       (o.spending == 3 ? "phi > 0" : "phi != 0") + ")",
@@ -261,7 +268,12 @@ Options parse(const std::vector<std::string>& args) {
     target = real_option(name, given[name], allowed);
     if (!(target > 0 && target < 1)) bad(name, given[name], allowed);
   };
-  open_unit("--power", o.power, "the power");
+  if (has("--power")) {
+    const std::string allowed = "the power must exceed the one-sided alpha " +
+                                shortest(o.alpha / o.sides) + " and be below 1";
+    o.power = real_option("--power", given["--power"], allowed);
+    if (!limits::power_ok(o.power, o.alpha / o.sides)) bad("--power", given["--power"], allowed);
+  }
   open_unit("--survival", o.survival, "the control survival");
   open_unit("--allocation", o.allocation, "the allocation proportion");
   if (has("--hr")) {
@@ -305,6 +317,12 @@ void print_table(const Options& o, const GsDesignResult& r, std::ostream& out) {
     out << "Cumulative alpha:";
     for (double c : *o.cumulative) out << ' ' << shortest(c);
     out << "\n";
+  }
+  if (o.times.back() < 1) {
+    // A trial that stopped before full information spends only part of alpha.
+    out << "Last analysis at information fraction " << shortest(o.times.back())
+        << " < 1: it spends " << shortest(r.pe[static_cast<size_t>(K - 1)]) << " of alpha "
+        << shortest(o.alpha) << "\n";
   }
   out << "\n";
   struct Column {

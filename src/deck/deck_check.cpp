@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/limits.h"
 #include "deck/deck.h"
 
 namespace kestrel::driver {
@@ -21,6 +22,9 @@ class Checker {
   void run() {
     // ITIME, LOOK and the spending codes decide the layout of the design; the reader checks them.
     const DeckValues& d = rec_.design.read;
+    if (usable(NSIM) && d.NSIM > limits::kMaxSimulations)
+      bad(NSIM, "at most " + std::to_string(limits::kMaxSimulations) +
+                    " simulated trials (0 or less: no simulation)");
     in_range(CPL, d.CPL, 1, 3, "must be 1 (Clayton), 2 (positive stable) or 3 (Frank)");
     in_range(CPRSK, d.CPRSK, 1, 3,
              "must be 1 (both non-fatal), 2 (one fatal) or 3 (both fatal)");
@@ -48,12 +52,11 @@ class Checker {
       }
     }
     in_range(CNSRD, d.CNSRD, 0, 1, "must be 0 (no study censoring) or 1");
-    // Below 1e-6 the one-sided bound loses its meaning in double precision (1 - alpha/2 rounds
-    // to 1 near 1e-16); above 0.5 the test is no test.
     if (usable(TYPE1) && !type1_ok())
       bad(TYPE1, "the one-sided significance level must lie in [1e-6, 0.5]");
     open_unit(POWER, "the targeted power must lie strictly between 0 and 1");
-    if (usable(POWER) && type1_ok() && d.POWER > 0 && d.POWER < 1 && !(d.POWER > d.TYPE1))
+    if (usable(POWER) && type1_ok() && d.POWER > 0 && d.POWER < 1 &&
+        !limits::power_ok(d.POWER, d.TYPE1))
       bad(POWER, "the targeted power must exceed the significance level TYPE1 = " + show(d.TYPE1));
     in_range(DF, d.DF, 1, 4,
              "the decision rule must be 1 (at any interims), 2 (at the same interim), 3 (fixed "
@@ -73,7 +76,7 @@ class Checker {
 
   bool type1_ok() const {
     const double a = rec_.design.read.TYPE1;
-    return usable(TYPE1) && a >= 1e-6 && a <= 0.5;
+    return usable(TYPE1) && limits::significance_ok(a);
   }
 
   double real(int f) const {
@@ -154,7 +157,7 @@ class Checker {
       int f = TLOOK1 + k;
       if (!usable(f)) continue;
       double t = d.TLOOK[static_cast<size_t>(k)];
-      if (!(t > 0 && (!top_known || t <= top))) {
+      if (!(t > 0 && (!top_known || (calendar ? limits::within_study(t, top) : t <= top)))) {
         bad(f, !top_known ? std::string("calendar analysis times must be above 0")
                : calendar
                    ? "calendar analysis times must lie in (0, TA + TF] = (0, " + show(top) + "]"
@@ -163,6 +166,10 @@ class Checker {
         bad(f, std::string(calendar ? "calendar analysis times" : "information fractions") +
                    " must be strictly increasing (TLOOK(" + std::to_string(k) + ") = " +
                    show(d.TLOOK[static_cast<size_t>(k - 1)]) + ")");
+      } else if (!calendar && k == d.LOOK - 1 && t != 1) {
+        // The final analysis is at full information by definition.
+        bad(f, "the last information fraction must be 1: the final analysis is at full "
+               "information");
       }
     }
   }
@@ -192,6 +199,10 @@ class Checker {
           extra(sp.phi_line, "phi" + suffix, "",
                 "the statement after the record holds no value; spending family " +
                     std::to_string(code) + " needs its parameter phi");
+        } else if ((code == 3 || code == 4) && sp.has_phi &&
+                   !limits::spending_parameter_ok(code, sp.phi)) {
+          extra(sp.phi_line, "phi" + suffix, show(sp.phi),
+                limits::spending_parameter_allowed(code));
         }
         if (code == 5) {
           const int n = static_cast<int>(sp.cumulative.size());

@@ -198,6 +198,18 @@ TEST(BoundsCommand, BadOptionsAreRefusedWithExitStatusTwo) {
       {{"--alpha", "0.05", "--alpha", "0.01"}, "--alpha given twice"},
       {{"--csv=yes"}, "--csv takes no value"},
       {{"0.05"}, "unexpected argument '0.05'"},
+      // The limits shared with the deck checks: the one-sided level in [1e-6, 0.5], the power
+      // above it; below 1e-6 the table showed a bound of 0 or 8 and nonsense spending.
+      {{"--alpha", "1e-16", "--times", "0.5,1"}, "'1e-16' for --alpha: one-sided alpha must lie"},
+      {{"--alpha", "1e-300"}, "'1e-300' for --alpha"},
+      {{"--alpha", "5e-324"}, "'5e-324' for --alpha"},
+      {{"--alpha", "1e-8"}, "'1e-8' for --alpha"},
+      {{"--alpha", "0.6"}, "'0.6' for --alpha"},
+      {{"--alpha", "0.9999"}, "'0.9999' for --alpha"},
+      {{"--sides", "2", "--alpha", "1.5"}, "two-sided alpha (both sides together) must lie"},
+      {{"--power", "1e-9"}, "'1e-9' for --power: the power must exceed the one-sided alpha 0.025"},
+      {{"--alpha", "0.5", "--power", "0.4"}, "'0.4' for --power"},
+      {{"--csv", "--csv"}, "--csv given twice"},
   };
   for (const Case& c : cases) {
     Outcome o = bounds(c.args);
@@ -206,6 +218,21 @@ TEST(BoundsCommand, BadOptionsAreRefusedWithExitStatusTwo) {
     EXPECT_NE(o.err.find(c.must_mention), std::string::npos) << o.err;
     EXPECT_EQ(o.err.rfind("kestrel bounds: ", 0), 0u) << o.err;
   }
+}
+
+// A last analysis before full information (a trial that stopped early) is kept, and the table
+// says how much of alpha it spends: for the O'Brien-Fleming type, 2 (1 - Phi(z_{a/2} / sqrt(t))).
+TEST(BoundsCommand, LastTimeBelowOneSaysHowMuchOfAlphaItSpends) {
+  Outcome o = bounds({"--times", "0.5,0.9"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  const double z = 2.2414027276049464;  // upper 0.0125 point of the normal law
+  const double spent = std::erfc(z / std::sqrt(0.9) / std::sqrt(2.0));
+  const std::string key = "Last analysis at information fraction 0.9 < 1: it spends ";
+  const size_t at = o.out.find(key);
+  ASSERT_NE(at, std::string::npos) << o.out;
+  EXPECT_NEAR(std::stod(o.out.substr(at + key.size())), spent, 1e-9);
+  EXPECT_NE(o.out.find(" of alpha 0.025\n"), std::string::npos);
+  EXPECT_EQ(bounds({"--times", "0.5,1"}).out.find("Last analysis"), std::string::npos);
 }
 
 TEST(BoundsCommand, HelpListsEveryOption) {

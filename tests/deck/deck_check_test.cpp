@@ -71,6 +71,20 @@ TEST(DeckCheck, RangesAtTheirEdges) {
   // Information fractions end at 1 at most.
   EXPECT_TRUE(problems(deck_with({{ITIME, "2"}, {TLOOK1, "0.3"}, {TLOOK1 + 1, "0.6"}, {TLOOK1 + 2, "1"}})).empty());
   EXPECT_EQ(problems(deck_with({{ITIME, "2"}, {TLOOK1, "0.3"}, {TLOOK1 + 1, "0.6"}, {TLOOK1 + 2, "1.01"}})).size(), 1u);
+  // ... and the last is 1: the final analysis is at full information.
+  auto early = problems(deck_with({{ITIME, "1"}, {TLOOK1, "0.3"}, {TLOOK1 + 1, "0.6"}, {TLOOK1 + 2, "0.9"}}));
+  ASSERT_EQ(early.size(), 1u);
+  EXPECT_EQ(early[0].field, "TLOOK(3)");
+  EXPECT_NE(early[0].allowed.find("last information fraction must be 1"), std::string::npos);
+  // A final calendar time written as TA + TF is not lost to the rounding of the sum
+  // (1.2 + 1.4 < 2.6 in double precision), nor is a time a few units in the last place above.
+  ASSERT_LT(1.2 + 1.4, 2.6);
+  EXPECT_TRUE(problems(deck_with({{TA, "1.2"}, {TF, "1.4"}, {TLOOK1 + 1, "1.3"}, {TLOOK1 + 2, "2.6"}})).empty());
+  EXPECT_TRUE(problems(deck_with({{TLOOK1 + 2, "5.000000000000002"}})).empty());
+  EXPECT_EQ(problems(deck_with({{TLOOK1 + 2, "5.00000000001"}})).size(), 1u);
+  // Simulated trials up to ten million.
+  EXPECT_TRUE(problems(deck_with({{NSIM, "10000000"}})).empty());
+  EXPECT_EQ(problems(deck_with({{NSIM, "10000001"}})).size(), 1u);
 }
 
 TEST(DeckCheck, SignificanceLevelAndPowerLimits) {
@@ -208,6 +222,13 @@ TEST(DeckCheck, SpendingCodes) {
   // A phi statement without a value.
   EXPECT_EQ(problems(deck_with({{ESF1, "3"}}, "/\n")).size(), 1u);
   EXPECT_TRUE(problems(deck_with({{ESF1, "3"}}, "0.5\n")).empty());
+  // Parameters the boundary design would replace by 1 are refused, not reinterpreted.
+  EXPECT_EQ(problems(deck_with({{ESF1, "3"}}, "-1\n")).size(), 1u);
+  EXPECT_EQ(problems(deck_with({{ESF1, "3"}}, "0\n")).size(), 1u);
+  EXPECT_EQ(problems(deck_with({{ESF2, "4"}}, "0\n")).size(), 1u);
+  EXPECT_TRUE(problems(deck_with({{ESF2, "4"}}, "-4\n")).empty());
+  EXPECT_EQ(problems(deck_with({{ESF1, "9"}}, "6\n")).size(), 0u);
+  EXPECT_EQ(problems(deck_with({{ESF1, "9"}}, "3\n-2\n")).size(), 1u);  // replaced, then phi
 }
 
 TEST(DeckCheck, CumulativeAlphaValues) {

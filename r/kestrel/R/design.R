@@ -89,8 +89,16 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
     stop("`composite` must be TRUE or FALSE", call. = FALSE)
   if (!is.logical(censor) || length(censor) != 1L || is.na(censor))
     stop("`censor` must be TRUE or FALSE", call. = FALSE)
-  alpha <- check_open_unit(alpha, "alpha", what = "a one-sided significance level")
-  power <- check_open_unit(power, "power", what = "a power")
+  # The same limits as the deck checks and kestrel_bounds(): a level from 1e-6 to 0.5, a power
+  # above the level and below 1.
+  alpha <- check_numbers(alpha, "alpha", 1L)
+  if (alpha < 1e-6 || alpha > 0.5)
+    stop(sprintf("`alpha` must be a one-sided significance level from 1e-6 to 0.5 (got %s)",
+                 format(alpha)), call. = FALSE)
+  power <- check_numbers(power, "power", 1L)
+  if (power <= alpha || power >= 1)
+    stop(sprintf("`power` must exceed `alpha` = %s and be below 1 (got %s)", format(alpha),
+                 format(power)), call. = FALSE)
   accrual <- check_numbers(accrual, "accrual", 1L)
   if (accrual <= 0) stop("`accrual` (the accrual period) must be above 0", call. = FALSE)
   follow_up <- check_numbers(follow_up, "follow_up", 1L)
@@ -99,7 +107,7 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
                               "a control-arm survival probability at the end of the study")
   if (length(survival) == 1L) survival <- c(survival, survival)
   allocation <- check_open_unit(allocation, "allocation", what = "the treatment share")
-  nsim <- check_whole(nsim, "nsim", 0)
+  nsim <- check_whole(nsim, "nsim", 0, 1e7)
   if (nsim > 0 && !any(abs(allocation - c(0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9)) < 1e-12))
     stop("with simulation (`nsim` > 0) `allocation` must be one of 0.25, 0.4, 0.5, 0.6, 0.7, ",
          "0.75, 0.8, 0.9", call. = FALSE)
@@ -110,10 +118,12 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
   looks <- as.numeric(looks)
   if (any(diff(looks) <= 0) || looks[1L] <= 0)
     stop("`looks` must be positive and strictly increasing", call. = FALSE)
-  if (timing != 3L && looks[length(looks)] > 1)
+  if (timing != 3L && looks[length(looks)] != 1)
     stop("`looks` are information fractions (timing = \"", names(timing_codes)[timing],
-         "\"): at most 1", call. = FALSE)
-  if (timing == 3L && looks[length(looks)] > accrual + follow_up)
+         "\"): the last must be 1, the final analysis being at full information", call. = FALSE)
+  # A final look written as accrual + follow_up is not refused for a rounding of the sum.
+  end <- accrual + follow_up
+  if (timing == 3L && looks[length(looks)] > end + 4 * abs(end) * .Machine$double.eps)
     stop("`looks` are calendar times (timing = \"calendar\"): at most accrual + follow_up = ",
          format(accrual + follow_up), call. = FALSE)
   spending <- check_spending(spending)

@@ -35,6 +35,12 @@ test_that("the table equals `kestrel bounds --csv`, columns and digits", {
 
 test_that("bad arguments are R errors naming the argument", {
   expect_error(kestrel_bounds(alpha = 1.5), "alpha")
+  # The limits shared with the deck checks and kestrel_design(), in R's words.
+  for (a in c(1e-16, 1e-300, 5e-324, 1e-8, 0.6, 0.9999))
+    expect_error(kestrel_bounds(alpha = a, times = c(0.5, 1)), "alpha must lie in \\[1e-06, 0.5\\]")
+  expect_error(kestrel_bounds(power = 1e-9), "power must exceed the one-sided alpha")
+  expect_error(kestrel_bounds(spending = structure(list(code = 3L, phi = -1), class = "kestrel_spending")),
+               "spending \\(phi\\)")
   expect_error(kestrel_bounds(times = c(0.5, 0.4, 1)), "times")
   expect_error(kestrel_bounds(times = "a"), "`times`")
   expect_error(kestrel_bounds(sides = 3), "sides")
