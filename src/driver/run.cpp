@@ -1,8 +1,13 @@
 #include "driver/run.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <fstream>
 #include <optional>
@@ -12,7 +17,9 @@
 
 #include "common/errors.h"
 #include "common/format.h"
+#include "reports/html_report.h"
 #include "reports/report_file.h"
+#include "reports/results_json.h"
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
 #include "survival/information_kernel.h"
@@ -83,20 +90,38 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   const Deck deck = read_deck(text);
   std::vector<std::string> problems = deck_problems(deck);
   if (!problems.empty()) throw DeckRejected(std::move(problems));
+  if (deck.designs.empty()) {
+    // Nothing to calculate: the reports of an earlier run are not replaced by empty ones.
+    if (deck.incomplete_record_line > 0) {
+      throw DeckRejected({std::string(kDeckPath) + ":" +
+                          std::to_string(deck.incomplete_record_line) +
+                          ": design 1: the deck ends inside this record, so it holds no "
+                          "complete design to calculate"});
+    }
+    throw DeckRejected({std::string(kDeckPath) +
+                        ": the input deck holds no design record after its two header "
+                        "statements: nothing to calculate"});
+  }
   if (deck.incomplete_record_line > 0) {
     notes << kDeckPath << ':' << deck.incomplete_record_line << ": design "
           << deck.incomplete_record_number
           << ": the deck ends inside this record; it is not calculated\n";
   }
 
-  // Each report is written beside its final name and renamed into place when it is closed: at
-  // the end of the run, or at a terminal error with everything written so far.
+  // Every report is opened, as a temporary file beside its final name, before the first
+  // calculation: a report that cannot be created stops the run before anything is replaced.
+  // Each is renamed into place when it is closed: at the end of the run, or at a terminal error
+  // with everything written so far.
   ReportFile main(dir / kMainReportPath, kMainReportPath);
   ReportFile summary(dir / kSummaryPath, kSummaryPath);
   ReportFile matrix(dir / kMatrixPath, kMatrixPath);
   std::optional<ReportFile> unit60;
+  unit60.emplace(dir / kUnit60Path, kUnit60Path);
+  ReportFile results(dir / kResultsPath, kResultsPath);
+  ReportFile html(dir / kHtmlReportPath, kHtmlReportPath);
+  bool unit60_written = false;
   auto unit60_stream = [&]() -> std::ostream& {
-    if (!unit60) unit60.emplace(dir / kUnit60Path, kUnit60Path);
+    unit60_written = true;
     return unit60->stream();
   };
   Reports reports(main.stream(), summary.stream(), matrix.stream(), console, unit60_stream);
@@ -119,7 +144,27 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   // Closes every report, each on its own, and returns the first problem (or nothing).
   auto close_all = [&]() -> std::string {
     std::string problem;
-    for (ReportFile* f : {&main, &summary, &matrix, unit60 ? &*unit60 : nullptr}) {
+    results.stream() << results_json(record);
+    html.stream() << html_report(record);
+    if (!unit60_written) {
+      // fort.60 is written only by designs with information fractions. One left by an earlier
+      // run would stand beside reports it does not belong to: it is removed, and said so.
+      unit60.reset();
+      struct stat st;
+      const std::filesystem::path stale = dir / kUnit60Path;
+      if (::lstat(stale.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        if (::unlink(stale.c_str()) == 0) {
+          notes << "kestrel: removed " << kUnit60Path
+                << " of an earlier run: this run has no design with information fractions, "
+                   "whose covariance blocks it holds\n";
+        } else {
+          notes << "kestrel: " << kUnit60Path
+                << " is from an earlier run and could not be removed (" << std::strerror(errno)
+                << "); it does not belong to these reports\n";
+        }
+      }
+    }
+    for (ReportFile* f : {&main, &summary, &matrix, unit60 ? &*unit60 : nullptr, &results, &html}) {
       if (f == nullptr) continue;
       try {
         f->close();
@@ -133,23 +178,16 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
     run_deck(deck, ctx, run_options, calc);
   } catch (...) {
     console.flush();
+    record_error(record, std::current_exception());
     // The calculation's stop is the message of the run; a report that could not be put in
     // place is noted beside it.
     const std::string problem = close_all();
     if (!problem.empty()) notes << "kestrel: " << problem << "\n";
-    record_error(record, std::current_exception());
-    write_run_record(record, dir / "a", notes);
     throw;
   }
   const std::string problem = close_all();
-  if (!problem.empty()) {
-    const RunError error(problem);
-    record_error(record, std::make_exception_ptr(error));
-    write_run_record(record, dir / "a", notes);
-    throw error;
-  }
-  write_run_record(record, dir / "a", notes);
   console.flush();
+  if (!problem.empty()) throw RunError(problem);
 }
 
 }  // namespace kestrel::driver

@@ -44,6 +44,8 @@ inline constexpr const char* kMainReportPath = "a/TEST_7a.OUT";
 inline constexpr const char* kSummaryPath = "a/TEST_7b.OUT";
 inline constexpr const char* kMatrixPath = "a/CORR_MAT_given_TIME.TXT";
 inline constexpr const char* kUnit60Path = "fort.60";
+inline constexpr const char* kResultsPath = "a/kestrel-results.json";
+inline constexpr const char* kHtmlReportPath = "a/kestrel-report.html";
 
 // The whole run in directory `dir`: reads and checks dir/a/input.txt (throws DeckRejected, before
 // any file is written), creates the reports, runs every design. Terminal calculation errors

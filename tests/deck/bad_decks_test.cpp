@@ -216,18 +216,36 @@ TEST(CommandLine, BoundsSubcommandIsHandedItsOptions) {
   EXPECT_FALSE(fs::exists(dir / "a/TEST_7a.OUT"));
 }
 
-TEST(CommandLine, DeckWithoutDesignsWritesTheStartUpReports) {
-  ScratchDir dir;
-  spit(dir / "a/input.txt", "0 0 0 0\n'no designs'\n");
-  spit(dir / "fort.60", "left from before\n");
-  ProgramRun r = run_kestrel(dir, "-C '" + dir.path().string() + "'");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(slurp(dir / "a/TEST_7a.OUT"), "");
-  EXPECT_EQ(slurp(dir / "a/CORR_MAT_given_TIME.TXT"), "");
-  std::string summary = slurp(dir / "a/TEST_7b.OUT");
-  EXPECT_EQ(summary.substr(0, 12), "    ITM   CP");
-  EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 1);
-  EXPECT_EQ(r.out, "");
+// A deck without a complete design has nothing to calculate: it is refused and the reports of an
+// earlier run, fort.60 included, stay as they were.
+TEST(CommandLine, DeckWithoutADesignIsRefusedAndEarlierReportsStay) {
+  struct Case {
+    const char* deck;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"0 0 0 0\n'no designs'\n",
+       "a/input.txt: the input deck holds no design record after its two header statements: "
+       "nothing to calculate"},
+      {"0 0 0 0\n'cut short'\n0 3 1 1 1 0\n1.4286 1.4286\n",
+       "a/input.txt:3: design 1: the deck ends inside this record, so it holds no complete "
+       "design to calculate"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.deck);
+    ScratchDir dir;
+    spit(dir / "a/input.txt", c.deck);
+    spit(dir / "a/TEST_7a.OUT", "earlier main\n");
+    spit(dir / "a/TEST_7b.OUT", "earlier summary\n");
+    spit(dir / "fort.60", "left from before\n");
+    ProgramRun r = run_kestrel(dir, "-C '" + dir.path().string() + "'");
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.message) << r.err;
+    EXPECT_EQ(slurp(dir / "a/TEST_7a.OUT"), "earlier main\n");
+    EXPECT_EQ(slurp(dir / "a/TEST_7b.OUT"), "earlier summary\n");
+    EXPECT_EQ(slurp(dir / "fort.60"), "left from before\n");
+    EXPECT_EQ(r.out, "");
+  }
 }
 
 }  // namespace

@@ -471,5 +471,72 @@ TEST(RunDirectory, ReportThatCannotBeCreatedNamesTheFileAndTheReason) {
   EXPECT_TRUE(hidden_files(dir / "a").empty());
 }
 
+// A directory planted at each report's name in turn stops the run before any calculation: every
+// report of an earlier run is byte for byte as it was and no temporary file is left.
+TEST(RunDirectory, DirectoryAtAnyReportNameStopsBeforeAnythingIsReplaced) {
+  const std::vector<std::string> names = {"a/TEST_7a.OUT",           "a/TEST_7b.OUT",
+                                           "a/CORR_MAT_given_TIME.TXT", "fort.60",
+                                           "a/kestrel-results.json",    "a/kestrel-report.html"};
+  for (const std::string& planted : names) {
+    SCOPED_TRACE(planted);
+    testing::ScratchDir dir;
+    // Information fractions: the run would write every report, fort.60 included.
+    testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 1, 1, 1));
+    for (const std::string& n : names) {
+      if (n == planted) {
+        std::filesystem::create_directories(dir / n);
+      } else {
+        testing::spit(dir / n, "earlier " + n + "\n");
+      }
+    }
+    Log log;
+    Calculations calc = stand_ins(log);
+    calc.fractions = [&log](const survival::InformationInput&, numerics::UniformGenerator&,
+                            Reports& rep) {
+      log.calls.push_back("fractions");
+      rep.unit60() << "Cov on TIF\n";
+      return survival::InformationSets{};
+    };
+    EXPECT_EQ(stop_message(dir.path(), calc),
+              "cannot create the report file " + planted + ": " + std::strerror(EISDIR));
+    EXPECT_TRUE(log.calls.empty());
+    for (const std::string& n : names) {
+      if (n != planted) EXPECT_EQ(testing::slurp(dir / n), "earlier " + n + "\n") << n;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir / planted));
+    EXPECT_TRUE(hidden_files(dir / "a").empty());
+    EXPECT_TRUE(hidden_files(dir.path()).empty());
+  }
+}
+
+// A fort.60 of an earlier run that this run does not write is removed, and said so; one this run
+// writes is replaced.
+TEST(RunDirectory, StaleUnit60IsRemovedWhenTheRunWritesNone) {
+  struct Case {
+    int itime;
+    bool kept;
+  };
+  for (const Case& c : {Case{3, false}, Case{1, true}}) {
+    SCOPED_TRACE(c.itime);
+    testing::ScratchDir dir;
+    testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, c.itime, 1, 1));
+    testing::spit(dir / "fort.60", "earlier blocks\n");
+    Log log;
+    Calculations calc = stand_ins(log);
+    calc.fractions = [](const survival::InformationInput&, numerics::UniformGenerator&,
+                        Reports& rep) {
+      rep.unit60() << "Cov on TIF\n";
+      return survival::InformationSets{};
+    };
+    std::ostringstream console, notes;
+    run_directory(dir.path(), {}, console, notes, calc);
+    EXPECT_EQ(std::filesystem::exists(dir / "fort.60"), c.kept);
+    if (c.kept) EXPECT_EQ(testing::slurp(dir / "fort.60"), "Cov on TIF\n");
+    EXPECT_EQ(notes.str().find("kestrel: removed fort.60 of an earlier run") == 0, !c.kept)
+        << notes.str();
+    EXPECT_TRUE(hidden_files(dir.path()).empty());
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::driver
