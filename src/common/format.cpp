@@ -46,11 +46,56 @@ std::string A(std::string_view text, int w) {
   return std::string(static_cast<size_t>(w) - text.size(), ' ') + std::string(text);
 }
 
+namespace {
+
+bool asterisks(const std::string& s) { return !s.empty() && s.find_first_not_of('*') == std::string::npos; }
+
+std::string trimmed(const std::string& s) {
+  const size_t first = s.find_first_not_of(' ');
+  return first == std::string::npos ? s : s.substr(first);
+}
+
+}  // namespace
+
+std::string F_or_full(double value, int w, int d, bool& overflowed) {
+  std::string s = F(value, w, d);
+  overflowed = std::isfinite(value) && asterisks(s);
+  // 320 columns hold the largest double with 17 decimals.
+  if (overflowed) s = trimmed(F(value, 340, d));
+  return s;
+}
+
+std::string I_or_full(long long value, int w, bool& overflowed) {
+  std::string s = I(value, w);
+  overflowed = asterisks(s);
+  if (overflowed) s = std::to_string(value);
+  return s;
+}
+
+std::string F_nonzero(double value, int w, int d, bool& overflowed) {
+  std::string s = F_or_full(value, w, d, overflowed);
+  if (value == 0 || !std::isfinite(value) || s.find_first_of("123456789") != std::string::npos)
+    return s;
+  // Shown as zero: more decimals, up to the first significant digit.
+  int more = d;
+  std::string t;
+  do {
+    ++more;
+    t = trimmed(F(value, 340, more));
+  } while (t.find_first_of("123456789") == std::string::npos && more < 330);
+  overflowed = true;
+  return static_cast<int>(t.size()) < w ? std::string(static_cast<size_t>(w) - t.size(), ' ') + t
+                                        : t;
+}
+
 std::vector<std::string> repeated(const double* v, int n, int per_line, int w, int d) {
   std::vector<std::string> lines;
   for (int start = 0; start < n; start += per_line) {
     std::string s;
-    for (int k = start; k < n && k < start + per_line; ++k) s += F(v[k], w, d);
+    for (int k = start; k < n && k < start + per_line; ++k) {
+      bool overflowed;
+      s += F_or_full(v[k], w, d, overflowed);
+    }
     lines.push_back(s);
   }
   if (lines.empty()) lines.emplace_back();

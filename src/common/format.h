@@ -19,28 +19,64 @@ std::string F(double value, int w, int d);
 std::string A(std::string_view text, int w);
 inline std::string X(int n) { return std::string(static_cast<size_t>(n > 0 ? n : 0), ' '); }
 
-// Builds one fixed-column record.
+// A report never loses a value to asterisks: these give the field's text when the value fits,
+// and otherwise the value in full (d decimals, as many columns as it needs, so the line is
+// longer), setting `overflowed`.
+std::string F_or_full(double value, int w, int d, bool& overflowed);
+std::string I_or_full(long long value, int w, bool& overflowed);
+// As F_or_full; in addition a value other than 0 that the field would show as 0 (a level of
+// 1e-6 as "0.00") is written with as many more decimals as its first significant digit needs.
+std::string F_nonzero(double value, int w, int d, bool& overflowed);
+
+// Builds one fixed-column record. A value that does not fit its field is written in full and
+// noted: overflowed() names the fields (by name() given before them, else by their column).
 class Record {
  public:
-  Record& i(long long v, int w) { s_ += I(v, w); return *this; }
-  Record& f(double v, int w, int d) { s_ += F(v, w, d); return *this; }
+  Record& name(std::string_view n) { name_ = n; return *this; }
+  Record& i(long long v, int w) {
+    bool o = false;
+    const size_t col = s_.size() + 1;
+    s_ += I_or_full(v, w, o);
+    return note(o, col);
+  }
+  Record& f(double v, int w, int d) {
+    bool o = false;
+    const size_t col = s_.size() + 1;
+    s_ += F_or_full(v, w, d, o);
+    return note(o, col);
+  }
+  Record& f_nonzero(double v, int w, int d) {
+    bool o = false;
+    const size_t col = s_.size() + 1;
+    s_ += F_nonzero(v, w, d, o);
+    return note(o, col);
+  }
   Record& a(std::string_view t, int w) { s_ += A(t, w); return *this; }
   Record& x(int n) { s_ += X(n); return *this; }
   Record& lit(std::string_view t) { s_ += t; return *this; }
   // A repeated group such as 10F8.4: written only as far as there are values.
   Record& fs(const double* v, int n, int w, int d) {
-    for (int k = 0; k < n; ++k) s_ += F(v[k], w, d);
+    for (int k = 0; k < n; ++k) f(v[k], w, d);
     return *this;
   }
   Record& is(const int* v, int n, int w) {
-    for (int k = 0; k < n; ++k) s_ += I(v[k], w);
+    for (int k = 0; k < n; ++k) i(v[k], w);
     return *this;
   }
   const std::string& str() const { return s_; }
   operator const std::string&() const { return s_; }
+  const std::vector<std::string>& overflowed() const { return overflowed_; }
 
  private:
+  Record& note(bool overflowed, size_t column) {
+    if (overflowed)
+      overflowed_.push_back(name_.empty() ? "column " + std::to_string(column) : name_);
+    name_.clear();
+    return *this;
+  }
   std::string s_;
+  std::string name_;
+  std::vector<std::string> overflowed_;
 };
 
 // Values repeated by a group of `per_line` fields (e.g. the format (10F8.4)): when there are more

@@ -91,6 +91,7 @@ Item numeric_item(Statement& st, T& v, FieldSource& src, std::string& why) {
   } else {
     ok = !t.quoted && parse_deck_real(t.text, v);
     if (!ok) why = "cannot be read as a real number";
+    if (ok && v == 0) v = 0.0;  // -0 is 0: reports show "0.00", not "-0.00"
   }
   if (!ok) {
     src.state = FieldSource::Unreadable;

@@ -164,7 +164,20 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   const DeckValues& v = design.stored;
   into.design = design;
   write_design_banner(rep.console());
-  write_input_summary(rep.main(), v);
+  write_input_summary(rep.main(), v, &into.overflowed);
+  // The boundary designs write their phi as "Parameter is" in a field of six columns.
+  for (const auto& pair : design.spending) {
+    for (int ep = 0; ep < 2; ++ep) {
+      const SpendingStatement& sp = pair[static_cast<size_t>(ep)];
+      const int code = sp.code_in_force();
+      bool overflowed = false;
+      if ((code == 3 || code == 4) && sp.has_phi) fmt::F_or_full(sp.phi, 6, 3, overflowed);
+      const std::string name = std::string("phi of EP") + (ep == 0 ? "1" : "2");
+      if (overflowed && std::find(into.overflowed.begin(), into.overflowed.end(), name) ==
+                            into.overflowed.end())
+        into.overflowed.push_back(name);
+    }
+  }
   write_copula_banner(rep.console(), v.CPL);
   const std::string where = "design " + std::to_string(design.number);
   if (v.CPL >= 1 && v.CPL <= 3) {

@@ -60,9 +60,20 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
         [&](std::string_view label, const InformationSet&, const samplesize::Evaluation&) {
           const std::string& warning = into.sets.back().warning;
           if (!warning.empty() && options.notes) *options.notes << warning << '\n';
-          put(rep.summary(), summary_line(label, design.stored, store.results));
+          put(rep.summary(), summary_line(label, design.stored, store.results, &into.overflowed));
         },
         calc);
+    // A value too wide for its report column is written in full; say which.
+    if (options.notes) {
+      std::vector<std::string> named;
+      for (const std::string& field : into.overflowed) {
+        if (std::find(named.begin(), named.end(), field) != named.end()) continue;
+        named.push_back(field);
+        *options.notes << "kestrel: design " << design.number << ": " << field
+                       << " does not fit its report column; it is written in full (the line is "
+                          "longer)\n";
+      }
+    }
     // A later terminal error loses nothing of the designs already done.
     rep.main().flush();
     rep.summary().flush();

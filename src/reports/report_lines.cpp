@@ -15,6 +15,12 @@ std::string padded(std::string_view text, std::size_t width) {
 
 void put(std::ostream& os, const std::string& line) { os << line << '\n'; }
 
+// Writes a record and keeps the names of its fields that did not fit.
+void put(std::ostream& os, const fmt::Record& r, std::vector<std::string>* overflowed) {
+  os << r.str() << '\n';
+  if (overflowed) overflowed->insert(overflowed->end(), r.overflowed().begin(), r.overflowed().end());
+}
+
 }  // namespace
 
 std::string df_title(int DF) {
@@ -32,7 +38,8 @@ std::string crivl_title(int CRIVL) {
   return padded(CRIVL >= 1 && CRIVL <= 3 ? titles[CRIVL - 1] : std::string_view(), 80);
 }
 
-void write_input_summary(std::ostream& os, const DeckValues& v) {
+void write_input_summary(std::ostream& os, const DeckValues& v,
+                         std::vector<std::string>* overflowed) {
   using fmt::Record;
   put(os, " GROUP-SEQUENTIAL DESIGNS FOR TWO TIME-TO-EVENT OUTCOMES");
   if (v.ITIME == 3) put(os, " --- GIVEN CALENDER TIME                ---");
@@ -46,23 +53,27 @@ void write_input_summary(std::ostream& os, const DeckValues& v) {
   static constexpr std::string_view schemes[3] = {"  BOTH NON-FATAL", "  ONE-FATAL", "  BOTH FATAL"};
   if (v.CPRSK >= 1 && v.CPRSK <= 3)
     put(os, Record().lit("            CENSORING SCHEME:").x(1).lit(schemes[v.CPRSK - 1]));
-  auto pair = [&](std::string_view label, double a, double b) {
-    put(os, Record().lit(label).x(1).f(a, 6, 2).x(1).lit("/").x(1).f(b, 6, 2));
+  auto pair = [&](std::string_view label, const char* a_name, double a, const char* b_name,
+                  double b) {
+    put(os, Record().lit(label).x(1).name(a_name).f(a, 6, 2).x(1).lit("/").x(1).name(b_name)
+                .f(b, 6, 2), overflowed);
   };
-  pair("HAZARD RATIO FOR EP1(HYP/TR):", v.HR1, v.HR1TR);
-  pair("                 EP2(HYP/TR):", v.HR2, v.HR2TR);
-  put(os, Record().lit("   GIVEN MAXIMUM SAMPLE SIZE:").x(1).i(v.MSSG, 5));
-  pair("         CORRELATION(HYP/TR):", v.RHO, v.RHOTR);
-  put(os, Record().lit("                ACCRUAL TIME:").x(1).f(v.TA, 6, 2));
-  put(os, Record().lit("              FOLLOW-UP TIME:").x(1).f(v.TF, 6, 2));
+  pair("HAZARD RATIO FOR EP1(HYP/TR):", "HR1", v.HR1, "HR1TR", v.HR1TR);
+  pair("                 EP2(HYP/TR):", "HR2", v.HR2, "HR2TR", v.HR2TR);
+  put(os, Record().lit("   GIVEN MAXIMUM SAMPLE SIZE:").x(1).name("MSSG").i(v.MSSG, 5), overflowed);
+  pair("         CORRELATION(HYP/TR):", "RHO", v.RHO, "RHOTR", v.RHOTR);
+  put(os, Record().lit("                ACCRUAL TIME:").x(1).name("TA").f(v.TA, 6, 2), overflowed);
+  put(os, Record().lit("              FOLLOW-UP TIME:").x(1).name("TF").f(v.TF, 6, 2), overflowed);
   put(os, Record().lit(" SURV RATE IN C AT T FOR EP1:").x(1).f(v.SRVR1, 6, 2).x(2).lit("(")
               .f(std::pow(v.SRVR1, v.HR1), 6, 2).lit(")"));
   put(os, Record().lit("                     FOR EP2:").x(1).f(v.SRVR2, 6, 2).x(2).lit("(")
               .f(std::pow(v.SRVR2, v.HR2), 6, 2).lit(")"));
   put(os, Record().lit("    SAMPLING RATIO OF T TO C:").x(1).f(v.SR, 6, 2));
   put(os, Record().lit("             STUDY CENSORING:").x(1).i(v.CNSRD, 3));
-  put(os, Record().lit("       SIGNIFICANCE LEVEL(%):").x(1).f(100 * v.TYPE1, 6, 2));
-  put(os, Record().lit("           TARGETED POWER(%):").x(1).f(100 * v.POWER, 6, 2));
+  put(os, Record().lit("       SIGNIFICANCE LEVEL(%):").x(1).name("TYPE1")
+              .f_nonzero(100 * v.TYPE1, 6, 2), overflowed);
+  put(os, Record().lit("           TARGETED POWER(%):").x(1).name("POWER").f(100 * v.POWER, 6, 2),
+      overflowed);
   put(os, Record().lit(" ERROR-SPENDING FUNC FOR EP1:").x(1).i(v.ESF1, 3));
   put(os, Record().lit("                         EP2:").x(1).i(v.ESF2, 3));
   put(os, Record().lit("             CRITICAL VALUES:").x(1).a(crivl_title(v.CRIVL), 80));
@@ -71,8 +82,9 @@ void write_input_summary(std::ostream& os, const DeckValues& v) {
   auto times = [&](std::string_view label) {
     Record r;
     r.lit(label);
-    for (int i = 0; i < k; ++i) r.x(1).f(v.TLOOK[static_cast<size_t>(i)], 6, 2);
-    put(os, r);
+    for (int i = 0; i < k; ++i)
+      r.x(1).name("TLOOK(" + std::to_string(i + 1) + ")").f(v.TLOOK[static_cast<size_t>(i)], 6, 2);
+    put(os, r, overflowed);
   };
   if (v.ITIME == 1 || v.ITIME == 2) times("  TIMEPOINTS OF LOOK/ INFORM:");
   if (v.ITIME == 3) times("  TIMEPOINTS OF LOOK/CALNDER:");
@@ -95,32 +107,39 @@ std::string summary_header() {
          "    APWS   ME1S  ME2S AVE1S AVE2S";
 }
 
-std::string summary_line(std::string_view label, const DeckValues& v, const RunResults& r) {
+std::string summary_line(std::string_view label, const DeckValues& v, const RunResults& r,
+                         std::vector<std::string>* overflowed) {
   const bool ep2 = label == kLabelEp2;
   fmt::Record s;
   s.x(2).a(label, 5);
-  for (int x : {v.CPL, v.CPRSK, v.CMPST}) s.lit(",").i(x, 5);
+  s.lit(",").name("CPL").i(v.CPL, 5).lit(",").name("CPRSK").i(v.CPRSK, 5);
+  s.lit(",").name("CMPST").i(v.CMPST, 5);
   s.x(1);
-  for (double x : {ep2 ? v.HR1TR : v.HR1, ep2 ? v.HR2TR : v.HR2, v.SRVR1, v.SRVR2})
-    s.lit(",").f(x, 5, 2);
-  s.x(1).lit(",").f(v.RHO, 5, 2).lit(",").f(v.RHOTR, 5, 2);
-  s.x(1).lit(",").f(v.TA, 5, 1).lit(",").f(v.TF, 5, 1);
-  s.lit(" ,").f(v.SR, 5, 1);
-  s.lit(" ,").i(v.CNSRD, 5);
-  s.x(1).lit(",").f(100 * v.TYPE1, 5, 2).lit(",").f(100 * v.POWER, 5, 2);
+  s.lit(",").name(ep2 ? "HR1TR" : "HR1").f(ep2 ? v.HR1TR : v.HR1, 5, 2);
+  s.lit(",").name(ep2 ? "HR2TR" : "HR2").f(ep2 ? v.HR2TR : v.HR2, 5, 2);
+  s.lit(",").name("SRVR1").f(v.SRVR1, 5, 2).lit(",").name("SRVR2").f(v.SRVR2, 5, 2);
+  s.x(1).lit(",").name("RHO").f(v.RHO, 5, 2).lit(",").name("RHOTR").f(v.RHOTR, 5, 2);
+  s.x(1).lit(",").name("TA").f(v.TA, 5, 1).lit(",").name("TF").f(v.TF, 5, 1);
+  s.lit(" ,").name("SR").f(v.SR, 5, 1);
+  s.lit(" ,").name("CNSRD").i(v.CNSRD, 5);
+  s.x(1).lit(",").name("TYPE1").f_nonzero(100 * v.TYPE1, 5, 2);
+  s.lit(",").name("POWER").f(100 * v.POWER, 5, 2);
   s.x(1);
-  for (int x : {v.DF, v.LOOK, v.CRIVL}) s.lit(",").i(x, 5);
-  s.lit(",").i(v.ESF1, 3).lit(",").i(v.ESF2, 3);
-  s.lit(" ,").i(r.MSS, 5);
-  s.lit(",").f(100 * r.APW, 7, 4);
-  s.x(1).lit(",").i(r.ME1, 5).lit(",").i(r.ME2, 5);
-  s.x(1).lit(",").f(r.AVE1, 5, 0).lit(",").f(r.AVE2, 5, 0);
+  s.lit(",").name("DF").i(v.DF, 5).lit(",").name("LOOK").i(v.LOOK, 5);
+  s.lit(",").name("CRIVL").i(v.CRIVL, 5);
+  s.lit(",").name("ESF1").i(v.ESF1, 3).lit(",").name("ESF2").i(v.ESF2, 3);
+  s.lit(" ,").name("MSS").i(r.MSS, 5);
+  s.lit(",").name("APW").f(100 * r.APW, 7, 4);
+  s.x(1).lit(",").name("ME1").i(r.ME1, 5).lit(",").name("ME2").i(r.ME2, 5);
+  s.x(1).lit(",").name("AVE1").f(r.AVE1, 5, 0).lit(",").name("AVE2").f(r.AVE2, 5, 0);
   s.x(1);
-  for (double x : {r.PWCS, r.PWDS, r.PW1S, r.PW2}) s.lit(",").f(100 * x, 7, 4);
-  s.lit(" ,").i(r.MSSS, 5);
-  s.lit(",").f(100 * r.APWS, 7, 4);
-  s.x(1).lit(",").i(r.ME1S, 5).lit(",").i(r.ME2S, 5);
-  s.x(1).lit(",").f(r.AVE1S, 5, 0).lit(",").f(r.AVE2S, 5, 0);
+  s.lit(",").name("PWCS").f(100 * r.PWCS, 7, 4).lit(",").name("PWDS").f(100 * r.PWDS, 7, 4);
+  s.lit(",").name("PW1S").f(100 * r.PW1S, 7, 4).lit(",").name("PW2").f(100 * r.PW2, 7, 4);
+  s.lit(" ,").name("MSSS").i(r.MSSS, 5);
+  s.lit(",").name("APWS").f(100 * r.APWS, 7, 4);
+  s.x(1).lit(",").name("ME1S").i(r.ME1S, 5).lit(",").name("ME2S").i(r.ME2S, 5);
+  s.x(1).lit(",").name("AVE1S").f(r.AVE1S, 5, 0).lit(",").name("AVE2S").f(r.AVE2S, 5, 0);
+  if (overflowed) overflowed->insert(overflowed->end(), s.overflowed().begin(), s.overflowed().end());
   return s.str();
 }
 

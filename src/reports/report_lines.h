@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/design.h"
 
@@ -31,14 +32,18 @@ std::string df_title(int DF);        // 40 characters, blank-padded
 std::string crivl_title(int CRIVL);  // 80 characters, blank-padded
 
 // The input summary of one design (stored values: hazard ratios as reciprocals) and the
-// heading block of the information table that follows it.
-void write_input_summary(std::ostream& main, const DeckValues& stored);
+// heading block of the information table that follows it. A value too wide for its column is
+// written in full and its field named in `overflowed` (when given).
+void write_input_summary(std::ostream& main, const DeckValues& stored,
+                         std::vector<std::string>* overflowed = nullptr);
 
 // The column header line of the summary file.
 std::string summary_header();
 
 // One summary line. The line labelled "  EP2" shows HR1TR and HR2TR in the hazard-ratio columns.
-std::string summary_line(std::string_view label, const DeckValues& stored, const RunResults& r);
+// A value too wide for its column is written in full and its field named in `overflowed`.
+std::string summary_line(std::string_view label, const DeckValues& stored, const RunResults& r,
+                         std::vector<std::string>* overflowed = nullptr);
 
 // The console lines at the start of a design, and before its copula parameters.
 void write_design_banner(std::ostream& console);

@@ -31,6 +31,8 @@ struct DesignRecord {
   double THETATR = 0;    // copula parameter of the simulation
   std::vector<EvaluatedSet> sets;  // in evaluation order
   bool complete = false;  // false while the design is running (or when an error stopped it)
+  // Fields whose value did not fit its report column and was written in full ("APW", "TA").
+  std::vector<std::string> overflowed;
 };
 
 struct RunRecord {

@@ -1,6 +1,9 @@
 #include "common/format.h"
 
 #include <gtest/gtest.h>
+#include <cmath>
+#include <string>
+#include <vector>
 
 namespace kestrel::fmt {
 namespace {
@@ -58,6 +61,35 @@ TEST(Record, FormatReversionContinuesOnTheNextLine) {
 TEST(ListDirected, LeadingBlankAndText) {
   EXPECT_EQ(list({std::string_view("ERR:S")}), " ERR:S");
   EXPECT_EQ(list({}), "");
+}
+
+}  // namespace
+}  // namespace kestrel::fmt
+
+namespace kestrel::fmt {
+namespace {
+
+// A record never loses a value to asterisks: a value too wide is written in full (the edit
+// descriptors F and I alone keep the asterisks), and the record names the field, by the name
+// given before it or by its column.
+TEST(Record, ValueTooWideIsWrittenInFullAndNamed) {
+  Record r;
+  r.lit("x").name("MSS").i(100000, 5).lit(",").f(1234.5, 5, 1).lit(",").name("P").f(0.5, 5, 2);
+  EXPECT_EQ(r.str(), "x100000,1234.5, 0.50");
+  EXPECT_EQ(r.overflowed(), (std::vector<std::string>{"MSS", "column 9"}));
+  Record phi;
+  phi.x(1).lit("Parameter is ").f(1e300, 6, 3);
+  EXPECT_EQ(phi.str().size(), 14u + 301u + 4u);
+  EXPECT_EQ(phi.str().substr(14, 4), "1000");
+  EXPECT_EQ(phi.str().substr(phi.str().size() - 4), ".000");
+  // Not-a-number keeps its text; a negative value too wide keeps its sign.
+  EXPECT_EQ(Record().f(std::nan(""), 5, 2).str(), "  NaN");
+  EXPECT_EQ(Record().f(-123.25, 5, 2).str(), "-123.25");
+  bool o = false;
+  EXPECT_EQ(F_nonzero(1e-4, 6, 2, o), "0.0001");
+  EXPECT_TRUE(o);
+  EXPECT_EQ(F_nonzero(0.0, 6, 2, o), "  0.00");
+  EXPECT_FALSE(o);
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "deck/deck.h"
 
@@ -141,17 +144,75 @@ TEST(SummaryFile, LineFieldsInTheirColumns) {
             "  CALND,    2,    2,    1 , 2.00, 0.80, 0.30, 0.40");
 }
 
-TEST(SummaryFile, SimulatedPowersArePercentAndOverflowShowsAsterisks) {
+TEST(SummaryFile, SimulatedPowersArePercentAndOverflowIsWrittenInFull) {
   RunResults r;
   r.PWCS = 0.5;
   r.PWDS = 0.25;
   r.PW1S = 0.9;
   r.PW2 = 1.0;
   r.MSS = 123456;
-  const std::string s = summary_line(kLabelEp1, stored_values(deck_values()), r);
-  EXPECT_NE(s.find(" ,*****,"), std::string::npos);  // MSS too wide for I5
-  // 100 % does not fit F7.4: the field shows asterisks, as every overflowing field does.
-  EXPECT_NE(s.find(",50.0000,25.0000,90.0000,******* "), std::string::npos);
+  std::vector<std::string> overflowed;
+  const std::string s = summary_line(kLabelEp1, stored_values(deck_values()), r, &overflowed);
+  EXPECT_NE(s.find(" ,123456,"), std::string::npos);  // MSS too wide for I5: in full
+  // 100 % does not fit F7.4: written in full, the line one column longer.
+  EXPECT_NE(s.find(",50.0000,25.0000,90.0000,100.0000 "), std::string::npos);
+  EXPECT_EQ(overflowed, (std::vector<std::string>{"MSS", "PW2"}));
+  EXPECT_EQ(s.find('*'), std::string::npos);
+}
+
+// Values that do not fit their columns (a deck in days, a given size of 5000, sizes of 100 000, a
+// power of 0.999999, a level of 1e-6 that would show as 0.00) are written in full and named;
+// every other field keeps its columns, so the line is as much longer as the values are wider.
+TEST(SummaryFile, ValuesTooWideForTheirColumnsAreWrittenInFullAndNamed) {
+  struct Case {
+    std::function<void(DeckValues&, RunResults&)> set;
+    std::vector<std::string> fields;
+    std::string shown;  // as the value appears between its commas
+    int longer;         // columns the line gains
+  };
+  const std::vector<Case> cases = {
+      {[](DeckValues&, RunResults& r) { r.APW = 1.0; }, {"APW"}, ",100.0000 ", 1},
+      {[](DeckValues&, RunResults& r) { r.MSS = 100000; }, {"MSS"}, " ,100000,", 1},
+      {[](DeckValues&, RunResults& r) { r.AVE1 = 12345.4; }, {"AVE1"}, " ,12345.,", 1},
+      {[](DeckValues& d, RunResults&) { d.TA = 1000; d.TF = 2000; }, {"TA", "TF"}, ",1000.0,2000.0 ", 2},
+      {[](DeckValues& d, RunResults&) { d.POWER = 0.999999; }, {"POWER"}, ",100.00 ", 1},
+      {[](DeckValues& d, RunResults&) { d.TYPE1 = 1e-6; }, {"TYPE1"}, " ,0.0001,", 1},
+      {[](DeckValues& d, RunResults&) { d.TYPE1 = 1e-5; }, {"TYPE1"}, " ,0.001,", 0},
+  };
+  const std::string plain = summary_line(kLabelEp1, stored_values(deck_values()), RunResults{});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    DeckValues d = deck_values();
+    RunResults r;
+    c.set(d, r);
+    std::vector<std::string> overflowed;
+    const std::string s = summary_line(kLabelEp1, stored_values(d), r, &overflowed);
+    EXPECT_EQ(overflowed, c.fields);
+    EXPECT_NE(s.find(c.shown), std::string::npos) << s;
+    EXPECT_EQ(s.size(), plain.size() + static_cast<size_t>(c.longer));
+    EXPECT_EQ(s.find('*'), std::string::npos);
+  }
+}
+
+TEST(InputSummary, ValuesTooWideForTheirFieldsAreWrittenInFullAndNamed) {
+  DeckValues d = deck_values();
+  d.ITIME = 3;
+  d.MSSG = 123456;
+  d.TA = 365;
+  d.TF = 730;
+  d.TLOOK = {365, 1095, 1095};
+  d.TYPE1 = 1e-6;
+  std::ostringstream os;
+  std::vector<std::string> overflowed;
+  write_input_summary(os, stored_values(d), &overflowed);
+  const std::string s = os.str();
+  EXPECT_EQ(overflowed, (std::vector<std::string>{"MSSG", "TYPE1", "TLOOK(2)", "TLOOK(3)"}));
+  EXPECT_NE(s.find("   GIVEN MAXIMUM SAMPLE SIZE: 123456\n"), std::string::npos);
+  EXPECT_NE(s.find("                ACCRUAL TIME: 365.00\n"), std::string::npos);  // fits F6.2
+  EXPECT_NE(s.find("              FOLLOW-UP TIME: 730.00\n"), std::string::npos);  // fits too
+  EXPECT_NE(s.find("       SIGNIFICANCE LEVEL(%): 0.0001\n"), std::string::npos);
+  EXPECT_NE(s.find("  TIMEPOINTS OF LOOK/CALNDER: 365.00 1095.00 1095.00\n"), std::string::npos);
+  EXPECT_EQ(s.find('*'), std::string::npos);
 }
 
 TEST(Titles, BlankPaddedToTheirWidths) {
