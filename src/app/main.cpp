@@ -74,8 +74,19 @@ int main(int argc, char** argv) {
   }
   std::filesystem::path dir = ".";
   kestrel::driver::RunOptions options;
+  std::vector<std::string> given;  // each option may be given once
+  auto repeated = [&](const std::string& name) {
+    for (const std::string& g : given)
+      if (g == name) return true;
+    given.push_back(name);
+    return false;
+  };
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    for (const char* name : {"-C", "--seed", "--mvn-accuracy"}) {
+      if ((a == "-C" ? a == name : names_option(a, name)) && repeated(name))
+        return bad_option(std::string("option ") + name + " given twice");
+    }
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       return 0;
@@ -87,7 +98,11 @@ int main(int argc, char** argv) {
     if (a == "-C") {
       if (i + 1 >= args.size()) return bad_option("-C needs a directory");
       dir = args[++i];
-      if (!std::filesystem::is_directory(dir)) return bad_option("no such directory: " + dir.string());
+      std::error_code ec;
+      if (!std::filesystem::exists(dir, ec))
+        return bad_option("-C: no such directory: " + dir.string());
+      if (!std::filesystem::is_directory(dir, ec))
+        return bad_option("-C: not a directory: " + dir.string());
     } else if (names_option(a, "--seed")) {
       std::string v;
       if (!option_value(args, i, "--seed", v)) return bad_option("--seed needs a value");

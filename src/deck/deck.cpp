@@ -33,6 +33,7 @@ class Statement {
   Item take(DeckScanner::Token& t) {
     if (end_) return Item::End;
     if (slashed_) {
+      sc_.count_item();
       t = DeckScanner::Token{};
       t.kind = DeckScanner::Kind::Slash;
       t.line = slash_line_;
@@ -188,6 +189,13 @@ class Reader {
   explicit Reader(std::string_view text) : sc_(text) {}
 
   Deck run() {
+    Deck d = read();
+    d.work = sc_.work();
+    return d;
+  }
+
+ private:
+  Deck read() {
     if (sc_.line_count() == 0 || sc_.blank()) {
       problem(0, 0, "", "",
               std::string(sc_.line_count() == 0 ? "the input deck is empty: "
@@ -212,7 +220,6 @@ class Reader {
     return std::move(deck_);
   }
 
- private:
   void problem(int design, int line, std::string field, std::string value, std::string allowed) {
     deck_.problems.push_back(
         DeckProblem{design, line, std::move(field), std::move(value), std::move(allowed)});
@@ -552,7 +559,9 @@ class Reader {
   Shape look_record(std::size_t after, const DeckValues& previous, int& line, int& faults) {
     sc_.seek(sc_.after_line(after));
     Statement st(sc_);
-    int look = previous.LOOK;
+    // The previous record's number of analyses, when it was one: a kept LOOK out of range gives a
+    // record of unknown length, read as its 26 scalars.
+    int look = previous.LOOK >= 1 && previous.LOOK <= NMAXA ? previous.LOOK : 0;
     faults = 0;
     for (int f = 0; f < 26 + look; ++f) {
       DeckScanner::Token t;

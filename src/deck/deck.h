@@ -3,6 +3,7 @@
 // the extra statements of its boundary designs. The whole deck is read before any calculation,
 // so that no calculation reads input and a faulty deck is found before anything is written.
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -57,6 +58,8 @@ struct Deck {
   // The deck ended inside a design record (which is not calculated): the line where it started.
   int incomplete_record_line = 0;
   int incomplete_record_number = 0;
+  // Items taken while reading (the reader's work, bounded by the deck's length).
+  std::uint64_t work = 0;
 };
 
 // A value written in the deck as it is shown in a message: its first 40 characters (followed by

@@ -17,8 +17,13 @@ DeckScanner::DeckScanner(std::string_view deck) {
   // A byte-order mark that some editors put at the start of a text file is not part of a value.
   if (deck.substr(0, 3) == "\xEF\xBB\xBF") deck.remove_prefix(3);
   std::size_t start = 0;
+  // Lines end at a line feed (a carriage return before it is a blank) or, in files with the old
+  // Mac line ends, at a carriage return alone.
   while (start < deck.size()) {
-    std::size_t end = deck.find('\n', start);
+    std::size_t end = deck.find_first_of("\r\n", start);
+    while (end != std::string_view::npos && deck[end] == '\r' && end + 1 < deck.size() &&
+           deck[end + 1] == '\n')
+      end = deck.find_first_of("\r\n", end + 1);
     if (end == std::string_view::npos) end = deck.size();
     lines_.push_back(deck.substr(start, end - start));
     start = end + 1;
@@ -64,6 +69,7 @@ void DeckScanner::begin_statement() {
 }
 
 DeckScanner::Token DeckScanner::next() {
+  ++work_;
   if (repeat_left_ > 0) {
     --repeat_left_;
     return repeat_;

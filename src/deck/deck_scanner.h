@@ -60,6 +60,11 @@ class DeckScanner {
   // 0-based line of the reading position (line_count() when the deck is exhausted).
   std::size_t line_index() const { return line_; }
 
+  // Items taken so far, by next() and by the reader's items after a slash: the work of reading,
+  // which must grow with the deck's length and never with the values it holds.
+  std::uint64_t work() const { return work_; }
+  void count_item() { ++work_; }
+
  private:
   Token scan_value();
   std::string scan_quoted(Token& tok);
@@ -70,6 +75,7 @@ class DeckScanner {
   bool after_value_ = false;  // a value was read and its separating comma is not yet consumed
   std::int64_t repeat_left_ = 0;
   Token repeat_;
+  std::uint64_t work_ = 0;
 };
 
 // Conversion of a value's text to the type of its item. Each returns false when the text cannot

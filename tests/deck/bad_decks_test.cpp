@@ -191,6 +191,21 @@ TEST(CommandLine, BadOptionsExitWithTwo) {
   EXPECT_NE(bad.err.find("--mvn-accuracy takes a number from 1e-10 to 1e-4, not '1e-6x'"), std::string::npos);
   EXPECT_EQ(run_kestrel(dir, "-C").status, 2);
   EXPECT_EQ(run_kestrel(dir, "-C '" + (dir / "no-such-dir").string() + "'").status, 2);
+  // Each with its key words: a repeated option is refused; -C at a file is not "no such directory".
+  spit(dir / "plain", "x\n");
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"--seed 5 --seed 6", "option --seed given twice"},
+      {"--seed=5 --seed 6", "option --seed given twice"},
+      {"--mvn-accuracy 1e-6 --mvn-accuracy=1e-7", "option --mvn-accuracy given twice"},
+      {"-C . -C .", "option -C given twice"},
+      {"-C '" + (dir / "plain").string() + "'", "-C: not a directory: "},
+      {"-C '" + (dir / "no-such-dir").string() + "'", "-C: no such directory: "},
+  };
+  for (const auto& [args, words] : refused) {
+    const ProgramRun r = run_kestrel(dir, args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_NE(r.err.find(words), std::string::npos) << args << ": " << r.err;
+  }
 }
 
 TEST(CommandLine, HelpAndVersion) {

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "deck/deck_scanner.h"
 
@@ -215,6 +219,17 @@ TEST(DeckRecord, TabsAndWindowsLineEndsSeparateValues) {
       "2.0 5.0\r\n");
   ASSERT_TRUE(deck.problems.empty());
   expect_reference_values(deck.designs[0].design.read);
+  // Old Mac line ends (a carriage return alone) end lines too: the text after the record's last
+  // value on its line is skipped, and -0 is read as 0.
+  Deck mac = read_deck(
+      "0 0 0 0\r'title'\r0 3 1 1 1 0 2.0 1.25 0.5 2.0 1.25 0.4\r2.0 3.0 0.3 0.4 0.5 1 0.025 0 "
+      "0.8 1 3 3 1 2 1.0 2.0 5.0 text\r0 3 1 1 1 0 2.0 1.25 -0 2.0 1.25 0.4\r2.0 3.0 0.3 0.4 "
+      "0.5 1 0.025 0 0.8 1 3 3 1 2 1.0 2.0 5.0\r");
+  ASSERT_TRUE(mac.problems.empty());
+  ASSERT_EQ(mac.designs.size(), 2u);
+  expect_reference_values(mac.designs[0].design.read);
+  EXPECT_EQ(mac.designs[1].design.first_line, 5);
+  EXPECT_FALSE(std::signbit(mac.designs[1].design.read.RHO));
 }
 
 TEST(DeckRecord, UnreadableValueIsReportedWithItsTextAndLine) {
@@ -375,6 +390,37 @@ TEST(Scanner, ZeroRepeatCountIsAFault) {
   sc.begin_statement();
   EXPECT_FALSE(sc.next().fault.empty());
   EXPECT_EQ(sc.next().text, "6");
+}
+
+}  // namespace
+}  // namespace kestrel::driver
+
+namespace kestrel::driver {
+namespace {
+
+// A deck found by fuzzing: repeat counts of 10^6 to 7e8 and a LOOK of 700000009 around a lost
+// layout. Looking for the next design once took a number of items given by that LOOK (over a
+// minute under the sanitizers); the work of reading, counted in items taken, must be bounded by
+// the deck's length whatever numbers it holds.
+TEST(Scanner, WorkIsBoundedByTheDecksLengthNotByTheNumbersItHolds) {
+  std::ifstream in(std::string(KESTREL_SOURCE_DIR) + "/fuzz/corpus/slow-repeat-count.deck",
+                   std::ios::binary);
+  const std::string deck((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(deck.size(), 227u);
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string s = deck;
+    const size_t at = s.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) s.replace(at, from.size(), to);
+    return s;
+  };
+  const std::vector<std::string> decks = {deck, replaced("700000009", "7"),
+                                          replaced("1000007*", "1*"), replaced("17867*", "1*")};
+  for (const std::string& d : decks) {
+    const Deck read = read_deck(d);
+    EXPECT_FALSE(check_deck(read).empty());
+    EXPECT_LE(read.work, 40 * d.size());
+  }
 }
 
 }  // namespace
