@@ -2,6 +2,7 @@
 //   0  the deck ran to its end
 //   1  a calculation stopped the run (message on standard error; reports flushed and closed)
 //   2  a bad deck or bad options (nothing written)
+#include <csignal>
 #include <charconv>
 #include <cstdint>
 #include <exception>
@@ -67,6 +68,9 @@ bool option_value(const std::vector<std::string>& args, std::size_t& i, const st
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Under a file-size limit a write that goes past it fails with its reason (and the run stops
+  // with the name of the report, removing its temporary files) instead of killing the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "bounds") {
     return kestrel::boundaries::run_bounds_command({args.begin() + 1, args.end()}, std::cout,

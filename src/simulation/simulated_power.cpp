@@ -119,6 +119,7 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
     write(console, "ASSESSMENT BY SIMULATION");
     write(console, "");
     write(console, "   # REPS  EP1 EP2 JNT     PW1     PW2     PWC     PWD");
+    console.flush();
   }
 
   // Expected events at the end of the study.
@@ -211,6 +212,8 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
                              100.0 * (static_cast<double>(total_joint) / rep),
                              100.0 * (static_cast<double>(total_any) / rep)};
       write(console, report_line(rep, ks, pct, 4));
+      // A long simulation shows its progress also when standard output goes to a file.
+      console.flush();
     }
   }
 

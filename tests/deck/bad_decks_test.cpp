@@ -263,5 +263,33 @@ TEST(CommandLine, DeckWithoutADesignIsRefusedAndEarlierReportsStay) {
   }
 }
 
+// Under a file-size limit the process is not killed: the write that goes past the limit fails,
+// the run stops naming the report and the reason, the earlier report stays and no temporary file
+// is left.
+TEST(CommandLine, WriteBeyondAFileSizeLimitStopsWithItsReasonAndLeavesNoTemporaryFile) {
+  ScratchDir dir;
+  spit(dir / "a/input.txt",
+       "0 0 0 0\n'small'\n0 3 1 1 1 300\n1.4286 1.4286 0 1.4286 1.4286 0\n"
+       "2.0 3.0 0.3 0.3 0.5 1\n0.025 0 0.8 1 1 3 1 1\n5.0\n");
+  spit(dir / "a/TEST_7a.OUT", "earlier main report\n");
+  // Two blocks of 512 bytes: the input summary of the main report alone is longer.
+  const std::string cmd = "ulimit -f 2; '" + std::string(KESTREL_BINARY) + "' -C '" +
+                          dir.path().string() + "' > /dev/null 2> '" +
+                          (dir / "stderr.txt").string() + "'";
+  const int rc = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(rc)) << "killed by signal " << (WIFSIGNALED(rc) ? WTERMSIG(rc) : 0);
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  const std::string err = slurp(dir / "stderr.txt");
+  EXPECT_NE(err.find(std::string("cannot write the report file a/TEST_7a.OUT: ") +
+                     std::strerror(EFBIG)),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(slurp(dir / "a/TEST_7a.OUT"), "earlier main report\n");
+  for (const fs::path& d : {dir.path(), dir / "a"}) {
+    for (const auto& e : fs::directory_iterator(d))
+      EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::testing
