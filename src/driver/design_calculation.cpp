@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <sstream>
 
 #include "common/errors.h"
@@ -87,6 +88,35 @@ void check_information_set(const Design& design, const survival::InformationInpu
                    num(spacing, "%.4f") + " in time" +
                    (fractions ? std::string(", ") + set_name(label) : std::string()) +
                    "); move them further apart");
+  }
+  // Calendar times a little apart may still share their point of the grid, or an endpoint may
+  // gain no information between them (every event of it had happened): its information fraction
+  // then does not increase, which no boundary design can separate either.
+  for (int k = 1; k < K; ++k) {
+    for (int ep = 0; ep < 2; ++ep) {
+      const AnalysisArray& f = ep == 0 ? set.FINF1 : set.FINF2;
+      if (!(std::isfinite(f[k]) && std::isfinite(f[k - 1])) || f[k] > f[k - 1]) continue;
+      const survival::detail::InformationModel model(in, kInformationGrid);
+      const std::vector<double>& X = model.X();
+      double spacing = 0;
+      for (size_t i = 1; i < X.size(); ++i) {
+        if (X[i] >= set.TCAL[k]) {
+          spacing = X[i] - X[i - 1];
+          break;
+        }
+      }
+      // In the EP2-driven set the slots ending in 1 hold EP2.
+      const bool ep2_first = label == kLabelEp2;
+      const char* name = (ep == 0) != ep2_first ? "EP1" : "EP2";
+      throw RunError(where + ", " + set_name(label) + ": the information fraction of " + name +
+                     " does not increase from analysis " + std::to_string(k) + " to " +
+                     std::to_string(k + 1) + " (" + num(f[k - 1], "%.8g") + " and " +
+                     num(f[k], "%.8g") + " at times " + num(set.TCAL[k - 1], "%.8g") + " and " +
+                     num(set.TCAL[k], "%.8g") +
+                     "): the analyses fall on the same point of the information grid (spacing " +
+                     num(spacing, "%.4g") + " in time) or " + name +
+                     " has no events left between them; move them further apart");
+    }
   }
   struct Row {
     const char* what;
@@ -180,9 +210,21 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   }
   write_copula_banner(rep.console(), v.CPL);
   const std::string where = "design " + std::to_string(design.number);
+  std::string copula_failure;  // the message of a copula search that did not converge
   if (v.CPL >= 1 && v.CPL <= 3) {
     try {
-      store.THETA = calc.copula(v.CPL, NGRID, v.RHO, rep.main()).theta;
+      const survival::CopulaParameter p = calc.copula(v.CPL, NGRID, v.RHO, rep.main());
+      store.THETA = p.theta;
+      if (!p.converged) {
+        char text[400];
+        std::snprintf(text, sizeof text,
+                      "%s: RHO = %.10g: the copula parameter search failed: it reached the "
+                      "correlation %.10g at best (theta = %.6g) and ended at theta = %.6g, where "
+                      "the information of the design is not a number; give a smaller correlation "
+                      "or another copula",
+                      where.c_str(), v.RHO, p.reached, p.best_theta, p.theta);
+        copula_failure = text;
+      }
       store.THETATR = calc.copula(v.CPL, NGRID, v.RHOTR, rep.main()).theta;
     } catch (const RunError& e) {
       stop_in(where, e);
@@ -193,12 +235,30 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   const survival::InformationInput in = survival::information_input(v, store.THETA);
   auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
     const auto& spending = design.spending.at(which);
-    check_information_set(design, in, set, label);
+    try {
+      check_information_set(design, in, set, label);
+    } catch (const RunError&) {
+      // Information that is not a number after a failed copula search: the search is the cause.
+      bool numbers = true;
+      for (int k = 0; k < set.K; ++k) {
+        for (const AnalysisArray* a : {&set.FINF1, &set.FINF2, &set.DRF1, &set.DRF2, &set.VAR01,
+                                       &set.VAR02, &set.VAR11, &set.VAR12})
+          numbers = numbers && std::isfinite((*a)[k]);
+        for (int j = 0; j < set.K; ++j) numbers = numbers && std::isfinite(set.CORR12[k][j]);
+      }
+      if (!numbers && !copula_failure.empty()) throw RunError(copula_failure);
+      throw;
+    }
     samplesize::Evaluation e;
     try {
       e = calc.evaluate(design, set, spending, store.THETA, store.THETATR, ctx);
     } catch (const RunError& err) {
       stop_in(where + ", " + set_name(label), err);
+    } catch (const std::bad_alloc&) {
+      throw RunError(where + ", " + set_name(label) +
+                     ": not enough memory for the calculation (MSSG = " + std::to_string(v.MSSG) +
+                     (v.MSSG >= 1 ? std::string(" subjects") : ": the sample size is searched") +
+                     "; NSIM = " + std::to_string(v.NSIM) + " simulated trials)");
     }
     // A search that ended by a safeguard or below its target says so in the main report, right
     // after its set, and in the record (the run also puts it on standard error).

@@ -188,6 +188,11 @@ CopulaParameter frank(const StartTable& table, double rho, std::ostream& main_re
   main_report << fmt::Record().i(3, 4).i(s.index, 4).f(g_best, 15, 7).f(rho, 15, 7).f(x_best, 15, 7).str()
               << '\n';
   out.theta = x;
+  // A search that ended without reaching its tolerance is said so; the caller names it when the
+  // parameter then gives information that is not a number.
+  out.converged = best <= 1e-9;
+  out.reached = g_best;
+  out.best_theta = x_best;
   return out;
 }
 

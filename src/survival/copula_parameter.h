@@ -8,6 +8,11 @@ namespace kestrel::survival {
 struct CopulaParameter {
   double theta = 0.0;
   int iterations = 0;  // secant steps (Clayton, positive stable); Frank leaves it 0
+  // Frank: whether the Newton search reached its tolerance (1e-9 in correlation), and the
+  // correlation it reached closest to the target, with its parameter.
+  bool converged = true;
+  double reached = 0.0;
+  double best_theta = 0.0;
 };
 
 CopulaParameter CORRCLYTN(int N, double rho);

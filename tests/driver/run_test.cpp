@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -384,6 +385,21 @@ TEST(RunDirectory, FiguresThatAreNotNumbersStopBeforeTheyReachAReport) {
                   "analysis 3 with EP2 at analysis 1 is not a number",
                   0),
               0u);
+    // The same after a copula search that did not reach its target (Frank, RHO 0.998): the
+    // search is named as the cause, with the correlation asked and the one reached.
+    calc.copula = [](int, int, double rho, std::ostream&) {
+      survival::CopulaParameter p;
+      p.theta = -1400.35;
+      p.converged = rho != 0.5;
+      p.reached = 0.9980004;
+      p.best_theta = -1400.17;
+      return p;
+    };
+    EXPECT_EQ(stop_message(dir.path(), calc),
+              "design 1: RHO = 0.5: the copula parameter search failed: it reached the "
+              "correlation 0.9980004 at best (theta = -1400.17) and ended at theta = -1400.35, "
+              "where the information of the design is not a number; give a smaller correlation "
+              "or another copula");
   }
   {  // the power of the second design: the first design's summary line stays, no asterisks
     testing::ScratchDir dir;
@@ -418,6 +434,18 @@ TEST(RunDirectory, StopsInsideACalculationNameTheDesignAndTheSet) {
   log.fail_at_evaluation = 3;  // design 2, the set timed by EP2
   EXPECT_EQ(stop_message(dir.path(), stand_ins(log)),
             "design 2, analyses timed by EP2's information: stand-in stopped the run");
+  // Memory that cannot be had names the design, the set and the sizes asked for.
+  testing::spit(dir / "a/input.txt",
+                "0 0 0 0\nT\n" + design_line(0, 3, 1, 1) + design_line(0, 1, 1, 1));
+  Log oom;
+  Calculations calc = stand_ins(oom);
+  calc.evaluate = [](const Design&, const InformationSet&, const std::array<SpendingStatement, 2>&,
+                     double, double, RunContext&) -> samplesize::Evaluation {
+    throw std::bad_alloc();
+  };
+  EXPECT_EQ(stop_message(dir.path(), calc),
+            "design 1, analyses at the given calendar times: not enough memory for the "
+            "calculation (MSSG = 0: the sample size is searched; NSIM = 0 simulated trials)");
 }
 
 // A symbolic link planted under a report's name is replaced by the report; its target stays as
