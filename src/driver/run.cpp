@@ -55,16 +55,10 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
     DesignRecord scratch;
     record_design_start(options.record, design);
     DesignRecord& into = options.record ? options.record->designs.back() : scratch;
-    calculate_design(
-        design, ctx, store, into,
-        [&](std::string_view label, const InformationSet&, const samplesize::Evaluation&) {
-          const std::string& warning = into.sets.back().warning;
-          if (!warning.empty() && options.notes) *options.notes << warning << '\n';
-          put(rep.summary(), summary_line(label, design.stored, store.results, &into.overflowed));
-        },
-        calc);
-    // A value too wide for its report column is written in full; say which.
-    if (options.notes) {
+    // A value too wide for its report column is written in full; say which (also when the
+    // design stops).
+    auto name_overflows = [&]() {
+      if (!options.notes) return;
       std::vector<std::string> named;
       for (const std::string& field : into.overflowed) {
         if (std::find(named.begin(), named.end(), field) != named.end()) continue;
@@ -73,7 +67,21 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
                        << " does not fit its report column; it is written in full (the line is "
                           "longer)\n";
       }
+    };
+    try {
+      calculate_design(
+          design, ctx, store, into,
+          [&](std::string_view label, const InformationSet&, const samplesize::Evaluation&) {
+            const std::string& warning = into.sets.back().warning;
+            if (!warning.empty() && options.notes) *options.notes << warning << '\n';
+            put(rep.summary(), summary_line(label, design.stored, store.results, &into.overflowed));
+          },
+          calc);
+    } catch (...) {
+      name_overflows();
+      throw;
     }
+    name_overflows();
     // A later terminal error loses nothing of the designs already done.
     rep.main().flush();
     rep.summary().flush();
@@ -166,8 +174,8 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
       if (::lstat(stale.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
         if (::unlink(stale.c_str()) == 0) {
           notes << "kestrel: removed " << kUnit60Path
-                << " of an earlier run: this run has no design with information fractions, "
-                   "whose covariance blocks it holds\n";
+                << " of an earlier run: this run wrote no covariance blocks of information "
+                   "fractions, and those of the earlier run do not belong to its reports\n";
         } else {
           notes << "kestrel: " << kUnit60Path
                 << " is from an earlier run and could not be removed (" << std::strerror(errno)
