@@ -321,6 +321,7 @@ TEST(ExampleRun, TerminalErrorWritesWhatFinishedAndTheMessage) {
     InformationSet set;
     set.K = in.K;
     set.TCAL = in.TLOOK;
+    for (int k = 0; k < set.K; ++k) set.FINF1[k] = set.FINF2[k] = (k + 1.0) / set.K;
     return set;
   };
   calc.evaluate = [](const Design& d, const InformationSet& set, const std::array<SpendingStatement, 2>&,
@@ -372,6 +373,7 @@ TEST(ExampleRun, ResultsFileNamesTheClockSeed) {
     InformationSet set;
     set.K = in.K;
     set.TCAL = in.TLOOK;  // each analysis at its own time, as the run checks
+    for (int k = 0; k < set.K; ++k) set.FINF1[k] = set.FINF2[k] = (k + 1.0) / set.K;  // increasing
     return set;
   };
   calc.evaluate = [](const Design&, const InformationSet&, const std::array<SpendingStatement, 2>&, double,
