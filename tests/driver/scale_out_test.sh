@@ -53,6 +53,7 @@ recipe slurm > "$work/slurm.sh"
 [ -s "$work/slurm.sh" ] || fail "no Slurm script in $doc"
 bash -n "$work/slurm.sh" || fail "the Slurm script does not parse"
 grep -q '^#SBATCH --array=1-16' "$work/slurm.sh" || fail "the Slurm script's array is not 1-16"
+rm "$work/bin/kestrel"  # the link to the program: the stub must not be written through it
 cat > "$work/bin/kestrel" <<'STUB'
 #!/usr/bin/env bash
 echo "$*" >> "$STUB_LOG"
