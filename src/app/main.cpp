@@ -14,12 +14,14 @@
 
 #include "boundaries/bounds_command.h"
 #include "common/errors.h"
+#include "driver/merge.h"
 #include "driver/run.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrel [-C DIR] [--seed N] [--mvn-accuracy EPS]\n"
+    "usage: kestrel [-C DIR] [--seed N] [--mvn-accuracy EPS] [--designs LIST | --shard I/N]\n"
+    "       kestrel merge DIR...\n"
     "       kestrel bounds [OPTIONS]     (kestrel bounds --help)\n"
     "       kestrel --help | --version\n"
     "\n"
@@ -36,6 +38,15 @@ constexpr const char* kUsage =
     "             (1e-10 to 1e-4) instead of 1e-8: 1e-6 runs tens of times faster, and its\n"
     "             powers may differ from the default ones in the last printed digits; the main\n"
     "             report names the accuracy\n"
+    "  --designs LIST\n"
+    "             calculate only these designs of the deck (numbers and ranges such as 2,5-7,\n"
+    "             numbered as in the deck), after the whole deck has been checked\n"
+    "  --shard I/N\n"
+    "             calculate the designs whose number is congruent to I modulo N\n"
+    "  merge DIR...\n"
+    "             read the results files DIR/a/kestrel-results.json of runs of parts of one deck\n"
+    "             and write a/kestrel-results.json, a/kestrel-report.html and a/TEST_7b.OUT here,\n"
+    "             as a run of the whole deck writes them\n"
     "  --help     show this text\n"
     "  --version  show the version\n"
     "\n"
@@ -76,7 +87,11 @@ int main(int argc, char** argv) {
     return kestrel::boundaries::run_bounds_command({args.begin() + 1, args.end()}, std::cout,
                                                    std::cerr);
   }
+  if (!args.empty() && args[0] == "merge") {
+    return kestrel::driver::merge_command({args.begin() + 1, args.end()}, ".", std::cerr);
+  }
   std::filesystem::path dir = ".";
+  bool selected = false;
   kestrel::driver::RunOptions options;
   std::vector<std::string> given;  // each option may be given once
   auto repeated = [&](const std::string& name) {
@@ -123,6 +138,17 @@ int main(int argc, char** argv) {
       if (ec != std::errc() || p != v.data() + v.size() || !(eps >= 1e-10 && eps <= 1e-4))
         return bad_option("--mvn-accuracy takes a number from 1e-10 to 1e-4, not '" + v + "'");
       options.mvn_accuracy = eps;
+    } else if (names_option(a, "--designs") || names_option(a, "--shard")) {
+      const bool list = names_option(a, "--designs");
+      const std::string name = list ? "--designs" : "--shard";
+      std::string v, problem;
+      if (!option_value(args, i, name, v)) return bad_option(name + " needs a value");
+      if (selected) return bad_option("--designs and --shard choose the designs once: give one of them, once");
+      auto sel = list ? kestrel::driver::DesignSelection::designs(v, problem)
+                      : kestrel::driver::DesignSelection::shard(v, problem);
+      if (!sel) return bad_option(problem);
+      options.selection = *sel;
+      selected = true;
     } else {
       return bad_option("unknown option '" + a + "'");
     }
@@ -134,6 +160,10 @@ int main(int argc, char** argv) {
     std::cout.flush();
     for (const std::string& p : e.problems()) std::cerr << p << "\n";
     std::cerr << "kestrel: the deck was rejected; no report was written\n";
+    return 2;
+  } catch (const kestrel::driver::SelectionRejected& e) {
+    std::cout.flush();
+    std::cerr << "kestrel: " << e.what() << "; no report was written\n";
     return 2;
   } catch (const kestrel::RunError& e) {
     std::cout.flush();

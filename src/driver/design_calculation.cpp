@@ -9,6 +9,7 @@
 #include "common/errors.h"
 #include "common/format.h"
 #include "deck/deck.h"
+#include "driver/design_selection.h"
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
 #include "survival/information_kernel.h"
@@ -186,6 +187,11 @@ Calculations Calculations::standard() {
     return samplesize::GSDBVRSURV01(d, set, spending, theta, thetatr, ctx);
   };
   return c;
+}
+
+void start_design(RunContext& ctx, const std::optional<std::int32_t>& seed, int number) {
+  if (seed) ctx.generator.SETSEED(design_seed(*seed, number));
+  ctx.mvn.restart_generator();
 }
 
 void calculate_design(const Design& design, RunContext& ctx, RunStore& store, DesignRecord& into,
@@ -380,12 +386,14 @@ struct DesignCalculator::State {
     console.exceptions(std::ios::badbit);
     if (o.seed) {
       seed = *o.seed;
+      given_seed = *o.seed;
       generator.SETSEED(*o.seed);
     }
     if (o.mvn_accuracy) mvn.set_accuracy(*o.mvn_accuracy);
   }
 
   std::optional<std::int32_t> seed;
+  std::optional<std::int32_t> given_seed;
   std::ostringstream main, summary, matrix, unit60;
   LineBuffer console_buffer;
   std::ostream console;
@@ -408,6 +416,7 @@ DesignCalculation DesignCalculator::calculate(const Design& design) {
   s.matrix.str("");
   s.unit60.str("");
   DesignCalculation out;
+  start_design(s.ctx, s.given_seed, design.number);
   calculate_design(design, s.ctx, s.store, out.record,
                    [&](std::string_view label, const InformationSet&, const samplesize::Evaluation&) {
                      out.summary_lines.push_back(summary_line(label, design.stored, s.store.results));

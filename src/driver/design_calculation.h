@@ -52,6 +52,11 @@ struct RunStore {
 using SetDone = std::function<void(std::string_view label, const InformationSet& set,
                                    const samplesize::Evaluation& evaluation)>;
 
+// Before design `number`: with a seed S, the uniform generator starts at design_seed(S, number)
+// (driver/design_selection.h); the lattice-rule generator restarts. Every run, whole or part of
+// a deck, does this, so a design's figures are the same whichever designs ran before it.
+void start_design(RunContext& ctx, const std::optional<std::int32_t>& seed, int number);
+
 // Calculates one design that passed the deck checks, writing its lines to ctx.reports (input
 // summary, information reports, boundary messages, search trace). `into` receives the copula
 // parameters and each evaluated set as soon as it is done, so that a terminal error (RunError)
@@ -84,8 +89,9 @@ struct DesignCalculation {
 };
 
 // A run without files: owns the uniform generator, the lattice-rule state and reports held in
-// memory. Designs calculated one after the other share the generator and the carried store
-// fields exactly as the designs of one deck do.
+// memory. Designs calculated one after the other start as the designs of a deck do
+// (start_design: with a seed, each from the seed and its number; without, the clock's stream
+// goes on) and share the carried store fields as they do.
 class DesignCalculator {
  public:
   explicit DesignCalculator(const CalculationOptions& options = {});

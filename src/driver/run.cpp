@@ -17,6 +17,7 @@
 
 #include "common/errors.h"
 #include "common/format.h"
+#include "common/sha256.h"
 #include "reports/html_report.h"
 #include "reports/report_file.h"
 #include "reports/results_json.h"
@@ -35,7 +36,6 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
               const Calculations& calc) {
   Reports& rep = ctx.reports;
   if (options.seed) {
-    ctx.generator.SETSEED(*options.seed);
     put(rep.main(), fmt::Record().lit(" SEED OF THE UNIFORM GENERATOR (--seed):").x(1)
                         .i(*options.seed, 10));
   }
@@ -46,12 +46,24 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
     put(rep.main(), fmt::Record().lit(" ACCURACY OF THE NORMAL PROBABILITIES (--mvn-accuracy):").x(1)
                         .lit(text));
   }
+  if (!options.selection.whole_deck()) {
+    fmt::Record line;
+    line.lit(" DESIGNS OF THIS RUN (" + options.selection.text() + " of " +
+             std::to_string(deck.designs.size()) + "):");
+    for (const DeckRecord& rec : deck.designs)
+      if (options.selection.selects(rec.design.number)) line.x(1).lit(std::to_string(rec.design.number));
+    put(rep.main(), line);
+  }
   put(rep.summary(), summary_header());
   rep.summary().flush();
 
+  // The store carries the simulated powers of the last design that simulated into the summary
+  // lines of later designs without simulation; in a partial run only the designs of the run.
   RunStore store;
   for (const DeckRecord& rec : deck.designs) {
     const Design& design = rec.design;
+    if (!options.selection.selects(design.number)) continue;
+    start_design(ctx, options.seed, design.number);
     DesignRecord scratch;
     record_design_start(options.record, design);
     DesignRecord& into = options.record ? options.record->designs.back() : scratch;
@@ -121,6 +133,9 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
                         ": the input deck holds no design record after its two header "
                         "statements: nothing to calculate"});
   }
+  const int designs_in_deck = static_cast<int>(deck.designs.size());
+  if (const std::string p = options.selection.check_against(designs_in_deck); !p.empty())
+    throw SelectionRejected(p);
   if (deck.incomplete_record_line > 0) {
     notes << kDeckPath << ':' << deck.incomplete_record_line << ": design "
           << deck.incomplete_record_number
@@ -149,6 +164,10 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   record.version = KESTREL_VERSION;
   record.header = deck.header;
   record.seed = options.seed;
+  record.seed_given = options.seed;
+  record.deck_sha256 = sha256_hex(text);
+  record.designs_in_deck = designs_in_deck;
+  record.selection = options.selection.text();
   if (options.mvn_accuracy) record.mvn_accuracy = *options.mvn_accuracy;
   RunOptions run_options = options;
   run_options.record = &record;

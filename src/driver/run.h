@@ -13,6 +13,7 @@
 #include "common/run_context.h"
 #include "deck/deck.h"
 #include "driver/design_calculation.h"
+#include "driver/design_selection.h"
 #include "reports/run_record.h"
 
 namespace kestrel::driver {
@@ -21,6 +22,9 @@ struct RunOptions {
   std::optional<std::int32_t> seed;  // --seed: replaces the clock seed of the uniform generator
   // --mvn-accuracy: requested accuracy of the multivariate normal probabilities instead of 1e-8
   std::optional<double> mvn_accuracy;
+  // --designs LIST or --shard I/N: the designs calculated (all by default), after the whole deck
+  // has been read and checked.
+  DesignSelection selection;
   RunRecord* record = nullptr;  // filled for the results file and the HTML report when set
   std::ostream* notes = nullptr;  // warnings that do not stop the run (standard error)
 };
@@ -37,6 +41,13 @@ class DeckRejected : public std::runtime_error {
 
  private:
   std::vector<std::string> problems_;
+};
+
+// A selection of designs that the deck does not have (--designs 14 of a 12-design deck):
+// nothing was written.
+class SelectionRejected : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 inline constexpr const char* kDeckPath = "a/input.txt";

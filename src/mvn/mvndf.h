@@ -12,7 +12,7 @@ class UniformGenerator;
 namespace kestrel::mvn {
 
 // State carried across probability calls of a run: the lattice-rule generator (MVNUNI) and the
-// work storage reused between calls. Never reset within a run.
+// work storage reused between calls. The generator restarts with each design of a deck run.
 class MvnState {
  public:
   MvnState();
@@ -20,6 +20,12 @@ class MvnState {
   MvnState(const MvnState&) = delete;
   MvnState& operator=(const MvnState&) = delete;
   double MVNUNI();
+  // Puts the lattice-rule generator back to its starting state. A deck run does so before each
+  // design, so that a design's probabilities do not depend on the designs calculated before it.
+  void restart_generator() {
+    x10_ = kStart[0], x11_ = kStart[1], x12_ = kStart[2];
+    x20_ = kStart[3], x21_ = kStart[4], x22_ = kStart[5];
+  }
   // Threads used by the lattice sums: 1 or 2 (more are taken as 2). The default is 2 on a machine
   // with more than one core unless the environment variable KESTREL_THREADS is 1. The numbers
   // are the same for every setting.
@@ -34,8 +40,10 @@ class MvnState {
   Work& work() { return *work_; }
 
  private:
-  std::int64_t x10_ = 15485857, x11_ = 17329489, x12_ = 36312197;
-  std::int64_t x20_ = 55911127, x21_ = 75906931, x22_ = 96210113;
+  static constexpr std::int64_t kStart[6] = {15485857, 17329489, 36312197,
+                                             55911127, 75906931, 96210113};
+  std::int64_t x10_ = kStart[0], x11_ = kStart[1], x12_ = kStart[2];
+  std::int64_t x20_ = kStart[3], x21_ = kStart[4], x22_ = kStart[5];
   double accuracy_ = 1e-8;
   std::unique_ptr<Work> work_;
 };

@@ -33,6 +33,18 @@ std::int32_t schrage_step_950706376(std::int32_t x) {
   return next;
 }
 
+std::int32_t skip_ahead_950706376(std::int32_t x, std::uint64_t steps) {
+  constexpr std::uint64_t m = 2147483647u;
+  std::uint64_t e = steps % (m - 1);  // a^(m-1) = 1 mod m (Fermat)
+  std::uint64_t base = 950706376u, power = 1;
+  while (e > 0) {
+    if (e & 1u) power = power * base % m;
+    base = base * base % m;
+    e >>= 1;
+  }
+  return static_cast<std::int32_t>(power * static_cast<std::uint64_t>(x) % m);
+}
+
 UniformGenerator::UniformGenerator() : clock_seed_(&UniformGenerator::wall_clock_seed) {}
 
 UniformGenerator::UniformGenerator(std::function<std::int32_t()> clock_seed)

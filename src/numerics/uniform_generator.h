@@ -10,6 +10,10 @@ namespace kestrel::numerics {
 // One step x -> 950706376 x mod (2^31 - 1) by Schrage decompositions (exposed for tests).
 std::int32_t schrage_step_950706376(std::int32_t x);
 
+// The state `steps` draws of variant 5 after x: x 950706376^steps mod (2^31 - 1), by repeated
+// squaring (the exponent is taken modulo 2^31 - 2, the order of every multiplier).
+std::int32_t skip_ahead_950706376(std::int32_t x, std::uint64_t steps);
+
 class UniformGenerator {
  public:
   // `clock_seed` returns the seed taken from the wall clock (10000 h + 100 m + s + 1, or

@@ -380,6 +380,12 @@ std::string results_json(const RunRecord& run) {
   w.key("seed");
   if (run.seed) w.value(static_cast<long long>(*run.seed)); else w.null();
   w.key("mvn_accuracy").value(run.mvn_accuracy);
+  w.key("seed_given");
+  if (run.seed_given) w.value(static_cast<long long>(*run.seed_given)); else w.null();
+  w.key("deck_sha256").value(run.deck_sha256);
+  w.key("designs_in_deck").value(run.designs_in_deck);
+  w.key("selection");
+  if (run.selection.empty()) w.null(); else w.value(run.selection);
   w.key("status").value(run.error ? "stopped" : "complete");
   w.key("error");
   if (run.error) w.value(*run.error); else w.null();

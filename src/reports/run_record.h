@@ -41,6 +41,13 @@ struct RunRecord {
   // unless chosen); empty when the run never drew a random number.
   std::optional<std::int32_t> seed;
   double mvn_accuracy = 1e-8;  // requested accuracy of the multivariate normal probabilities
+  // What a merge of shard runs checks: the seed given by --seed (empty for the clock's), the
+  // SHA-256 of the deck's bytes, the number of designs in the deck, and the part of the deck
+  // the run calculated ("designs 2,5-7", "shard 1/3"; empty for the whole deck).
+  std::optional<std::int32_t> seed_given;
+  std::string deck_sha256;
+  int designs_in_deck = 0;
+  std::string selection;
   DeckHeader header;
   std::vector<DesignRecord> designs;  // deck order
   std::optional<std::string> error;   // message of the terminal error that stopped the run

@@ -60,6 +60,13 @@ TEST(DesignCalculator, DesignsOneByOneGiveTheDeckRun) {
   EXPECT_FALSE(done[1].record.sets[0].evaluation.simulation.has_value());
   EXPECT_EQ(done[0].record.sets[0].evaluation.MSS, 300);  // the given size
   EXPECT_EQ(calc.seed(), std::optional<std::int32_t>(24680));
+  // Each design starts the generators as the deck run does, so the second design alone gives
+  // the same figures to the last bit (only its summary line lacks the first one's simulation).
+  DesignCalculator alone(copts);
+  const DesignCalculation second = alone.calculate(deck.designs[1].design);
+  EXPECT_EQ(second.main_report, done[1].main_report);
+  EXPECT_EQ(second.record.sets[0].evaluation.APW, done[1].record.sets[0].evaluation.APW);
+  EXPECT_EQ(second.record.sets[0].evaluation.trace.size(), done[1].record.sets[0].evaluation.trace.size());
 }
 
 // The same seed repeats every simulated figure; another seed moves them.

@@ -258,17 +258,45 @@ TEST(RunLoop, SimulatedPowersKeepEarlierValuesWhenNotComputed) {
   EXPECT_NE(summary[2].find(" ,  200,"), std::string::npos);  // computed fields move on
 }
 
+// The seed is named once in the main report; design n starts the generator (n - 1) x 1327217884
+// draws after it, also in a run of part of the deck, which the main report names.
 TEST(RunLoop, SeedIsSetOnceAndNamedInTheMainReport) {
-  Ran r;
-  Deck deck = read_deck("0 0 0 0\nT\n");
-  numerics::UniformGenerator gen([] { return 4711; });
-  mvn::MvnState mvn;
-  RunContext ctx{r.mem.reports, gen, mvn};
-  RunOptions options;
-  options.seed = 12345;
-  run_deck(deck, ctx, options, stand_ins(r.log));
-  EXPECT_EQ(gen.GETSEED(), 12345);
-  EXPECT_EQ(r.mem.main.str(), " SEED OF THE UNIFORM GENERATOR (--seed):      12345\n");
+  for (const char* shard : {"", "2/2"}) {
+    Ran r;
+    Deck deck = read_deck("0 0 0 0\nT\n");
+    numerics::UniformGenerator gen([] { return 4711; });
+    mvn::MvnState mvn;
+    RunContext ctx{r.mem.reports, gen, mvn};
+    RunOptions options;
+    options.seed = 12345;
+    run_deck(deck, ctx, options, stand_ins(r.log));
+    EXPECT_EQ(r.mem.main.str(), " SEED OF THE UNIFORM GENERATOR (--seed):      12345\n");
+
+    deck = read_deck("0 0 0 0\nT\n" + design_line(0, 3, 1, 1) + design_line(0, 3, 1, 1) +
+                     design_line(0, 3, 1, 1) + design_line(0, 3, 1, 1));
+    std::string problem;
+    if (*shard) options.selection = *DesignSelection::shard(shard, problem);
+    Calculations calc = stand_ins(r.log);
+    std::vector<std::int32_t> starts;
+    calc.calendar = [&starts](const survival::InformationInput&, numerics::UniformGenerator& g,
+                              Reports&) {
+      starts.push_back(g.GETSEED());
+      g.UNIRAND();  // a draw that the next design must not see
+      InformationSet s;
+      s.TCAL[0] = 3;
+      return s;
+    };
+    Ran s;
+    RunContext ctx2{s.mem.reports, gen, mvn};
+    run_deck(deck, ctx2, options, calc);
+    std::vector<std::int32_t> expected;
+    for (std::uint64_t n = *shard ? 2 : 1; n <= 4; n += *shard ? 2 : 1)
+      expected.push_back(numerics::skip_ahead_950706376(12345, (n - 1) * 1327217884u));
+    EXPECT_EQ(starts, expected) << shard;
+    EXPECT_EQ(s.mem.main.str().find(" DESIGNS OF THIS RUN (shard 2/2 of 4): 2 4\n") !=
+                  std::string::npos,
+              *shard != 0);
+  }
 }
 
 TEST(RunDirectory, TerminalErrorKeepsEverythingWrittenBefore) {

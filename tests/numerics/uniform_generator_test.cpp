@@ -148,5 +148,22 @@ TEST(UniformGenerator, VariantSelectionAndRange) {
   EXPECT_EQ(g.variant(), 5);
 }
 
+
+// Jumping ahead is the same as drawing: against repeated steps, and the period.
+TEST(UniformGenerator, SkipAheadEqualsRepeatedDraws) {
+  for (std::int32_t seed : {1, 4711, 2147483646}) {
+    UniformGenerator g;
+    g.RANDOPT(5);
+    g.SETSEED(seed);
+    for (std::uint64_t n = 1; n <= 200000; ++n) {
+      g.UNIRAND();
+      if (n <= 100 || n % 9973 == 0) ASSERT_EQ(skip_ahead_950706376(seed, n), g.GETSEED()) << n;
+    }
+    EXPECT_EQ(skip_ahead_950706376(seed, 0), seed);
+    EXPECT_EQ(skip_ahead_950706376(seed, 2147483646u), seed);
+    EXPECT_EQ(skip_ahead_950706376(skip_ahead_950706376(seed, 1000000007u), 1147483639u), seed);
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::numerics

@@ -1,0 +1,73 @@
+// Reading a results file back: what the writer wrote is read into the record it came from, so
+// that writing it again gives the file byte for byte (the truth being the writer's own output),
+// and text that is not such a file is refused with a message naming the place.
+#include <gtest/gtest.h>
+
+#include "reports/html_report.h"
+#include "reports/report_fixture.h"
+#include "reports/results_json.h"
+#include "reports/results_reader.h"
+
+namespace kestrel::driver {
+namespace {
+
+TEST(ResultsReader, WritingWhatWasReadGivesTheSameFiles) {
+  RunRecord odd = testing::sample_run();
+  // Run-level fields of a part of a deck, and title bytes that are not UTF-8 or are controls.
+  odd.seed_given = 7;
+  odd.deck_sha256 = std::string(64, 'f');
+  odd.designs_in_deck = 12;
+  odd.selection = "shard 2/3";
+  odd.header.TITLE = "\x93quoted\x94 \x01\x7f tab\t \xE2\x82\xAC \xF0\x9F\x98\x80 \\ \"";
+  odd.header.TITLE.resize(80, ' ');
+  odd.designs[0].design.spending.push_back({});
+  odd.designs[0].design.spending[0][0].deck_code = 7;
+  odd.designs[0].design.spending[0][0].replacement_code = 4;
+  odd.designs[0].design.spending[0][0].has_phi = true;
+  odd.designs[0].design.spending[0][0].phi = -0.1;
+  odd.designs[0].design.spending[0][1].deck_code = 5;
+  odd.designs[0].design.spending[0][1].cumulative = {0.001, 1.0 / 3.0 * 0.075};
+  for (const RunRecord& run : {testing::sample_run(), testing::stopped_run(), odd}) {
+    const std::string text = results_json(run);
+    const RunRecord back = read_results_json(text);
+    EXPECT_EQ(results_json(back), text);
+    EXPECT_EQ(html_report(back), html_report(run));
+  }
+}
+
+TEST(ResultsReader, RefusesWhatIsNotAResultsFile) {
+  const std::string good = results_json(testing::sample_run());
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string s = good;
+    const size_t at = s.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return s.replace(at, from.size(), to);
+  };
+  struct Case {
+    std::string text;
+    std::string words;  // what the message must say
+  };
+  const Case cases[] = {
+      {"", "not valid JSON at byte 0"},
+      {good.substr(0, good.size() / 2), "not valid JSON"},
+      {good + "x", "text after the end"},
+      {"[1, 2]", "not a kestrel results file"},
+      {replaced("\"kestrel-results\"", "\"other\""), "not a kestrel results file"},
+      {replaced("\"format_version\": 1", "\"format_version\": 2"), "format 2; this kestrel reads 1"},
+      {replaced("\"MSS\"", "\"MSX\""), "key .designs[0].sets[0].MSS is missing"},
+      {replaced("\"ITIME\": 1", "\"ITIME\": 1.5"), "key .designs[0].read.ITIME is not an integer"},
+      {replaced("\"search_end\": \"settled\"", "\"search_end\": \"gone\""), "is not a way a search ends"},
+      {replaced("\"complete\": true", "\"complete\": 1"), "is not true or false"},
+  };
+  for (const Case& c : cases) {
+    try {
+      read_results_json(c.text);
+      ADD_FAILURE() << "accepted: " << c.words;
+    } catch (const ResultsFileError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.words), std::string::npos) << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrel::driver
