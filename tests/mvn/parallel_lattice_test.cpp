@@ -80,7 +80,7 @@ void expect_same(const MvnResult& a, const MvnResult& b, int n) {
 TEST(ParallelLattice, EveryThreadCountGivesTheOneThreadNumbersBitForBit) {
   // A budget large enough for lattices whose sums are shared and cut into pieces, small enough
   // to stay quick; the accuracy cannot be reached, so every call spends it.
-  const long long maxpts = 400000;
+  const long long maxpts = 150000;
   MvnState one;
   one.set_threads(1);
   ASSERT_EQ(one.threads(), 1);
