@@ -5,6 +5,8 @@
 //                            evaluations and rectangle probabilities per design, sizes found
 //   first_crossings_coarse/K/rule/d  the same with the probabilities asked to accuracy 10^-d instead of
 //                            1e-8 (--mvn-accuracy)
+//   first_crossings_threads/K/rule/t  the same at 1e-8 with the lattice sums on t threads (wall
+//                            time; the numbers are the same for every t)
 //   power_*/K/rule           one power evaluation at N = 500 by each formulation
 //   rectangle/d              one multivariate normal rectangle of dimension d
 // Run a selection with --benchmark_filter: the K = 5 and K = 10 designs take very long.
@@ -87,7 +89,8 @@ Sets information(const Design& d) {
   return s;
 }
 
-void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation, int digits = 0) {
+void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation, int digits = 0,
+               int threads = 0) {
   const int K = static_cast<int>(state.range(0));
   const int rule = static_cast<int>(state.range(1));
   const Design d = bench_design(K, rule);
@@ -102,6 +105,7 @@ void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation
     numerics::UniformGenerator gen{[] { return 123457; }};
     mvn::MvnState mvn;
     if (digits > 0) mvn.set_accuracy(std::pow(10.0, -static_cast<double>(digits)));
+    if (threads > 0) mvn.set_threads(threads);
     RunContext ctx{mem.reports, gen, mvn};
     const auto e1 =
         samplesize::evaluate_design(d, sets.ep1, d.spending[0], sets.theta, sets.theta, ctx, opt);
@@ -123,6 +127,9 @@ void first_crossings(benchmark::State& s) {
 }
 void first_crossings_coarse(benchmark::State& s) {
   BM_Design(s, samplesize::PowerFormulation::first_crossings, static_cast<int>(s.range(2)));
+}
+void first_crossings_threads(benchmark::State& s) {
+  BM_Design(s, samplesize::PowerFormulation::first_crossings, 0, static_cast<int>(s.range(2)));
 }
 
 // One power evaluation at N = 500 on the EP1-driven set, by either formulation.
@@ -213,6 +220,13 @@ BENCHMARK(first_crossings)
 BENCHMARK(first_crossings_coarse)
     ->ArgsProduct({{3, 5, 10}, {4, 1, 2, 3}, {7, 6}})
     ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+// The K = 5 rule-1 design on one thread and on two, for the ratio.
+BENCHMARK(first_crossings_threads)
+    ->ArgsProduct({{5}, {1}, {1, 2}})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
     ->Iterations(1);
 // One power evaluation by each formulation, for the ratio at K = 3 and 4.
 BENCHMARK(power_first_crossings)

@@ -30,8 +30,8 @@ struct IntegrandRow {
 // of 2).
 inline constexpr int kIntegrandLanes = 64;
 
-// The second thread that shares the randomized lattice sums of an iteration (lattice_rule.cpp).
-class LatticeWorker;
+// The extra threads that share the randomized lattice sums of an iteration (lattice_rule.cpp).
+class LatticeWorkers;
 
 struct MvnState::Work {
   Work();
@@ -47,13 +47,16 @@ struct MvnState::Work {
   double first_d = 0, first_e = 1;
   // Lane buffers of the batched integrand: coordinate j of lane l at (j - 1) * lanes + l.
   std::vector<double> lane_w, lane_y;
-  // Threads that evaluate the lattice sums of an iteration (1 or 2). The random numbers are
-  // always drawn in the same order, so the result does not depend on it.
+  // Threads that evaluate the lattice sums of an iteration. The random numbers are always drawn
+  // in the same order and every sum adds its values in the same order, so the result does not
+  // depend on it.
   int threads = 1;
   // Per-sample generator vectors, shifts and sums of one iteration, kept for the largest number
   // of samples seen: sample s at s * (ndim + 1) + j, j = 1..ndim.
   std::vector<double> sample_vk, sample_shift, sample_sum;
-  std::unique_ptr<LatticeWorker> worker;  // started at the first shared iteration
+  // Values of one piece of a sum, when the sums are cut into pieces (this thread's share).
+  std::vector<double> piece_values;
+  std::unique_ptr<LatticeWorkers> workers;  // threads - 1 of them, started at the first shared iteration
   void reserve(int n);
 };
 

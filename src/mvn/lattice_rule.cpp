@@ -542,9 +542,15 @@ template <class V, int G, int M, class AfterRow>
 // The symmetrized lattice sum for generators vk[1..ndim] and shift[1..ndim] with the baker's
 // transformation and the antithetic point of every lattice point, in the batched integrand with
 // the lane buffers lw, ly. Draws no random numbers.
+//
+// Points are numbered 0, 1, 2, ... in the plain loop's order (point 2k - 2 is lattice point k,
+// 2k - 1 its antithetic point). With values null the sum runs over points begin..end - 1 (begin
+// 0: the whole sum); otherwise the values of those points are written to values[0..end - begin)
+// and nothing is summed, for a caller that adds them later (running_mean). begin is even.
 template <class V, int G, int M>
-[[gnu::always_inline]] inline double lattice_sum_pack(int ndim, int prime, const double* vk, const double* shift,
-                                                      const MvnState::Work& work, double* lw, double* ly) {
+[[gnu::always_inline]] inline double lattice_sum_pack(int ndim, int begin, int end, const double* vk,
+                                                      const double* shift, const MvnState::Work& work, double* lw,
+                                                      double* ly, double* values) {
   using P = Pack<V, G>;
   // Points in the order of the plain loop: lattice point k, then its antithetic point; L of
   // them are evaluated side by side and summed in that order (lane l holds point k = base/2 +
@@ -577,10 +583,9 @@ template <class V, int G, int M>
     load(ko[m], koffset + m * S);
     load(an[m], odd + m * S);
   }
-  const int points = 2 * prime;
   const int rows = ndim + 1;
-  for (int base = 0; base < points; base += L) {
-    const int count = std::min(L, points - base);
+  for (int base = begin; base < end; base += L) {
+    const int count = std::min(L, end - base);
     const double kbase = static_cast<double>(base / 2);
     for (int j = 1; j <= ndim; ++j) {
       const double v = vk[j], u = shift[j];
@@ -598,6 +603,11 @@ template <class V, int G, int M>
         }
         store(lw + (j - 1) * L + m * S, wj);
       }
+    }
+    if (values != nullptr) {
+      integrand_pack<V, G, M>(ndim, work, lw, ly, f, [] {});
+      std::copy(f, f + count, values + (base - begin));
+      continue;
     }
     integrand_pack<V, G, M>(ndim, work, lw, ly, f, after_row);
     add_pending(pending_end);  // what the rows left of the previous batch
@@ -620,9 +630,10 @@ typedef double Width2 __attribute__((vector_size(2 * sizeof(double))));
 void integrand_generic(int ndim, const MvnState::Work& work, const double* w, double* y, double* f) {
   integrand_pack<Width2, kPackVectors2, L / (2 * kPackVectors2)>(ndim, work, w, y, f, [] {});
 }
-double lattice_sum_generic(int ndim, int prime, const double* vk, const double* shift, const MvnState::Work& work,
-                           double* lw, double* ly) {
-  return lattice_sum_pack<Width2, kPackVectors2, L / (2 * kPackVectors2)>(ndim, prime, vk, shift, work, lw, ly);
+double lattice_sum_generic(int ndim, int begin, int end, const double* vk, const double* shift,
+                           const MvnState::Work& work, double* lw, double* ly, double* values) {
+  return lattice_sum_pack<Width2, kPackVectors2, L / (2 * kPackVectors2)>(ndim, begin, end, vk, shift, work, lw, ly,
+                                                                          values);
 }
 
 // The thread checker cannot follow code chosen by processor features at run time, so its
@@ -636,17 +647,20 @@ typedef double Width8 __attribute__((vector_size(8 * sizeof(double))));
                                             double* f) {
   integrand_pack<Width4, kPackVectors4, L / (4 * kPackVectors4)>(ndim, work, w, y, f, [] {});
 }
-[[gnu::target("avx2")]] double lattice_sum_avx2(int ndim, int prime, const double* vk, const double* shift,
-                                                const MvnState::Work& work, double* lw, double* ly) {
-  return lattice_sum_pack<Width4, kPackVectors4, L / (4 * kPackVectors4)>(ndim, prime, vk, shift, work, lw, ly);
+[[gnu::target("avx2")]] double lattice_sum_avx2(int ndim, int begin, int end, const double* vk, const double* shift,
+                                                const MvnState::Work& work, double* lw, double* ly, double* values) {
+  return lattice_sum_pack<Width4, kPackVectors4, L / (4 * kPackVectors4)>(ndim, begin, end, vk, shift, work, lw, ly,
+                                                                          values);
 }
 [[gnu::target("avx512f")]] void integrand_avx512(int ndim, const MvnState::Work& work, const double* w, double* y,
                                                  double* f) {
   integrand_pack<Width8, kPackVectors8, L / (8 * kPackVectors8)>(ndim, work, w, y, f, [] {});
 }
-[[gnu::target("avx512f")]] double lattice_sum_avx512(int ndim, int prime, const double* vk, const double* shift,
-                                                     const MvnState::Work& work, double* lw, double* ly) {
-  return lattice_sum_pack<Width8, kPackVectors8, L / (8 * kPackVectors8)>(ndim, prime, vk, shift, work, lw, ly);
+[[gnu::target("avx512f")]] double lattice_sum_avx512(int ndim, int begin, int end, const double* vk,
+                                                     const double* shift, const MvnState::Work& work, double* lw,
+                                                     double* ly, double* values) {
+  return lattice_sum_pack<Width8, kPackVectors8, L / (8 * kPackVectors8)>(ndim, begin, end, vk, shift, work, lw, ly,
+                                                                          values);
 }
 #endif
 
@@ -672,19 +686,31 @@ std::atomic<int> chosen_width{0};  // 0: the widest
   return w != 0 ? w : widest_width();
 }
 
-double lattice_sum(int ndim, int prime, const double* vk, const double* shift, const MvnState::Work& work,
-                   double* lw, double* ly) {
+// The sum over points begin..end - 1, or their values (see lattice_sum_pack).
+double lattice_sum(int ndim, int begin, int end, const double* vk, const double* shift, const MvnState::Work& work,
+                   double* lw, double* ly, double* values = nullptr) {
 #if defined(KESTREL_WIDE_VERSIONS)
   switch (vector_width()) {
     case 8:
-      return lattice_sum_avx512(ndim, prime, vk, shift, work, lw, ly);
+      return lattice_sum_avx512(ndim, begin, end, vk, shift, work, lw, ly, values);
     case 4:
-      return lattice_sum_avx2(ndim, prime, vk, shift, work, lw, ly);
+      return lattice_sum_avx2(ndim, begin, end, vk, shift, work, lw, ly, values);
     default:
       break;
   }
 #endif
-  return lattice_sum_generic(ndim, prime, vk, shift, work, lw, ly);
+  return lattice_sum_generic(ndim, begin, end, vk, shift, work, lw, ly, values);
+}
+
+// The plain loop's running mean carried on over the values of points begin, begin + 1, ...:
+// the same expression, in the same order, as the deferred sums of lattice_sum_pack.
+double running_mean(double sumkro, const double* values, int begin, int count) {
+  for (int i = 0; i < count; ++i) {
+    const int p = begin + i;
+    const int k = p / 2 + 1;
+    sumkro = sumkro + (values[i] - sumkro) / ((p & 1) ? 2 * k : 2 * k - 1);
+  }
+  return sumkro;
 }
 
 }  // namespace
@@ -750,109 +776,185 @@ double DKSMRC(int ndim, int klim, int prime, double* vk, double* x, MvnState& st
     }
     return sumkro;
   }
-  return lattice_sum(ndim, prime, vk, x + ndim, work, work.lane_w.data(), work.lane_y.data());
+  return lattice_sum(ndim, 0, 2 * prime, vk, x + ndim, work, work.lane_w.data(), work.lane_y.data());
 }
 
 // Below this many generator coordinates per sum (lattice size times dimension) the sums of an
 // iteration stay on the calling thread: handing them over would cost more than it saves.
 constexpr long long kSharedSumSize = 4000;
 
-// The lattice sums of one iteration, taken one at a time by whichever thread is free. Every sum
-// is written to its own slot, so the order in which they finish does not matter.
+// Bounds of the pieces a lattice sum is cut into when the sums of an iteration are too few to
+// keep every thread busy: at least 1024 points a piece (the hand-over of the running mean costs
+// a few microseconds), at most 32768 (each thread keeps the values of one piece).
+constexpr long long kMinPiecePoints = 1024, kMaxPiecePoints = 32768;
+
+// The lattice sums of one iteration as tasks taken in turn by whichever thread is free: either
+// whole sums (pieces = 1), or each sum cut into `pieces` runs of consecutive points, taken
+// piece by piece across the sums (piece 0 of every sum, then piece 1, ...). A thread evaluates
+// the values of its piece, waits until the pieces before it in the same sum have been added, and
+// carries the running mean on over its own values; so every sum adds its values one at a time,
+// in point order, whatever the number of threads, and ends with the bits of the plain loop.
 struct SumBatch {
-  int ndim = 0, prime = 0, count = 0;
+  int ndim = 0, points = 0, samples = 0, pieces = 1, piece_points = 0;
   const double* vk = nullptr;     // sample s at s * (ndim + 1)
   const double* shift = nullptr;  // likewise
-  double* sums = nullptr;
+  double* sums = nullptr;         // sample s: its sum (running, while its pieces are added)
+  std::atomic<int>* added = nullptr;  // sample s: pieces added so far
   const MvnState::Work* work = nullptr;
   std::atomic<int> next{0};
 
-  void run(double* lw, double* ly) {
+  int tasks() const { return samples * pieces; }
+
+  // values: room for piece_points values (unused when pieces = 1).
+  void run(double* lw, double* ly, double* values) {
     const size_t stride = static_cast<size_t>(ndim) + 1;
     for (;;) {
-      const int s = next.fetch_add(1, std::memory_order_relaxed);
-      if (s >= count) return;
+      const int t = next.fetch_add(1, std::memory_order_relaxed);
+      if (t >= tasks()) return;
+      const int s = t % samples, piece = t / samples;
       const size_t o = static_cast<size_t>(s) * stride;
-      sums[s] = lattice_sum(ndim, prime, vk + o, shift + o, *work, lw, ly);
+      if (pieces == 1) {
+        sums[s] = lattice_sum(ndim, 0, points, vk + o, shift + o, *work, lw, ly);
+        continue;
+      }
+      const int begin = piece * piece_points;
+      const int end = std::min(points, begin + piece_points);
+      lattice_sum(ndim, begin, end, vk + o, shift + o, *work, lw, ly, values);
+      // The earlier pieces of this sum were taken before this one, by threads that wait only for
+      // pieces taken before theirs; so the wait ends.
+      std::atomic<int>& done = added[s];
+      for (int seen = done.load(std::memory_order_acquire); seen != piece;
+           seen = done.load(std::memory_order_acquire)) {
+        done.wait(seen, std::memory_order_acquire);
+      }
+      sums[s] = running_mean(piece == 0 ? 0.0 : sums[s], values, begin, end - begin);
+      done.store(piece + 1, std::memory_order_release);
+      done.notify_all();
     }
   }
 };
 
+// How many pieces each of `samples` sums of `points` points is cut into for `threads` threads.
+// Whole sums when they share out evenly or are many (no waiting; the running mean is added while
+// the next values are computed); otherwise about eight tasks per thread.
+int pieces_per_sum(long long samples, long long points, int threads) {
+  if (samples % threads == 0 || samples >= 8LL * threads) return 1;
+  long long pieces = (8LL * threads + samples - 1) / samples;
+  pieces = std::max(pieces, (points + kMaxPiecePoints - 1) / kMaxPiecePoints);
+  pieces = std::min(pieces, points / kMinPiecePoints);
+  return static_cast<int>(std::max(pieces, 1LL));
+}
+
 }  // namespace
 
-// One extra thread that sleeps between batches; it owns its own lane buffers.
-class LatticeWorker {
+// The extra threads of the lattice sums (threads - 1 of them). They sleep between iterations;
+// each owns its lane buffers and room for the values of one piece.
+class LatticeWorkers {
  public:
-  LatticeWorker() : thread_([this] { loop(); }) {}
-  ~LatticeWorker() {
+  // Starts up to `count` threads; size() says how many could be started.
+  explicit LatticeWorkers(int count) {
+    buffers_.resize(static_cast<size_t>(count));
+    threads_.reserve(static_cast<size_t>(count));
+    try {
+      for (int i = 0; i < count; ++i) threads_.emplace_back([this, i] { loop(i); });
+    } catch (const std::system_error&) {
+      // Goes on with the threads it has.
+    }
+  }
+  ~LatticeWorkers() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
     }
-    start_.notify_one();
-    thread_.join();
+    start_.notify_all();
+    for (std::thread& t : threads_) t.join();
   }
-  LatticeWorker(const LatticeWorker&) = delete;
-  LatticeWorker& operator=(const LatticeWorker&) = delete;
+  LatticeWorkers(const LatticeWorkers&) = delete;
+  LatticeWorkers& operator=(const LatticeWorkers&) = delete;
 
-  // Shares the batch between this thread (lane buffers lw, ly) and the worker; returns when
-  // every sum is done.
-  void share(SumBatch& batch, double* lw, double* ly) {
+  int size() const { return static_cast<int>(threads_.size()); }
+
+  // Shares the batch between the calling thread (its buffers lw, ly, values) and `helpers` of the
+  // workers; returns when every task is done.
+  void share(SumBatch& batch, int helpers, double* lw, double* ly, double* values) {
+    helpers = std::min(helpers, size());
     const size_t lanes = (static_cast<size_t>(batch.ndim) + 1) * kIntegrandLanes;
-    if (lw_.size() < lanes) {
-      // Grown here, while the worker sleeps; never shrunk.
-      lw_.resize(lanes);
-      ly_.resize(lanes);
+    const size_t room = batch.pieces > 1 ? static_cast<size_t>(batch.piece_points) : 0;
+    for (int i = 0; i < helpers; ++i) {
+      // Grown here, while the workers sleep; never shrunk.
+      Buffers& b = buffers_[static_cast<size_t>(i)];
+      if (b.lw.size() < lanes) {
+        b.lw.resize(lanes);
+        b.ly.resize(lanes);
+      }
+      if (b.values.size() < room) b.values.resize(room);
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       batch_ = &batch;
+      helpers_ = helpers;
+      finished_ = 0;
       ++posted_;
     }
-    start_.notify_one();
-    batch.run(lw, ly);
+    if (helpers > 0) start_.notify_all();
+    batch.run(lw, ly, values);
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return finished_ == posted_; });
+    done_.wait(lock, [&] { return finished_ == helpers_; });
     batch_ = nullptr;
   }
 
  private:
-  void loop() {
+  struct Buffers {
+    std::vector<double> lw, ly, values;
+  };
+
+  void loop(int index) {
     std::unique_lock<std::mutex> lock(mutex_);
+    unsigned long seen = 0;
     for (;;) {
-      start_.wait(lock, [&] { return stop_ || finished_ != posted_; });
+      start_.wait(lock, [&] { return stop_ || posted_ != seen; });
       if (stop_) return;
+      seen = posted_;
+      if (index >= helpers_) continue;
       SumBatch* batch = batch_;
-      const unsigned long ticket = posted_;
+      Buffers& b = buffers_[static_cast<size_t>(index)];
       lock.unlock();
-      batch->run(lw_.data(), ly_.data());
+      batch->run(b.lw.data(), b.ly.data(), b.values.data());
       lock.lock();
-      finished_ = ticket;
-      done_.notify_one();
+      if (++finished_ == helpers_) done_.notify_one();
     }
   }
 
   std::mutex mutex_;
   std::condition_variable start_, done_;
   SumBatch* batch_ = nullptr;
-  unsigned long posted_ = 0, finished_ = 0;
+  int helpers_ = 0, finished_ = 0;
+  unsigned long posted_ = 0;
   bool stop_ = false;
-  std::vector<double> lw_, ly_;
-  std::thread thread_;  // last, so everything it uses exists before it starts
+  std::vector<Buffers> buffers_;
+  std::vector<std::thread> threads_;  // last, so everything they use exists before they start
 };
 
+namespace {
+constexpr int kMaxThreads = 256;
+}  // namespace
+
 MvnState::Work::Work() {
-  int n = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+  const unsigned cores = std::thread::hardware_concurrency();
+  int n = cores >= 1 ? static_cast<int>(std::min<unsigned>(cores, kMaxThreads)) : 1;
   if (const char* env = std::getenv("KESTREL_THREADS")) {
     const int v = std::atoi(env);
-    if (v >= 1) n = std::min(v, 2);
+    if (v >= 1) n = std::min(v, kMaxThreads);
   }
   threads = n;
 }
 
 MvnState::Work::~Work() = default;
 
-void MvnState::set_threads(int n) { work_->threads = std::clamp(n, 1, 2); }
+void MvnState::set_threads(int n) {
+  work_->threads = std::clamp(n, 1, kMaxThreads);
+  if (work_->workers && work_->workers->size() != work_->threads - 1) work_->workers.reset();
+}
 int MvnState::threads() const { return work_->threads; }
 
 LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
@@ -906,8 +1008,8 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
       for (long long i = 1; i <= sampls; ++i) update(i, DKSMRC(ndim, kKlim, static_cast<int>(p), vk, x, state, plain));
     } else {
       // The random numbers of every sample are drawn first, in the order of the loop above (the
-      // reordered generators carry over from sample to sample); the sums then run on two
-      // threads and enter the estimate in sample order, so the numbers are those of the loop.
+      // reordered generators carry over from sample to sample); the sums then run on every
+      // thread and enter the estimate in sample order, so the numbers are those of the loop.
       const size_t stride = static_cast<size_t>(ndim) + 1;
       const size_t need = static_cast<size_t>(sampls) * stride;
       if (work.sample_vk.size() < need) {
@@ -920,26 +1022,28 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
         draw_sample(ndim, kKlim, vk, work.sample_shift.data() + o, state);
         std::copy(vk + 1, vk + ndim + 1, work.sample_vk.data() + o + 1);
       }
-      if (!work.worker) {
-        try {
-          work.worker = std::make_unique<LatticeWorker>();
-        } catch (const std::system_error&) {
-          work.threads = 1;  // no thread to be had: this batch and later ones stay on this thread
-        }
+      if (!work.workers) {
+        work.workers = std::make_unique<LatticeWorkers>(work.threads - 1);
+        // Without the threads asked for, this batch and later ones run on those that started.
+        work.threads = 1 + work.workers->size();
       }
       SumBatch batch;
       batch.ndim = ndim;
-      batch.prime = static_cast<int>(p);
-      batch.count = static_cast<int>(sampls);
+      batch.points = static_cast<int>(2 * p);
+      batch.samples = static_cast<int>(sampls);
+      batch.pieces = pieces_per_sum(sampls, 2 * p, work.threads);
+      batch.piece_points = static_cast<int>(((2 * p + batch.pieces - 1) / batch.pieces + L - 1) / L * L);
+      batch.pieces = static_cast<int>((2 * p + batch.piece_points - 1) / batch.piece_points);
       batch.vk = work.sample_vk.data();
       batch.shift = work.sample_shift.data();
       batch.sums = work.sample_sum.data();
+      const std::unique_ptr<std::atomic<int>[]> added = std::make_unique<std::atomic<int>[]>(static_cast<size_t>(sampls));
+      batch.added = added.get();
       batch.work = &work;
-      if (work.worker) {
-        work.worker->share(batch, work.lane_w.data(), work.lane_y.data());
-      } else {
-        batch.run(work.lane_w.data(), work.lane_y.data());
-      }
+      if (batch.pieces > 1 && work.piece_values.size() < static_cast<size_t>(batch.piece_points))
+        work.piece_values.resize(static_cast<size_t>(batch.piece_points));
+      work.workers->share(batch, std::min(work.threads, batch.tasks()) - 1, work.lane_w.data(), work.lane_y.data(),
+                          work.piece_values.data());
       for (long long i = 1; i <= sampls; ++i) update(i, work.sample_sum[static_cast<size_t>(i - 1)]);
     }
     intvls = intvls + 2 * sampls * p;

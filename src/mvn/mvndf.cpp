@@ -5,7 +5,10 @@
 #include "mvn/mvndf.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 #include "mvn/integration_detail.h"
@@ -16,6 +19,17 @@ namespace kestrel::mvn {
 namespace {
 constexpr int kMaxDim = 500;
 constexpr int kLatticeDim = 1000;
+
+// KESTREL_MVN_PROFILE=1 writes one line per probability to standard error: dimension, attempts,
+// integrand values of all attempts and of the last, status and error estimate of the last,
+// value and seconds. For profiling only; off unless the variable is set.
+bool profiling() {
+  static const bool on = [] {
+    const char* v = std::getenv("KESTREL_MVN_PROFILE");
+    return v != nullptr && v[0] == '1';
+  }();
+  return on;
+}
 }  // namespace
 
 void MvnState::Work::reserve(int n) {
@@ -76,6 +90,9 @@ MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const in
   // The limits, types and correlations are only read, so the caller's arrays stay unchanged.
   MvnResult r;
   long long total = 0;
+  int attempts = 0;
+  const bool profile = profiling();
+  const auto started = profile ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
   const long long n3 = n >= 1 && n <= kMaxDim ? static_cast<long long>(n) * n * n : 0;
   long long m = 0;
   for (int k = 1;; ++k) {
@@ -86,10 +103,16 @@ MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const in
     gen.SETSEED(seed);
     r = MVNDST(n, lower, upper, infin, correl, maxpts, state.accuracy(), state.accuracy(), state);
     total += r.evaluations;
+    ++attempts;
     if (m >= 50000 || r.inform != 1) break;
     r.inform = 0;
   }
   r.total_evaluations = total;
+  if (profile) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::fprintf(stderr, "mvn n=%d attempts=%d points=%lld last=%lld inform=%d error=%.3e value=%.10e s=%.4f\n", n,
+                 attempts, total, r.evaluations, r.inform, r.error, r.value, seconds);
+  }
   return r;
 }
 

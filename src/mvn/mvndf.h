@@ -26,9 +26,9 @@ class MvnState {
     x10_ = kStart[0], x11_ = kStart[1], x12_ = kStart[2];
     x20_ = kStart[3], x21_ = kStart[4], x22_ = kStart[5];
   }
-  // Threads used by the lattice sums: 1 or 2 (more are taken as 2). The default is 2 on a machine
-  // with more than one core unless the environment variable KESTREL_THREADS is 1. The numbers
-  // are the same for every setting.
+  // Threads used by the lattice sums, 1 to 256. The default is the number of hardware threads,
+  // or the environment variable KESTREL_THREADS when it is a whole number of at least 1 (above
+  // 256 taken as 256). The numbers are the same for every setting.
   void set_threads(int n);
   int threads() const;
   // Requested absolute and relative accuracy of every probability (1e-8 unless set). A coarser

@@ -1,11 +1,15 @@
-// The lattice sums of an iteration may run on two threads. The random numbers are drawn in the
-// same order either way and the sums enter the estimate in sample order, so a two-thread state
-// must give exactly the numbers of a one-thread state, and leave its generator at the same point.
+// The lattice sums of an iteration may run on any number of threads, whole or cut into pieces
+// of consecutive points. The random numbers are drawn in the same order either way, every sum
+// adds its values in point order and the sums enter the estimate in sample order, so a state with
+// any number of threads must give exactly the numbers of a one-thread state, and leave its
+// generator at the same point.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "mvn/integration_detail.h"
@@ -70,36 +74,47 @@ void expect_same(const MvnResult& a, const MvnResult& b, int n) {
   EXPECT_EQ(a.total_evaluations, b.total_evaluations) << n;
 }
 
-TEST(ParallelLattice, TwoThreadsGiveTheOneThreadNumbersBitForBit) {
-  MvnState one, two;
+// 3 threads cut the eight sums of an iteration into pieces (eight do not share out evenly);
+// 2, 4 and 8 take whole sums; 16 pieces again, with more threads waiting for one another than
+// there are cores.
+TEST(ParallelLattice, EveryThreadCountGivesTheOneThreadNumbersBitForBit) {
+  // A budget large enough for lattices whose sums are shared and cut into pieces, small enough
+  // to stay quick; the accuracy cannot be reached, so every call spends it.
+  const long long maxpts = 150000;
+  MvnState one;
   one.set_threads(1);
-  two.set_threads(2);
   ASSERT_EQ(one.threads(), 1);
-  ASSERT_EQ(two.threads(), 2);
-  // A budget large enough for lattices whose sums are handed to the second thread, small
-  // enough to stay quick; the accuracy cannot be reached, so every call spends it.
-  const long long maxpts = 400000;
+  std::vector<MvnResult> expected;
   for (const Problem& p : problems()) {
-    const MvnResult a =
-        MVNDST(p.n(), p.lower.data(), p.upper.data(), p.infin.data(), p.correl.data(), maxpts, 1e-14, 0, one);
-    const MvnResult b =
-        MVNDST(p.n(), p.lower.data(), p.upper.data(), p.infin.data(), p.correl.data(), maxpts, 1e-14, 0, two);
-    EXPECT_GT(a.value, 0) << p.n();
-    EXPECT_EQ(a.inform, 1) << p.n();
-    expect_same(a, b, p.n());
+    expected.push_back(
+        MVNDST(p.n(), p.lower.data(), p.upper.data(), p.infin.data(), p.correl.data(), maxpts, 1e-14, 0, one));
+    EXPECT_GT(expected.back().value, 0) << p.n();
+    EXPECT_EQ(expected.back().inform, 1) << p.n();
   }
-  // The shared path was taken by the two-thread state only.
-  EXPECT_NE(two.work().worker, nullptr);
-  EXPECT_EQ(one.work().worker, nullptr);
-  // The generators stand at the same point after all calls.
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(one.MVNUNI(), two.MVNUNI()) << i;
+  EXPECT_EQ(one.work().workers, nullptr);
+  const double next = one.MVNUNI();
+  for (const int threads : {2, 3, 4, 8, 16}) {
+    SCOPED_TRACE(threads);
+    MvnState many;
+    many.set_threads(threads);
+    ASSERT_EQ(many.threads(), threads);
+    size_t i = 0;
+    for (const Problem& p : problems()) {
+      const MvnResult b =
+          MVNDST(p.n(), p.lower.data(), p.upper.data(), p.infin.data(), p.correl.data(), maxpts, 1e-14, 0, many);
+      expect_same(expected[i++], b, p.n());
+    }
+    // The shared path was taken, and the generators stand at the same point after all calls.
+    EXPECT_NE(many.work().workers, nullptr);
+    EXPECT_EQ(many.MVNUNI(), next);
+  }
 }
 
 // The four-attempt wrapper on a three-look design, states carried across calls.
 TEST(ParallelLattice, FourAttemptCallsAgreeBitForBit) {
   MvnState one, two;
   one.set_threads(1);
-  two.set_threads(2);
+  two.set_threads(3);
   numerics::UniformGenerator g1([] { return std::int32_t{7}; }), g2([] { return std::int32_t{7}; });
   const Problem p = problems().front();
   for (int call = 0; call < 2; ++call) {
@@ -107,25 +122,37 @@ TEST(ParallelLattice, FourAttemptCallsAgreeBitForBit) {
     const MvnResult b = MVNDF_detail(p.n(), p.upper.data(), p.lower.data(), p.infin.data(), p.correl.data(), two, g2);
     expect_same(a, b, call);
   }
-  EXPECT_NE(two.work().worker, nullptr);
+  EXPECT_NE(two.work().workers, nullptr);
   EXPECT_EQ(one.MVNUNI(), two.MVNUNI());
 }
 
-TEST(ParallelLattice, EnvironmentVariableOneForcesASingleThread) {
+// KESTREL_THREADS sets the number of threads; values that are not a whole number of at least 1
+// leave the default, the number of hardware threads.
+TEST(ParallelLattice, EnvironmentVariableSetsTheNumberOfThreads) {
   const char* saved = std::getenv("KESTREL_THREADS");
   const std::string keep = saved ? saved : "";
+  const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  const struct {
+    const char* value;
+    int threads;
+  } cases[] = {{"1", 1}, {"2", 2}, {"6", 6}, {"64", 64}, {"100000", 256}, {"0", cores}, {"-3", cores}, {"many", cores}};
+  for (const auto& c : cases) {
+    setenv("KESTREL_THREADS", c.value, 1);
+    MvnState s;
+    EXPECT_EQ(s.threads(), c.threads) << c.value;
+  }
+  unsetenv("KESTREL_THREADS");
+  {
+    MvnState s;
+    EXPECT_EQ(s.threads(), std::min(cores, 256));
+  }
   setenv("KESTREL_THREADS", "1", 1);
   {
+    // One thread never starts a worker.
     MvnState s;
-    EXPECT_EQ(s.threads(), 1);
     const Problem p = problems()[2];
     MVNDST(p.n(), p.lower.data(), p.upper.data(), p.infin.data(), p.correl.data(), 200000, 1e-14, 0, s);
-    EXPECT_EQ(s.work().worker, nullptr);
-  }
-  setenv("KESTREL_THREADS", "2", 1);
-  {
-    MvnState s;
-    EXPECT_EQ(s.threads(), 2);
+    EXPECT_EQ(s.work().workers, nullptr);
   }
   if (saved) {
     setenv("KESTREL_THREADS", keep.c_str(), 1);
