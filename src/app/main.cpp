@@ -18,7 +18,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrel [-C DIR] [--seed N] [--mvn-accuracy EPS]\n"
+    "usage: kestrel [-C DIR] [--seed N] [--mvn-accuracy EPS] [--exact]\n"
     "       kestrel bounds [OPTIONS]     (kestrel bounds --help)\n"
     "       kestrel --help | --version\n"
     "\n"
@@ -35,6 +35,9 @@ constexpr const char* kUsage =
     "             (1e-10 to 1e-4) instead of 1e-8: 1e-6 runs tens of times faster, and its\n"
     "             powers may differ from the default ones in the last printed digits; the main\n"
     "             report names the accuracy\n"
+    "  --exact    exact model: the covariance of the scores under the design's hazard ratios\n"
+    "             (the at-risk fractions' fluctuation included) in the power, and bounds by the\n"
+    "             exact recursion (alpha spent to 1e-9); the reports name the model in force\n"
     "  --help     show this text\n"
     "  --version  show the version\n"
     "\n"
@@ -96,6 +99,8 @@ int main(int argc, char** argv) {
       if (ec != std::errc() || p != v.data() + v.size() || n < 1 || n > 2147483646)
         return bad_option("--seed takes an integer from 1 to 2147483646, not '" + v + "'");
       options.seed = static_cast<std::int32_t>(n);
+    } else if (a == "--exact") {
+      options.exact = true;
     } else if (names_option(a, "--mvn-accuracy")) {
       std::string v;
       if (!option_value(args, i, "--mvn-accuracy", v)) return bad_option("--mvn-accuracy needs a value");

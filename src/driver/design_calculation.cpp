@@ -177,7 +177,8 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   }
   into.THETA = store.THETA;
   into.THETATR = store.THETATR;
-  const survival::InformationInput in = survival::information_input(v, store.THETA);
+  survival::InformationInput in = survival::information_input(v, store.THETA);
+  in.exact = ctx.exact;
   auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
     const auto& spending = design.spending.at(which);
     check_information_set(design, in, set, label);
@@ -310,6 +311,7 @@ struct DesignCalculator::State {
       generator.SETSEED(*o.seed);
     }
     if (o.mvn_accuracy) mvn.set_accuracy(*o.mvn_accuracy);
+    ctx.exact = o.exact;
   }
 
   std::optional<std::int32_t> seed;

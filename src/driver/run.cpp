@@ -39,6 +39,11 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
     put(rep.main(), fmt::Record().lit(" ACCURACY OF THE NORMAL PROBABILITIES (--mvn-accuracy):").x(1)
                         .lit(text));
   }
+  if (options.exact) {
+    ctx.exact = true;
+    put(rep.main(), fmt::Record().lit(
+        " MODEL IN FORCE (--exact): EXACT COVARIANCE UNDER THE ALTERNATIVE, EXACT BOUNDS"));
+  }
   put(rep.summary(), summary_header());
   rep.summary().flush();
 
@@ -106,6 +111,7 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   record.header = deck.header;
   record.seed = options.seed;
   if (options.mvn_accuracy) record.mvn_accuracy = *options.mvn_accuracy;
+  record.exact = options.exact;
   RunOptions run_options = options;
   run_options.record = &record;
   if (!run_options.notes) run_options.notes = &notes;

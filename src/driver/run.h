@@ -21,6 +21,8 @@ struct RunOptions {
   std::optional<std::int32_t> seed;  // --seed: replaces the clock seed of the uniform generator
   // --mvn-accuracy: requested accuracy of the multivariate normal probabilities instead of 1e-8
   std::optional<double> mvn_accuracy;
+  // --exact: the exact covariance of the scores under the alternative and exact bounds
+  bool exact = false;
   RunRecord* record = nullptr;  // filled for the results file and the HTML report when set
   std::ostream* notes = nullptr;  // warnings that do not stop the run (standard error)
 };

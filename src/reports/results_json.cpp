@@ -380,6 +380,7 @@ std::string results_json(const RunRecord& run) {
   w.key("seed");
   if (run.seed) w.value(static_cast<long long>(*run.seed)); else w.null();
   w.key("mvn_accuracy").value(run.mvn_accuracy);
+  if (run.exact) w.key("model").value("exact covariance under the alternative, exact bounds");
   w.key("status").value(run.error ? "stopped" : "complete");
   w.key("error");
   if (run.error) w.value(*run.error); else w.null();

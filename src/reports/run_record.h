@@ -39,6 +39,7 @@ struct RunRecord {
   // unless chosen); empty when the run never drew a random number.
   std::optional<std::int32_t> seed;
   double mvn_accuracy = 1e-8;  // requested accuracy of the multivariate normal probabilities
+  bool exact = false;  // --exact: exact covariance under the alternative and exact bounds
   DeckHeader header;
   std::vector<DesignRecord> designs;  // deck order
   std::optional<std::string> error;   // message of the terminal error that stopped the run
