@@ -165,6 +165,10 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   into.design = design;
   write_design_banner(rep.console());
   write_input_summary(rep.main(), v);
+  if (ctx.exact) {
+    Reports::line(rep.main(),
+                  " MODEL IN FORCE (--exact): EXACT COVARIANCE UNDER THE ALTERNATIVE, EXACT BOUNDS");
+  }
   write_copula_banner(rep.console(), v.CPL);
   const std::string where = "design " + std::to_string(design.number);
   if (v.CPL >= 1 && v.CPL <= 3) {

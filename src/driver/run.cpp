@@ -39,11 +39,7 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
     put(rep.main(), fmt::Record().lit(" ACCURACY OF THE NORMAL PROBABILITIES (--mvn-accuracy):").x(1)
                         .lit(text));
   }
-  if (options.exact) {
-    ctx.exact = true;
-    put(rep.main(), fmt::Record().lit(
-        " MODEL IN FORCE (--exact): EXACT COVARIANCE UNDER THE ALTERNATIVE, EXACT BOUNDS"));
-  }
+  if (options.exact) ctx.exact = true;  // each design's input summary names the model
   put(rep.summary(), summary_header());
   rep.summary().flush();
 
