@@ -177,6 +177,9 @@ InformationModel::InformationModel(const InformationInput& in, int NG)
     // Influence-function weights: a subject of the treatment arm carries a = 1 - e = q rc, one of
     // the control arm a = -e = -(1-q) rt (e the treatment share of the risk set); delta is the
     // arm's hazard increment less the pooled one (the risk-set weighted mean of the arms').
+    // Censoring by arm (a dropout survival per arm) enters here through the arms' at-risk
+    // probabilities pi (rc, rt): the entry censoring common to both arms cancels from e and the
+    // pooled hazard, a per-arm one does not.
     for (int z = 0; z < 2; ++z) {
       for (int e = 0; e < 2; ++e) {
         wa_[z][e].assign(n + 1, 0.0);
@@ -590,7 +593,8 @@ void InformationModel::complete(AnalysisSet& set) const {
   // influence functions within the arms is l_min times the censored sum less the arms' products
   // of their means (l d per arm); the scaled scores divide it by sqrt(l1 l2).
   // Mean of each influence function within each arm, d[k][z][e] per enrolled subject: the
-  // trial's arms have fixed sizes, so the covariance is taken within the arms.
+  // trial's arms have fixed sizes, so the covariance is taken within the arms. The weight g is
+  // the entry censoring of the look (as in moments()).
   std::vector<std::array<std::array<double, 2>, 2>> d(static_cast<size_t>(K));
   for (int k = 0; k < K; ++k) {
     const Look& L = set.looks[k];
