@@ -4,6 +4,7 @@
 # (EP2), Clayton rho 0.5, searched to 80% power, for SR 0.25, 0.5, 0.75, hazard ratios 0.6 and
 # 0.8 on both endpoints, decision rules 1 and 3; each design's size is simulated NSIM times.
 # Usage: bench/calibration_exact.sh KESTREL_BINARY [NSIM] [WORKDIR]
+# RULES, HRS (deck values, control over treatment) and SRS select a part of the grid.
 # Prints per design: SR, HR, rule, and for each model MSS, APW, PWCS and (PWCS - APW)/SE.
 set -e
 bin=$1
@@ -14,9 +15,9 @@ deck="$work/default/a/input.txt"
 {
   echo "0 0 0.0 0.0"
   echo "'calibration of APW against PWCS'"
-  for rule in 1 3; do
-    for hr in 1.6667 1.25; do
-      for sr in 0.25 0.5 0.75; do
+  for rule in ${RULES:-1 3}; do
+    for hr in ${HRS:-1.6667 1.25}; do
+      for sr in ${SRS:-0.25 0.5 0.75}; do
         echo "$nsim 3 1 1 1 0"
         echo "$hr $hr 0.5 $hr $hr 0.5"
         echo "2.0 3.0 0.3 0.4 $sr 1"
