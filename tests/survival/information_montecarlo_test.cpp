@@ -162,7 +162,7 @@ TEST(InformationMonteCarlo, ExactCovarianceMatchesSimulatedScoresUnderTheAlterna
       std::vector<double> taus;
       for (const auto& L : exact.looks) taus.push_back(L.tau);
       const testing::McMatrix mc =
-          testing::simulate_score_matrix(in, taus, 400, trials, 1917u + mode, true);
+          testing::simulate_score_matrix(in, taus, 300, trials, 1917u + mode, true);
       int missed_today = 0;
       for (int i = 0; i < 6; ++i) {
         for (int j = i; j < 6; ++j) {
