@@ -20,7 +20,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrel [-C DIR] [--seed N] [--mvn-accuracy EPS] [--designs LIST | --shard I/N]\n"
+    "usage: kestrel [-C DIR] [--seed N] [--mvn-accuracy EPS] [--exact]\n"
+    "                    [--designs LIST | --shard I/N]\n"
     "       kestrel merge DIR...\n"
     "       kestrel bounds [OPTIONS]     (kestrel bounds --help)\n"
     "       kestrel --help | --version\n"
@@ -47,6 +48,9 @@ constexpr const char* kUsage =
     "             read the results files DIR/a/kestrel-results.json of runs of parts of one deck\n"
     "             and write a/kestrel-results.json, a/kestrel-report.html and a/TEST_7b.OUT here,\n"
     "             as a run of the whole deck writes them\n"
+    "  --exact    exact model: the covariance of the scores under the design's hazard ratios\n"
+    "             (the at-risk fractions' fluctuation included) in the power, and bounds by the\n"
+    "             exact recursion (alpha spent to 1e-9); the reports name the model in force\n"
     "  --help     show this text\n"
     "  --version  show the version\n"
     "\n"
@@ -102,8 +106,8 @@ int main(int argc, char** argv) {
   };
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    for (const char* name : {"-C", "--seed", "--mvn-accuracy"}) {
-      if ((a == "-C" ? a == name : names_option(a, name)) && repeated(name))
+    for (const char* name : {"-C", "--seed", "--mvn-accuracy", "--exact"}) {
+      if ((a == "-C" || a == "--exact" ? a == name : names_option(a, name)) && repeated(name))
         return bad_option(std::string("option ") + name + " given twice");
     }
     if (a == "--help" || a == "-h") {
@@ -130,6 +134,8 @@ int main(int argc, char** argv) {
       if (ec != std::errc() || p != v.data() + v.size() || n < 1 || n > 2147483646)
         return bad_option("--seed takes an integer from 1 to 2147483646, not '" + v + "'");
       options.seed = static_cast<std::int32_t>(n);
+    } else if (a == "--exact") {
+      options.exact = true;
     } else if (names_option(a, "--mvn-accuracy")) {
       std::string v;
       if (!option_value(args, i, "--mvn-accuracy", v)) return bad_option("--mvn-accuracy needs a value");

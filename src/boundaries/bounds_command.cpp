@@ -47,6 +47,8 @@ constexpr const char* kHelp =
     "  --follow-up TF   additional follow-up after accrual (default 1); TA + TF > 0\n"
     "  --survival S     control-arm survival at the end of the study, 0 < S < 1 (default 0.5)\n"
     "  --allocation P   proportion of subjects on treatment, 0 < P < 1 (default 0.5)\n"
+    "  --exact          exact bounds: the recursion on Gauss-Legendre nodes, bounds and the\n"
+    "                   alpha they spend to 1e-9 (default: the grid recursion, 1e-4 on a bound)\n"
     "  --csv            print the table as CSV\n"
     "  --help           show this text\n"
     "\n"
@@ -171,6 +173,11 @@ Options parse(const std::vector<std::string>& args) {
       if (has_value) throw OptionError{"option --csv takes no value (got '" + value + "')"};
       if (o.csv) throw OptionError{"option --csv given twice"};
       o.csv = true;
+      continue;
+    }
+    if (name == "--exact") {
+      if (has_value) throw OptionError{"option --exact takes no value (got '" + value + "')"};
+      o.exact = true;
       continue;
     }
     bool is_known = false;
@@ -306,6 +313,7 @@ std::string title(const Options& o) {
        shortest(o.hr) + ", accrual " + shortest(o.accrual) + ", follow-up " +
        shortest(o.follow_up) + ", survival " + shortest(o.survival) + ", allocation " +
        shortest(o.allocation);
+  if (o.exact) s += ", exact bounds";
   return s;
 }
 
@@ -401,6 +409,7 @@ BoundsTable calculate_bounds(const BoundsRequest& request) {
   in.tf = request.follow_up;
   in.control_survival = request.survival;
   in.allocation = request.allocation;
+  in.exact = request.exact;
 
   BoundsTable table;
   table.request = request;

@@ -23,6 +23,7 @@ struct BoundsRequest {
   double follow_up = 1.0;
   double survival = 0.5;
   double allocation = 0.5;
+  bool exact = false;  // --exact: the exact boundary method (exact_boundary.h)
 };
 
 // The options as the command line takes them ("--alpha", "0.05", "--times=0.5,1", ...; neither

@@ -3,6 +3,8 @@
 // the numbers of events and subjects of a two-arm comparison of exponential survival.
 #include "boundaries/gsdesign.h"
 
+#include "boundaries/exact_boundary.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -270,7 +272,9 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
   if (code == 5) {
     for (double c : in.spending.cumulative) user.push_back(c / side);
   }
-  LandemResult b = LANDEM(K, in.t, in.t, side, code, in.alpha, phi, 0.0, user, work, report);
+  LandemResult b = in.exact ? exact_bounds(K, in.t, side, code, in.alpha, phi, user, report)
+                            : LANDEM(K, in.t, in.t, side, code, in.alpha, phi, 0.0, user, work,
+                                     report);
   r.za = b.za;
   r.zb = b.zb;
   r.pe = b.pe;
@@ -285,13 +289,26 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
   }
 
   // Drift for the power, then the exit probabilities at that drift.
-  DriftSearch d = ADRIFT(K, in.t, r.za, r.zb, power, work, report);
-  require_finite(d.drift, "the drift", "the search of the drift for the power failed");
-  r.drift = d.drift;
-  r.drift_converged = d.converged;
-  r.drift_steps = d.steps;
-  double total = 0.0;
-  GLAN(K, in.t, r.za, r.zb, r.drift, r.qpos, r.qneg, total, work, report);
+  if (in.exact) {
+    const std::vector<double> t(in.t.begin(), in.t.begin() + K);
+    const ExactDrift d = exact_drift(t, r.za, r.zb, power);
+    if (!d.converged) line(report, " Warning: Convergence problem.");
+    require_finite(d.drift, "the drift", "the search of the drift for the power failed");
+    r.drift = d.drift;
+    r.drift_converged = d.converged;
+    r.drift_steps = d.steps;
+    ExactCrossings c = exact_crossings(t, r.za, r.zb, r.drift);
+    r.qpos = std::move(c.qpos);
+    r.qneg = std::move(c.qneg);
+  } else {
+    DriftSearch d = ADRIFT(K, in.t, r.za, r.zb, power, work, report);
+    require_finite(d.drift, "the drift", "the search of the drift for the power failed");
+    r.drift = d.drift;
+    r.drift_converged = d.converged;
+    r.drift_steps = d.steps;
+    double total = 0.0;
+    GLAN(K, in.t, r.za, r.zb, r.drift, r.qpos, r.qneg, total, work, report);
+  }
   const double exit_total = OUTGL(K, r.qpos, r.qneg);
   require_finite(exit_total, "the exit probability under the drift",
                  "the recursion of the exit probabilities failed");

@@ -23,6 +23,9 @@ struct GsDesignInput {
   double control_survival = 0.5;  // at ta + tf
   double allocation = 0.5;        // proportion of the experimental arm
   int max_analyses = 25;          // the drift and probability routines hold 25 analyses
+  // The exact boundary method (exact_boundary.h) for the bounds, the drift and the crossing
+  // probabilities instead of the grid recursion; pd then holds the alpha the bounds spend.
+  bool exact = false;
   // Names the endpoint in the messages of a stop ("EP2 (both endpoints fatal)"); empty for a
   // design on its own.
   std::string endpoint;

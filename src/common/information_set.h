@@ -21,6 +21,10 @@ struct InformationSet {
   AnalysisArray VAR11{}, VAR12{};  // variance under the alternative
   // CORR12[i][j]: correlation of the EP1 statistic at analysis i+1 with EP2 at analysis j+1.
   std::array<AnalysisArray, NMAXA> CORR12{};
+  // With the exact covariance: the correlations of each endpoint's statistics across analyses
+  // (CORR11 EP1, CORR22 EP2), which then replace the square roots of information fractions.
+  bool exact = false;
+  std::array<AnalysisArray, NMAXA> CORR11{}, CORR22{};
 };
 
 }  // namespace kestrel

@@ -16,6 +16,9 @@ struct RunContext {
   Reports& reports;
   numerics::UniformGenerator& generator;
   mvn::MvnState& mvn;
+  // --exact: the exact covariance of the scores under the alternative and the exact boundary
+  // method, together, instead of the martingale covariance and the grid recursion.
+  bool exact = false;
 };
 
 }  // namespace kestrel

@@ -214,6 +214,10 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
         into.overflowed.push_back(name);
     }
   }
+  if (ctx.exact) {
+    Reports::line(rep.main(),
+                  " MODEL IN FORCE (--exact): EXACT COVARIANCE UNDER THE ALTERNATIVE, EXACT BOUNDS");
+  }
   write_copula_banner(rep.console(), v.CPL);
   const std::string where = "design " + std::to_string(design.number);
   std::string copula_failure;  // the message of a copula search that did not converge
@@ -238,7 +242,8 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   }
   into.THETA = store.THETA;
   into.THETATR = store.THETATR;
-  const survival::InformationInput in = survival::information_input(v, store.THETA);
+  survival::InformationInput in = survival::information_input(v, store.THETA);
+  in.exact = ctx.exact;
   auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
     const auto& spending = design.spending.at(which);
     try {
@@ -390,6 +395,7 @@ struct DesignCalculator::State {
       generator.SETSEED(*o.seed);
     }
     if (o.mvn_accuracy) mvn.set_accuracy(*o.mvn_accuracy);
+    ctx.exact = o.exact;
   }
 
   std::optional<std::int32_t> seed;

@@ -46,6 +46,9 @@ std::string mismatch(const std::string& a_name, const RunRecord& a, const std::s
     return both + " ran with different options (--mvn-accuracy " + accuracy_text(a.mvn_accuracy) +
            " and " + accuracy_text(b.mvn_accuracy) +
            "); every shard must run with the same --mvn-accuracy";
+  if (a.exact != b.exact)
+    return both + " ran with different options (" + (a.exact ? "--exact" : "no --exact") + " and " +
+           (b.exact ? "--exact" : "no --exact") + "); every shard must run with the same model";
   return {};
 }
 
@@ -117,6 +120,7 @@ RunRecord merge_runs(const std::vector<std::pair<std::string, RunRecord>>& shard
   RunRecord merged;
   merged.version = first.version;
   merged.mvn_accuracy = first.mvn_accuracy;
+  merged.exact = first.exact;
   merged.seed_given = first.seed_given;
   merged.deck_sha256 = first.deck_sha256;
   merged.designs_in_deck = first.designs_in_deck;

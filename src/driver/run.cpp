@@ -54,6 +54,7 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
       if (options.selection.selects(rec.design.number)) line.x(1).lit(std::to_string(rec.design.number));
     put(rep.main(), line);
   }
+  if (options.exact) ctx.exact = true;  // each design's input summary names the model
   put(rep.summary(), summary_header());
   rep.summary().flush();
 
@@ -169,6 +170,7 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   record.designs_in_deck = designs_in_deck;
   record.selection = options.selection.text();
   if (options.mvn_accuracy) record.mvn_accuracy = *options.mvn_accuracy;
+  record.exact = options.exact;
   RunOptions run_options = options;
   run_options.record = &record;
   if (!run_options.notes) run_options.notes = &notes;

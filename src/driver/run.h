@@ -25,6 +25,8 @@ struct RunOptions {
   // --designs LIST or --shard I/N: the designs calculated (all by default), after the whole deck
   // has been read and checked.
   DesignSelection selection;
+  // --exact: the exact covariance of the scores under the alternative and exact bounds
+  bool exact = false;
   RunRecord* record = nullptr;  // filled for the results file and the HTML report when set
   std::ostream* notes = nullptr;  // warnings that do not stop the run (standard error)
 };

@@ -742,6 +742,7 @@ std::string html_report(const RunRecord& run) {
     std::snprintf(eps, sizeof eps, "%.2g", run.mvn_accuracy);
     p << " &#183; normal probabilities to " << eps << " (--mvn-accuracy)";
   }
+  if (run.exact) p << " &#183; exact covariance under the alternative and exact bounds (--exact)";
   p << " &#183; " << run.designs.size()
     << (run.designs.size() == 1 ? " design" : " designs") << "</p></header>\n";
   if (run.error) {

@@ -386,6 +386,7 @@ std::string results_json(const RunRecord& run) {
   w.key("designs_in_deck").value(run.designs_in_deck);
   w.key("selection");
   if (run.selection.empty()) w.null(); else w.value(run.selection);
+  if (run.exact) w.key("model").value("exact covariance under the alternative, exact bounds");
   w.key("status").value(run.error ? "stopped" : "complete");
   w.key("error");
   if (run.error) w.value(*run.error); else w.null();

@@ -203,6 +203,12 @@ class Node {
       if (k == key) return Node(v, path_ + "." + std::string(key));
     throw ResultsFileError("key " + path_ + "." + std::string(key) + " is missing");
   }
+  bool has(std::string_view key) const {
+    if (v_.kind != Value::Kind::object) return false;
+    for (const auto& [k, v] : v_.members)
+      if (k == key) return true;
+    return false;
+  }
   Node at(size_t i) const { return Node(v_.items.at(i), path_ + "[" + std::to_string(i) + "]"); }
   size_t size() const {
     if (v_.kind != Value::Kind::array) fail("is not an array");
@@ -429,6 +435,8 @@ RunRecord read_results_json(std::string_view text) {
   r.deck_sha256 = run["deck_sha256"].text();
   r.designs_in_deck = run["designs_in_deck"].integer();
   if (!run["selection"].null()) r.selection = run["selection"].text();
+  // The model key is written only by runs with --exact.
+  r.exact = run.has("model");
   if (!run["error"].null()) r.error = run["error"].text();
   const Node h = run["header"];
   r.header.NHD1 = h["NHD1"].integer();

@@ -48,6 +48,7 @@ struct RunRecord {
   std::string deck_sha256;
   int designs_in_deck = 0;
   std::string selection;
+  bool exact = false;  // --exact: exact covariance under the alternative and exact bounds
   DeckHeader header;
   std::vector<DesignRecord> designs;  // deck order
   std::optional<std::string> error;   // message of the terminal error that stopped the run

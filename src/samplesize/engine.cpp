@@ -41,6 +41,7 @@ boundaries::GsDesignInput endpoint_design(const DeckValues& d, const Information
   in.tf = d.TF;
   in.control_survival = survival;
   in.allocation = d.SR;
+  in.exact = set.exact;  // exact bounds go with the exact covariance
   return in;
 }
 
@@ -94,7 +95,9 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.ZB2 = first(ev.ep2.zb, K);
   empty_lines(main, 2);
 
-  ev.RCORR = survival::ZCORR01(K, set.FINF1, set.FINF2, set.CORR12);
+  ev.RCORR = survival::ZCORR01(K, set.FINF1, set.FINF2, set.CORR12,
+                               set.exact ? &set.CORR11 : nullptr,
+                               set.exact ? &set.CORR22 : nullptr);
 
   // Bracket of the search from the single-endpoint sizes.
   Bracket bracket = search_bracket(ev.ep1.subjects, ev.ep2.subjects);

@@ -80,7 +80,9 @@ class FixedSequenceMatrices {
     if (it == cache_.end()) {
       it = cache_
                .emplace(k1, survival::ZCORR02(pb_.K, pb_.K - k1 + 1, k1, pb_.set.FINF1,
-                                              pb_.set.FINF2, pb_.set.CORR12))
+                                              pb_.set.FINF2, pb_.set.CORR12,
+                                              pb_.set.exact ? &pb_.set.CORR11 : nullptr,
+                                              pb_.set.exact ? &pb_.set.CORR22 : nullptr))
                .first;
     }
     return it->second;
@@ -178,7 +180,8 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
 
   if (rule == 4) {
     const PatternTable table = PARTN02(K);
-    const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12);
+    const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12,
+                                                      pb.set.exact ? &pb.set.CORR11 : nullptr);
     const std::vector<int> st = stacking(K, K, 1);
     std::vector<double> lim(static_cast<size_t>(K + 1));
     std::vector<int> inf(static_cast<size_t>(K + 1));
@@ -287,7 +290,8 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
 
   switch (rule) {
     case 4: {
-      const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12);
+      const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12,
+                                                      pb.set.exact ? &pb.set.CORR11 : nullptr);
       const std::vector<int> st = stacking(K, K, 1);
       lim[static_cast<size_t>(K)] = L.U2F;
       for (int k1 = 1; k1 <= K; ++k1) {

@@ -23,9 +23,16 @@ class Stack {
     z_[idx(j, i)] = v;
   }
   // Same-endpoint block at rows/columns off..off+k-1 from the fractions I[first..first+k-1].
-  void same_endpoint(int off, int k, const AnalysisArray& I, int first) {
+  // With `exact` (the exact covariance's correlations of the endpoint across analyses) its
+  // entries are taken instead.
+  void same_endpoint(int off, int k, const AnalysisArray& I, int first,
+                     const CrossCorrelation* exact = nullptr) {
     for (int u = 0; u < k; ++u) {
       for (int v = 0; v < u; ++v) {
+        if (exact) {
+          set(off + u, off + v, (*exact)[static_cast<size_t>(first + u)][static_cast<size_t>(first + v)]);
+          continue;
+        }
         // v is the earlier analysis: its fraction over the later one's.
         set(off + u, off + v, std::sqrt(I[static_cast<size_t>(first + v)] / I[static_cast<size_t>(first + u)]));
       }
@@ -59,33 +66,36 @@ double at(const CrossCorrelation& R, int i, int j) {  // 0-based analyses
 }  // namespace
 
 std::vector<double> ZCORR01(int K, const AnalysisArray& IF1, const AnalysisArray& IF2,
-                            const CrossCorrelation& R) {
+                            const CrossCorrelation& R, const CrossCorrelation* R11,
+                            const CrossCorrelation* R22) {
   check_count("ZCORR01", "K", K, 1, NMAXA);
   Stack z(2 * K);
-  z.same_endpoint(0, K, IF1, 0);
-  z.same_endpoint(K, K, IF2, 0);
+  z.same_endpoint(0, K, IF1, 0, R11);
+  z.same_endpoint(K, K, IF2, 0, R22);
   for (int i = 0; i < K; ++i)
     for (int j = 0; j < K; ++j) z.set(K + j, i, at(R, i, j));
   return z.packed();
 }
 
 std::vector<double> ZCORR02(int K1, int K2, int s, const AnalysisArray& IF1,
-                            const AnalysisArray& IF2, const CrossCorrelation& R) {
+                            const AnalysisArray& IF2, const CrossCorrelation& R,
+                            const CrossCorrelation* R11, const CrossCorrelation* R22) {
   check_count("ZCORR02", "K1", K1, 1, NMAXA);
   check_count("ZCORR02", "s", s, 1, NMAXA);
   check_count("ZCORR02", "K2", K2, 1, NMAXA - s + 1);
   Stack z(K1 + K2);
-  z.same_endpoint(0, K1, IF1, 0);
-  z.same_endpoint(K1, K2, IF2, s - 1);
+  z.same_endpoint(0, K1, IF1, 0, R11);
+  z.same_endpoint(K1, K2, IF2, s - 1, R22);
   for (int i = 0; i < K1; ++i)
     for (int j = 0; j < K2; ++j) z.set(K1 + j, i, at(R, i, s - 1 + j));
   return z.packed();
 }
 
-std::vector<double> ZCORR03(int Kp, const AnalysisArray& IF1, const CrossCorrelation& R) {
+std::vector<double> ZCORR03(int Kp, const AnalysisArray& IF1, const CrossCorrelation& R,
+                            const CrossCorrelation* R11) {
   check_count("ZCORR03", "K'", Kp, 1, NMAXA);
   Stack z(Kp + 1);
-  z.same_endpoint(0, Kp, IF1, 0);
+  z.same_endpoint(0, Kp, IF1, 0, R11);
   for (int i = 0; i < Kp; ++i) z.set(Kp, i, at(R, i, Kp - 1));
   return z.packed();
 }

@@ -66,6 +66,15 @@ InformationSet to_slots(const AnalysisSet& s, const AnalysisArray& tcal) {
     out.VAR02[k] = m.v0[1];
     for (int j = 0; j < K; ++j) out.CORR12[k][j] = s.corr12(k, j);
   }
+  out.exact = s.exact;
+  if (s.exact) {
+    for (int k = 0; k < K; ++k) {
+      for (int j = 0; j < K; ++j) {
+        out.CORR11[k][j] = s.sig(k, j) / std::sqrt(s.sig(k, k) * s.sig(j, j));
+        out.CORR22[k][j] = s.sig(K + k, K + j) / std::sqrt(s.sig(K + k, K + k) * s.sig(K + j, K + j));
+      }
+    }
+  }
   return out;
 }
 

@@ -25,6 +25,10 @@ struct InformationInput {
   double SR = 0.5;  // share of the treatment arm; the control arm has weight q = 1 - SR
   int CNSRD = 0;
   AnalysisArray TLOOK{};  // calendar times or information fractions
+  // The exact covariance of the scores under the alternative (docs/exact-covariance.md): the
+  // at-risk fractions' fluctuation added to the martingale part. Off: the covariance of the
+  // martingale part alone, as always.
+  bool exact = false;
 };
 
 // The information inputs of a design's stored deck values, with copula parameter theta.

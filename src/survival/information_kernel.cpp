@@ -84,7 +84,7 @@ inline double simpson(double h1, double hm, double h0) { return (h1 + 4.0 * hm +
 
 InformationModel::InformationModel(const InformationInput& in, int NG)
     : NG_(NG), code_(in.CPL), mode_(in.CPRSK), flag_(in.CMPST), q_(1.0 - in.SR), theta_(in.THETA),
-      a_(in.TA), f_(in.TF) {
+      a_(in.TA), f_(in.TF), exact_(in.exact) {
   if (NG_ < 2) throw RunError("information grid needs at least 2 intervals");
   T_ = a_ + f_;
   const double q = q_;
@@ -172,6 +172,34 @@ InformationModel::InformationModel(const InformationInput& in, int NG)
     rc2_[i] = arm_[0].pi2[i] / pb2;
     rt2_[i] = arm_[1].pi2[i] / pb2;
   }
+
+  if (exact_) {
+    // Influence-function weights: a subject of the treatment arm carries a = 1 - e = q rc, one of
+    // the control arm a = -e = -(1-q) rt (e the treatment share of the risk set); delta is the
+    // arm's hazard increment less the pooled one (the risk-set weighted mean of the arms').
+    // Censoring by arm (a dropout survival per arm) enters here through the arms' at-risk
+    // probabilities pi (rc, rt): the entry censoring common to both arms cancels from e and the
+    // pooled hazard, a per-arm one does not.
+    for (int z = 0; z < 2; ++z) {
+      for (int e = 0; e < 2; ++e) {
+        wa_[z][e].assign(n + 1, 0.0);
+        wd_[z][e].assign(n + 1, 0.0);
+      }
+    }
+    for (size_t i = 1; i <= n; ++i) {
+      for (int e = 0; e < 2; ++e) {
+        const double rc = e == 0 ? rc1_[i] : rc2_[i];
+        const double rt = e == 0 ? rt1_[i] : rt2_[i];
+        const double dc = e == 0 ? arm_[0].dl1[i] : arm_[0].dl2[i];
+        const double dt = e == 0 ? arm_[1].dl1[i] : arm_[1].dl2[i];
+        const double pooled = (1.0 - q) * rt * dt + q * rc * dc;
+        wa_[0][e][i] = -(1.0 - q) * rt;
+        wa_[1][e][i] = q * rc;
+        wd_[0][e][i] = dc - pooled;
+        wd_[1][e][i] = dt - pooled;
+      }
+    }
+  }
 }
 
 Look InformationModel::look_at(int idx) const {
@@ -219,9 +247,15 @@ void InformationModel::build_kernel() const {
   if (kernel_built_) return;
   const size_t n = static_cast<size_t>(NG_);
   const size_t w = n + 1;
-  H_.assign(w * w, 0.0);
-  row_.assign(w * w, 0.0);
-  col_.assign(w * w, 0.0);
+  kernel_.H.assign(w * w, 0.0);
+  kernel_.row.assign(w * w, 0.0);
+  kernel_.col.assign(w * w, 0.0);
+  CellKernel& F12 = fluct_[2];
+  if (exact_) {
+    F12.H.assign(w * w, 0.0);
+    F12.row.assign(w * w, 0.0);
+    F12.col.assign(w * w, 0.0);
+  }
   const CopulaRows cop(theta_, code_);
   const bool composite = mode_ != 1 && flag_ == 2;
   const double q = q_;
@@ -233,13 +267,15 @@ void InformationModel::build_kernel() const {
     // node columns.
     std::vector<double> n0n, n0m, n1n, n1m, mn;
     std::vector<double> K;  // kernel of the current row
+    // Exact model: E[dN1 Y2], E[Y1 dN2] and E[Y1 Y2] of the cells of the current row.
+    std::vector<double> EN, EY, ER;
   };
   std::array<Rows, 2> R;
   for (int k = 0; k < 2; ++k) {
     Rows& r = R[k];
     const Arm& A = arm_[k];
     for (auto* v : {&r.s1n, &r.s1m, &r.p1n, &r.p1m, &r.s2n, &r.s2m, &r.p2n, &r.p2m, &r.n0n, &r.n0m,
-                    &r.n1n, &r.n1m, &r.mn, &r.K})
+                    &r.n1n, &r.n1m, &r.mn, &r.K, &r.EN, &r.EY, &r.ER})
       v->assign(w, 0.0);
     for (size_t i = 0; i <= n; ++i) {
       r.s1n[i] = SFUN(X_[i], A.l1);
@@ -296,6 +332,11 @@ void InformationModel::build_kernel() const {
           const double B2 = (c11 - c01) / 6.0 + 4.0 * (m1[j] - m0[j]) / 6.0 + (c10 - c00) / 6.0;
           const double dl2 = A.kdl2[j];
           K[j] = P11 + dl1 * B1 + dl2 * B2 + dl1 * dl2 * Rc;
+          if (exact_) {
+            r.EN[j] = -B2;
+            r.EY[j] = -B1;
+            r.ER[j] = Rc;
+          }
         }
       } else {
         // Cells with the EP2 interval below the EP1 interval: hi, lo, mm are EP1's own ends.
@@ -306,6 +347,11 @@ void InformationModel::build_kernel() const {
           double Kc = dl2 * B2I + dl1 * dl2 * RcI;
           if (composite) Kc = Kc - dl2 * x1 * RcI + dl2 * x1 * RcI;
           K[j] = Kc;
+          if (exact_) {  // EP2 before EP1: an EP1 (or composite EP2-first) event at s, EP2 at risk
+            r.EN[j] = -B2I + x1 * RcI;
+            r.EY[j] = 0.0;
+            r.ER[j] = RcI;
+          }
         }
         {  // the diagonal cell
           const double dl2 = A.kdl2[i];
@@ -313,6 +359,11 @@ void InformationModel::build_kernel() const {
           double Kc = (mode_ == 2 ? dl2 * B2I : 0.0) + dl1 * dl2 * RcI;
           if (composite) Kc = Kc - B1 + x1 * B1 - dl2 * x1 * RcI + dl2 * x1 * RcI;
           K[i] = Kc;
+          if (exact_) {
+            r.EN[i] = (mode_ == 2 ? -B2I : 0.0) + 0.5 * x1 * RcI;
+            r.EY[i] = 0.0;
+            r.ER[i] = RcI;
+          }
         }
         // Cells with the EP2 interval above: hi, lo, mm are EP2's ends.
         for (size_t j = i + 1; j <= n; ++j) {
@@ -325,11 +376,21 @@ void InformationModel::build_kernel() const {
             const double Rc = rc_rows(j);
             Kc = P11 + dl1 * B1 + dl2 * b2_rows(j) + dl1 * dl2 * Rc;
             if (composite) Kc = Kc + x1 * B1 + dl2 * x1 * Rc;
+            if (exact_) {
+              r.EN[j] = -b2_rows(j);
+              r.EY[j] = -B1;
+              r.ER[j] = Rc;
+            }
           } else {
             const double B1 = A.diag_b1[j];
             const double Rc = A.diag_rc[j];
             Kc = dl1 * B1 + dl1 * dl2 * Rc;
             if (composite) Kc = Kc + x1 * B1 + dl2 * x1 * Rc;
+            if (exact_) {
+              r.EN[j] = 0.0;
+              r.EY[j] = -B1;
+              r.ER[j] = Rc;
+            }
           }
           K[j] = Kc;
         }
@@ -338,10 +399,10 @@ void InformationModel::build_kernel() const {
     // Combine the arms, then the prefix sums.
     const double* Kc = R[0].K.data();
     const double* Kt = R[1].K.data();
-    double* H = &H_[i * w];
-    double* rowp = &row_[i * w];
-    const double* colprev = &col_[(i - 1) * w];
-    double* colp = &col_[i * w];
+    double* H = &kernel_.H[i * w];
+    double* rowp = &kernel_.row[i * w];
+    const double* colprev = &kernel_.col[(i - 1) * w];
+    double* colp = &kernel_.col[i * w];
     const double a1 = q * rc1_[i], b1 = (1.0 - q) * rt1_[i], qq = (1.0 - q) * q;
     double acc = 0.0;
     for (size_t j = 1; j <= n; ++j) {
@@ -350,6 +411,32 @@ void InformationModel::build_kernel() const {
       acc += h;
       rowp[j] = acc;
       colp[j] = colprev[j] + h;
+    }
+    if (exact_) {
+      // EP1-EP2 fluctuation kernel of the row: per arm z (share p), with the martingale parts
+      // Q1 = E[dN1 Y2] - dL1 E[Y1 Y2] and Q2 = E[Y1 dN2] - dL2 E[Y1 Y2],
+      //   p a1 a2 [delta2 Q1 + delta1 Q2 + delta1 delta2 E[Y1 Y2]].
+      double* X = &F12.H[i * w];
+      double* xrow = &F12.row[i * w];
+      const double* xcolprev = &F12.col[(i - 1) * w];
+      double* xcol = &F12.col[i * w];
+      double xacc = 0.0;
+      for (size_t j = 1; j <= n; ++j) {
+        double x = 0.0;
+        for (int z = 0; z < 2; ++z) {
+          const Rows& r = R[z];
+          const double p = z == 0 ? q : 1.0 - q;
+          const double a1 = wa_[z][0][i], d1 = wd_[z][0][i];
+          const double a2 = wa_[z][1][j], d2 = wd_[z][1][j];
+          const double L1 = arm_[z].dl1[i], L2 = arm_[z].dl2[j];
+          const double Q1 = r.EN[j] - L1 * r.ER[j], Q2 = r.EY[j] - L2 * r.ER[j];
+          x += p * a1 * a2 * (d2 * Q1 + d1 * Q2 + d1 * d2 * r.ER[j]);
+        }
+        X[j] = x;
+        xacc += x;
+        xrow[j] = xacc;
+        xcol[j] = xcolprev[j] + x;
+      }
     }
     for (int k = 0; k < 2; ++k) {
       R[k].n0n.swap(R[k].n1n);
@@ -361,6 +448,14 @@ void InformationModel::build_kernel() const {
 
 double InformationModel::cross(const Look& la, const Look& lb) const {
   build_kernel();
+  return censored_sum(kernel_, la, lb);
+}
+
+double InformationModel::censored_sum(const CellKernel& kern, const Look& la,
+                                      const Look& lb) const {
+  const std::vector<double>& H_ = kern.H;
+  const std::vector<double>& row_ = kern.row;
+  const std::vector<double>& col_ = kern.col;
   const size_t w = static_cast<size_t>(NG_) + 1;
   const int Ia = la.idx, Ib = lb.idx;
   // Censoring of the earlier analysis; the later endpoint's time moves back by the gap.
@@ -407,6 +502,72 @@ double InformationModel::cross(const Look& la, const Look& lb) const {
   return sum;
 }
 
+// Same-endpoint fluctuation kernel of endpoint e. With a, delta, dL and the at-risk probability
+// pi of one arm per interval, the moments E[dM(s) Y(u)] = -dL(s) pi(u) for s < u (0 for s > u) and
+// E[Y(s) Y(u)] = pi(max(s, u)) give, per arm of share p,
+//   p a(s) a(u) [delta(u) E[dM(s) Y(u)] + delta(s) E[Y(s) dM(u)] + delta(s) delta(u) pi(max)],
+// the diagonal cell taking half of each ordered part.
+void InformationModel::build_fluctuation_kernels() const {
+  if (fluct_built_) return;
+  build_kernel();  // the EP1-EP2 kernel is formed with the martingale kernel
+  const size_t n = static_cast<size_t>(NG_);
+  const size_t w = n + 1;
+  for (int e = 0; e < 2; ++e) {
+    CellKernel& F = fluct_[e];
+    F.H.assign(w * w, 0.0);
+    F.row.assign(w * w, 0.0);
+    F.col.assign(w * w, 0.0);
+    // Per arm and interval: p a, delta, dL and pi.
+    std::array<std::vector<double>, 2> pa, d, L, pi;
+    for (int z = 0; z < 2; ++z) {
+      const double p = z == 0 ? q_ : 1.0 - q_;
+      pa[z].assign(w, 0.0);
+      d[z] = wd_[z][e];
+      L[z] = e == 0 ? arm_[z].dl1 : arm_[z].dl2;
+      pi[z] = e == 0 ? arm_[z].pi1 : arm_[z].pi2;
+      for (size_t i = 1; i <= n; ++i) pa[z][i] = p * wa_[z][e][i];
+    }
+    for (size_t i = 1; i <= n; ++i) {
+      double* X = &F.H[i * w];
+      for (size_t j = 1; j <= n; ++j) {
+        double x = 0.0;
+        for (int z = 0; z < 2; ++z) {
+          const double aj = wa_[z][e][j];
+          const double di = d[z][i], dj = d[z][j];
+          double v;
+          if (i < j) {
+            v = (-L[z][i] * dj + di * dj) * pi[z][j];
+          } else if (i > j) {
+            v = (-di * L[z][j] + di * dj) * pi[z][i];
+          } else {
+            v = (-L[z][i] * di + di * di) * pi[z][i];
+          }
+          x += pa[z][i] * aj * v;
+        }
+        X[j] = x;
+      }
+    }
+    for (size_t i = 1; i <= n; ++i) {
+      double acc = 0.0;
+      for (size_t j = 1; j <= n; ++j) {
+        const double x = F.H[i * w + j];
+        acc += x;
+        F.row[i * w + j] = acc;
+        F.col[i * w + j] = F.col[(i - 1) * w + j] + x;
+      }
+    }
+  }
+  fluct_built_ = true;
+}
+
+double InformationModel::fluctuation(int e1, const Look& a, int e2, const Look& b) const {
+  if (!exact_) return 0.0;
+  build_fluctuation_kernels();
+  if (e1 == 1 && e2 == 0) return fluctuation(0, b, 1, a);
+  const CellKernel& k = e1 == e2 ? fluct_[static_cast<size_t>(e1)] : fluct_[2];
+  return censored_sum(k, a, b);
+}
+
 void InformationModel::complete(AnalysisSet& set) const {
   const int K = set.K;
   set.m.resize(static_cast<size_t>(K));
@@ -426,6 +587,45 @@ void InformationModel::complete(AnalysisSet& set) const {
       set.sig(K + k2, k1) = c;
     }
   }
+  set.exact = exact_;
+  if (!exact_) return;
+  // The fluctuation of the at-risk fractions: per planned subject the covariance of the two
+  // influence functions within the arms is l_min times the censored sum less the arms' products
+  // of their means (l d per arm); the scaled scores divide it by sqrt(l1 l2).
+  // Mean of each influence function within each arm, d[k][z][e] per enrolled subject: the
+  // trial's arms have fixed sizes, so the covariance is taken within the arms. The weight g is
+  // the entry censoring of the look (as in moments()).
+  std::vector<std::array<std::array<double, 2>, 2>> d(static_cast<size_t>(K));
+  for (int k = 0; k < K; ++k) {
+    const Look& L = set.looks[k];
+    for (size_t i = 1; i <= static_cast<size_t>(L.idx); ++i) {
+      const double g = simpson(SCENS(X_[i], L.A, L.F, 1), SCENS(Xm_[i], L.A, L.F, 1),
+                               SCENS(X_[i - 1], L.A, L.F, 1));
+      for (int z = 0; z < 2; ++z) {
+        for (int e = 0; e < 2; ++e) {
+          const double pi = e == 0 ? arm_[z].pi1[i] : arm_[z].pi2[i];
+          d[k][z][e] += g * wa_[z][e][i] * wd_[z][e][i] * pi;
+        }
+      }
+    }
+  }
+  std::vector<double> add(static_cast<size_t>(4 * K * K), 0.0);
+  for (int e1 = 0; e1 < 2; ++e1) {
+    for (int e2 = 0; e2 < 2; ++e2) {
+      for (int k1 = 0; k1 < K; ++k1) {
+        for (int k2 = 0; k2 < K; ++k2) {
+          const Look& L1 = set.looks[k1];
+          const Look& L2 = set.looks[k2];
+          const double scale = std::sqrt(std::min(L1.l, L2.l) / std::max(L1.l, L2.l));
+          const double mean = std::sqrt(L1.l * L2.l) * (q_ * d[k1][0][e1] * d[k2][0][e2] +
+                                                        (1.0 - q_) * d[k1][1][e1] * d[k2][1][e2]);
+          add[static_cast<size_t>((e1 * K + k1) * 2 * K + e2 * K + k2)] =
+              scale * fluctuation(e1, L1, e2, L2) - mean;
+        }
+      }
+    }
+  }
+  for (size_t i = 0; i < add.size(); ++i) set.SIG[i] += add[i];
 }
 
 AnalysisSet CVARGIVTIME(int NG, const InformationInput& in, Reports& reports) {

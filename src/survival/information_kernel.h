@@ -35,6 +35,7 @@ struct AnalysisSet {
   int K = 0;
   std::vector<Look> looks;
   std::vector<Moments> m;
+  bool exact = false;       // SIG is the exact covariance (fluctuation of the at-risk fractions)
   std::vector<double> SIG;  // row-major, 2K x 2K
   double sig(int i, int j) const { return SIG[static_cast<size_t>(i) * 2 * K + j]; }
   double& sig(int i, int j) { return SIG[static_cast<size_t>(i) * 2 * K + j]; }
@@ -68,11 +69,30 @@ class InformationModel {
   // the censoring of the earlier analysis with the later endpoint's time moved back by the gap.
   double cross(const Look& a, const Look& b) const;
 
-  // Fills the moments and the covariance matrix of a set whose looks are given.
+  // Fills the moments and the covariance matrix of a set whose looks are given; with the exact
+  // model (InformationInput::exact) the fluctuation terms are added (fluctuation()).
   void complete(AnalysisSet& set) const;
 
+  // What the exact covariance adds to the martingale part, before the enrolment scaling, for the
+  // score of endpoint e1 at analysis a and of endpoint e2 at analysis b: the cross moments of the
+  // martingale and at-risk parts of the two influence functions, weighted by the joint
+  // censoring, less the product of the means (docs/exact-covariance.md). Zero when both hazard
+  // ratios are 1.
+  double fluctuation(int e1, const Look& a, int e2, const Look& b) const;
+
  private:
+  // A per-cell kernel with its row and column prefix sums, each (NG+1)^2.
+  struct CellKernel {
+    std::vector<double> H, row, col;
+  };
   void build_kernel() const;
+  void build_fluctuation_kernels() const;
+  // The sum over EP1-slot cells up to a.idx and EP2-slot cells up to b.idx of the kernel times
+  // the joint censoring weight: a subject entered at E contributes its first process up to
+  // tau_a - E and its second up to tau_b - E, so the cell (t, s) is weighted by the follow-up
+  // distribution of the earlier analysis at max(t, s - gap) (or max(t - gap, s)).
+  // This weight is the one place censoring enters the covariance integrals.
+  double censored_sum(const CellKernel& k, const Look& a, const Look& b) const;
 
   int NG_;
   int code_, mode_, flag_;
@@ -92,9 +112,17 @@ class InformationModel {
     std::vector<double> diag_b1;       // competing-risk mode 3: B1 of a cell below the diagonal
   };
   std::array<Arm, 2> arm_;  // 0 control, 1 treatment
-  // Kernel H(i, j), its row prefix sums over j and column prefix sums over i, each (NG+1)^2.
-  mutable std::vector<double> H_, row_, col_;
+  // Martingale kernel H(i, j) of the cross covariance with its prefix sums.
+  mutable CellKernel kernel_;
   mutable bool kernel_built_ = false;
+  // Exact model: fluctuation kernels EP1-EP1, EP2-EP2, EP1-EP2, and per arm and interval the
+  // score weight a (control share of the risk set, or minus the treatment share) and the hazard
+  // increment minus the pooled one (delta). The EP1-EP2 kernel is formed row by row beside the
+  // martingale kernel, from the same per-cell moments E[dN1 Y2], E[Y1 dN2], E[Y1 Y2].
+  bool exact_ = false;
+  mutable std::array<CellKernel, 3> fluct_;
+  mutable bool fluct_built_ = false;
+  std::array<std::array<std::vector<double>, 2>, 2> wa_, wd_;  // [arm][endpoint][interval]
 };
 
 // The calendar-time calculation: analyses at the grid points at or just after the requested

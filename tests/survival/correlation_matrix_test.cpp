@@ -78,6 +78,31 @@ TEST(Zcorr, SecondEndpointFromAMiddleAnalysis) {
   EXPECT_DOUBLE_EQ(at(5, 4), std::sqrt(0.7));
 }
 
+// With the exact covariance's same-endpoint correlations given, they replace the square roots
+// of the fractions in every stacking; the cross block is unchanged.
+TEST(Zcorr, ExactSameEndpointCorrelationsReplaceTheFractions) {
+  AnalysisArray I1{0.3, 0.6, 1.0}, I2{0.36, 0.7, 1.0};
+  const CrossCorrelation R = cross(3);
+  CrossCorrelation R11{}, R22{};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      R11[i][j] = i == j ? 1.0 : 0.5 + 0.01 * (i + j);
+      R22[i][j] = i == j ? 1.0 : 0.4 + 0.02 * (i + j);
+    }
+  auto at = [](const std::vector<double>& z, int i, int j) {
+    return z[(i - 1) * (i - 2) / 2 + j - 1];
+  };
+  const std::vector<double> z1 = ZCORR01(3, I1, I2, R, &R11, &R22);
+  EXPECT_EQ(at(z1, 3, 1), R11[2][0]);
+  EXPECT_EQ(at(z1, 6, 5), R22[2][1]);
+  EXPECT_EQ(at(z1, 5, 1), R[0][1]);
+  const std::vector<double> z2 = ZCORR02(3, 2, 2, I1, I2, R, &R11, &R22);
+  EXPECT_EQ(at(z2, 5, 4), R22[2][1]);
+  const std::vector<double> z3 = ZCORR03(3, I1, R, &R11);
+  EXPECT_EQ(at(z3, 2, 1), R11[1][0]);
+  EXPECT_EQ(at(z3, 4, 2), R[1][2]);
+}
+
 TEST(Zcorr, CountsOutsideTheArraysAreRejected) {
   AnalysisArray I{};
   CrossCorrelation R{};

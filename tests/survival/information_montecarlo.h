@@ -69,6 +69,19 @@ inline double logrank_score(std::vector<std::pair<double, int>>& xd_z, std::vect
   return U;
 }
 
+// The empirical covariance of the scores of both endpoints at the analyses `taus`, in the order
+// EP1 at taus[0..], then EP2 at taus[0..], each divided by sqrt(n l(k)). With fixed_arms the
+// trial has exactly round(n SR) treated subjects (as trials with blocked randomisation do);
+// otherwise each subject's arm is drawn.
+struct McMatrix {
+  std::vector<double> mean, cov, se;  // cov and se row-major (2K x 2K)
+  int dim = 0;
+  double c(int i, int j) const { return cov[static_cast<size_t>(i * dim + j)]; }
+  double s(int i, int j) const { return se[static_cast<size_t>(i * dim + j)]; }
+};
+inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vector<double>& taus,
+                                      int n, int trials, unsigned seed, bool fixed_arms);
+
 inline McResult simulate_scores(const InformationInput& in, double tau1, double tau2, int n,
                                 int trials, unsigned seed) {
   std::mt19937_64 rng(seed);
@@ -138,6 +151,79 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
     res.mean_se[i] = std::sqrt(res.cov[i][i] / trials);
   }
   return res;
+}
+
+inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vector<double>& taus,
+                                      int n, int trials, unsigned seed, bool fixed_arms) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> U01(0.0, 1.0);
+  auto u = [&] {
+    double v;
+    do v = U01(rng);
+    while (v <= 0.0);
+    return v;
+  };
+  const double a = in.TA, T = in.TA + in.TF, th = in.THETA;
+  const double lc1 = -std::log(in.SRVR1) / T, lc2 = -std::log(in.SRVR2) / T;
+  const double lam1[2] = {lc1, lc1 * in.HR1}, lam2[2] = {lc2, lc2 * in.HR2};
+  const int K = static_cast<int>(taus.size()), D = 2 * K;
+  const int treated = static_cast<int>(std::lround(n * in.SR));
+  std::vector<Subject> subj(static_cast<size_t>(n));
+  std::vector<double> S(static_cast<size_t>(trials) * D);
+  std::vector<std::pair<double, int>> xz;
+  std::vector<int> ev;
+  for (int r = 0; r < trials; ++r) {
+    for (int i = 0; i < n; ++i) {
+      Subject& s = subj[static_cast<size_t>(i)];
+      s.entry = a * u();
+      s.z = fixed_arms ? (i < treated ? 1 : 0) : (u() < in.SR ? 1 : 0);
+      const double U1 = u(), W = u();
+      double U2 = W;
+      if (th != 0.0) {
+        U2 = std::pow(std::pow(U1, -th) * (std::pow(W, -th / (1.0 + th)) - 1.0) + 1.0, -1.0 / th);
+      }
+      s.t1 = -std::log(U1) / lam1[s.z];
+      s.t2 = -std::log(U2) / lam2[s.z];
+    }
+    for (int e = 0; e < 2; ++e) {
+      for (int k = 0; k < K; ++k) {
+        xz.clear();
+        ev.clear();
+        for (const Subject& s : subj) {
+          if (s.entry > taus[k]) continue;
+          double x;
+          int d;
+          observe(s, taus[k] - s.entry, in.CPRSK, in.CMPST, e, x, d);
+          xz.emplace_back(x, s.z);
+          ev.push_back(d);
+        }
+        const double l = std::min(a, taus[k]) / a;
+        S[static_cast<size_t>(r) * D + e * K + k] = logrank_score(xz, ev) / std::sqrt(n * l);
+      }
+    }
+  }
+  McMatrix m;
+  m.dim = D;
+  m.mean.assign(D, 0.0);
+  m.cov.assign(static_cast<size_t>(D * D), 0.0);
+  m.se.assign(static_cast<size_t>(D * D), 0.0);
+  for (int r = 0; r < trials; ++r)
+    for (int i = 0; i < D; ++i) m.mean[i] += S[static_cast<size_t>(r) * D + i] / trials;
+  for (int i = 0; i < D; ++i) {
+    for (int j = 0; j < D; ++j) {
+      double c = 0, c2 = 0;
+      for (int r = 0; r < trials; ++r) {
+        const double p = (S[static_cast<size_t>(r) * D + i] - m.mean[i]) *
+                         (S[static_cast<size_t>(r) * D + j] - m.mean[j]);
+        c += p;
+        c2 += p * p;
+      }
+      c /= trials;
+      m.cov[static_cast<size_t>(i * D + j)] = c;
+      m.se[static_cast<size_t>(i * D + j)] = std::sqrt(std::max(0.0, c2 / trials - c * c) / trials);
+    }
+  }
+  return m;
 }
 
 }  // namespace kestrel::survival::testing

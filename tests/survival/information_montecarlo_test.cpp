@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <vector>
 
 #include "common/reports.h"
 #include "numerics/uniform_generator.h"
@@ -126,6 +128,136 @@ TEST(InformationMonteCarlo, LaterAnalysisCensoringMissesTheCrossAnalysisCovarian
   EXPECT_NEAR(mc.cov[1][2], right.sig(1, 2), 3.0 * mc.se[1][2]);
   EXPECT_NEAR(mc.cov[0][3], right.sig(0, 3), 3.0 * mc.se[0][3]);
   EXPECT_GT(std::fabs(mc.cov[1][2] - wrong.sig(1, 2)), 5.0 * mc.se[1][2]);
+}
+
+// The exact covariance (at-risk fractions' fluctuation included) against simulated trials with
+// fixed arm sizes: hazard ratio 0.7 on both endpoints, Clayton rho 0.5, analyses during accrual
+// (1.2), after it (3) and at the end (5), allocations 1:3, 1:1 and 3:1, competing-risk modes 1
+// and 3. Every entry of the 6 x 6 covariance matrix of the scaled raw scores lies within 3 SE of
+// the simulated one. KESTREL_MC_TRIALS raises the number of trials (tests/survival/
+// exact_covariance_mc.sh runs 20 000); the suite's 2 000 keeps it fast.
+TEST(InformationMonteCarlo, ExactCovarianceMatchesSimulatedScoresUnderTheAlternative) {
+  const char* env = std::getenv("KESTREL_MC_TRIALS");
+  const int trials = env ? std::atoi(env) : 2000;
+  for (int mode : {1, 3}) {
+    for (double sr : {0.25, 0.5, 0.75}) {
+      InformationInput in;
+      in.K = 3;
+      in.CPL = 1;
+      in.CPRSK = mode;
+      in.HR1 = in.HR2 = 0.7;
+      in.THETA = 0.64150366;  // Clayton, rho 0.5
+      in.TA = 2.0;
+      in.TF = 3.0;
+      in.SRVR1 = 0.3;
+      in.SRVR2 = 0.4;
+      in.SR = sr;
+      in.TLOOK[0] = 1.2;
+      in.TLOOK[1] = 3.0;
+      in.TLOOK[2] = 5.0;
+      MemoryReports r;
+      const detail::AnalysisSet today = detail::CVARGIVTIME(300, in, r.reports);
+      in.exact = true;
+      const detail::AnalysisSet exact = detail::CVARGIVTIME(300, in, r.reports);
+      std::vector<double> taus;
+      for (const auto& L : exact.looks) taus.push_back(L.tau);
+      const testing::McMatrix mc =
+          testing::simulate_score_matrix(in, taus, 300, trials, 1917u + mode, true);
+      int missed_today = 0;
+      for (int i = 0; i < 6; ++i) {
+        for (int j = i; j < 6; ++j) {
+          EXPECT_NEAR(mc.c(i, j), exact.sig(i, j), 3.0 * mc.s(i, j))
+              << "mode " << mode << " SR " << sr << " entry (" << i << "," << j << ")";
+          missed_today += std::fabs(mc.c(i, j) - today.sig(i, j)) > 3.0 * mc.s(i, j);
+        }
+      }
+      std::printf("mode %d SR %.2f: today's matrix misses %d of 21 entries by more than 3 SE\n",
+                  mode, sr, missed_today);
+    }
+  }
+}
+
+// As the hazard ratios tend to 1 the exact covariance tends to the martingale one; at 1 they are
+// equal (within 1e-12) for every copula family, competing-risk mode and composite setting, with
+// an analysis during accrual.
+TEST(InformationExact, HazardRatioOneGivesTheMartingaleCovariance) {
+  const struct {
+    int code;
+    double theta;
+  } families[] = {{1, 0.64150366}, {2, 0.55819961}, {3, -4.728778736}};
+  for (const auto& f : families) {
+    for (int mode = 1; mode <= 3; ++mode) {
+      for (int flag = 1; flag <= 2; ++flag) {
+        InformationInput in;
+        in.K = 3;
+        in.CPL = f.code;
+        in.THETA = f.theta;
+        in.CPRSK = mode;
+        in.CMPST = flag;
+        in.TA = 2.0;
+        in.TF = 1.5;
+        in.SRVR1 = 0.35;
+        in.SRVR2 = 0.5;
+        in.SR = 0.7;
+        in.TLOOK[0] = 1.0;
+        in.TLOOK[1] = 2.5;
+        in.TLOOK[2] = 3.5;
+        MemoryReports r;
+        const detail::AnalysisSet today = detail::CVARGIVTIME(120, in, r.reports);
+        in.exact = true;
+        const detail::AnalysisSet exact = detail::CVARGIVTIME(120, in, r.reports);
+        for (int i = 0; i < 6; ++i)
+          for (int j = 0; j < 6; ++j)
+            EXPECT_NEAR(exact.sig(i, j), today.sig(i, j), 1e-12)
+                << "family " << f.code << " mode " << mode << " flag " << flag;
+        // Near 1 the two differ by little, and by more as the ratio moves away.
+        double d1 = 0, d2 = 0;
+        for (double hr : {0.99, 0.9}) {
+          InformationInput h = in;
+          h.HR1 = hr;
+          h.HR2 = 1.0 / hr;
+          const detail::AnalysisSet e = detail::CVARGIVTIME(120, h, r.reports);
+          h.exact = false;
+          const detail::AnalysisSet t = detail::CVARGIVTIME(120, h, r.reports);
+          double d = 0;
+          for (int i = 0; i < 36; ++i) d = std::max(d, std::fabs(e.SIG[i] - t.SIG[i]));
+          (hr == 0.99 ? d1 : d2) = d;
+        }
+        EXPECT_LT(d1, d2 / 5) << "family " << f.code << " mode " << mode << " flag " << flag;
+      }
+    }
+  }
+}
+
+// The first-order variances of the EP1 score that an independent calculation gives for the
+// calendar design TA 2, TF 3, analyses 3 and 5, control survival 0.3, Clayton rho 0.5: 0.10887,
+// 0.13535, 0.09496 at the end for treatment shares 0.25, 0.5, 0.75 (hazard ratio 0.7), 0.10192
+// for share 0.75 at hazard ratio 0.8, and 0.06139 at the interim for share 0.75.
+TEST(InformationExact, MatchesIndependentFirstOrderVariances) {
+  const struct {
+    double sr, hr, final_var, interim_var;
+  } rows[] = {{0.25, 0.7, 0.10887, -1}, {0.5, 0.7, 0.13535, -1}, {0.75, 0.7, 0.09496, 0.06139},
+              {0.75, 0.8, 0.10192, -1}};
+  for (const auto& row : rows) {
+    InformationInput in;
+    in.K = 2;
+    in.CPL = 1;
+    in.THETA = 0.64150366;
+    in.HR1 = in.HR2 = row.hr;
+    in.TA = 2.0;
+    in.TF = 3.0;
+    in.SRVR1 = 0.3;
+    in.SRVR2 = 0.4;
+    in.SR = row.sr;
+    in.TLOOK[0] = 3.0;
+    in.TLOOK[1] = 5.0;
+    in.exact = true;
+    MemoryReports r;
+    const detail::AnalysisSet s = detail::CVARGIVTIME(1000, in, r.reports);
+    EXPECT_NEAR(s.sig(1, 1), row.final_var, 1e-5) << row.sr << " " << row.hr;
+    // The interim is moved up to the next grid point (3.004 here), which adds about 1e-4.
+    if (row.interim_var > 0) EXPECT_NEAR(s.sig(0, 0), row.interim_var, 1.5e-4);
+  }
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times = 1, power = 0.9,
                            hr = 0.7, accrual = 1, follow_up = 1, survival = 0.5,
-                           allocation = 0.5) {
+                           allocation = 0.5, exact = FALSE) {
   num <- function(x, arg, n = 1L) {
     if (!is.numeric(x) || !(length(x) %in% n) || anyNA(x) || any(!is.finite(x)))
       stop(sprintf("`%s` must be %s finite number%s", arg,
@@ -18,6 +18,9 @@ kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times 
             "--power", num(power, "power"), "--hr", num(hr, "hr"),
             "--accrual", num(accrual, "accrual"), "--follow-up", num(follow_up, "follow_up"),
             "--survival", num(survival, "survival"), "--allocation", num(allocation, "allocation"))
+  if (!is.logical(exact) || length(exact) != 1L || is.na(exact))
+    stop("`exact` must be TRUE or FALSE", call. = FALSE)
+  if (exact) args <- c(args, "--exact")
   if (spending$code %in% c(3L, 4L)) args <- c(args, "--phi", sprintf("%.17g", spending$phi))
   if (spending$code == 5L)
     args <- c(args, "--cumulative", paste(sprintf("%.17g", spending$cumulative), collapse = ","))

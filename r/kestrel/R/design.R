@@ -154,7 +154,9 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
   list(number = 1L, values = values, spending = statements)
 }
 
-check_options <- function(seed, mvn_accuracy, verbose) {
+check_options <- function(seed, mvn_accuracy, verbose, exact = FALSE) {
+  if (!is.logical(exact) || length(exact) != 1L || is.na(exact))
+    stop("`exact` must be TRUE or FALSE", call. = FALSE)
   if (!is.null(seed)) seed <- check_whole(seed, "seed", 1, 2147483646)
   if (!is.null(mvn_accuracy)) {
     mvn_accuracy <- check_numbers(mvn_accuracy, "mvn_accuracy", 1L)
@@ -163,12 +165,13 @@ check_options <- function(seed, mvn_accuracy, verbose) {
   }
   if (!is.logical(verbose) || length(verbose) != 1L || is.na(verbose))
     stop("`verbose` must be TRUE or FALSE", call. = FALSE)
-  list(seed = seed, mvn_accuracy = mvn_accuracy, verbose = verbose)
+  list(seed = seed, mvn_accuracy = mvn_accuracy, verbose = verbose, exact = exact)
 }
 
 # Runs entries in one calculation (one generator) and wraps each result.
 calculate_entries <- function(entries, options, title = "") {
-  run <- .Call(kestrel_calculate, entries, options$seed, options$mvn_accuracy, options$verbose)
+  run <- .Call(kestrel_calculate, entries, options$seed, options$mvn_accuracy, options$verbose,
+               isTRUE(options$exact))
   lapply(run$designs, function(d) new_design(d, seed = run$seed, options = options, title = title))
 }
 
@@ -185,7 +188,7 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                            composite = FALSE, critical = "own", accrual, follow_up, survival,
                            allocation = 0.5, spending = sf_obf(), n = NULL, nsim = 0,
                            hr_sim = hr, rho_sim = rho, censor = TRUE, seed = NULL,
-                           mvn_accuracy = NULL, verbose = FALSE) {
+                           mvn_accuracy = NULL, verbose = FALSE, exact = FALSE) {
   if (missing(hr)) stop("`hr` (the hazard ratios of EP1 and EP2, treatment over control) is missing",
                         call. = FALSE)
   if (missing(accrual)) stop("`accrual` (the accrual period) is missing", call. = FALSE)
@@ -196,5 +199,5 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
   entry <- design_entry(hr, rho, looks, timing, rule, alpha, power, copula, competing, composite,
                       critical, accrual, follow_up, survival, allocation, spending, n, nsim,
                       hr_sim, rho_sim, censor)
-  calculate_entries(list(entry), check_options(seed, mvn_accuracy, verbose))[[1L]]
+  calculate_entries(list(entry), check_options(seed, mvn_accuracy, verbose, exact))[[1L]]
 }

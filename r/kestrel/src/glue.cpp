@@ -231,8 +231,9 @@ std::function<void(std::string_view)> console_sink(bool verbose) {
   };
 }
 
-driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, bool verbose) {
+driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, bool verbose, bool exact) {
   driver::CalculationOptions o;
+  o.exact = exact;
   if (!Rf_isNull(seed)) o.seed = Rcpp::as<int>(seed);
   if (!Rf_isNull(accuracy)) o.mvn_accuracy = Rcpp::as<double>(accuracy);
   o.console_line = console_sink(verbose);
@@ -249,12 +250,14 @@ driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, bool verbose) {
 
 // Calculates the designs one after the other in one run (one generator, carried fields).
 // [[export]]
-RcppExport SEXP kestrel_calculate(SEXP entries_, SEXP seed_, SEXP accuracy_, SEXP verbose_) {
+RcppExport SEXP kestrel_calculate(SEXP entries_, SEXP seed_, SEXP accuracy_, SEXP verbose_,
+                                  SEXP exact_) {
   BEGIN_RCPP
   const Rcpp::List entries(entries_);
   std::vector<Design> designs;
   for (R_xlen_t i = 0; i < entries.size(); ++i) designs.push_back(design_of(entries[i]));
-  driver::DesignCalculator calc(options_of(seed_, accuracy_, Rcpp::as<bool>(verbose_)));
+  driver::DesignCalculator calc(
+      options_of(seed_, accuracy_, Rcpp::as<bool>(verbose_), Rcpp::as<bool>(exact_)));
   Rcpp::List out(designs.size());
   for (size_t i = 0; i < designs.size(); ++i) {
     driver::DesignCalculation c;
@@ -336,7 +339,7 @@ RcppExport SEXP kestrel_bounds_table(SEXP args_) {
 }
 
 static const R_CallMethodDef kCallMethods[] = {
-    {"kestrel_calculate", reinterpret_cast<DL_FUNC>(&kestrel_calculate), 4},
+    {"kestrel_calculate", reinterpret_cast<DL_FUNC>(&kestrel_calculate), 5},
     {"kestrel_read_deck", reinterpret_cast<DL_FUNC>(&kestrel_read_deck), 2},
     {"kestrel_bounds_table", reinterpret_cast<DL_FUNC>(&kestrel_bounds_table), 1},
     {nullptr, nullptr, 0}};

@@ -49,3 +49,17 @@ test_that("bad arguments are R errors naming the argument", {
   expect_error(kestrel_bounds(spending = 1), "`spending`")
   expect_error(kestrel_bounds(spending = sf_cumulative(c(0.01, 0.025)), times = 1), "cumulative")
 })
+
+test_that("exact = TRUE gives the exact bounds and the exact model of a design", {
+  b <- kestrel_bounds(times = c(0.5, 0.75, 1), exact = TRUE)
+  expect_equal(b$upper, c(2.962588, 2.359018, 2.014084), tolerance = 1e-6)
+  expect_equal(sum(b$alpha_spent), 0.025, tolerance = 1e-9)
+  expect_error(kestrel_bounds(exact = NA), "`exact`")
+  args <- list(hr = 0.7, rho = 0.5, looks = c(3, 5), timing = "calendar", accrual = 2,
+               follow_up = 3, survival = c(0.3, 0.4), allocation = 0.75, seed = 1,
+               mvn_accuracy = 1e-6)
+  d0 <- do.call(kestrel_design, args)
+  d1 <- do.call(kestrel_design, c(args, exact = TRUE))
+  expect_true(grepl("--exact", d1$report, fixed = TRUE))
+  expect_false(grepl("--exact", d0$report, fixed = TRUE))
+})

@@ -1,0 +1,112 @@
+// The exact boundary method against independent truth: the spending functions' closed forms with
+// the exact normal law, the alpha the bounds spend measured by the independent recursion of
+// exact_recursion.h (its own nodes and root search), published O'Brien-Fleming-type bounds, and
+// the power at the drift found.
+#include "boundaries/exact_boundary.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <sstream>
+#include <vector>
+
+#include "boundaries/bounds_command.h"
+#include "boundaries/exact_recursion.h"
+#include "boundaries/reference_normal.h"
+
+namespace kestrel::boundaries {
+namespace {
+
+// Cumulative alpha of both sides together from the closed forms.
+double spending(int code, double phi, double alpha, double side, double t) {
+  const double a = alpha / side;
+  switch (code) {
+    case 1: return side * 2 * exact::upper_tail(reference::quantile(1 - a / 2) / std::sqrt(t));
+    case 2: return side * a * std::log(1 + (std::numbers::e - 1) * t);
+    case 3: return side * a * std::pow(t, phi);
+    case 4: return side * a * (1 - std::exp(-phi * t)) / (1 - std::exp(-phi));
+    default: return side * exact::upper_tail(reference::quantile(1 - alpha / 2) / std::sqrt(t));
+  }
+}
+
+TEST(ExactBounds, SpendTheSpendingFunctionTo1e9ForEveryFamilyAndK) {
+  struct Family {
+    int code;
+    double phi;
+  };
+  const Family families[] = {{1, 0}, {2, 0}, {3, 2}, {4, -4}, {6, 0}};
+  double worst = 0;
+  for (const Family& f : families) {
+    for (double side : {1.0, 2.0}) {
+      for (int K = 1; K <= 10; ++K) {
+        std::vector<double> t(K);
+        // Unequal spacing: fractions (i/K)^1.3.
+        for (int i = 0; i < K; ++i) t[i] = std::pow((i + 1.0) / K, 1.3);
+        std::ostringstream report;
+        const LandemResult r = exact_bounds(K, t, side, f.code, 0.025, f.phi, {}, report);
+        // What the bounds spend, measured by the independent recursion (upper and lower).
+        exact::Recursion rec(t);
+        double before = 0;
+        for (int i = 0; i < K; ++i) {
+          const double s = rec.s()[i];
+          const double up = i == 0 ? exact::upper_tail(r.zb[0]) : rec.upper_exit(i, r.zb[i] * s);
+          const double down =
+              i == 0 ? exact::upper_tail(-r.za[0]) : rec.lower_exit(i, r.za[i] * s);
+          const double want = spending(f.code, f.phi, 0.025, side, t[i]) - before;
+          before += want;
+          SCOPED_TRACE("code " + std::to_string(f.code) + " side " + std::to_string(side) +
+                       " K " + std::to_string(K) + " analysis " + std::to_string(i + 1));
+          EXPECT_NEAR(up + down, want, 1e-9);
+          EXPECT_NEAR(r.pd[i], want, 1e-9);  // the alpha-spent column shows it
+          worst = std::max(worst, std::fabs(up + down - want));
+          if (i + 1 < K) rec.advance(i, r.za[i] * s, r.zb[i] * s);
+        }
+      }
+    }
+  }
+  std::printf("largest |alpha spent - spending function|: %.2e\n", worst);
+}
+
+TEST(ExactBounds, OBrienFlemingThreeLooksMatchesMultivariateNormalIntegration) {
+  std::ostringstream report;
+  const LandemResult r = exact_bounds(3, {0.5, 0.75, 1.0}, 1.0, 1, 0.025, 0, {}, report);
+  EXPECT_NEAR(r.zb[0], 2.962588, 5e-7);
+  EXPECT_NEAR(r.zb[1], 2.359018, 5e-7);
+  EXPECT_NEAR(r.zb[2], 2.014084, 5e-7);
+  EXPECT_NEAR(r.pe[2], 0.025, 1e-10);
+}
+
+TEST(ExactBounds, CrossingsAndDriftAgreeWithTheIndependentRecursion) {
+  const std::vector<double> t = {0.3, 0.55, 0.8, 1.0};
+  std::ostringstream report;
+  for (double side : {1.0, 2.0}) {
+    const LandemResult r = exact_bounds(4, t, side, 2, 0.025, 0, {}, report);
+    const ExactDrift d = exact_drift(t, r.za, r.zb, 0.9);
+    ASSERT_TRUE(d.converged);
+    const exact::Crossings ref = exact::crossings(t, r.za, r.zb, d.drift, 0.5);
+    const ExactCrossings c = exact_crossings(t, r.za, r.zb, d.drift);
+    double power = 0;
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_NEAR(c.qpos[i], ref.qpos[i], 1e-11);
+      EXPECT_NEAR(c.qneg[i], ref.qneg[i], 1e-11);
+      power += ref.qpos[i];
+    }
+    EXPECT_NEAR(power, 0.9, 1e-10);
+  }
+}
+
+TEST(ExactBounds, BoundsCommandTakesTheOptionAndSaysSo) {
+  BoundsRequest q = parse_bounds_request({"--times", "0.5,0.75,1", "--exact"});
+  ASSERT_TRUE(q.exact);
+  const BoundsTable t = calculate_bounds(q);
+  EXPECT_NEAR(t.result.zb[1], 2.359018, 5e-7);
+  EXPECT_NEAR(t.result.pe[2], 0.025, 1e-10);
+  std::ostringstream out, err;
+  EXPECT_EQ(run_bounds_command({"--times=0.5,1", "--exact"}, out, err), 0);
+  EXPECT_NE(out.str().find(", exact bounds"), std::string::npos) << out.str();
+  EXPECT_EQ(run_bounds_command({"--exact=1"}, out, err), 2);
+}
+
+}  // namespace
+}  // namespace kestrel::boundaries

@@ -1,0 +1,46 @@
+// --exact through the program: the same deck run with and without it. The exact run names the
+// model in force in each design's input summary, the results file and the HTML report, and its
+// power differs from the default's (SR 0.75, where the two models part); the default run names
+// nothing (its reports are the stored ones, checked byte for byte by the deck tests).
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/test_dirs.h"
+
+namespace kestrel::testing {
+namespace {
+
+const char* const kDeck =
+    "0 0 0.0 0.0\n"
+    "'exact model'\n"
+    "0 3 1 1 1 0\n"
+    "1.4286 1.4286 0.5 1.4286 1.4286 0.5\n"
+    "2.0 3.0 0.3 0.4 0.75 1\n"
+    "0.025 0 0.8 1 2 3 1 1\n"
+    "3.0 5.0\n";
+
+TEST(ExactOption, ReportsNameTheModelAndThePowerMoves) {
+  ScratchDir plain, exact;
+  spit(plain / "a/input.txt", kDeck);
+  spit(exact / "a/input.txt", kDeck);
+  const ProgramRun p = run_kestrel(plain, "-C '" + plain.path().string() + "' --mvn-accuracy 1e-6");
+  const ProgramRun e =
+      run_kestrel(exact, "-C '" + exact.path().string() + "' --mvn-accuracy 1e-6 --exact");
+  ASSERT_EQ(p.status, 0) << p.err;
+  ASSERT_EQ(e.status, 0) << e.err;
+  const std::string line = "MODEL IN FORCE (--exact)";
+  EXPECT_NE(slurp(exact / "a/TEST_7a.OUT").find(line), std::string::npos);
+  EXPECT_EQ(slurp(plain / "a/TEST_7a.OUT").find(line), std::string::npos);
+  EXPECT_NE(slurp(exact / "a/kestrel-results.json").find("\"model\""), std::string::npos);
+  EXPECT_EQ(slurp(plain / "a/kestrel-results.json").find("\"model\""), std::string::npos);
+  EXPECT_NE(slurp(exact / "a/kestrel-report.html").find("(--exact)"), std::string::npos);
+  EXPECT_EQ(slurp(plain / "a/kestrel-report.html").find("(--exact)"), std::string::npos);
+  // The summary lines (MSS, APW and what follows) differ.
+  EXPECT_NE(slurp(exact / "a/TEST_7b.OUT"), slurp(plain / "a/TEST_7b.OUT"));
+  const ProgramRun h = run_kestrel(plain, "--help");
+  EXPECT_NE(h.out.find("--exact"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrel::testing
