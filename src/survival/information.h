@@ -25,10 +25,13 @@ struct InformationInput {
   double SR = 0.5;  // share of the treatment arm; the control arm has weight q = 1 - SR
   int CNSRD = 0;
   AnalysisArray TLOOK{};  // calendar times or information fractions
+  // Loss to follow-up and accrual pieces; plain (the default) is no loss and uniform entry.
+  EntryAndLoss entry_loss;
 };
 
 // The information inputs of a design's stored deck values, with copula parameter theta.
-InformationInput information_input(const DeckValues& v, double theta);
+InformationInput information_input(const DeckValues& v, double theta,
+                                   const EntryAndLoss& entry_loss = {});
 
 InformationSet BVRLGRNK01(const InformationInput& in, numerics::UniformGenerator& gen,
                           Reports& reports);
