@@ -177,7 +177,7 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   }
   into.THETA = store.THETA;
   into.THETATR = store.THETATR;
-  const survival::InformationInput in = survival::information_input(v, store.THETA);
+  const survival::InformationInput in = survival::information_input(v, store.THETA, design.entry_loss);
   auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
     const auto& spending = design.spending.at(which);
     check_information_set(design, in, set, label);
