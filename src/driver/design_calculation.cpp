@@ -164,7 +164,7 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   const DeckValues& v = design.stored;
   into.design = design;
   write_design_banner(rep.console());
-  write_input_summary(rep.main(), v);
+  write_input_summary(rep.main(), v, design.entry_loss, design.entry_loss_statements);
   write_copula_banner(rep.console(), v.CPL);
   const std::string where = "design " + std::to_string(design.number);
   if (v.CPL >= 1 && v.CPL <= 3) {
