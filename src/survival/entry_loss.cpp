@@ -78,6 +78,7 @@ double EntryLoss::event_probability(int arm, double lambda, double tau) const {
   const double l = enrolled(tau);
   if (!(l > 0.0) || !(lambda > 0.0)) return 0.0;
   const double k = lambda + dropout_[arm];
+  if (!(TA_ > 0.0)) return -lambda / k * std::expm1(-k * tau);  // everybody enters at 0
   // Integral over entries e in [a, b] of 1 - exp(-k (tau - e)):
   // (b - a) + exp(-k (tau - b)) expm1(-k (b - a)) / k.
   double sum = 0.0, start = 0.0;
