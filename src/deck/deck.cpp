@@ -277,6 +277,12 @@ class Reader {
       }
       if (r == Item::Unreadable) {
         reported[static_cast<size_t>(f)] = static_cast<int>(deck_.problems.size());
+        std::string upper;
+        for (char c : src.text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (f == NSIM && (upper == "DROPOUT" || upper == "ACCRUAL")) {
+          why += "; a " + upper +
+                 " statement belongs right after a design record and its spending statements";
+        }
         problem(number, src.line, field_name(f), echoed(src.text), why);
       }
       return r;

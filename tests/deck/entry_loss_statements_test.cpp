@@ -77,6 +77,10 @@ TEST(EntryLossStatements, EveryProblemIsReportedWithLineFieldAndValue) {
   EXPECT_EQ(q[0].field, "ACCRUAL number of pieces");
   EXPECT_NE(q[0].allowed.find("1 to 10 pieces"), std::string::npos);
   EXPECT_EQ(q[1].value, "RATE");
+  // A statement where no design has just ended (before the first design) says where it belongs.
+  const auto r = check_deck(read_deck("0 0 0 0\nT\nDROPOUT HAZARD 0.1 0.1\n"));
+  ASSERT_FALSE(r.empty());
+  EXPECT_NE(r[0].allowed.find("belongs right after a design record"), std::string::npos);
 }
 
 }  // namespace
