@@ -122,6 +122,40 @@ void BM_Design(benchmark::State& state, samplesize::PowerFormulation formulation
   state.counters["MSS_ep2"] = mss2;
 }
 
+// A whole design, information included, with and without loss to follow-up (0.05 control, 0.15
+// treatment) and a three-piece accrual ramp (intensities 1, 2, 4): args K, rule, loss 0/1,
+// accuracy digits (0: the default).
+void BM_DesignWithEntryLoss(benchmark::State& state) {
+  const int K = static_cast<int>(state.range(0));
+  Design d = bench_design(K, static_cast<int>(state.range(1)));
+  if (state.range(2) == 1) {
+    d.entry_loss.dropout = {0.05, 0.15};
+    d.entry_loss.accrual_end = {0.5, 1.2, 2.0};
+    d.entry_loss.accrual_intensity = {1.0, 2.0, 4.0};
+  }
+  samplesize::EngineOptions opt;
+  opt.simulate = false;
+  int mss = 0;
+  for (auto _ : state) {
+    MemoryReports mem;
+    numerics::UniformGenerator gen{[] { return 123457; }};
+    mvn::MvnState mvn;
+    if (state.range(3) > 0) mvn.set_accuracy(std::pow(10.0, -static_cast<double>(state.range(3))));
+    RunContext ctx{mem.reports, gen, mvn};
+    const double theta = survival::CORRCLYTN(1000, d.stored.RHO).theta;
+    const survival::InformationInput in =
+        survival::information_input(d.stored, theta, d.entry_loss);
+    const survival::InformationSets both = survival::BVRLGRNK02(in, gen, mem.reports);
+    mss = samplesize::evaluate_design(d, both.ep1_driven, d.spending[0], theta, theta, ctx, opt).MSS;
+    mss += samplesize::evaluate_design(d, both.ep2_driven, d.spending[1], theta, theta, ctx, opt).MSS;
+  }
+  state.counters["MSS_sum"] = mss;
+}
+BENCHMARK(BM_DesignWithEntryLoss)
+    ->ArgsProduct({{3}, {1, 4}, {0, 1}, {0, 6}})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+
 void first_crossings(benchmark::State& s) {
   BM_Design(s, samplesize::PowerFormulation::first_crossings);
 }

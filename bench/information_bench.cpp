@@ -53,6 +53,26 @@ BENCHMARK(BM_BVRLGRNK01)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
 
+// Information fractions (K = 3, Clayton) without and with loss to follow-up (0.05 control, 0.15
+// treatment) and a three-piece accrual ramp: the cost the two assumptions add to the information.
+void BM_BVRLGRNK02EntryLoss(benchmark::State& st) {
+  InformationInput in = bench_design(3, true, 1, static_cast<int>(st.range(1)), 1);
+  if (st.range(0) == 1) {
+    in.entry_loss.dropout = {0.05, 0.15};
+    in.entry_loss.accrual_end = {0.5, 1.2, 2.0};
+    in.entry_loss.accrual_intensity = {1.0, 2.0, 4.0};
+  }
+  numerics::UniformGenerator gen([] { return 1; });
+  for (auto _ : st) {
+    MemoryReports r;
+    benchmark::DoNotOptimize(BVRLGRNK02(in, gen, r.reports));
+  }
+}
+BENCHMARK(BM_BVRLGRNK02EntryLoss)
+    ->ArgsProduct({{0, 1}, {1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+
 void BM_BVRLGRNK02(benchmark::State& st) {
   const InformationInput in = bench_design(static_cast<int>(st.range(0)), true,
                                            static_cast<int>(st.range(1)));

@@ -2,6 +2,7 @@
 // table per analysis (or CSV) so that a statistician can check bounds, spending and power.
 #include "boundaries/bounds_command.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -11,6 +12,7 @@
 
 #include "boundaries/gsdesign.h"
 #include "common/errors.h"
+#include "survival/entry_loss.h"
 #include "common/format.h"
 #include "common/limits.h"
 
@@ -49,6 +51,14 @@ constexpr const char* kHelp =
     "  --allocation P   proportion of subjects on treatment, 0 < P < 1 (default 0.5)\n"
     "  --exact          exact bounds: the recursion on Gauss-Legendre nodes, bounds and the\n"
     "                   alpha they spend to 1e-9 (default: the grid recursion, 1e-4 on a bound)\n"
+    "  --dropout L      hazard of loss to follow-up per time unit, control[,treatment], 0 or\n"
+    "                   more (one value: both arms; default none)\n"
+    "  --dropout-probability L  probability of being lost by the time --dropout-time,\n"
+    "                   control[,treatment], in [0, 1); hazard = -log(1 - p)/time\n"
+    "  --dropout-time T the time of --dropout-probability, T > 0\n"
+    "  --accrual-pieces L  ends of the accrual pieces, comma-separated, increasing, the last\n"
+    "                   equal to --accrual (at most 10; default one piece: uniform entry)\n"
+    "  --accrual-intensity L  relative intensity of each piece, above 0 (with --accrual-pieces)\n"
     "  --csv            print the table as CSV\n"
     "  --help           show this text\n"
     "\n"
@@ -153,7 +163,9 @@ struct Options : BoundsRequest {
 Options parse(const std::vector<std::string>& args) {
   static const std::vector<std::string> known = {
       "--alpha", "--sides", "--spending", "--phi",       "--cumulative", "--times",
-      "--power", "--hr",    "--accrual",  "--follow-up", "--survival",   "--allocation"};
+      "--power", "--hr",    "--accrual",  "--follow-up", "--survival",   "--allocation",
+      "--dropout", "--dropout-probability", "--dropout-time", "--accrual-pieces",
+      "--accrual-intensity"};
   std::map<std::string, std::string> given;
   Options o;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -301,6 +313,61 @@ Options parse(const std::vector<std::string>& args) {
                       shortest(o.follow_up) + ": the study must last some time (sum > 0)",
                       "--follow-up"};
   }
+  // Loss to follow-up: hazards, or probabilities of being lost by a time.
+  auto per_arm = [&](const char* name, bool probability) {
+    const std::string allowed =
+        probability ? "one or two probabilities of loss (control, treatment) in [0, 1)"
+                    : "one or two hazards of loss per time unit (control, treatment), 0 or more";
+    std::vector<double> v = list_option(name, given[name], false, allowed);
+    if (v.size() == 1) v.push_back(v[0]);
+    if (v.size() != 2) bad(name, given[name], allowed);
+    for (double x : v)
+      if (!(x >= 0 && (probability ? x < 1 : std::isfinite(x)))) bad(name, given[name], allowed);
+    return std::array<double, 2>{v[0], v[1]};
+  };
+  if (has("--dropout") && has("--dropout-probability")) {
+    throw OptionError{"give the loss to follow-up either as hazards (--dropout) or as "
+                      "probabilities (--dropout-probability with --dropout-time), not both",
+                      "--dropout-probability"};
+  }
+  if (has("--dropout")) o.entry_loss.dropout = per_arm("--dropout", false);
+  if (has("--dropout-probability") != has("--dropout-time")) {
+    throw OptionError{"--dropout-probability and --dropout-time go together",
+                      has("--dropout-time") ? "--dropout-probability" : "--dropout-time"};
+  }
+  if (has("--dropout-time")) {
+    const std::string allowed = "the time of the probabilities of loss must be above 0";
+    const double t = real_option("--dropout-time", given["--dropout-time"], allowed);
+    if (!(t > 0)) bad("--dropout-time", given["--dropout-time"], allowed);
+    o.dropout_time = t;
+    o.dropout_probability = per_arm("--dropout-probability", true);
+    for (int a = 0; a < 2; ++a)
+      o.entry_loss.dropout[static_cast<size_t>(a)] = -std::log1p(-o.dropout_probability[static_cast<size_t>(a)]) / t;
+  }
+  if (has("--accrual-pieces") != has("--accrual-intensity")) {
+    throw OptionError{"--accrual-pieces and --accrual-intensity go together",
+                      has("--accrual-pieces") ? "--accrual-intensity" : "--accrual-pieces"};
+  }
+  if (has("--accrual-pieces")) {
+    const std::string allowed_ends =
+        "1 to 10 piece ends, increasing, above 0, the last equal to --accrual (" +
+        shortest(o.accrual) + ")";
+    const std::vector<double> ends =
+        list_option("--accrual-pieces", given["--accrual-pieces"], false, allowed_ends);
+    bool ok = !ends.empty() && ends.size() <= 10 && ends[0] > 0 &&
+              std::fabs(ends.back() - o.accrual) <= 1e-9 * std::max(1.0, o.accrual);
+    for (size_t p = 1; p < ends.size(); ++p) ok = ok && ends[p] > ends[p - 1];
+    if (!ok) bad("--accrual-pieces", given["--accrual-pieces"], allowed_ends);
+    const std::string allowed_rates = "one relative intensity above 0 per accrual piece (" +
+                                      std::to_string(ends.size()) + ")";
+    const std::vector<double> rates =
+        list_option("--accrual-intensity", given["--accrual-intensity"], false, allowed_rates);
+    ok = rates.size() == ends.size();
+    for (double r : rates) ok = ok && r > 0 && std::isfinite(r);
+    if (!ok) bad("--accrual-intensity", given["--accrual-intensity"], allowed_rates);
+    o.entry_loss.accrual_end = ends;
+    o.entry_loss.accrual_intensity = rates;
+  }
   return o;
 }
 
@@ -314,6 +381,17 @@ std::string title(const Options& o) {
        shortest(o.follow_up) + ", survival " + shortest(o.survival) + ", allocation " +
        shortest(o.allocation);
   if (o.exact) s += ", exact bounds";
+  const EntryAndLoss& el = o.entry_loss;
+  if (o.dropout_time) {
+    s += ", lost by " + shortest(*o.dropout_time) + " " + shortest(o.dropout_probability[0]) +
+         "/" + shortest(o.dropout_probability[1]);
+  }
+  if (el.has_dropout()) s += ", dropout " + shortest(el.dropout[0]) + "/" + shortest(el.dropout[1]);
+  if (el.has_ramp()) {
+    s += ", accrual pieces";
+    for (size_t p = 0; p < el.accrual_end.size(); ++p)
+      s += (p ? "," : " ") + shortest(el.accrual_end[p]) + ":" + shortest(el.accrual_intensity[p]);
+  }
   return s;
 }
 
@@ -410,6 +488,12 @@ BoundsTable calculate_bounds(const BoundsRequest& request) {
   in.control_survival = request.survival;
   in.allocation = request.allocation;
   in.exact = request.exact;
+  if (!request.entry_loss.plain()) {
+    const survival::EntryLoss el(request.entry_loss, request.accrual);
+    const double T = request.accrual + request.follow_up;
+    in.event_probability_given = survival::pooled_event_probability(
+        el, request.hr, request.survival, request.allocation, request.accrual, request.follow_up, T);
+  }
 
   BoundsTable table;
   table.request = request;

@@ -1,11 +1,13 @@
 #pragma once
 // `kestrel bounds`: the boundary calculator of the command line.
+#include <array>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "boundaries/gsdesign.h"
+#include "common/design.h"
 
 namespace kestrel::boundaries {
 
@@ -24,6 +26,12 @@ struct BoundsRequest {
   double survival = 0.5;
   double allocation = 0.5;
   bool exact = false;  // --exact: the exact boundary method (exact_boundary.h)
+  // Loss to follow-up (hazards per time unit, control then treatment) and accrual pieces; plain
+  // by default. When the loss was given as probabilities of being lost by a time, that time and
+  // the probabilities are kept for the title.
+  EntryAndLoss entry_loss;
+  std::optional<double> dropout_time;
+  std::array<double, 2> dropout_probability{0.0, 0.0};
 };
 
 // The options as the command line takes them ("--alpha", "0.05", "--times=0.5,1", ...; neither

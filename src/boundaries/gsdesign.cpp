@@ -324,7 +324,9 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
   // Events, event probability, subjects and the expected number of events under the drift.
   const double p = in.allocation;
   r.events = events_for_drift(r.drift, in.hr, p, K);
-  r.pev = event_probability(in.hr, in.ta, in.tf, in.control_survival, p);
+  r.pev = in.event_probability_given
+              ? *in.event_probability_given
+              : event_probability(in.hr, in.ta, in.tf, in.control_survival, p);
   if (!(r.pev > 0.0 && r.pev <= 1.0)) {
     throw RunError("the probability of an event by the end of the study is " +
                    num(r.pev) +

@@ -2,6 +2,7 @@
 // The single-endpoint group sequential design for a given power: bounds from the spending
 // function, the drift that gives the power, exit probabilities under that drift, and the numbers
 // of events and subjects for a two-arm comparison of exponential survival with uniform accrual.
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ struct GsDesignInput {
   double ta = 1, tf = 0;          // accrual, follow-up
   double control_survival = 0.5;  // at ta + tf
   double allocation = 0.5;        // proportion of the experimental arm
+  // The event probability by the end of the study when the design has loss to follow-up or
+  // accrual pieces (computed by the caller); unset: uniform entry without loss.
+  std::optional<double> event_probability_given;
   int max_analyses = 25;          // the drift and probability routines hold 25 analyses
   // The exact boundary method (exact_boundary.h) for the bounds, the drift and the crossing
   // probabilities instead of the grid recursion; pd then holds the alpha the bounds spend.

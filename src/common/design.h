@@ -35,6 +35,32 @@ struct DeckValues {
   AnalysisArray TLOOK{};  // entries beyond LOOK keep the values of the previous record
 };
 
+// Loss to follow-up and the shape of enrolment of one design. Left empty it is the plain model:
+// nobody is lost, and subjects enter uniformly over the accrual period TA.
+struct EntryAndLoss {
+  // Hazard of loss to follow-up per time unit, control arm then treatment arm. A lost subject is
+  // censored for both endpoints at the same moment.
+  std::array<double, 2> dropout{0.0, 0.0};
+  // Accrual in pieces of constant intensity: piece p runs from the end of piece p-1 (0 for the
+  // first) to accrual_end[p], the last ending at TA, with relative intensity accrual_intensity[p].
+  // Empty (or one piece): uniform entry over 0..TA.
+  std::vector<double> accrual_end, accrual_intensity;
+  bool has_dropout() const { return dropout[0] != 0.0 || dropout[1] != 0.0; }
+  bool has_ramp() const { return accrual_end.size() > 1; }
+  bool plain() const { return !has_dropout() && !has_ramp(); }
+};
+
+// How the deck stated a design's loss to follow-up and accrual pieces (for the reports).
+struct EntryAndLossStatements {
+  bool dropout_given = false;
+  int dropout_line = 0;
+  bool dropout_as_probability = false;  // "lost by time t" instead of hazards
+  double dropout_time = 0;              // t of the probabilities
+  std::array<double, 2> dropout_value{0.0, 0.0};  // as written: hazards or probabilities
+  bool accrual_given = false;
+  int accrual_line = 0;
+};
+
 struct Design {
   int number = 0;      // 1-based position in the deck
   int first_line = 0;  // deck line where the record starts
@@ -44,6 +70,9 @@ struct Design {
   // One pair (EP1's boundary design, then EP2's) per evaluated information set, in run order:
   // ITIME = 1 evaluates the EP1-driven set then the EP2-driven set; other values one set.
   std::vector<std::array<SpendingStatement, 2>> spending;
+  // Loss to follow-up and accrual pieces of this design (plain when the deck states neither).
+  EntryAndLoss entry_loss;
+  EntryAndLossStatements entry_loss_statements;
 };
 
 struct DeckHeader {

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -282,6 +285,12 @@ class Reader {
       }
       if (r == Item::Unreadable) {
         reported[static_cast<size_t>(f)] = static_cast<int>(deck_.problems.size());
+        std::string upper;
+        for (char c : src.text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (f == NSIM && (upper == "DROPOUT" || upper == "ACCRUAL")) {
+          why += "; a " + upper +
+                 " statement belongs right after a design record and its spending statements";
+        }
         problem(number, src.line, field_name(f), echoed(src.text), why);
       }
       return r;
@@ -441,7 +450,209 @@ class Reader {
       }
       rec.design.spending.push_back(pair);
     }
+    read_entry_loss(rec);
     return true;
+  }
+
+  // The word a statement after the current one starts with, upper-cased, when it is DROPOUT or
+  // ACCRUAL; empty otherwise. A design record starts with a number, so no deck without these
+  // statements has such a line where a design record may start.
+  std::string keyword_ahead() {
+    const DeckScanner::Position here = sc_.position();
+    sc_.begin_statement();
+    const DeckScanner::Token t = sc_.next();
+    sc_.seek(here);
+    if (t.kind != DeckScanner::Kind::Value || t.quoted || !t.fault.empty()) return {};
+    std::string w;
+    for (char c : t.text) w += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return w == "DROPOUT" || w == "ACCRUAL" ? w : std::string();
+  }
+
+  // One real item of a DROPOUT or ACCRUAL statement. `kept_ok`: a null value or a slash leaves
+  // the default in place; otherwise the value must be given. False when the item has no usable
+  // value (the problem is recorded); `ended` is set when the deck ends first.
+  bool entry_loss_item(Statement& st, int number, const std::string& field, double& v,
+                       bool kept_ok, bool& ended, int& line) {
+    FieldSource src;
+    std::string why;
+    const Item r = numeric_item(st, v, src, why);
+    line = src.line ? src.line : sc_.line();
+    if (r == Item::End) {
+      ended = true;
+      problem(number, sc_.line(), field, "", "the deck ends inside this statement");
+      return false;
+    }
+    if (r == Item::Unreadable) {
+      problem(number, src.line, field, echoed(src.text), why);
+      return false;
+    }
+    if (r == Item::Kept && !kept_ok) {
+      problem(number, src.line, field, "(a null value or a slash)", "the value must be given");
+      return false;
+    }
+    return true;
+  }
+
+  // DROPOUT HAZARD hc [ht] | DROPOUT PROBABILITY t pc [pt] and ACCRUAL n e(1..n) r(1..n), each
+  // at most once, after the design record and its spending statements.
+  void read_entry_loss(DeckRecord& rec) {
+    Design& g = rec.design;
+    const int number = g.number;
+    EntryAndLoss& el = g.entry_loss;
+    EntryAndLossStatements& how = g.entry_loss_statements;
+    for (std::string word = keyword_ahead(); !word.empty(); word = keyword_ahead()) {
+      Statement st(sc_);
+      DeckScanner::Token key;
+      st.take(key);
+      const int line = key.line;
+      bool ended = false;
+      int at = line;
+      if (word == "DROPOUT") {
+        if (how.dropout_given) {
+          problem(number, line, "DROPOUT", "",
+                  "a design takes one DROPOUT statement; the first is on line " +
+                      std::to_string(how.dropout_line));
+        }
+        const bool again = how.dropout_given;
+        DeckScanner::Token mode;
+        const Item r = st.take(mode);
+        std::string m;
+        for (char c : mode.text) m += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const char* const kModes =
+            "DROPOUT is followed by HAZARD and the hazards of loss per time unit of the control "
+            "and the treatment arm, or by PROBABILITY, a time t and the probabilities of being "
+            "lost by t of the control and the treatment arm (one value: both arms)";
+        if (r == Item::End) {
+          problem(number, sc_.line(), "DROPOUT", "", std::string("the deck ends inside this statement; ") + kModes);
+          return;
+        }
+        if (r != Item::Read || mode.quoted || (m != "HAZARD" && m != "PROBABILITY")) {
+          problem(number, mode.line ? mode.line : line, "DROPOUT", echoed(mode.text), kModes);
+          continue;
+        }
+        const bool prob = m == "PROBABILITY";
+        double t = 1.0;
+        bool ok = true;
+        if (prob) {
+          ok = entry_loss_item(st, number, "DROPOUT time", t, false, ended, at);
+          if (ended) return;
+          if (ok && !(t > 0.0 && std::isfinite(t))) {
+            problem(number, at, "DROPOUT time", show_real(t),
+                    "the time by which the probabilities of loss are stated must be above 0");
+            ok = false;
+          }
+        }
+        std::array<double, 2> v{std::nan(""), std::nan("")};
+        for (int arm = 0; arm < 2; ++arm) {
+          const std::string field = std::string("DROPOUT ") + (prob ? "probability" : "hazard") +
+                                    (arm == 0 ? " of the control arm" : " of the treatment arm");
+          double x = arm == 1 ? v[0] : std::nan("");
+          if (!entry_loss_item(st, number, field, x, arm == 1, ended, at)) {
+            if (ended) return;
+            ok = false;
+            continue;
+          }
+          if (arm == 1 && std::isnan(x)) continue;  // left as the control arm's (already refused)
+          const bool fine = prob ? (x >= 0.0 && x < 1.0) : (x >= 0.0 && std::isfinite(x));
+          if (!fine) {
+            problem(number, at, field, show_real(x),
+                    prob ? "a probability of loss must lie in [0, 1)"
+                         : "a hazard of loss must be 0 or more (per time unit of TA and TF)");
+            ok = false;
+          }
+          v[static_cast<size_t>(arm)] = x;
+        }
+        if (ok && !again) {
+          how.dropout_given = true;
+          how.dropout_line = line;
+          how.dropout_as_probability = prob;
+          how.dropout_time = prob ? t : 0.0;
+          how.dropout_value = v;
+          for (int arm = 0; arm < 2; ++arm) {
+            el.dropout[static_cast<size_t>(arm)] =
+                prob ? -std::log1p(-v[static_cast<size_t>(arm)]) / t : v[static_cast<size_t>(arm)];
+          }
+        } else if (!again) {
+          how.dropout_given = true;
+          how.dropout_line = line;
+        }
+        continue;
+      }
+      // ACCRUAL n e(1..n) r(1..n)
+      if (how.accrual_given) {
+        problem(number, line, "ACCRUAL", "",
+                "a design takes one ACCRUAL statement; the first is on line " +
+                    std::to_string(how.accrual_line));
+      }
+      const bool again = how.accrual_given;
+      how.accrual_given = true;
+      if (!again) how.accrual_line = line;
+      double count = 0;
+      if (!entry_loss_item(st, number, "ACCRUAL number of pieces", count, false, ended, at)) {
+        if (ended) return;
+        continue;
+      }
+      if (!(count >= 1 && count <= NMAXA && count == std::floor(count))) {
+        problem(number, at, "ACCRUAL number of pieces", show_real(count),
+                "the accrual period TA is split into 1 to 10 pieces");
+        continue;
+      }
+      const int n = static_cast<int>(count);
+      std::vector<double> ends(static_cast<size_t>(n)), rates(static_cast<size_t>(n));
+      bool ok = true;
+      double prev = 0.0;
+      bool prev_ok = true;
+      for (int p = 0; p < n; ++p) {
+        const std::string field = "ACCRUAL end(" + std::to_string(p + 1) + ")";
+        double e = 0;
+        if (!entry_loss_item(st, number, field, e, false, ended, at)) {
+          if (ended) return;
+          ok = prev_ok = false;
+          continue;
+        }
+        ends[static_cast<size_t>(p)] = e;
+        if (!(std::isfinite(e) && e > (prev_ok ? prev : -HUGE_VAL) && e > 0.0)) {
+          problem(number, at, field, show_real(e),
+                  p == 0 ? "the end of the first accrual piece must be above 0"
+                         : "the ends of the accrual pieces must increase");
+          ok = false;
+        }
+        const double TA = g.read.TA;
+        if (p == n - 1 && std::isfinite(e) && TA > 0.0 &&
+            std::fabs(e - TA) > 1e-9 * std::max(1.0, TA)) {
+          problem(number, at, field, show_real(e),
+                  "the last accrual piece must end at the accrual time TA = " + show_real(TA));
+          ok = false;
+        }
+        prev = e;
+        prev_ok = std::isfinite(e);
+      }
+      for (int p = 0; p < n; ++p) {
+        const std::string field = "ACCRUAL intensity(" + std::to_string(p + 1) + ")";
+        double r = 0;
+        if (!entry_loss_item(st, number, field, r, false, ended, at)) {
+          if (ended) return;
+          ok = false;
+          continue;
+        }
+        rates[static_cast<size_t>(p)] = r;
+        if (!(r > 0.0 && std::isfinite(r))) {
+          problem(number, at, field, show_real(r),
+                  "the relative intensity of an accrual piece must be above 0");
+          ok = false;
+        }
+      }
+      if (ok && !again) {
+        el.accrual_end = ends;
+        el.accrual_intensity = rates;
+      }
+    }
+  }
+
+  static std::string show_real(double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.10g", v);
+    return buf;
   }
 
   // The deck ends inside the extra statements: a bad deck, and nothing follows to be checked.

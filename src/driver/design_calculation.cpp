@@ -200,7 +200,8 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   const DeckValues& v = design.stored;
   into.design = design;
   write_design_banner(rep.console());
-  write_input_summary(rep.main(), v, &into.overflowed);
+  write_input_summary(rep.main(), v, &into.overflowed, design.entry_loss,
+                      design.entry_loss_statements);
   // The boundary designs write their phi as "Parameter is" in a field of six columns.
   for (const auto& pair : design.spending) {
     for (int ep = 0; ep < 2; ++ep) {
@@ -214,6 +215,9 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
         into.overflowed.push_back(name);
     }
   }
+  if (ctx.exact && !design.entry_loss.plain())
+    throw RunError("design " + std::to_string(design.number) + ": " + exact_with_entry_loss_text,
+                   design.number, "exact");
   if (ctx.exact) {
     Reports::line(rep.main(),
                   " MODEL IN FORCE (--exact): EXACT COVARIANCE UNDER THE ALTERNATIVE, EXACT BOUNDS");
@@ -242,7 +246,8 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   }
   into.THETA = store.THETA;
   into.THETATR = store.THETATR;
-  survival::InformationInput in = survival::information_input(v, store.THETA);
+  survival::InformationInput in =
+      survival::information_input(v, store.THETA, design.entry_loss);
   in.exact = ctx.exact;
   auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
     const auto& spending = design.spending.at(which);

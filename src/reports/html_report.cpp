@@ -481,6 +481,31 @@ void inputs_table(Page& p, const Design& d) {
       << td_num(gnum(r.TLOOK[static_cast<size_t>(k)])) << td_num(gnum(s.TLOOK[static_cast<size_t>(k)]))
       << "</tr>";
   }
+  const EntryAndLoss& el = d.entry_loss;
+  const EntryAndLossStatements& how = d.entry_loss_statements;
+  if (el.has_dropout()) {
+    const char* arm[2] = {"control", "treatment"};
+    for (int a = 0; a < 2; ++a) {
+      std::string meaning = std::string("hazard of loss to follow-up per time unit, ") + arm[a] + " arm";
+      double given = el.dropout[static_cast<size_t>(a)];
+      if (how.dropout_as_probability) {
+        meaning += " (given as the probability of being lost by time " + gnum(how.dropout_time) + ")";
+        given = how.dropout_value[static_cast<size_t>(a)];
+      }
+      p << "<tr><th><code>DROPOUT</code></th>" << td_text(meaning) << td_num(gnum(given))
+        << td_num(gnum(el.dropout[static_cast<size_t>(a)])) << "</tr>";
+    }
+  }
+  if (el.has_ramp()) {
+    for (size_t k = 0; k < el.accrual_end.size(); ++k) {
+      const std::string piece = "accrual piece " + std::to_string(k + 1);
+      p << "<tr><th><code>ACCRUAL</code></th>" << td_text("end of " + piece)
+        << td_num(gnum(el.accrual_end[k])) << td_num(gnum(el.accrual_end[k])) << "</tr>";
+      p << "<tr><th><code>ACCRUAL</code></th>" << td_text("relative intensity of " + piece)
+        << td_num(gnum(el.accrual_intensity[k])) << td_num(gnum(el.accrual_intensity[k]))
+        << "</tr>";
+    }
+  }
   p << "</tbody></table>";
 }
 

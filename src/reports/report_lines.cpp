@@ -39,7 +39,8 @@ std::string crivl_title(int CRIVL) {
 }
 
 void write_input_summary(std::ostream& os, const DeckValues& v,
-                         std::vector<std::string>* overflowed) {
+                         std::vector<std::string>* overflowed, const EntryAndLoss& el,
+                         const EntryAndLossStatements& how) {
   using fmt::Record;
   put(os, " GROUP-SEQUENTIAL DESIGNS FOR TWO TIME-TO-EVENT OUTCOMES");
   if (v.ITIME == 3) put(os, " --- GIVEN CALENDER TIME                ---");
@@ -88,6 +89,26 @@ void write_input_summary(std::ostream& os, const DeckValues& v,
   };
   if (v.ITIME == 1 || v.ITIME == 2) times("  TIMEPOINTS OF LOOK/ INFORM:");
   if (v.ITIME == 3) times("  TIMEPOINTS OF LOOK/CALNDER:");
+  if (el.has_dropout()) {
+    put(os, Record().lit("   LOSS TO FOLLOW-UP HAZARD C:").x(1).f(el.dropout[0], 8, 4)
+                .lit("   T:").x(1).f(el.dropout[1], 8, 4).lit("  PER TIME UNIT"));
+    if (how.dropout_as_probability) {
+      put(os, Record().lit("      GIVEN AS LOST BY TIME :").x(1).f(how.dropout_time, 8, 2)
+                  .lit("   C:").x(1).f(100 * how.dropout_value[0], 6, 2).lit("%")
+                  .lit("   T:").x(1).f(100 * how.dropout_value[1], 6, 2).lit("%"));
+    }
+  }
+  if (el.has_ramp()) {
+    Record ends, rates;
+    ends.lit("   ACCRUAL PIECES ENDING AT:");
+    rates.lit("     RELATIVE INTENSITIES   :");
+    for (size_t p = 0; p < el.accrual_end.size(); ++p) {
+      ends.x(1).f(el.accrual_end[p], 6, 2);
+      rates.x(1).f(el.accrual_intensity[p], 6, 2);
+    }
+    put(os, ends);
+    put(os, rates);
+  }
   put(os, fmt::list({}));
   put(os, Record().lit(" 1: CORRESPONDING INFORMATION TIME AND LOGRANK TEST").lit(" STATISTICS "));
   put(os, fmt::list({}));

@@ -33,9 +33,12 @@ std::string crivl_title(int CRIVL);  // 80 characters, blank-padded
 
 // The input summary of one design (stored values: hazard ratios as reciprocals) and the
 // heading block of the information table that follows it. A value too wide for its column is
-// written in full and its field named in `overflowed` (when given).
+// written in full and its field named in `overflowed` (when given). A design with loss to
+// follow-up or accrual pieces gets their lines after the analysis times.
 void write_input_summary(std::ostream& main, const DeckValues& stored,
-                         std::vector<std::string>* overflowed = nullptr);
+                         std::vector<std::string>* overflowed = nullptr,
+                         const EntryAndLoss& entry_loss = {},
+                         const EntryAndLossStatements& statements = {});
 
 // The column header line of the summary file.
 std::string summary_header();

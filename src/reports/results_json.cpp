@@ -417,6 +417,28 @@ std::string results_json(const RunRecord& run) {
       w.end_array();
     }
     w.end_array();
+    // Only designs with loss to follow-up or accrual pieces carry this entry.
+    const EntryAndLoss& el = d.design.entry_loss;
+    if (!el.plain()) {
+      const EntryAndLossStatements& how = d.design.entry_loss_statements;
+      w.key("entry_loss").begin_object();
+      w.key("dropout_hazard").begin_array();
+      w.value(el.dropout[0]).value(el.dropout[1]);
+      w.end_array();
+      if (how.dropout_as_probability) {
+        w.key("dropout_time").value(how.dropout_time);
+        w.key("dropout_probability").begin_array();
+        w.value(how.dropout_value[0]).value(how.dropout_value[1]);
+        w.end_array();
+      }
+      w.key("accrual_end").begin_array();
+      for (double e : el.accrual_end) w.value(e);
+      w.end_array();
+      w.key("accrual_intensity").begin_array();
+      for (double r : el.accrual_intensity) w.value(r);
+      w.end_array();
+      w.end_object();
+    }
     w.key("sets").begin_array();
     for (const EvaluatedSet& s : d.sets) evaluated_set(w, s, d.design);
     w.end_array();

@@ -5,6 +5,7 @@
 #include "boundaries/spending.h"
 #include "common/reports.h"
 #include "survival/correlation_matrix.h"
+#include "survival/entry_loss.h"
 
 namespace kestrel::samplesize {
 
@@ -24,10 +25,11 @@ std::string endpoint_name(const char* ep, int CPRSK) {
   return name + ")";
 }
 
-boundaries::GsDesignInput endpoint_design(const DeckValues& d, const InformationSet& set,
+boundaries::GsDesignInput endpoint_design(const Design& design, const InformationSet& set,
                                           const SpendingStatement& spending, double hr,
-                                          const AnalysisArray& finf, double survival,
+                                          const AnalysisArray& finf, double control_survival,
                                           const char* ep) {
+  const DeckValues& d = design.stored;
   boundaries::GsDesignInput in;
   in.endpoint = endpoint_name(ep, d.CPRSK);
   in.K = set.K;
@@ -39,9 +41,14 @@ boundaries::GsDesignInput endpoint_design(const DeckValues& d, const Information
   in.t.assign(finf.begin(), finf.begin() + set.K);
   in.ta = d.TA;
   in.tf = d.TF;
-  in.control_survival = survival;
+  in.control_survival = control_survival;
   in.allocation = d.SR;
   in.exact = set.exact;  // exact bounds go with the exact covariance
+  if (!design.entry_loss.plain()) {
+    const survival::EntryLoss el(design.entry_loss, d.TA);
+    in.event_probability_given =
+        survival::pooled_event_probability(el, hr, control_survival, d.SR, d.TA, d.TF, d.TA + d.TF);
+  }
   return in;
 }
 
@@ -85,12 +92,12 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   // fractions, then EP2 with its own. Every information set holds EP1 in the slots ending in 1.
   boundaries::BoundaryWork work;
   ev.ep1 = boundaries::GSDESIGN01(
-      endpoint_design(d, set, spending[0], d.HR1, set.FINF1, d.SRVR1, "EP1"), work, main);
+      endpoint_design(design, set, spending[0], d.HR1, set.FINF1, d.SRVR1, "EP1"), work, main);
   ev.ZA1 = first(ev.ep1.za, K);
   ev.ZB1 = first(ev.ep1.zb, K);
   empty_lines(main, 2);
   ev.ep2 = boundaries::GSDESIGN01(
-      endpoint_design(d, set, spending[1], d.HR2, set.FINF2, d.SRVR2, "EP2"), work, main);
+      endpoint_design(design, set, spending[1], d.HR2, set.FINF2, d.SRVR2, "EP2"), work, main);
   ev.ZA2 = first(ev.ep2.za, K);
   ev.ZB2 = first(ev.ep2.zb, K);
   empty_lines(main, 2);
@@ -128,6 +135,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   pb.TA = d.TA;
   pb.TF = d.TF;
   pb.set = set;
+  pb.entry_loss = design.entry_loss;
   pb.RCORR = ev.RCORR;
   pb.ZB1 = ev.ZB1;
   pb.ZB2 = ev.ZB2;
@@ -168,6 +176,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ein.FENR = set.FENR;
   ein.FINF1 = set.FINF1;
   ein.FINF2 = set.FINF2;
+  ein.entry_loss = design.entry_loss;
   const ExpectedValues e = expected_values(ein, ev.MSS, ev.QSTOP, ev.QEP, ctx.reports.console());
   ev.ME1 = e.ME1;
   ev.ME2 = e.ME2;
@@ -210,6 +219,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
       s.J1[k] = set.FENR[k] * set.VAR01[k];
       s.J2[k] = set.FENR[k] * set.VAR02[k];
     }
+    s.entry_loss = design.entry_loss;
     s.ME1 = ev.ME1;
     s.ME2 = ev.ME2;
     ev.simulation =

@@ -9,6 +9,7 @@
 #include "mvn/mvndf.h"
 #include "numerics/normal.h"
 #include "samplesize/patterns.h"
+#include "survival/entry_loss.h"
 #include "survival/event_probability.h"
 
 namespace kestrel::samplesize {
@@ -37,7 +38,16 @@ void deviations(int IVAR, double var0, double var1, double& s0, double& s1) {
 // subjects entered so far, uniformly over 0 .. TCAL(k) and not followed beyond it; the accrual
 // period with a negative follow-up in its place would put survival values above one into the
 // average (a negative or meaningless Pev(k), and a limit that is not a number).
+// With loss to follow-up or accrual pieces both probabilities come from that model: the event
+// probability of a subject enrolled by the analysis, observed until it or until lost.
 double events_at(int N, double hr, double S, const PowerProblem& pb, double finf, double tcal) {
+  if (!pb.entry_loss.plain()) {
+    const survival::EntryLoss el(pb.entry_loss, pb.TA);
+    const double T = pb.TA + pb.TF;
+    const double Pev = survival::pooled_event_probability(el, hr, S, pb.SR, pb.TA, pb.TF, T);
+    const double Pevk = survival::pooled_event_probability(el, hr, S, pb.SR, pb.TA, pb.TF, tcal);
+    return static_cast<double>(N) * Pev * finf / Pevk;
+  }
   const double Pev = survival::PREVENT(hr, S, pb.SR, pb.TA, pb.TF).Pev;
   const double lc = -std::log(S) / (pb.TA + pb.TF);
   const double Sk = std::exp(-lc * tcal);

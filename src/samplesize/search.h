@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/design.h"
 #include "common/information_set.h"
 #include "samplesize/power.h"
 
@@ -78,6 +79,7 @@ struct ExpectedInput {
   int K = 1;
   double HR1 = 1, HR2 = 1, SRVR1 = 0.5, SRVR2 = 0.5, SR = 0.5, TA = 1, TF = 0;
   AnalysisArray FENR{}, FINF1{}, FINF2{};
+  EntryAndLoss entry_loss;  // loss to follow-up and accrual pieces (plain by default)
 };
 
 struct ExpectedValues {

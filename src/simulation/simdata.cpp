@@ -6,11 +6,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "common/errors.h"
 #include "common/format.h"
 #include "numerics/uniform_generator.h"
+#include "survival/entry_loss.h"
 #include "survival/model.h"
 
 namespace kestrel::simulation {
@@ -118,6 +120,16 @@ RecordCounts generate_trial(const TrialSettings& in, numerics::UniformGenerator&
   const double hazard[2][2] = {{in.lambda1, in.lambda2},
                                {in.lambda1 * in.HR1, in.lambda2 * in.HR2}};
   RecordCounts counts;
+  // Accrual pieces: the patients enrolled by the analysis enter by the inverse of the enrolment
+  // curve, restricted to the fraction enrolled by then.
+  const bool ramp = in.entry_loss.has_ramp(), lost = in.entry_loss.has_dropout();
+  std::optional<survival::EntryLoss> pieces;
+  const double tau = in.a + in.s;
+  double enrolled = 1.0;
+  if (ramp) {
+    pieces.emplace(in.entry_loss, in.accrual_period);
+    enrolled = pieces->enrolled(tau);
+  }
   for (int i = 1; i <= n; ++i) {
     const int arm = allocate_arm(i, n, in.r, gen);
     const double u1 = gen.UNIRAND();
@@ -127,7 +139,12 @@ RecordCounts generate_trial(const TrialSettings& in, numerics::UniformGenerator&
     double C = 1e99;
     if (in.censoring == 1) {
       const double u3 = gen.UNIRAND();
-      C = u3 * in.a + in.s;
+      C = ramp ? tau - pieces->entry_quantile((1.0 - u3) * enrolled) : u3 * in.a + in.s;
+    }
+    if (lost) {
+      const double u4 = gen.UNIRAND();
+      const double d = in.entry_loss.dropout[static_cast<size_t>(arm - 1)];
+      if (d > 0.0) C = std::min(C, -std::log(1.0 - u4) / d);
     }
     double X1, X2;
     switch (in.mode) {

@@ -5,10 +5,12 @@
 //
 // Every random number comes from the run's uniform generator, per patient in this order: the
 // allocation draw (only for patients of an incomplete last block), u1, u2, and u3 for the
-// censoring time when censoring is on.
+// censoring time when censoring is on, and u4 for the loss time when the design has loss to
+// follow-up.
 #include <ostream>
 #include <vector>
 
+#include "common/design.h"
 #include "simulation/logrank.h"
 
 namespace kestrel::numerics {
@@ -29,6 +31,11 @@ struct TrialSettings {
   int family = 1;            // 1 Clayton, 2 positive stable, 3 Frank
   int mode = 1;              // competing risks: 1 none, 2 EP2 ends EP1's follow-up, 3 both
   int composite = 1;         // 1 EP1 itself, 2 the first of EP1 and EP2
+  // Loss to follow-up per arm (arm 1 first) and accrual pieces over accrual_period; plain: entry
+  // uniform over [0, a] and nobody lost. With loss a fourth uniform number per patient gives its
+  // loss time; without it none is drawn.
+  EntryAndLoss entry_loss;
+  double accrual_period = 1;  // TA, the end of the last accrual piece
 };
 
 struct TrialOutcome {

@@ -17,6 +17,7 @@
 #include "numerics/uniform_generator.h"
 #include "simulation/final_critical_value.h"
 #include "simulation/simdata.h"
+#include "survival/entry_loss.h"
 #include "survival/event_probability.h"
 
 namespace kestrel::simulation {
@@ -95,6 +96,8 @@ TrialSettings analysis_trial(const SimulationInput& in, int k) {
   // enrolment twice. From the end of accrual on this is entry over [0, a], s = t(k) - a.
   trial.a = std::min(in.a, t);
   trial.s = t - trial.a;
+  trial.entry_loss = in.entry_loss;
+  trial.accrual_period = in.a;
   return trial;
 }
 
@@ -123,8 +126,16 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
   }
 
   // Expected events at the end of the study.
-  const double D1e = in.N * survival::PREVENT(in.HR1, in.S1, in.r, in.a, in.f).Pev;
-  const double D2e = in.N * survival::PREVENT(in.HR2, in.S2, in.r, in.a, in.f).Pev;
+  double D1e = 0, D2e = 0;
+  if (in.entry_loss.plain()) {
+    D1e = in.N * survival::PREVENT(in.HR1, in.S1, in.r, in.a, in.f).Pev;
+    D2e = in.N * survival::PREVENT(in.HR2, in.S2, in.r, in.a, in.f).Pev;
+  } else {
+    const survival::EntryLoss el(in.entry_loss, in.a);
+    const double T = in.a + in.f;
+    D1e = in.N * survival::pooled_event_probability(el, in.HR1, in.S1, in.r, in.a, in.f, T);
+    D2e = in.N * survival::pooled_event_probability(el, in.HR2, in.S2, in.r, in.a, in.f, T);
+  }
 
   TrialWork work;
 

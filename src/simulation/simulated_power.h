@@ -33,6 +33,7 @@ struct SimulationInput {
   double alpha = 0.025;
   AnalysisArray J1{}, J2{};            // FENR x VAR01, FENR x VAR02: planned information per subject
   int ME1 = 0, ME2 = 0;
+  EntryAndLoss entry_loss;  // loss to follow-up and accrual pieces (plain by default)
   // The final critical value depends on the observed information only through the correlations
   // of the statistics; when a replication meets the same correlations (to 1e-12), the same
   // earlier bounds and alpha as an earlier search of this call, that search's result is reused

@@ -243,7 +243,8 @@ InformationSets BVRLGRNK02(const InformationInput& in, numerics::UniformGenerato
   return detail::fraction_information(in, gen, reports, detail::kGrid);
 }
 
-InformationInput information_input(const DeckValues& v, double theta) {
+InformationInput information_input(const DeckValues& v, double theta,
+                                   const EntryAndLoss& entry_loss) {
   InformationInput in;
   in.K = v.LOOK;
   in.CPL = v.CPL;
@@ -259,6 +260,7 @@ InformationInput information_input(const DeckValues& v, double theta) {
   in.SR = v.SR;
   in.CNSRD = v.CNSRD;
   in.TLOOK = v.TLOOK;
+  in.entry_loss = entry_loss;
   return in;
 }
 

@@ -29,10 +29,13 @@ struct InformationInput {
   // at-risk fractions' fluctuation added to the martingale part. Off: the covariance of the
   // martingale part alone, as always.
   bool exact = false;
+  // Loss to follow-up and accrual pieces; plain (the default) is no loss and uniform entry.
+  EntryAndLoss entry_loss;
 };
 
 // The information inputs of a design's stored deck values, with copula parameter theta.
-InformationInput information_input(const DeckValues& v, double theta);
+InformationInput information_input(const DeckValues& v, double theta,
+                                   const EntryAndLoss& entry_loss = {});
 
 InformationSet BVRLGRNK01(const InformationInput& in, numerics::UniformGenerator& gen,
                           Reports& reports);

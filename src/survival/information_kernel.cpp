@@ -83,8 +83,8 @@ inline double simpson(double h1, double hm, double h0) { return (h1 + 4.0 * hm +
 }  // namespace
 
 InformationModel::InformationModel(const InformationInput& in, int NG)
-    : NG_(NG), code_(in.CPL), mode_(in.CPRSK), flag_(in.CMPST), q_(1.0 - in.SR), theta_(in.THETA),
-      a_(in.TA), f_(in.TF), exact_(in.exact) {
+    : NG_(NG), el_(in.entry_loss, in.TA), code_(in.CPL), mode_(in.CPRSK), flag_(in.CMPST),
+      q_(1.0 - in.SR), theta_(in.THETA), a_(in.TA), f_(in.TF), exact_(in.exact) {
   if (NG_ < 2) throw RunError("information grid needs at least 2 intervals");
   T_ = a_ + f_;
   const double q = q_;
@@ -113,7 +113,16 @@ InformationModel::InformationModel(const InformationInput& in, int NG)
   arm_[0].l2 = lc2;
   arm_[1].l1 = lt1;
   arm_[1].l2 = lt2;
-  for (Arm& A : arm_) {
+  for (int k = 0; k < 2; ++k) {
+    Arm& A = arm_[static_cast<size_t>(k)];
+    // Loss to follow-up: a subject of this arm is at risk only while not lost, so every at-risk
+    // average carries the arm's probability of not being lost (the hazard increments, which are
+    // conditional on being at risk, do not).
+    const bool lost = el_.dropout(k) > 0.0;
+    if (lost) {
+      A.kept.assign(n + 1, 1.0);
+      for (size_t i = 0; i <= n; ++i) A.kept[i] = el_.retained(k, X_[i]);
+    }
     auto C = [&](double x, double y) {
       return SJOINT(theta_, SFUN(x, A.l1), SFUN(y, A.l2), code_);
     };
@@ -124,9 +133,15 @@ InformationModel::InformationModel(const InformationInput& in, int NG)
       const double t0 = X_[i - 1], t1 = X_[i], tm = Xm_[i];
       const double c00 = C(t0, t0), c11 = C(t1, t1), cmm = C(tm, tm);
       const double c01 = C(t0, t1), c10 = C(t1, t0);
-      const double avS1 = simpson(SFUN(t1, A.l1), SFUN(tm, A.l1), SFUN(t0, A.l1));
-      const double avS2 = simpson(SFUN(t1, A.l2), SFUN(tm, A.l2), SFUN(t0, A.l2));
-      const double avC = simpson(c11, cmm, c00);
+      double avS1 = simpson(SFUN(t1, A.l1), SFUN(tm, A.l1), SFUN(t0, A.l1));
+      double avS2 = simpson(SFUN(t1, A.l2), SFUN(tm, A.l2), SFUN(t0, A.l2));
+      double avC = simpson(c11, cmm, c00);
+      if (lost) {
+        const double d1 = A.kept[i], d0 = A.kept[i - 1], dm = el_.retained(k, tm);
+        avS1 = simpson(SFUN(t1, A.l1) * d1, SFUN(tm, A.l1) * dm, SFUN(t0, A.l1) * d0);
+        avS2 = simpson(SFUN(t1, A.l2) * d1, SFUN(tm, A.l2) * dm, SFUN(t0, A.l2) * d0);
+        avC = simpson(c11 * d1, cmm * dm, c00 * d0);
+      }
       const double lam1 = CHAZARD(t1, A.l1) - CHAZARD(t0, A.l1);
       const double lam2 = CHAZARD(t1, A.l2) - CHAZARD(t0, A.l2);
       const double crude1 = (c01 - c11) / c11;  // EP1 first, within the interval
@@ -209,7 +224,13 @@ Look InformationModel::look_at(int idx) const {
   L.A = std::min(a_, L.tau);
   L.F = L.tau - L.A;
   L.l = a_ > 0.0 ? L.A / a_ : 1.0;
+  if (!el_.uniform_entry()) L.l = el_.enrolled(L.tau);
   return L;
+}
+
+double InformationModel::admin_weight(double x, const Look& look) const {
+  if (el_.uniform_entry()) return SCENS(x, look.A, look.F, 1);
+  return el_.follow_up(x, look.tau);
 }
 
 Look InformationModel::final_look() const {
@@ -226,8 +247,8 @@ Moments InformationModel::moments(const Look& look) const {
   Moments m;
   const double qq = q_ * (1.0 - q_);
   for (size_t i = 1; i <= static_cast<size_t>(look.idx); ++i) {
-    const double g = simpson(SCENS(X_[i], look.A, look.F, 1), SCENS(Xm_[i], look.A, look.F, 1),
-                             SCENS(X_[i - 1], look.A, look.F, 1));
+    const double g = simpson(admin_weight(X_[i], look), admin_weight(Xm_[i], look),
+                             admin_weight(X_[i - 1], look));
     const double w = qq * g;
     for (int e = 0; e < 2; ++e) {
       m.mu[e] += w * cmu_[e][i];
@@ -395,6 +416,15 @@ void InformationModel::build_kernel() const {
           K[j] = Kc;
         }
       }
+      if (!A.kept.empty()) {
+        // Loss censors both endpoints at once: the cell is observed only while the subject is
+        // not lost at the later of its two times, averaged as the censoring weight of a cell.
+        const double* d = A.kept.data();
+        for (size_t j = 1; j <= n; ++j) {
+          const double dhi = std::min(d[i], d[j]), dlo = std::min(d[i - 1], d[j - 1]);
+          K[j] *= dhi / 6.0 + (2.0 / 3.0) * std::sqrt(dhi * dlo) + dlo / 6.0;
+        }
+      }
     }
     // Combine the arms, then the prefix sums.
     const double* Kc = R[0].K.data();
@@ -459,19 +489,17 @@ double InformationModel::censored_sum(const CellKernel& kern, const Look& la,
   const size_t w = static_cast<size_t>(NG_) + 1;
   const int Ia = la.idx, Ib = lb.idx;
   // Censoring of the earlier analysis; the later endpoint's time moves back by the gap.
-  double A, F, dt = 0.0, ds = 0.0;
+  double dt = 0.0, ds = 0.0;
+  const Look& early = la.tau <= lb.tau ? la : lb;
   if (la.tau <= lb.tau) {
-    A = la.A;
-    F = la.F;
     ds = lb.tau - la.tau;
   } else {
-    A = lb.A;
-    F = lb.F;
     dt = la.tau - lb.tau;
   }
   auto gbar = [&](double hi, double lo) {
     const double md = 0.5 * lo + 0.5 * hi;
-    return SCENS(hi, A, F, 1) / 6.0 + (2.0 / 3.0) * SCENS(md, A, F, 1) + SCENS(lo, A, F, 1) / 6.0;
+    return admin_weight(hi, early) / 6.0 + (2.0 / 3.0) * admin_weight(md, early) +
+           admin_weight(lo, early) / 6.0;
   };
   auto xt = [&](int i) { return X_[static_cast<size_t>(i)] - dt; };
   auto xs = [&](int j) { return X_[static_cast<size_t>(j)] - ds; };

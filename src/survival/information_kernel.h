@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/reports.h"
+#include "survival/entry_loss.h"
 #include "survival/information.h"
 
 namespace kestrel::survival::detail {
@@ -54,9 +55,10 @@ class InformationModel {
   double T() const { return T_; }
   double accrual() const { return a_; }
   double follow_up() const { return f_; }
+  const EntryLoss& entry_loss() const { return el_; }
 
   // The analysis at grid index idx (calendar time X(idx)) with censoring A = min(a, tau),
-  // F = tau - A.
+  // F = tau - A, and the enrolled fraction at tau.
   Look look_at(int idx) const;
   // The final analysis at T with the censoring of the study end.
   Look final_look() const;
@@ -93,8 +95,14 @@ class InformationModel {
   // distribution of the earlier analysis at max(t, s - gap) (or max(t - gap, s)).
   // This weight is the one place censoring enters the covariance integrals.
   double censored_sum(const CellKernel& k, const Look& a, const Look& b) const;
+  // The administrative censoring weight at follow-up x of the analysis `look`: the staggered-entry
+  // weight SCENS for uniform entry, the follow-up distribution of the accrual pieces otherwise.
+  // Loss to follow-up enters the at-risk averages and the cross kernel of each arm instead, so
+  // that the weight stays common to both arms.
+  double admin_weight(double x, const Look& look) const;
 
   int NG_;
+  EntryLoss el_;
   int code_, mode_, flag_;
   double q_, theta_, a_, f_, T_;
   std::vector<double> X_, Xm_;
@@ -110,6 +118,7 @@ class InformationModel {
     std::vector<double> kdl2;          // kernel increment of EP2
     std::vector<double> diag_rc;       // competing-risk mode 3: corner average at (M, M)
     std::vector<double> diag_b1;       // competing-risk mode 3: B1 of a cell below the diagonal
+    std::vector<double> kept;          // P(not lost) at the grid nodes; empty without loss
   };
   std::array<Arm, 2> arm_;  // 0 control, 1 treatment
   // Martingale kernel H(i, j) of the cross covariance with its prefix sums.

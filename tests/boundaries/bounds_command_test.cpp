@@ -210,6 +210,19 @@ TEST(BoundsCommand, BadOptionsAreRefusedWithExitStatusTwo) {
       {{"--power", "1e-9"}, "'1e-9' for --power: the power must exceed the one-sided alpha 0.025"},
       {{"--alpha", "0.5", "--power", "0.4"}, "'0.4' for --power"},
       {{"--csv", "--csv"}, "--csv given twice"},
+      {{"--dropout", "-0.1"}, "'-0.1' for --dropout"},
+      {{"--dropout", "0.1,0.2,0.3"}, "'0.1,0.2,0.3' for --dropout"},
+      {{"--dropout-probability", "1", "--dropout-time", "2"}, "'1' for --dropout-probability"},
+      {{"--dropout-probability", "0.1", "--dropout-time", "0"}, "'0' for --dropout-time"},
+      {{"--dropout-probability", "0.1"}, "go together"},
+      {{"--dropout", "0.1", "--dropout-probability", "0.1", "--dropout-time", "1"}, "not both"},
+      {{"--accrual-pieces", "0.5,1"}, "go together"},
+      {{"--accrual-pieces", "0.5,0.9", "--accrual-intensity", "1,2"}, "'0.5,0.9' for --accrual-pieces"},
+      {{"--accrual-pieces", "0.6,0.5,1", "--accrual-intensity", "1,2,3"}, "for --accrual-pieces"},
+      {{"--accrual-pieces", "0.5,1", "--accrual-intensity", "1,0"}, "'1,0' for --accrual-intensity"},
+      {{"--accrual-pieces", "0.5,1", "--accrual-intensity", "1"}, "for --accrual-intensity"},
+      {{"--accrual-pieces", "0.1,0.2,0.3,0.4,0.5,0.6,0.7,0.8,0.9,0.95,1", "--accrual-intensity",
+        "1,1,1,1,1,1,1,1,1,1,1"}, "1 to 10 piece ends"},
   };
   for (const Case& c : cases) {
     Outcome o = bounds(c.args);
@@ -240,7 +253,8 @@ TEST(BoundsCommand, HelpListsEveryOption) {
   EXPECT_EQ(o.status, 0);
   for (const char* name :
        {"--alpha", "--sides", "--spending", "--phi", "--cumulative", "--times", "--power", "--hr",
-        "--accrual", "--follow-up", "--survival", "--allocation", "--csv"}) {
+        "--accrual", "--follow-up", "--survival", "--allocation", "--csv", "--dropout",
+        "--dropout-probability", "--dropout-time", "--accrual-pieces", "--accrual-intensity"}) {
     EXPECT_NE(o.out.find(name), std::string::npos) << name;
   }
 }
@@ -290,6 +304,43 @@ TEST(BoundsApi, OneAnalysisIsTheFixedDesign) {
 
 // The parsed options give the same table as the command line's CSV, and a bad option comes back
 // as the core's error naming the option.
+// Loss to follow-up and accrual pieces change the subjects only: the events stay those of the
+// drift, and the subjects are the events over the event probability, here against the closed form
+// of uniform entry over TA with exponential loss (hazards given, or 10 % lost by time 2). Zero
+// loss gives the plain design's figures.
+TEST(BoundsApi, LossAndPiecesDivideTheEventsByTheirEventProbability) {
+  const double TA = 2, TF = 1, S = 0.4, hr = 0.7;
+  const double lc = -std::log(S) / (TA + TF), lt = lc * hr;
+  auto closed = [&](double l, double d) {  // follow-up uniform over [TF, TA + TF]
+    const double k = l + d;
+    return l / k * (1 - std::exp(-k * TF) * (1 - std::exp(-k * TA)) / (k * TA));
+  };
+  const std::vector<std::string> base = {"--times", "0.5,1", "--accrual", "2", "--follow-up", "1",
+                                         "--survival", "0.4", "--hr", "0.7"};
+  const BoundsTable plain = calculate_bounds(parse_bounds_request(base));
+  struct Case {
+    std::vector<std::string> extra;
+    double dc, dt;
+  };
+  const double p10 = -std::log(0.9) / 2;
+  for (const Case& c : std::vector<Case>{{{"--dropout", "0.05,0.15"}, 0.05, 0.15},
+                                         {{"--dropout", "0"}, 0, 0},
+                                         {{"--dropout-probability", "0.1", "--dropout-time", "2"},
+                                          p10, p10}}) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const BoundsTable t = calculate_bounds(parse_bounds_request(args));
+    const double pev = 0.5 * closed(lc, c.dc) + 0.5 * closed(lt, c.dt);
+    EXPECT_EQ(t.result.events, plain.result.events) << c.extra[0];
+    EXPECT_NEAR(t.result.pev, c.dc == 0 ? plain.result.pev : pev, 1e-12) << c.extra[0];
+    EXPECT_EQ(t.result.subjects,
+              static_cast<int>(std::ceil(t.result.events / (c.dc == 0 ? plain.result.pev : pev))));
+  }
+  std::vector<std::string> ramp = base;
+  for (const char* a : {"--accrual-pieces", "1,2", "--accrual-intensity", "1,3"}) ramp.push_back(a);
+  EXPECT_GT(calculate_bounds(parse_bounds_request(ramp)).result.subjects, plain.result.subjects);
+}
+
 TEST(BoundsApi, ParsedOptionsMatchTheCommandAndBadOnesNameTheOption) {
   const std::vector<std::string> args = {"--times", "1/3,2/3,1", "--spending", "3", "--phi", "2",
                                          "--hr", "0.75"};

@@ -86,6 +86,34 @@ TEST(DesignCalculator, SameSeedRepeatsTheSimulation) {
   EXPECT_TRUE(a.PWC != c.PWC || a.PW1 != c.PW1 || a.PW2 != c.PW2 || a.E1 != c.E1);
 }
 
+// Statements of no loss and one accrual piece leave the simulated design exactly as it was (main
+// report, summary line and every simulated figure for the same seed); real loss moves the
+// simulated figures and the expected events.
+TEST(DesignCalculator, NoLossAndOnePieceAreThePlainDesign) {
+  const std::string path = "tests/decks/report/simulated_then_not.txt";
+  const std::string text = testing::slurp(std::filesystem::path(KESTREL_SOURCE_DIR) / path);
+  const std::string first = text.substr(0, text.find("\n0 3 1") + 1);  // header + design 1
+  auto calculate = [&](const std::string& extra) {
+    const Deck deck = read_deck(first + extra);
+    EXPECT_TRUE(check_deck(deck).empty());
+    CalculationOptions o;
+    o.seed = 13579;
+    DesignCalculator calc(o);
+    return calc.calculate(deck.designs[0].design);
+  };
+  const DesignCalculation plain = calculate("");
+  const DesignCalculation zero = calculate("DROPOUT HAZARD 0 /\nACCRUAL 1 2.0 1\n");
+  EXPECT_EQ(zero.main_report, plain.main_report);
+  EXPECT_EQ(zero.summary_lines, plain.summary_lines);
+  const auto& a = *plain.record.sets[0].evaluation.simulation;
+  const auto& b = *zero.record.sets[0].evaluation.simulation;
+  EXPECT_EQ(a.PWC, b.PWC);
+  EXPECT_EQ(a.R, b.R);
+  const DesignCalculation lossy = calculate("DROPOUT HAZARD 0.1 0.2\n");
+  EXPECT_LT(lossy.record.sets[0].evaluation.ME1, plain.record.sets[0].evaluation.ME1);
+  EXPECT_NE(lossy.record.sets[0].evaluation.simulation->E1, a.E1);
+}
+
 // A value out of range is refused before any calculation, naming the design, the field and the
 // value; the calculator stays usable.
 TEST(DesignCalculator, BadValueIsRefusedNamingDesignAndField) {

@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "survival/entry_loss.h"
 #include "survival/information.h"
 
 namespace kestrel::survival::testing {
@@ -23,6 +24,7 @@ struct McResult {
 
 struct Subject {
   double entry;
+  double loss = HUGE_VAL;  // time from entry to loss to follow-up
   int z;  // 1 treatment, 0 control
   double t1, t2;
 };
@@ -96,15 +98,25 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
   const double lc1 = -std::log(in.SRVR1) / T, lc2 = -std::log(in.SRVR2) / T;
   const double lam1[2] = {lc1, lc1 * in.HR1}, lam2[2] = {lc2, lc2 * in.HR2};
   const double taus[2] = {tau1, tau2};
-  const double l[2] = {std::min(a, tau1) / a, std::min(a, tau2) / a};
+  // Entry uniform over 0..a, or by the accrual pieces; an exponential loss time per subject when
+  // the design has loss to follow-up (no draw without it, so the plain streams stay as they are).
+  const EntryLoss el(in.entry_loss, a);
+  const bool ramp = !el.uniform_entry(), lost = in.entry_loss.has_dropout();
+  const double l[2] = {ramp ? el.enrolled(tau1) : std::min(a, tau1) / a,
+                       ramp ? el.enrolled(tau2) : std::min(a, tau2) / a};
   std::vector<Subject> subj(static_cast<size_t>(n));
   std::vector<std::array<double, 4>> S(static_cast<size_t>(trials));
   std::vector<std::pair<double, int>> xz;
   std::vector<int> ev;
   for (int r = 0; r < trials; ++r) {
     for (Subject& s : subj) {
-      s.entry = a * u();
+      s.entry = ramp ? el.entry_quantile(u()) : a * u();
       s.z = u() < in.SR ? 1 : 0;  // SR is the share of the treatment arm
+      if (lost) {
+        const double d = in.entry_loss.dropout[static_cast<size_t>(s.z)];
+        const double v = u();
+        s.loss = d > 0.0 ? -std::log(v) / d : HUGE_VAL;
+      }
       // Clayton copula (as the joint law of the survival probabilities) by the conditional method.
       const double U1 = u(), W = u();
       double U2 = W;
@@ -122,7 +134,7 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
           if (s.entry > taus[k]) continue;
           double x;
           int d;
-          observe(s, taus[k] - s.entry, in.CPRSK, in.CMPST, e, x, d);
+          observe(s, std::min(taus[k] - s.entry, s.loss), in.CPRSK, in.CMPST, e, x, d);
           xz.emplace_back(x, s.z);
           ev.push_back(d);
         }

@@ -2,7 +2,8 @@
 
 kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times = 1, power = 0.9,
                            hr = 0.7, accrual = 1, follow_up = 1, survival = 0.5,
-                           allocation = 0.5, exact = FALSE) {
+                           allocation = 0.5, exact = FALSE, dropout = 0, dropout_time = NULL,
+                           accrual_time = NULL, accrual_intensity = NULL) {
   num <- function(x, arg, n = 1L) {
     if (!is.numeric(x) || !(length(x) %in% n) || anyNA(x) || any(!is.finite(x)))
       stop(sprintf("`%s` must be %s finite number%s", arg,
@@ -24,6 +25,15 @@ kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times 
   if (spending$code %in% c(3L, 4L)) args <- c(args, "--phi", sprintf("%.17g", spending$phi))
   if (spending$code == 5L)
     args <- c(args, "--cumulative", paste(sprintf("%.17g", spending$cumulative), collapse = ","))
+  # Loss to follow-up and accrual pieces, checked as kestrel_design checks them.
+  el <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual)
+  if (!is.null(el)) {
+    if (any(el$dropout != 0))
+      args <- c(args, "--dropout", paste(sprintf("%.17g", el$dropout), collapse = ","))
+    if (length(el$accrual_end) > 1L)
+      args <- c(args, "--accrual-pieces", paste(sprintf("%.17g", el$accrual_end), collapse = ","),
+                "--accrual-intensity", paste(sprintf("%.17g", el$accrual_intensity), collapse = ","))
+  }
   out <- tryCatch(.Call(kestrel_bounds_table, args), error = function(e) {
     # Name the argument as the R caller wrote it.
     m <- conditionMessage(e)

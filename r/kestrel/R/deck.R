@@ -47,6 +47,14 @@ deck_lines <- function(d) {
       if (code == 5L) lines <- c(lines, reals(st$cumulative))
     }
   }
+  # Loss to follow-up and accrual pieces, after the spending statements.
+  el <- d$entry_loss
+  if (!is.null(el)) {
+    if (any(el$dropout != 0)) lines <- c(lines, paste("DROPOUT HAZARD", reals(el$dropout)))
+    if (length(el$accrual_end) > 1L)
+      lines <- c(lines, paste("ACCRUAL", length(el$accrual_end), reals(el$accrual_end),
+                              reals(el$accrual_intensity)))
+  }
   lines
 }
 

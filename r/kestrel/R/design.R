@@ -177,6 +177,7 @@ calculate_entries <- function(entries, options, title = "") {
 
 new_design <- function(d, seed, options, title) {
   structure(list(values = d$entry$values, spending = d$entry$spending, number = d$entry$number,
+                 entry_loss = d$entry$entry_loss,
                  THETA = d$THETA, THETATR = d$THETATR, sets = d$sets, report = d$report,
                  matrix = d$matrix, seed = seed, mvn_accuracy = options$mvn_accuracy,
                  title = title),
@@ -188,7 +189,8 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                            composite = FALSE, critical = "own", accrual, follow_up, survival,
                            allocation = 0.5, spending = sf_obf(), n = NULL, nsim = 0,
                            hr_sim = hr, rho_sim = rho, censor = TRUE, seed = NULL,
-                           mvn_accuracy = NULL, verbose = FALSE, exact = FALSE) {
+                           mvn_accuracy = NULL, verbose = FALSE, exact = FALSE, dropout = 0,
+                           dropout_time = NULL, accrual_time = NULL, accrual_intensity = NULL) {
   if (missing(hr)) stop("`hr` (the hazard ratios of EP1 and EP2, treatment over control) is missing",
                         call. = FALSE)
   if (missing(accrual)) stop("`accrual` (the accrual period) is missing", call. = FALSE)
@@ -199,5 +201,53 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
   entry <- design_entry(hr, rho, looks, timing, rule, alpha, power, copula, competing, composite,
                       critical, accrual, follow_up, survival, allocation, spending, n, nsim,
                       hr_sim, rho_sim, censor)
+  entry$entry_loss <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual)
+  if (isTRUE(exact) && !is.null(entry$entry_loss))
+    stop(paste("`exact = TRUE` does not yet cover loss to follow-up (`dropout`) or accrual",
+               "pieces (`accrual_time`, `accrual_intensity`); leave `exact` FALSE for this design"),
+         call. = FALSE)
   calculate_entries(list(entry), check_options(seed, mvn_accuracy, verbose, exact))[[1L]]
+}
+
+# Loss to follow-up and accrual pieces as the core takes them, NULL when there are none:
+# `dropout` is the hazard of loss per time unit (control, treatment; one value: both arms), or,
+# with `dropout_time`, the probability of being lost by that time (hazard -log(1 - p)/time);
+# `accrual_time` the ends of the accrual pieces (the last equal to `accrual`) and
+# `accrual_intensity` their relative intensities.
+entry_loss <- function(dropout, dropout_time, accrual_time, accrual_intensity, accrual) {
+  if (!is.numeric(dropout) || !(length(dropout) %in% 1:2) || anyNA(dropout) ||
+      any(!is.finite(dropout)) || any(dropout < 0))
+    stop("`dropout` must be one or two numbers of 0 or more (control, treatment)", call. = FALSE)
+  if (length(dropout) == 1L) dropout <- rep(dropout, 2L)
+  if (!is.null(dropout_time)) {
+    if (!is.numeric(dropout_time) || length(dropout_time) != 1L || is.na(dropout_time) ||
+        !is.finite(dropout_time) || dropout_time <= 0)
+      stop("`dropout_time` must be one time above 0", call. = FALSE)
+    if (any(dropout >= 1))
+      stop("with `dropout_time`, `dropout` holds probabilities of loss in [0, 1)", call. = FALSE)
+    dropout <- -log1p(-dropout) / dropout_time
+  }
+  if (is.null(accrual_time) != is.null(accrual_intensity))
+    stop("`accrual_time` and `accrual_intensity` go together", call. = FALSE)
+  ends <- numeric(0)
+  rates <- numeric(0)
+  if (!is.null(accrual_time)) {
+    if (!is.numeric(accrual_time) || !(length(accrual_time) %in% 1:10) || anyNA(accrual_time) ||
+        any(!is.finite(accrual_time)) || accrual_time[1L] <= 0 || any(diff(accrual_time) <= 0) ||
+        abs(accrual_time[length(accrual_time)] - accrual) > 1e-9 * max(1, accrual))
+      stop(sprintf(paste0("`accrual_time` must hold 1 to 10 increasing ends of accrual pieces ",
+                          "above 0, the last equal to `accrual` (%s)"), format(accrual)),
+           call. = FALSE)
+    if (!is.numeric(accrual_intensity) || length(accrual_intensity) != length(accrual_time) ||
+        anyNA(accrual_intensity) || any(!is.finite(accrual_intensity)) ||
+        any(accrual_intensity <= 0))
+      stop("`accrual_intensity` must hold one relative intensity above 0 per accrual piece",
+           call. = FALSE)
+    if (length(accrual_time) > 1L) {
+      ends <- as.numeric(accrual_time)
+      rates <- as.numeric(accrual_intensity)
+    }
+  }
+  if (all(dropout == 0) && length(ends) == 0L) return(NULL)
+  list(dropout = as.numeric(dropout), accrual_end = ends, accrual_intensity = rates)
 }

@@ -138,6 +138,14 @@ Rcpp::List design_entry(const Design& d) {
     sets[i] = Rcpp::List::create(statement(d.spending[i][0]), statement(d.spending[i][1]));
   Fields f;
   f.add("number", d.number).add("values", deck_values(d.read)).add("spending", sets);
+  // Loss to follow-up and accrual pieces, only for a design that has them.
+  if (!d.entry_loss.plain()) {
+    const EntryAndLoss& el = d.entry_loss;
+    f.add("entry_loss",
+          Rcpp::List::create(Rcpp::Named("dropout") = std::vector<double>{el.dropout[0], el.dropout[1]},
+                             Rcpp::Named("accrual_end") = el.accrual_end,
+                             Rcpp::Named("accrual_intensity") = el.accrual_intensity));
+  }
   return f.list();
 }
 
@@ -152,6 +160,14 @@ Design design_of(const Rcpp::List& entry) {
     if (pair.size() != 2) Rcpp::stop("each set of spending statements holds EP1's and EP2's");
     d.spending.push_back({statement(Rcpp::as<Rcpp::List>(pair[0])),
                           statement(Rcpp::as<Rcpp::List>(pair[1]))});
+  }
+  if (entry.containsElementNamed("entry_loss") && !Rf_isNull(entry["entry_loss"])) {
+    const Rcpp::List el = entry["entry_loss"];
+    const std::vector<double> drop = Rcpp::as<std::vector<double>>(el["dropout"]);
+    if (drop.size() != 2) Rcpp::stop("the loss to follow-up holds one hazard per arm");
+    d.entry_loss.dropout = {drop[0], drop[1]};
+    d.entry_loss.accrual_end = Rcpp::as<std::vector<double>>(el["accrual_end"]);
+    d.entry_loss.accrual_intensity = Rcpp::as<std::vector<double>>(el["accrual_intensity"]);
   }
   return d;
 }
