@@ -76,6 +76,11 @@ std::string report_line(int count, const int* k3, const double* values, int nval
 
 }  // namespace
 
+int progress_interval(int nrep) {
+  constexpr int kMostBetweenLines = 10000;
+  return std::clamp(nrep / 10, 1, kMostBetweenLines);
+}
+
 TrialSettings analysis_trial(const SimulationInput& in, int k) {
   TrialSettings trial;
   trial.HR1 = in.HR1;
@@ -141,8 +146,7 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
 
   std::vector<std::array<long long, 3>> per_analysis(static_cast<size_t>(K), {0, 0, 0});
   long long total1 = 0, total2 = 0, total_joint = 0, total_any = 0;
-  // Progress every NREP div 10 replications, and every replication when NREP < 10.
-  const int progress_every = nrep / 10 > 0 ? nrep / 10 : 1;
+  const int progress_every = progress_interval(nrep);
   FinalSearchMemo memo1, memo2;
 
   for (int rep = 1; rep <= nrep; ++rep) {

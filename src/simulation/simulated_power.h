@@ -47,6 +47,11 @@ struct SimulationResult {
   std::vector<std::array<double, 3>> R;  // per analysis: EP1, EP2, joint rejection proportions
 };
 
+// Replications between two progress lines: NREP div 10 (every replication below 10), and at
+// most 10 000, so that a long simulation shows a line within seconds; up to 100 000
+// replications the lines are those of NREP div 10 alone.
+int progress_interval(int nrep);
+
 // rule: decision rule 1..4 (other codes behave as 1). The console report goes to `console`,
 // the main report receives the documented terminal-error dumps.
 SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,

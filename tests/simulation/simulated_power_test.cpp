@@ -192,6 +192,12 @@ TEST(SimulatedPower, ConsoleReportLayoutAndProgressEveryReplicationBelowTen) {
   // Rule 4 prints 0 in its EP2 and JNT columns.
   for (int i = 4; i < 16; ++i) EXPECT_EQ(l2[i].substr(14, 8), "   0   0") << l2[i];
 
+  // Long simulations: at most 10 000 replications between lines, which leaves every NSIM up
+  // to 100 000 with the lines of NREP div 10.
+  const std::pair<int, int> intervals[] = {{1, 1},         {9, 1},          {25, 2},
+                                           {100000, 10000}, {100001, 10000}, {10000000, 10000}};
+  for (const auto& [nrep, every] : intervals) EXPECT_EQ(progress_interval(nrep), every) << nrep;
+
   SimulationInput quiet = three_looks(5, 0.6, 0.6, 2.0);
   quiet.print = false;
   run(2, quiet, g, &text);
