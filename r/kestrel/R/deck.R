@@ -3,7 +3,9 @@
 
 kestrel_deck <- function(path, seed = NULL, mvn_accuracy = NULL, verbose = FALSE) {
   path <- check_string(path, "path", "the path of one deck file")
-  if (!file.exists(path)) arg_error("path", "the path of an existing deck file", path)
+  if (!file.exists(path))
+    stop(sprintf("`path` must be an existing deck file: %s does not exist", show_value(path)),
+         call. = FALSE)
   options <- check_options(seed, mvn_accuracy, verbose)
   size <- file.info(path)$size
   text <- rawToChar(readBin(path, "raw", n = size))

@@ -49,7 +49,8 @@ plot_bounds <- function(x, sets, scale, main, xlab, ylab, col, lwd, legend, ...)
   y <- if (scale == "z") tab$upper_z_used else tab$hr_at_bound
   ylim <- range(y, if (scale == "hr") c(1, x$settings$hr), finite = TRUE)
   ylim <- ylim + c(-0.08, 0.12) * diff(ylim)
-  main <- rep_len(or_default(main, sprintf("Set %s", sets)), length(sets))
+  main <- rep_len(or_default(main, ifelse(sets == "calendar", "Calendar analyses",
+                                          sprintf("Set %s", sets))), length(sets))
   for (i in seq_along(sets)) {
     s <- x$sets[[sets[i]]]
     plot_frame(c(0, 1), ylim, main[i], or_default(xlab, "Information fraction"),
@@ -63,7 +64,7 @@ plot_bounds <- function(x, sets, scale, main, xlab, ylab, col, lwd, legend, ...)
       lines(t$information_fraction, yy, col = col[[ep]], lwd = lwd, lty = set_ltys[[sets[i]]])
       points(t$information_fraction, yy, col = col[[ep]], pch = set_pchs[[sets[i]]])
     }
-    if (legend && i == 1L)
+    if (legend)
       graphics::legend(if (scale == "z") "topright" else "bottomright", bty = "n", cex = 0.8,
                        legend = c("EP1", "EP2"), col = col, lwd = lwd,
                        lty = set_ltys[[sets[i]]], pch = set_pchs[[sets[i]]])
@@ -169,6 +170,8 @@ plot_events <- function(x, sets, main, xlab, ylab, col, lwd, legend, ...) {
   plot_frame(c(0, end), c(0, max(unlist(curves), tab$events) * 1.05),
              or_default(main, "Expected events over calendar time"),
              or_default(xlab, "Calendar time"), or_default(ylab, "Expected events"), ...)
+  mtext(sprintf("%d subjects entering over %s, followed up for %s", N, format(st$accrual),
+                format(st$follow_up)), side = 3, line = 0.3, cex = 0.75)
   abline(v = st$accrual, col = "grey60", lty = 3)
   for (i in 1:2) {
     ep <- c("EP1", "EP2")[i]
@@ -181,7 +184,7 @@ plot_events <- function(x, sets, main, xlab, ylab, col, lwd, legend, ...) {
   }
   if (legend) {
     graphics::legend("topleft", bty = "n", cex = 0.8,
-                     legend = c(sprintf("EP1 (N = %d)", N), "EP2",
+                     legend = c("EP1", "EP2",
                                 if (length(sets) > 1L) paste("analyses, set", sets)
                                 else "analyses", "end of accrual"),
                      col = c(col, rep("grey30", length(sets)), "grey60"),
