@@ -170,7 +170,7 @@ plot_events <- function(x, sets, main, xlab, ylab, col, lwd, legend, ...) {
   plot_frame(c(0, end), c(0, max(unlist(curves), tab$events) * 1.05),
              or_default(main, "Expected events over calendar time"),
              or_default(xlab, "Calendar time"), or_default(ylab, "Expected events"), ...)
-  mtext(sprintf("%d subjects entering over %s, followed up for %s", N, format(st$accrual),
+  mtext(sprintf("%d subjects; accrual %s, follow-up %s", N, format(st$accrual),
                 format(st$follow_up)), side = 3, line = 0.3, cex = 0.75)
   abline(v = st$accrual, col = "grey60", lty = 3)
   for (i in 1:2) {

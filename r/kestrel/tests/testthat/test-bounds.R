@@ -43,3 +43,15 @@ test_that("bad arguments are R errors naming the argument", {
   expect_error(kestrel_bounds(spending = 1), "`spending`")
   expect_error(kestrel_bounds(spending = sf_cumulative(c(0.01, 0.025)), times = 1), "cumulative")
 })
+
+test_that("a one-sided table has NA where the program's CSV carries -8, the rest equal", {
+  skip_without_program()
+  b <- kestrel_bounds(times = c(0.5, 1), spending = sf_pocock())
+  csv <- system2(kestrel_program(), c("bounds", "--times", "0.5,1", "--spending", "2", "--csv"),
+                 stdout = TRUE)
+  prog <- utils::read.csv(text = csv)
+  expect_equal(prog$lower, c(-8, -8))
+  expect_true(all(is.na(b$lower)) && all(is.na(b$nominal_lower)))
+  for (col in setdiff(names(b), c("lower", "nominal_lower")))
+    expect_identical(as.numeric(b[[col]]), as.numeric(prog[[col]]), info = col)
+})
