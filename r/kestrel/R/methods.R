@@ -27,6 +27,9 @@ print.kestrel_design <- function(x, ...) {
               if (v$LOOK == 1L) "analysis" else "analyses",
               if (v$ITIME == 3L) "calendar times" else "information fractions",
               paste(format(v$TLOOK), collapse = ", ")))
+  if (length(x$sets) > 1L)
+    cat(paste0("  Two sets: a protocol states the set of the endpoint whose events trigger the\n",
+               "  analyses, or the larger size when that is not decided (see ?kestrel_design)\n"))
   for (s in x$sets) {
     cat(sprintf("\nSet %s (%s)\n", s$label, set_title(s$label)))
     cat(sprintf("  Maximum sample size %d, power %s; maximum events EP1 %d, EP2 %d\n",
