@@ -14,9 +14,6 @@
 #include "mvn/integration_detail.h"
 #include "mvn/kernels.h"
 
-// The lane helpers below are always inlined, so the vector calling convention never shows.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
 // Inline assembly is written for GCC on x86-64 only. Clang checks the register operands of every
 // asm statement, also in branches that are never instantiated, before it knows the instruction
 // set of the function, and other processors have none of these instructions: both take the

@@ -4,49 +4,55 @@ kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times 
                            hr = 0.7, accrual = 1, follow_up = 1, survival = 0.5,
                            allocation = 0.5, exact = FALSE, dropout = 0, dropout_time = NULL,
                            accrual_time = NULL, accrual_intensity = NULL) {
-  num <- function(x, arg, n = 1L) {
-    if (!is.numeric(x) || !(length(x) %in% n) || anyNA(x) || any(!is.finite(x)))
-      stop(sprintf("`%s` must be %s finite number%s", arg,
-                   if (length(n) == 1L) n else paste(min(n), "to", max(n)),
-                   if (max(n) > 1L) "s" else ""), call. = FALSE)
-    sprintf("%.17g", x)
-  }
-  if (!inherits(spending, "kestrel_spending"))
-    stop("`spending` must be a spending function such as sf_obf() or sf_power(3)", call. = FALSE)
-  args <- c("--alpha", num(alpha, "alpha"), "--sides", num(sides, "sides"),
-            "--spending", as.character(spending$code),
-            "--times", paste(num(times, "times", 1:25), collapse = ","),
-            "--power", num(power, "power"), "--hr", num(hr, "hr"),
-            "--accrual", num(accrual, "accrual"), "--follow-up", num(follow_up, "follow_up"),
-            "--survival", num(survival, "survival"), "--allocation", num(allocation, "allocation"))
-  if (!is.logical(exact) || length(exact) != 1L || is.na(exact))
-    stop("`exact` must be TRUE or FALSE", call. = FALSE)
-  if (exact) args <- c(args, "--exact")
-  if (spending$code %in% c(3L, 4L)) args <- c(args, "--phi", sprintf("%.17g", spending$phi))
-  if (spending$code == 5L)
-    args <- c(args, "--cumulative", paste(sprintf("%.17g", spending$cumulative), collapse = ","))
+  sides <- check_choice(sides, "sides", c(one = 1L, two = 2L))
+  # The limits of the deck checks and kestrel_design(), per side: a one-sided level from 1e-6
+  # to 0.5, a power above it.
+  alpha <- check_range(alpha, "alpha", 1e-6 * sides, 0.5 * sides,
+                       if (sides == 1L) "a one-sided significance level"
+                       else "a two-sided significance level (both sides together)")
+  spending <- check_spending(spending, pair = FALSE)
+  times <- check_looks(times, "times", 25L, 1, "information fractions (1 to 25 of them)")
+  check_cumulative(spending, "spending", length(times), alpha)
+  power <- check_open_unit(power, "power", what = "a power")
+  if (power <= alpha / sides)
+    arg_error("power", sprintf("above the one-sided significance level %s", format(alpha / sides)),
+              power)
+  hr <- check_range(hr, "hr", 0, Inf, "a hazard ratio (treatment over control)",
+                    lower_open = TRUE)
+  if (hr == 1) arg_error("hr", "a hazard ratio other than 1", hr)
+  accrual <- check_range(accrual, "accrual", 0, Inf, "an accrual period")
+  follow_up <- check_range(follow_up, "follow_up", 0, Inf, "a follow-up period")
+  if (accrual + follow_up <= 0)
+    arg_error("follow_up", "above 0 when `accrual` is 0 (the study must last some time)",
+              follow_up)
+  survival <- check_open_unit(survival, "survival", what = "a control-arm survival probability")
+  allocation <- check_open_unit(allocation, "allocation", what = "the treatment share")
+  num <- function(x) paste(sprintf("%.17g", x), collapse = ",")
+  args <- c("--alpha", num(alpha), "--sides", num(sides), "--spending", num(spending$code),
+            "--times", num(times), "--power", num(power), "--hr", num(hr),
+            "--accrual", num(accrual), "--follow-up", num(follow_up),
+            "--survival", num(survival), "--allocation", num(allocation))
+  if (spending$code %in% c(3L, 4L)) args <- c(args, "--phi", num(spending$phi))
+  if (spending$code == 5L) args <- c(args, "--cumulative", num(spending$cumulative))
+  if (check_flag(exact, "exact")) args <- c(args, "--exact")
   # Loss to follow-up and accrual pieces, checked as kestrel_design checks them.
   el <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual)
   if (!is.null(el)) {
-    if (any(el$dropout != 0))
-      args <- c(args, "--dropout", paste(sprintf("%.17g", el$dropout), collapse = ","))
+    if (any(el$dropout != 0)) args <- c(args, "--dropout", num(el$dropout))
     if (length(el$accrual_end) > 1L)
-      args <- c(args, "--accrual-pieces", paste(sprintf("%.17g", el$accrual_end), collapse = ","),
-                "--accrual-intensity", paste(sprintf("%.17g", el$accrual_intensity), collapse = ","))
+      args <- c(args, "--accrual-pieces", num(el$accrual_end),
+                "--accrual-intensity", num(el$accrual_intensity))
   }
-  out <- tryCatch(.Call(kestrel_bounds_table, args), error = function(e) {
-    # Name the argument as the R caller wrote it.
-    m <- conditionMessage(e)
-    m <- gsub("--follow-up", "follow_up", m, fixed = TRUE)
-    m <- gsub("--cumulative", "spending (cumulative values)", m, fixed = TRUE)
-    m <- gsub("--phi", "spending (phi)", m, fixed = TRUE)
-    m <- gsub("--spending", "spending", m, fixed = TRUE)
-    m <- gsub("--([a-z]+)", "\\1", m)
-    stop(m, call. = FALSE)
-  })
+  out <- .Call(kestrel_bounds_table, args)
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$converged)
     warning("the drift search did not reach the power; drift, events and subjects are not reliable",
             call. = FALSE)
-  as.data.frame(out$table, stringsAsFactors = FALSE)
+  table <- as.data.frame(out$table, stringsAsFactors = FALSE)
+  if (sides == 1L) {
+    # A one-sided design has no lower bound (the core carries -8 in its place).
+    table$lower <- NA_real_
+    table$nominal_lower <- NA_real_
+  }
+  table
 }

@@ -2,9 +2,10 @@
 # the program reads.
 
 kestrel_deck <- function(path, seed = NULL, mvn_accuracy = NULL, verbose = FALSE) {
-  if (!is.character(path) || length(path) != 1L || is.na(path))
-    stop("`path` must be the path of one deck file", call. = FALSE)
-  if (!file.exists(path)) stop(sprintf("`path`: the deck %s does not exist", path), call. = FALSE)
+  path <- check_string(path, "path", "the path of one deck file")
+  if (!file.exists(path))
+    stop(sprintf("`path` must be an existing deck file: %s does not exist", show_value(path)),
+         call. = FALSE)
   options <- check_options(seed, mvn_accuracy, verbose)
   size <- file.info(path)$size
   text <- rawToChar(readBin(path, "raw", n = size))
@@ -28,7 +29,7 @@ deck_real <- function(x) {
 }
 
 deck_lines <- function(d) {
-  v <- d$values
+  v <- d$deck$values
   ints <- function(...) paste(vapply(list(...), function(x) sprintf("%d", as.integer(x)),
                                      character(1)), collapse = " ")
   reals <- function(...) paste(deck_real(unlist(list(...))), collapse = " ")
@@ -39,7 +40,7 @@ deck_lines <- function(d) {
     paste(reals(v$TYPE1, v$RSV1, v$POWER), ints(v$DF, v$LOOK, v$CRIVL, v$ESF1, v$ESF2)),
     reals(v$TLOOK))
   # The extra statements of each boundary design run: per evaluated set, EP1's then EP2's.
-  for (set in d$spending) {
+  for (set in d$deck$spending) {
     for (st in set) {
       if (st$deck_code > 5L) lines <- c(lines, ints(st$replacement))
       code <- if (st$deck_code > 5L) st$replacement else st$deck_code
@@ -59,17 +60,17 @@ deck_lines <- function(d) {
 }
 
 kestrel_write_deck <- function(designs, path, title = NULL) {
-  if (inherits(designs, "kestrel_design")) designs <- list(designs)
-  if (!is.list(designs) || length(designs) == 0L ||
-      !all(vapply(designs, inherits, logical(1), "kestrel_design")))
-    stop("`designs` must be a kestrel_design or a list of them", call. = FALSE)
-  if (!is.character(path) || length(path) != 1L || is.na(path))
-    stop("`path` must be the path of one file", call. = FALSE)
-  if (is.null(title)) title <- if (nzchar(designs[[1L]]$title)) designs[[1L]]$title else "written by kestrel_write_deck"
-  if (!is.character(title) || length(title) != 1L || grepl("['\n]", title))
-    stop("`title` must be one line of text without single quotes", call. = FALSE)
-  lines <- c("0 0 0.0 0.0", paste0("'", substr(title, 1L, 80L), "'"),
-             unlist(lapply(designs, deck_lines)))
+  designs <- kestrel_designs(designs)
+  path <- check_string(path, "path", "the path of one file")
+  if (is.null(title))
+    title <- if (nzchar(designs[[1L]]$title)) designs[[1L]]$title else "written by kestrel_write_deck"
+  title <- check_string(title, "title", "one line of text")
+  if (grepl("['\n\r]", title))
+    arg_error("title", "one line of text without single quotes", title)
+  if (nchar(title, type = "bytes") > 80L)
+    arg_error("title", sprintf("at most 80 characters, which is what a deck keeps (it has %d)",
+                               nchar(title, type = "bytes")), title)
+  lines <- c("0 0 0.0 0.0", paste0("'", title, "'"), unlist(lapply(designs, deck_lines)))
   writeLines(lines, path, useBytes = TRUE)
   invisible(path)
 }

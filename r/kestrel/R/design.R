@@ -11,62 +11,6 @@ competing_codes <- c(none = 1L, one = 2L, both = 3L)
 critical_codes <- c(ep1 = 1L, ep2 = 2L, own = 3L)
 timing_codes <- c(information = 1L, information_ep2 = 2L, calendar = 3L)
 
-check_numbers <- function(x, arg, n) {
-  if (!is.numeric(x) || !(length(x) %in% n) || anyNA(x) || any(!is.finite(x)))
-    stop(sprintf("`%s` must be %s finite number%s", arg,
-                 paste(n, collapse = " or "), if (max(n) > 1) "s" else ""), call. = FALSE)
-  as.numeric(x)
-}
-
-check_open_unit <- function(x, arg, n = 1L, what = "a probability") {
-  x <- check_numbers(x, arg, n)
-  if (any(x <= 0 | x >= 1))
-    stop(sprintf("`%s` must be %s strictly between 0 and 1 (got %s)", arg, what,
-                 paste(format(x), collapse = ", ")), call. = FALSE)
-  x
-}
-
-check_whole <- function(x, arg, lower, upper = Inf) {
-  if (!is.numeric(x) || length(x) != 1L || is.na(x) || x != round(x) || x < lower || x > upper)
-    stop(sprintf("`%s` must be a whole number from %s%s", arg, format(lower),
-                 if (is.finite(upper)) paste(" to", format(upper)) else " up"), call. = FALSE)
-  as.integer(x)
-}
-
-check_choice <- function(x, arg, codes) {
-  if (is.numeric(x) && length(x) == 1L && !is.na(x) && x %in% codes) return(as.integer(x))
-  if (is.character(x) && length(x) >= 1L) {
-    hit <- pmatch(x[1L], names(codes))
-    if (!is.na(hit)) return(codes[[hit]])
-  }
-  stop(sprintf("`%s` must be one of %s (or the codes %s)", arg,
-               paste(sprintf('"%s"', names(codes)), collapse = ", "),
-               paste(codes, collapse = ", ")), call. = FALSE)
-}
-
-check_spending <- function(spending) {
-  if (inherits(spending, "kestrel_spending")) spending <- list(spending, spending)
-  if (!is.list(spending) || length(spending) != 2L ||
-      !all(vapply(spending, inherits, logical(1), "kestrel_spending")))
-    stop("`spending` must be a spending function such as sf_obf(), or a list of two (EP1, EP2)",
-         call. = FALSE)
-  spending
-}
-
-check_hazard_ratios <- function(hr, arg, searched, allow_one = FALSE) {
-  hr <- check_numbers(hr, arg, 1:2)
-  if (length(hr) == 1L) hr <- c(hr, hr)
-  if (any(hr <= 0) || (!allow_one && any(hr == 1)))
-    stop(sprintf("`%s` must be hazard ratios (treatment over control) above 0%s (got %s)", arg,
-                 if (allow_one) "" else " and not 1", paste(format(hr), collapse = ", ")),
-         call. = FALSE)
-  if (searched && any(hr > 1))
-    stop(sprintf(paste0("`%s` = %s describes a harmful treatment (treatment over control above 1):",
-                        " no sample size reaches the power; give n to compute the power of a",
-                        " given size"), arg, paste(format(hr), collapse = ", ")), call. = FALSE)
-  hr
-}
-
 # The deck values of a design (as read: hazard ratios control over treatment) and its spending
 # statements, from the named arguments.
 design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, competing,
@@ -74,71 +18,44 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
                         spending, n, nsim, hr_sim, rho_sim, censor) {
   searched <- is.null(n)
   hr <- check_hazard_ratios(hr, "hr", searched)
-  hr_sim <- check_hazard_ratios(hr_sim, "hr_sim", FALSE, allow_one = TRUE)
-  rho <- check_numbers(rho, "rho", 1L)
-  if (rho < 0 || rho >= 1) stop("`rho` must be a correlation with 0 <= rho < 1", call. = FALSE)
-  rho_sim <- check_numbers(rho_sim, "rho_sim", 1L)
-  if (rho_sim < 0 || rho_sim >= 1)
-    stop("`rho_sim` must be a correlation with 0 <= rho_sim < 1", call. = FALSE)
+  hr_sim <- check_hazard_ratios(hr_sim, "hr_sim", allow_one = TRUE)
+  rho <- check_range(rho, "rho", 0, 1, "a correlation of the event times", upper_open = TRUE)
+  rho_sim <- check_range(rho_sim, "rho_sim", 0, 1, "a correlation of the event times",
+                         upper_open = TRUE)
   timing <- check_choice(timing, "timing", timing_codes)
   rule <- check_choice(rule, "rule", rule_codes)
   copula <- check_choice(copula, "copula", copula_codes)
   competing <- check_choice(competing, "competing", competing_codes)
   critical <- check_choice(critical, "critical", critical_codes)
-  if (!is.logical(composite) || length(composite) != 1L || is.na(composite))
-    stop("`composite` must be TRUE or FALSE", call. = FALSE)
-  if (!is.logical(censor) || length(censor) != 1L || is.na(censor))
-    stop("`censor` must be TRUE or FALSE", call. = FALSE)
-  # The same limits as the deck checks and kestrel_bounds(): a level from 1e-6 to 0.5, a power
-  # above the level and below 1.
-  alpha <- check_numbers(alpha, "alpha", 1L)
-  if (alpha < 1e-6 || alpha > 0.5)
-    stop(sprintf("`alpha` must be a one-sided significance level from 1e-6 to 0.5 (got %s)",
-                 format(alpha)), call. = FALSE)
-  power <- check_numbers(power, "power", 1L)
-  if (power <= alpha || power >= 1)
-    stop(sprintf("`power` must exceed `alpha` = %s and be below 1 (got %s)", format(alpha),
-                 format(power)), call. = FALSE)
-  accrual <- check_numbers(accrual, "accrual", 1L)
-  if (accrual <= 0) stop("`accrual` (the accrual period) must be above 0", call. = FALSE)
-  follow_up <- check_numbers(follow_up, "follow_up", 1L)
-  if (follow_up < 0) stop("`follow_up` (after the end of accrual) must be 0 or more", call. = FALSE)
+  composite <- check_flag(composite, "composite")
+  censor <- check_flag(censor, "censor")
+  alpha <- check_range(alpha, "alpha", 1e-6, 0.5, "a one-sided significance level")
+  power <- check_open_unit(power, "power", what = "a power")
+  if (power <= alpha) arg_error("power", sprintf("above `alpha` = %s", format(alpha)), power)
+  accrual <- check_range(accrual, "accrual", 0, Inf, "an accrual period", lower_open = TRUE)
+  follow_up <- check_range(follow_up, "follow_up", 0, Inf, "a follow-up period after accrual")
   survival <- check_open_unit(survival, "survival", 1:2,
-                              "a control-arm survival probability at the end of the study")
+                              "control-arm survival probabilities at the end of the study")
   if (length(survival) == 1L) survival <- c(survival, survival)
   allocation <- check_open_unit(allocation, "allocation", what = "the treatment share")
   nsim <- check_whole(nsim, "nsim", 0, 1e7)
-  if (nsim > 0 && !any(abs(allocation - c(0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9)) < 1e-12))
-    stop("with simulation (`nsim` > 0) `allocation` must be one of 0.25, 0.4, 0.5, 0.6, 0.7, ",
-         "0.75, 0.8, 0.9", call. = FALSE)
+  sim_shares <- c(0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9)
+  if (nsim > 0 && !any(abs(allocation - sim_shares) < 1e-12))
+    arg_error("allocation", sprintf("one of %s when trials are simulated (`nsim` > 0)",
+                                    paste(sim_shares, collapse = ", ")), allocation)
   if (!is.null(n)) n <- check_whole(n, "n", 1, .Machine$integer.max)
-  if (!is.numeric(looks) || length(looks) < 1L || length(looks) > 10L || anyNA(looks) ||
-      any(!is.finite(looks)))
-    stop("`looks` must be 1 to 10 analysis points", call. = FALSE)
-  looks <- as.numeric(looks)
-  if (any(diff(looks) <= 0) || looks[1L] <= 0)
-    stop("`looks` must be positive and strictly increasing", call. = FALSE)
-  if (timing != 3L && looks[length(looks)] != 1)
-    stop("`looks` are information fractions (timing = \"", names(timing_codes)[timing],
-         "\"): the last must be 1, the final analysis being at full information", call. = FALSE)
   # A final look written as accrual + follow_up is not refused for a rounding of the sum.
   end <- accrual + follow_up
-  if (timing == 3L && looks[length(looks)] > end + 4 * abs(end) * .Machine$double.eps)
-    stop("`looks` are calendar times (timing = \"calendar\"): at most accrual + follow_up = ",
-         format(accrual + follow_up), call. = FALSE)
+  looks <- if (timing == 3L)
+    check_looks(looks, "looks", 10L, end + 4 * abs(end) * .Machine$double.eps,
+                "calendar times (timing = \"calendar\") up to accrual + follow_up")
+  else check_looks(looks, "looks", 10L, 1, "information fractions")
+  if (timing != 3L && looks[length(looks)] != 1)
+    arg_error("looks", paste("information fractions whose last must be 1 (the final analysis",
+                             "is at full information)"), looks)
   spending <- check_spending(spending)
   K <- length(looks)
-  for (i in 1:2) {
-    sf <- spending[[i]]
-    if (sf$code == 5L) {
-      if (length(sf$cumulative) != K)
-        stop(sprintf("`spending` of EP%d: sf_cumulative() needs %d values (one per analysis)", i, K),
-             call. = FALSE)
-      if (abs(sf$cumulative[K] - alpha) > 1e-12)
-        stop(sprintf("`spending` of EP%d: the last cumulative value must equal alpha = %s", i,
-                     format(alpha)), call. = FALSE)
-    }
-  }
+  for (i in 1:2) check_cumulative(spending[[i]], sprintf("spending (EP%d)", i), K, alpha)
   values <- list(NSIM = nsim, ITIME = timing, CPL = copula, CPRSK = competing,
                  CMPST = if (composite) 2L else 1L, MSSG = if (is.null(n)) 0L else n,
                  HR1 = 1 / hr[1L], HR2 = 1 / hr[2L], RHO = rho,
@@ -155,33 +72,82 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
 }
 
 check_options <- function(seed, mvn_accuracy, verbose, exact = FALSE) {
-  if (!is.logical(exact) || length(exact) != 1L || is.na(exact))
-    stop("`exact` must be TRUE or FALSE", call. = FALSE)
-  if (!is.null(seed)) seed <- check_whole(seed, "seed", 1, 2147483646)
-  if (!is.null(mvn_accuracy)) {
-    mvn_accuracy <- check_numbers(mvn_accuracy, "mvn_accuracy", 1L)
-    if (mvn_accuracy < 1e-10 || mvn_accuracy > 1e-4)
-      stop("`mvn_accuracy` must lie in [1e-10, 1e-4]", call. = FALSE)
-  }
-  if (!is.logical(verbose) || length(verbose) != 1L || is.na(verbose))
-    stop("`verbose` must be TRUE or FALSE", call. = FALSE)
+  exact <- check_flag(exact, "exact")
+  # Without a seed, R's random stream gives one: set.seed() then repeats a simulation.
+  seed <- if (is.null(seed)) sample.int(2147483646L, 1L) else
+    check_whole(seed, "seed", 1, 2147483646)
+  if (!is.null(mvn_accuracy))
+    mvn_accuracy <- check_range(mvn_accuracy, "mvn_accuracy", 1e-10, 1e-4,
+                                "an accuracy of the normal probabilities")
+  if (!(isTRUE(verbose) || isFALSE(verbose) || identical(verbose, "trace")))
+    arg_error("verbose", 'TRUE (progress lines), FALSE or "trace" (the calculation\'s own trace)',
+              verbose)
   list(seed = seed, mvn_accuracy = mvn_accuracy, verbose = verbose, exact = exact)
+}
+
+# Readable progress lines from the calculation's console trace: what is being calculated and how
+# far it got. `labels` lists, per design, the sets it evaluates.
+progress_reporter <- function(labels, nsim) {
+  design <- 0L
+  set <- 0L
+  phase <- ""
+  say <- function(...) message(sprintf(...))
+  function(line) {
+    if (grepl("NEW CALCULATION START", line, fixed = TRUE)) {
+      design <<- design + 1L
+      set <<- 0L
+      phase <<- ""
+      say("Design %d of %d: copula parameter and information at the analyses", design,
+          length(labels))
+    } else if (grepl("ITERATION STARTS", line, fixed = TRUE)) {
+      set <<- set + 1L
+      phase <<- "search"
+      say("  %s: sample-size search (subjects, power)", set_phrase(labels[[design]][set]))
+    } else if (phase == "search" &&
+               length(m <- regmatches(line, regexec("^ *(\\d+|FINAL) +(\\d+) +([0-9.]+) *$",
+                                                     line))[[1L]])) {
+      if (m[2L] == "FINAL") {
+        say("    result: %s subjects, power %s%%", m[3L], m[4L])
+        phase <<- ""
+      } else {
+        say("    %s %s subjects: power %s%%",
+            if (m[2L] == "0") "bracket" else sprintf("step %s:", m[2L]), m[3L], m[4L])
+      }
+    } else if (grepl("ASSESSMENT BY SIMULATION", line, fixed = TRUE)) {
+      phase <<- "simulation"
+      say("  %s: simulating %d trials", set_phrase(labels[[design]][max(set, 1L)]),
+          nsim[design])
+    } else if (phase == "simulation" &&
+               length(m <- regmatches(line, regexec(
+                 "^ +(\\d+) +\\d+ +\\d+ +\\d+ +([0-9.]+) +([0-9.]+) +([0-9.]+)", line))[[1L]])) {
+        say("    %s of %d trials: power both %s%%, EP1 %s%%, EP2 %s%%", m[2L], nsim[design],
+            m[5L], m[3L], m[4L])
+    }
+  }
+}
+
+set_phrase <- function(label) {
+  switch(label, EP1 = "set EP1 (analyses timed by EP1)", EP2 = "set EP2 (analyses timed by EP2)",
+         calendar = "calendar analyses", label)
+}
+
+entry_set_labels <- function(entry) {
+  switch(as.character(entry$values$ITIME), "1" = c("EP1", "EP2"), "2" = "EP2", "calendar")
 }
 
 # Runs entries in one calculation (one generator) and wraps each result.
 calculate_entries <- function(entries, options, title = "") {
-  run <- .Call(kestrel_calculate, entries, options$seed, options$mvn_accuracy, options$verbose,
+  line <- switch(as.character(options$verbose),
+                 "FALSE" = NULL,
+                 "TRUE" = progress_reporter(lapply(entries, entry_set_labels),
+                                            vapply(entries, function(e) as.integer(e$values$NSIM),
+                                                   integer(1))),
+                 trace = function(line) cat(line, "\n", sep = ""))
+  run <- .Call(kestrel_calculate, entries, options$seed, options$mvn_accuracy, line,
                isTRUE(options$exact))
-  lapply(run$designs, function(d) new_design(d, seed = run$seed, options = options, title = title))
-}
-
-new_design <- function(d, seed, options, title) {
-  structure(list(values = d$entry$values, spending = d$entry$spending, number = d$entry$number,
-                 entry_loss = d$entry$entry_loss,
-                 THETA = d$THETA, THETATR = d$THETATR, sets = d$sets, report = d$report,
-                 matrix = d$matrix, seed = seed, mvn_accuracy = options$mvn_accuracy,
-                 title = title),
-            class = "kestrel_design")
+  designs <- lapply(run$designs, function(d) new_design(d, seed = run$seed, options = options,
+                                                        title = title))
+  kestrel_designs(designs)
 }
 
 kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule = "any",

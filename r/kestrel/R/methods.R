@@ -3,7 +3,7 @@
 set_title <- function(label) {
   switch(label, EP1 = "analyses when EP1 reaches the information fractions",
          EP2 = "analyses when EP2 reaches the information fractions",
-         CALND = "analyses at calendar times", label)
+         calendar = "analyses at calendar times", label)
 }
 
 fmt <- function(x, digits) formatC(x, format = "f", digits = digits)
@@ -12,7 +12,7 @@ fmt <- function(x, digits) formatC(x, format = "f", digits = digits)
 design_hr <- function(v) c(1 / v$HR1, 1 / v$HR2)
 
 print.kestrel_design <- function(x, ...) {
-  v <- x$values
+  v <- x$deck$values
   hr <- design_hr(v)
   cat("Kestrel design with two time-to-event endpoints\n")
   cat(sprintf("  Decision rule %d: %s\n", v$DF, rule_titles[v$DF]))
@@ -27,6 +27,9 @@ print.kestrel_design <- function(x, ...) {
               if (v$LOOK == 1L) "analysis" else "analyses",
               if (v$ITIME == 3L) "calendar times" else "information fractions",
               paste(format(v$TLOOK), collapse = ", ")))
+  if (length(x$sets) > 1L)
+    cat(paste0("  Two sets: a protocol states the set of the endpoint whose events trigger the\n",
+               "  analyses, or the larger size when that is not decided (see ?kestrel_design)\n"))
   for (s in x$sets) {
     cat(sprintf("\nSet %s (%s)\n", s$label, set_title(s$label)))
     cat(sprintf("  Maximum sample size %d, power %s; maximum events EP1 %d, EP2 %d\n",
@@ -37,7 +40,7 @@ print.kestrel_design <- function(x, ...) {
     tab <- bounds_rows(x, s)
     for (ep in c("EP1", "EP2")) {
       t <- tab[tab$endpoint == ep, ]
-      sf <- statement_spending(x$spending[[match(s$label, set_labels(x))]][[if (ep == "EP1") 1L else 2L]])
+      sf <- statement_spending(x$deck$spending[[match(s$label, set_labels(x))]][[if (ep == "EP1") 1L else 2L]])
       cat(sprintf("  %s bounds (%s spending):\n", ep, spending_label(sf)))
       shown <- data.frame(analysis = t$analysis, time = fmt(t$calendar_time, 3),
                           information = fmt(t$information_fraction, 4),
@@ -60,38 +63,31 @@ set_labels <- function(x) vapply(x$sets, function(s) s$label, character(1))
 # The boundary table of one set: per endpoint and analysis, the columns of the HTML report.
 bounds_rows <- function(x, s) {
   K <- s$information$K
-  one <- function(ep, r, za_used, zb_used, finf) {
+  r_share <- x$deck$values$SR
+  one <- function(ep, r, za_used, zb_used, finf, events_at) {
     data.frame(set = s$label, endpoint = ep, analysis = seq_len(K),
                calendar_time = s$information$TCAL, information_fraction = finf,
                enrolled_fraction = s$information$FENR,
-               lower_z = ifelse(r$za <= -8 + 1e-9, NA_real_, r$za), upper_z = r$zb,
-               upper_z_used = zb_used, nominal_level = r$nominal_upper, alpha_spent = r$pd,
+               events = events_at * finf, lower_z = r$za, upper_z = r$zb,
+               upper_z_used = zb_used,
+               hr_at_bound = exp(-zb_used / sqrt(r_share * (1 - r_share) * events_at * finf)),
+               nominal_level = r$nominal_upper, alpha_spent = r$pd,
                cumulative_alpha = r$pe, crossing_probability = r$qpos,
                p_success = s$QSTOP, stringsAsFactors = FALSE)
   }
-  rbind(one("EP1", s$ep1, s$ZA1, s$ZB1, s$information$FINF1),
-        one("EP2", s$ep2, s$ZA2, s$ZB2, s$information$FINF2))
+  rbind(one("EP1", s$ep1, s$ZA1, s$ZB1, s$information$FINF1, s$ME1),
+        one("EP2", s$ep2, s$ZA2, s$ZB2, s$information$FINF2, s$ME2))
 }
 
 as.data.frame.kestrel_design <- function(x, row.names = NULL, optional = FALSE, ...) {
-  out <- do.call(rbind, lapply(x$sets, function(s) bounds_rows(x, s)))
-  out$p_success <- NULL
+  out <- boundaries(x)
   rownames(out) <- row.names
   out
 }
 
 summary.kestrel_design <- function(object, ...) {
-  rows <- lapply(object$sets, function(s) {
-    sim <- s$simulation
-    data.frame(set = s$label, K = s$information$K, MSS = s$MSS, APW = s$APW, ME1 = s$ME1,
-               ME2 = s$ME2, ASN = s$ASN, AVE1 = s$AVE1, AVE2 = s$AVE2,
-               sim_both = if (is.null(sim)) NA_real_ else sim$PWC,
-               sim_ep1 = if (is.null(sim)) NA_real_ else sim$PW1,
-               sim_ep2 = if (is.null(sim)) NA_real_ else sim$PW2,
-               search_end = s$end, stringsAsFactors = FALSE)
-  })
-  structure(list(results = do.call(rbind, rows), THETA = object$THETA,
-                 THETATR = object$THETATR, seed = object$seed,
+  structure(list(results = object$results, copula_parameter = object$copula_parameter,
+                 seed = object$seed,
                  analyses = lapply(object$sets, function(s) {
                    data.frame(set = s$label, analysis = seq_len(s$information$K),
                               calendar_time = s$information$TCAL,
@@ -99,14 +95,21 @@ summary.kestrel_design <- function(object, ...) {
                               information_ep1 = s$information$FINF1,
                               information_ep2 = s$information$FINF2,
                               p_success = s$QSTOP, p_ep1_first = s$QEP[, 1],
-                              p_ep2_first = s$QEP[, 2])
+                              p_ep2_first = s$QEP[, 2], stringsAsFactors = FALSE)
                  })),
             class = "summary.kestrel_design")
 }
 
+as.data.frame.summary.kestrel_design <- function(x, row.names = NULL, optional = FALSE, ...) {
+  out <- x$results
+  rownames(out) <- row.names
+  out
+}
+
 print.summary.kestrel_design <- function(x, ...) {
-  cat(sprintf("Copula parameter: design %s, simulation %s\n", format(x$THETA, digits = 6),
-              format(x$THETATR, digits = 6)))
+  cat(sprintf("Copula parameter: design %s, simulation %s\n",
+              format(x$copula_parameter[["design"]], digits = 6),
+              format(x$copula_parameter[["simulation"]], digits = 6)))
   if (!is.na(x$seed)) cat(sprintf("Seed of the uniform generator: %d\n", x$seed))
   cat("\nResults per evaluated set:\n")
   print(x$results, row.names = FALSE, digits = 6)
@@ -115,36 +118,5 @@ print.summary.kestrel_design <- function(x, ...) {
     a$set <- NULL
     print(a, row.names = FALSE, digits = 5)
   }
-  invisible(x)
-}
-
-plot.kestrel_design <- function(x, ...) {
-  old <- par(mfrow = c(1, 2), mar = c(4.2, 4.2, 3, 1))
-  on.exit(par(old))
-  tab <- as.data.frame(x)
-  sets <- unique(tab$set)
-  cols <- c(EP1 = "#1b6ca8", EP2 = "#c0392b")
-  ltys <- stats::setNames(seq_along(sets), sets)
-  plot(NA, xlim = c(0, 1), ylim = range(tab$upper_z, finite = TRUE) * c(0.9, 1.05),
-       xlab = "Information fraction", ylab = "Upper z bound",
-       main = "Efficacy bounds", ...)
-  for (s in sets) for (ep in c("EP1", "EP2")) {
-    t <- tab[tab$set == s & tab$endpoint == ep, ]
-    lines(t$information_fraction, t$upper_z, col = cols[[ep]], lty = ltys[[s]], lwd = 2)
-    points(t$information_fraction, t$upper_z, col = cols[[ep]], pch = 19)
-  }
-  legend("topright", bty = "n", cex = 0.8,
-         legend = c(paste("endpoint", names(cols)), if (length(sets) > 1) paste("set", sets)),
-         col = c(cols, rep("grey30", if (length(sets) > 1) length(sets) else 0)),
-         lty = c(1, 1, if (length(sets) > 1) ltys), lwd = 2)
-  p <- do.call(rbind, lapply(x$sets, function(s) s$QSTOP))
-  K <- ncol(p)
-  rownames(p) <- set_labels(x)
-  colnames(p) <- seq_len(K)
-  barplot(p, beside = TRUE, col = c("grey35", "grey70")[seq_len(nrow(p))],
-          xlab = "Analysis", ylab = "Probability", ylim = c(0, max(p, 0.05) * 1.25),
-          main = "Probability of success per analysis",
-          legend.text = if (nrow(p) > 1) paste("set", rownames(p)) else NULL,
-          args.legend = list(bty = "n", cex = 0.8))
   invisible(x)
 }

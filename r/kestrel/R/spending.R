@@ -6,34 +6,25 @@ new_spending <- function(code, name, phi = NA_real_, cumulative = numeric()) {
             class = "kestrel_spending")
 }
 
-check_number <- function(x, arg) {
-  if (!is.numeric(x) || length(x) != 1L || is.na(x) || !is.finite(x))
-    stop(sprintf("`%s` must be a single finite number", arg), call. = FALSE)
-}
-
-
 sf_obf <- function() new_spending(1L, "O'Brien-Fleming type")
 
 sf_pocock <- function() new_spending(2L, "Pocock type")
 
 sf_power <- function(phi) {
-  check_number(phi, "phi")
-  if (!(phi > 0)) stop("`phi` of the power family must be above 0", call. = FALSE)
+  phi <- check_range(phi, "phi", 0, Inf, "the exponent of the power family", lower_open = TRUE)
   new_spending(3L, "power family", phi = as.numeric(phi))
 }
 
 sf_hsd <- function(gamma) {
-  check_number(gamma, "gamma")
-  if (gamma == 0) stop("`gamma` of the Hwang-Shih-DeCani family must not be 0", call. = FALSE)
+  gamma <- check_numbers(gamma, "gamma")
+  if (gamma == 0) arg_error("gamma", "a number other than 0 (the Hwang-Shih-DeCani parameter)", gamma)
   new_spending(4L, "Hwang-Shih-DeCani family", phi = as.numeric(gamma))
 }
 
 sf_cumulative <- function(values) {
-  if (!is.numeric(values) || length(values) < 1L || length(values) > 10L ||
-      anyNA(values) || any(!is.finite(values)))
-    stop("`values` must be 1 to 10 finite cumulative alpha values", call. = FALSE)
+  values <- check_numbers(values, "values", 1:25)
   if (any(values <= 0) || any(diff(values) <= 0))
-    stop("`values` must be positive and strictly increasing", call. = FALSE)
+    arg_error("values", "cumulative alpha values: positive and strictly increasing", values)
   new_spending(5L, "cumulative values", cumulative = as.numeric(values))
 }
 

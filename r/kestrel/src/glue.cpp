@@ -239,20 +239,23 @@ Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summa
   return f.list();
 }
 
-// Console lines: shown when verbose; every line is also a chance to stop on R's interrupt.
-std::function<void(std::string_view)> console_sink(bool verbose) {
-  return [verbose](std::string_view line) {
-    if (verbose) Rprintf("%.*s\n", static_cast<int>(line.size()), line.data());
+// Console lines: handed to the R function `line` when one is given (progress or the raw trace);
+// every line is also a chance to stop on R's interrupt.
+std::function<void(std::string_view)> console_sink(SEXP line) {
+  if (Rf_isNull(line)) return [](std::string_view) { Rcpp::checkUserInterrupt(); };
+  Rcpp::Function f(line);
+  return [f](std::string_view text) {
+    f(std::string(text));
     Rcpp::checkUserInterrupt();
   };
 }
 
-driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, bool verbose, bool exact) {
+driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, SEXP line, bool exact) {
   driver::CalculationOptions o;
   o.exact = exact;
   if (!Rf_isNull(seed)) o.seed = Rcpp::as<int>(seed);
   if (!Rf_isNull(accuracy)) o.mvn_accuracy = Rcpp::as<double>(accuracy);
-  o.console_line = console_sink(verbose);
+  o.console_line = console_sink(line);
   return o;
 }
 
@@ -266,14 +269,13 @@ driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, bool verbose, bo
 
 // Calculates the designs one after the other in one run (one generator, carried fields).
 // [[export]]
-RcppExport SEXP kestrel_calculate(SEXP entries_, SEXP seed_, SEXP accuracy_, SEXP verbose_,
+RcppExport SEXP kestrel_calculate(SEXP entries_, SEXP seed_, SEXP accuracy_, SEXP line_,
                                   SEXP exact_) {
   BEGIN_RCPP
   const Rcpp::List entries(entries_);
   std::vector<Design> designs;
   for (R_xlen_t i = 0; i < entries.size(); ++i) designs.push_back(design_of(entries[i]));
-  driver::DesignCalculator calc(
-      options_of(seed_, accuracy_, Rcpp::as<bool>(verbose_), Rcpp::as<bool>(exact_)));
+  driver::DesignCalculator calc(options_of(seed_, accuracy_, line_, Rcpp::as<bool>(exact_)));
   Rcpp::List out(designs.size());
   for (size_t i = 0; i < designs.size(); ++i) {
     driver::DesignCalculation c;

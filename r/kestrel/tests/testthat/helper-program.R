@@ -15,10 +15,12 @@ skip_without_program <- function() {
   if (!nzchar(kestrel_program())) skip("the kestrel program is not built (set KESTREL_BINARY)")
 }
 
-# The checkout's example decks (KESTREL_SOURCE_DIR is the checkout's src/).
+# The example decks: installed with the package (the checkout's examples/), else in the checkout
+# (KESTREL_SOURCE_DIR is the checkout's src/).
 example_deck <- function(name) {
   src <- Sys.getenv("KESTREL_SOURCE_DIR")
-  dirs <- c(if (nzchar(src)) file.path(src, "..", "examples"),
+  dirs <- c(system.file("examples", package = "kestrel"),
+            if (nzchar(src)) file.path(src, "..", "examples"),
             file.path("..", "..", "..", "..", "examples"))
   for (d in dirs) if (file.exists(file.path(d, name))) return(normalizePath(file.path(d, name)))
   ""
@@ -47,7 +49,8 @@ program_main_report <- function(designs, seed) {
 }
 
 summary_lines <- function(designs) {
-  unlist(lapply(designs, function(d) vapply(d$sets, function(s) s$summary_line, character(1))))
+  unlist(lapply(designs, function(d) vapply(d$sets, function(s) s$summary_line, character(1))),
+         use.names = FALSE)
 }
 
 file_lines <- function(text) strsplit(text, "\n", fixed = TRUE, useBytes = TRUE)[[1]]

@@ -37,10 +37,12 @@ test_that("bad arguments are R errors naming the argument", {
   expect_error(kestrel_bounds(alpha = 1.5), "alpha")
   # The limits shared with the deck checks and kestrel_design(), in R's words.
   for (a in c(1e-16, 1e-300, 5e-324, 1e-8, 0.6, 0.9999))
-    expect_error(kestrel_bounds(alpha = a, times = c(0.5, 1)), "alpha must lie in \\[1e-06, 0.5\\]")
-  expect_error(kestrel_bounds(power = 1e-9), "power must exceed the one-sided alpha")
+    expect_error(kestrel_bounds(alpha = a, times = c(0.5, 1)),
+                 "`alpha` must be a one-sided significance level in \\[1e-06, 0.5\\]")
+  expect_error(kestrel_bounds(alpha = 1.5, sides = 2), "two-sided significance level")
+  expect_error(kestrel_bounds(power = 1e-9), "`power` must be above the one-sided significance level")
   expect_error(kestrel_bounds(spending = structure(list(code = 3L, phi = -1), class = "kestrel_spending")),
-               "spending \\(phi\\)")
+               "`spending` must be a power-family spending function with phi above 0")
   expect_error(kestrel_bounds(times = c(0.5, 0.4, 1)), "times")
   expect_error(kestrel_bounds(times = "a"), "`times`")
   expect_error(kestrel_bounds(sides = 3), "sides")
@@ -62,4 +64,16 @@ test_that("exact = TRUE gives the exact bounds and the exact model of a design",
   d1 <- do.call(kestrel_design, c(args, exact = TRUE))
   expect_true(grepl("--exact", d1$report, fixed = TRUE))
   expect_false(grepl("--exact", d0$report, fixed = TRUE))
+})
+
+test_that("a one-sided table has NA where the program's CSV carries -8, the rest equal", {
+  skip_without_program()
+  b <- kestrel_bounds(times = c(0.5, 1), spending = sf_pocock())
+  csv <- system2(kestrel_program(), c("bounds", "--times", "0.5,1", "--spending", "2", "--csv"),
+                 stdout = TRUE)
+  prog <- utils::read.csv(text = csv)
+  expect_equal(prog$lower, c(-8, -8))
+  expect_true(all(is.na(b$lower)) && all(is.na(b$nominal_lower)))
+  for (col in setdiff(names(b), c("lower", "nominal_lower")))
+    expect_identical(as.numeric(b[[col]]), as.numeric(prog[[col]]), info = col)
 })

@@ -55,7 +55,7 @@ test_that("one analysis gives each endpoint the fixed design's bound", {
   d <- design()
   expect_s3_class(d, "kestrel_design")
   s <- d$sets[[1]]
-  expect_equal(s$label, "CALND")
+  expect_equal(s$label, "calendar")
   expect_equal(s$ep1$zb, qnorm(1 - 0.025), tolerance = 1e-6)
   expect_equal(s$ep2$zb, qnorm(1 - 0.025), tolerance = 1e-6)
   # The single-endpoint drift is the sum of the normal quantiles of 1 - alpha and of the power.
@@ -100,19 +100,16 @@ test_that("methods give the boundary table, a summary and a plot", {
   expect_true(any(grepl(sprintf("Maximum sample size %d", d$sets[[1]]$MSS), out)))
   expect_true(any(grepl("EP2 bounds \\(power family \\(phi = 3\\)", out)))
   sm <- capture.output(print(summary(d)))
-  expect_true(any(grepl("MSS", sm)))
-  f <- tempfile(fileext = ".pdf")
-  grDevices::pdf(f)
-  expect_silent(plot(d))
-  grDevices::dev.off()
-  expect_gt(file.info(f)$size, 1000)
+  expect_true(any(grepl("sample_size", sm)))
 })
 
 test_that("the deck values carry the hazard ratios control over treatment", {
   d <- design()
-  expect_equal(d$values$HR1, 1 / 0.7)
-  expect_equal(d$values$HR2, 1 / 0.75)
-  expect_equal(d$values$ITIME, 3L)
+  expect_equal(d$deck$values$HR1, 1 / 0.7)
+  expect_equal(d$deck$values$HR2, 1 / 0.75)
+  expect_equal(d$deck$values$ITIME, 3L)
+  expect_equal(d$settings$hr, c(0.7, 0.75))
+  expect_equal(d$settings$timing, "calendar")
 })
 
 test_that("a long calculation stops on R's interrupt and the session goes on", {
@@ -126,4 +123,166 @@ test_that("a long calculation stops on R's interrupt and the session goes on", {
   finally = setTimeLimit())
   expect_equal(stopped, "interrupted")
   expect_s3_class(design(), "kestrel_design")
+})
+
+# Words of the program's input decks and command line that no R error may use.
+deck_words <- paste0("\\b(NSIM|ITIME|CPL|CPRSK|CMPST|MSSG|HR[12]|HR[12]TR|RHO|RHOTR|TA|TF|",
+                     "SRVR[12]|SR|CNSRD|TYPE1|RSV1|POWER|DF|LOOK|CRIVL|ESF[12]|TLOOK|PHI)\\b|",
+                     "null value|slash|comma-separated|--[a-z]|deck value|design 1:")
+
+test_that("every argument with a bad value is an R error naming it in R terms", {
+  d <- design()
+  bad <- list(
+    list("hr", function() design(hr = c(0.7, 1))), list("hr", function() design(hr = 5000)),
+    list("hr", function() design(hr = "a")), list("hr", function() design(hr = c(1.2, 0.8))),
+    list("rho", function() design(rho = 1)), list("rho_sim", function() design(rho_sim = -0.2)),
+    list("hr_sim", function() design(hr_sim = 0)),
+    list("looks", function() design(looks = c(3, 2))),
+    list("looks", function() design(timing = "information", looks = c(0.5, 1.2))),
+    list("timing", function() design(timing = "events")), list("rule", function() design(rule = 7)),
+    list("alpha", function() design(alpha = 0.6)), list("alpha", function() design(alpha = 1e-7)),
+    list("power", function() design(power = 0.01)), list("power", function() design(power = 1)),
+    list("copula", function() design(copula = "gumbel")),
+    list("competing", function() design(competing = 4)),
+    list("composite", function() design(composite = NA)),
+    list("critical", function() design(critical = "max")),
+    list("accrual", function() design(accrual = -1)),
+    list("follow_up", function() design(follow_up = "3")),
+    list("survival", function() design(survival = c(0.3, 0))),
+    list("allocation", function() design(allocation = 1)),
+    list("allocation", function() design(allocation = 0.55, nsim = 10)),
+    list("spending", function() design(spending = list(sf_obf()))),
+    list("spending (EP2)", function() design(spending = list(sf_obf(), sf_cumulative(c(0.01, 0.02))))),
+    list("n", function() design(n = 2.5)), list("nsim", function() design(nsim = -3)),
+    list("censor", function() design(censor = "yes")), list("seed", function() design(seed = 0)),
+    list("mvn_accuracy", function() design(mvn_accuracy = 0.1)),
+    list("verbose", function() design(verbose = "loud")),
+    list("alpha", function() kestrel_bounds(alpha = 1.5)),
+    list("sides", function() kestrel_bounds(sides = 3)),
+    list("spending", function() kestrel_bounds(spending = list(sf_obf(), sf_obf()))),
+    list("spending", function() kestrel_bounds(spending = sf_cumulative(0.01))),
+    list("times", function() kestrel_bounds(times = c(0.5, 0.5, 1))),
+    list("times", function() kestrel_bounds(times = "0.5,1")),
+    list("power", function() kestrel_bounds(power = 0)),
+    list("hr", function() kestrel_bounds(hr = 1)),
+    list("accrual", function() kestrel_bounds(accrual = -1)),
+    list("follow_up", function() kestrel_bounds(accrual = 0, follow_up = 0)),
+    list("survival", function() kestrel_bounds(survival = 1)),
+    list("allocation", function() kestrel_bounds(allocation = NA)),
+    list("phi", function() sf_power(0)), list("gamma", function() sf_hsd(0)),
+    list("values", function() sf_cumulative(c(0.02, 0.01))),
+    list("path", function() kestrel_deck(3)),
+    list("path", function() kestrel_deck(file.path(tempdir(), "no-such-deck.txt"))),
+    list("designs", function() kestrel_write_deck(list(1), tempfile())),
+    list("title", function() kestrel_write_deck(d, tempfile(), title = "it's")),
+    list("title", function() kestrel_write_deck(d, tempfile(), title = strrep("x", 81))),
+    list("set", function() sample_size(d, "EP1")), list("set", function() boundaries(d, 1)),
+    list("simulated", function() power(d, simulated = NA)),
+    list("type", function() plot(d, type = "forest")),
+    list("sizes", function() plot(d, type = "power", sizes = 100)))
+  for (case in bad) {
+    err <- tryCatch({
+      case[[2]]()
+      "no error"
+    }, error = conditionMessage)
+    expect_true(grepl(paste0("`", case[[1]], "`"), err, fixed = TRUE), info = err)
+    expect_false(grepl(deck_words, err, perl = TRUE), info = err)
+  }
+})
+
+test_that("accessors give the results by name, as the report and the documented formulas say", {
+  d <- design(timing = "information", looks = c(0.5, 1), rule = "sequence", mvn_accuracy = 1e-6)
+  expect_named(sample_size(d), c("EP1", "EP2"))
+  for (set in c("EP1", "EP2")) {
+    s <- d$sets[[set]]
+    expect_identical(sample_size(d, set), stats::setNames(s$MSS, set))
+    expect_identical(power(d, set), stats::setNames(s$APW, set))
+    # The report's summary line carries the same size, power and events.
+    fields <- strsplit(trimws(s$summary_line), "[ ,]+")[[1]]
+    expect_true(all(c(as.character(s$MSS), sprintf("%.4f", 100 * s$APW)) %in% fields))
+    # Events: the maximum sample size times the probability of an event during the study
+    # (Simpson's rule over uniform entry), rounded up.
+    ev <- events(d, set)
+    st <- d$settings
+    for (j in 1:2) {
+      rate <- -log(st$survival[j]) / (st$accrual + st$follow_up)
+      sbar <- function(t) (1 - st$allocation) * exp(-rate * t) +
+        st$allocation * exp(-rate * st$hr[j] * t)
+      p <- 1 - (sbar(st$follow_up) + 4 * sbar(st$follow_up + st$accrual / 2) +
+                  sbar(st$accrual + st$follow_up)) / 6
+      expect_equal(ev$maximum[j], ceiling(s$MSS * p))
+      # The events curve of the plot is the exact integral Simpson's rule approximates.
+      expect_equal(kestrel:::expected_events_by_time(st$accrual + st$follow_up, s$MSS, st$hr[j],
+                                                     st$survival[j], st$allocation, st$accrual,
+                                                     st$follow_up) / s$MSS, p, tolerance = 1e-3)
+    }
+    b <- boundaries(d, set)
+    expect_equal(b$events[b$endpoint == "EP1"], ev$maximum[1] * b$information_fraction[b$endpoint == "EP1"])
+    expect_equal(b$hr_at_bound, exp(-b$upper_z_used / sqrt(0.25 * b$events)))
+    expect_true(all(is.na(b$lower_z)))
+  }
+  # The analyses of each set are where its endpoint reaches the fractions (to the search's
+  # accuracy).
+  expect_lt(abs(boundaries(d, "EP1")$information_fraction[1] - 0.5), 0.01)
+  expect_lt(abs(boundaries(d, "EP2")$information_fraction[3] - 0.5), 0.01)
+  expect_identical(as.data.frame(d), boundaries(d))
+  res <- as.data.frame(summary(d))
+  expect_identical(res, d$results)
+  expect_identical(res$sample_size, unname(sample_size(d)))
+  expect_equal(res$events_ep1, events(d)$maximum[c(1, 3)])
+  expect_error(d$n, "sample_size\\(\\)")
+  expect_error(d$num, "no element")
+  expect_identical(d[["settings"]], d$settings)
+  # A list of designs: one row per design and set.
+  designs <- kestrel_designs(list(d, design(), design(n = 500)))
+  grid <- as.data.frame(designs)
+  expect_equal(grid$design, c(1, 1, 2, 3))
+  expect_equal(grid$set, c("EP1", "EP2", "calendar", "calendar"))
+  expect_equal(grid$sample_size[4], 500)
+  expect_true(is.na(grid$simulated_power[1]))
+  expect_s3_class(designs[2:3], "kestrel_designs")
+  expect_output(print(designs), "3 Kestrel designs")
+  expect_equal(power(0.5), stats::power(0.5))  # the stats link function still answers
+})
+
+test_that("set.seed() repeats a simulation and the seed used is kept", {
+  run <- function() design(n = 300, nsim = 100)
+  set.seed(11)
+  a <- run()
+  set.seed(11)
+  b <- run()
+  c <- run()
+  expect_identical(a$seed, b$seed)
+  expect_identical(a$sets[[1]]$simulation, b$sets[[1]]$simulation)
+  expect_false(identical(a$seed, c$seed))
+  expect_identical(design(n = 300, nsim = 100, seed = a$seed)$sets[[1]]$simulation,
+                   a$sets[[1]]$simulation)
+  expect_equal(power(a, simulated = TRUE), c(calendar = a$sets[[1]]$simulation$PWC))
+})
+
+test_that("verbose = TRUE shows readable progress, \"trace\" the calculation's own lines", {
+  msgs <- character()
+  d <- withCallingHandlers(design(verbose = TRUE), message = function(m) {
+    msgs <<- c(msgs, conditionMessage(m))
+    invokeRestart("muffleMessage")
+  })
+  expect_match(msgs[1], "Design 1 of 1")
+  expect_true(any(grepl("calendar analyses: sample-size search", msgs)))
+  expect_true(any(grepl(sprintf("result: %d subjects, power %.2f%%", sample_size(d),
+                                100 * power(d)), msgs, fixed = TRUE)))
+  trace <- capture.output(design(verbose = "trace"))
+  expect_true(any(grepl("ITERATION STARTS", trace)))
+  expect_silent(design())
+})
+
+test_that("every plot type draws to a file, with titles and colours passed on", {
+  d <- design(timing = "information", looks = c(0.5, 1), rule = "sequence", mvn_accuracy = 1e-6)
+  for (type in c("bounds", "hr", "spending", "power", "events")) {
+    f <- tempfile(fileext = ".png")
+    grDevices::png(f, width = 480, height = 480)
+    expect_silent(plot(d, type = type, main = "x", xlab = "t", col = c("black", "grey"),
+                       sizes = if (type == "power") c(300, 600) else NULL, las = 1))
+    grDevices::dev.off()
+    expect_gt(file.info(f)$size, 2000)
+  }
 })

@@ -1,0 +1,194 @@
+# plot() of a design: bounds on the z and hazard-ratio scales, alpha spending, power against the
+# sample size, and expected events against calendar time. Base graphics only.
+
+endpoint_colours <- c(EP1 = "#1b6ca8", EP2 = "#c0392b")
+set_ltys <- c(EP1 = 1, EP2 = 2, calendar = 1)
+set_pchs <- c(EP1 = 19, EP2 = 17, calendar = 19)
+
+plot.kestrel_design <- function(x, type = c("bounds", "hr", "spending", "power", "events"),
+                                set = NULL, main = NULL, xlab = NULL, ylab = NULL, col = NULL,
+                                lwd = 2, sizes = NULL, legend = TRUE, ...) {
+  type <- if (is.character(type) && length(type) >= 1L && !is.na(type[1L]) &&
+              !is.na(pmatch(type[1L], eval(formals()$type)))) match.arg(type) else
+    arg_error("type", 'one of "bounds", "hr", "spending", "power", "events"', type)
+  sets <- chosen_sets(x, set)
+  if (is.null(col)) col <- endpoint_colours
+  if (!(is.character(col) || is.numeric(col)) || length(col) < 1L)
+    arg_error("col", "colours for EP1 and EP2", col)
+  col <- stats::setNames(rep_len(col, 2L), c("EP1", "EP2"))
+  legend <- check_flag(legend, "legend")
+  switch(type,
+         bounds = plot_bounds(x, sets, "z", main, xlab, ylab, col, lwd, legend, ...),
+         hr = plot_bounds(x, sets, "hr", main, xlab, ylab, col, lwd, legend, ...),
+         spending = plot_spending(x, sets, main, xlab, ylab, col, lwd, legend, ...),
+         power = plot_power(x, sets, sizes, main, xlab, ylab, col, lwd, legend, ...),
+         events = plot_events(x, sets, main, xlab, ylab, col, lwd, legend, ...))
+  invisible(x)
+}
+
+# An empty frame whose labels the caller may replace; `...` carries graphical parameters.
+plot_frame <- function(xlim, ylim, main, xlab, ylab, ...) {
+  args <- utils::modifyList(list(NA, xlim = xlim, ylim = ylim, main = main, xlab = xlab,
+                                 ylab = ylab), list(...))
+  do.call(plot, args)
+}
+
+or_default <- function(x, default) if (is.null(x)) default else x
+
+# The design's size, events and power of one set, in two short lines.
+set_caption <- function(s) {
+  c(sprintf("N = %d, power %.1f%%", s$MSS, 100 * s$APW),
+    sprintf("events: EP1 %d, EP2 %d", s$ME1, s$ME2))
+}
+
+# Bounds of each set in its own panel (the sets' analyses differ), EP1 and EP2 in each.
+plot_bounds <- function(x, sets, scale, main, xlab, ylab, col, lwd, legend, ...) {
+  old <- par(mfrow = c(1L, length(sets)), mar = c(4.1, 4.1, 4.6, 1) , oma = c(0, 0, 0, 0))
+  on.exit(par(old))
+  tab <- boundaries(x, sets)
+  y <- if (scale == "z") tab$upper_z_used else tab$hr_at_bound
+  ylim <- range(y, if (scale == "hr") c(1, x$settings$hr), finite = TRUE)
+  ylim <- ylim + c(-0.08, 0.12) * diff(ylim)
+  main <- rep_len(or_default(main, ifelse(sets == "calendar", "Calendar analyses",
+                                          sprintf("Set %s", sets))), length(sets))
+  for (i in seq_along(sets)) {
+    s <- x$sets[[sets[i]]]
+    plot_frame(c(0, 1), ylim, main[i], or_default(xlab, "Information fraction"),
+               or_default(ylab, if (scale == "z") "Upper bound (z)" else
+                 "Hazard ratio at the bound"), ...)
+    mtext(set_caption(s), side = 3, line = c(0.9, 0.1), cex = 0.75)
+    if (scale == "hr") abline(h = c(1, x$settings$hr), col = c("grey60", col), lty = 3)
+    for (ep in c("EP1", "EP2")) {
+      t <- tab[tab$set == sets[i] & tab$endpoint == ep, ]
+      yy <- if (scale == "z") t$upper_z_used else t$hr_at_bound
+      lines(t$information_fraction, yy, col = col[[ep]], lwd = lwd, lty = set_ltys[[sets[i]]])
+      points(t$information_fraction, yy, col = col[[ep]], pch = set_pchs[[sets[i]]])
+    }
+    if (legend)
+      graphics::legend(if (scale == "z") "topright" else "bottomright", bty = "n", cex = 0.8,
+                       legend = c("EP1", "EP2"), col = col, lwd = lwd,
+                       lty = set_ltys[[sets[i]]], pch = set_pchs[[sets[i]]])
+  }
+}
+
+plot_spending <- function(x, sets, main, xlab, ylab, col, lwd, legend, ...) {
+  tab <- boundaries(x, sets)
+  plot_frame(c(0, 1), c(0, x$settings$alpha * 1.08),
+             or_default(main, "Cumulative alpha spent"), or_default(xlab, "Information fraction"),
+             or_default(ylab, "Alpha spent"), ...)
+  abline(h = x$settings$alpha, col = "grey60", lty = 3)
+  for (s in sets) for (ep in c("EP1", "EP2")) {
+    t <- tab[tab$set == s & tab$endpoint == ep, ]
+    lines(c(0, t$information_fraction), c(0, t$cumulative_alpha), col = col[[ep]], lwd = lwd,
+          lty = set_ltys[[s]])
+    points(t$information_fraction, t$cumulative_alpha, col = col[[ep]], pch = set_pchs[[s]])
+  }
+  if (legend) {
+    keys <- expand.grid(ep = c("EP1", "EP2"), set = sets, stringsAsFactors = FALSE)
+    graphics::legend("topleft", bty = "n", cex = 0.8,
+                     legend = if (length(sets) > 1L) paste0(keys$ep, ", set ", keys$set)
+                              else keys$ep,
+                     col = col[keys$ep], lwd = lwd, lty = set_ltys[keys$set],
+                     pch = set_pchs[keys$set])
+  }
+}
+
+# The powers of a grid of sizes, calculated in one run with the design's settings and seed.
+power_grid <- function(x, sizes) {
+  entries <- lapply(sizes, function(n) {
+    e <- x$deck
+    e$values$MSSG <- as.integer(n)
+    e$values$NSIM <- 0L
+    e
+  })
+  run <- .Call(kestrel_calculate, entries, x$seed, x$mvn_accuracy, NULL, isTRUE(x$exact))
+  do.call(rbind, lapply(seq_along(sizes), function(i) {
+    data.frame(size = sizes[i],
+               set = vapply(run$designs[[i]]$sets, function(s) r_set_label(s$label), ""),
+               power = vapply(run$designs[[i]]$sets, function(s) s$APW, 0),
+               stringsAsFactors = FALSE)
+  }))
+}
+
+default_sizes <- function(x) {
+  n <- max(sample_size(x))
+  sort(unique(round(n * c(0.6, 0.75, 0.9, 1, 1.1, 1.25, 1.4))))
+}
+
+plot_power <- function(x, sets, sizes, main, xlab, ylab, col, lwd, legend, ...) {
+  sizes <- if (is.null(sizes)) default_sizes(x) else {
+    if (!is.numeric(sizes) || length(sizes) < 2L || anyNA(sizes) || any(sizes < 1) ||
+        any(sizes != round(sizes)))
+      arg_error("sizes", "at least two whole numbers of subjects", sizes)
+    sort(unique(sizes))
+  }
+  grid <- power_grid(x, sizes)
+  grid <- grid[grid$set %in% sets, ]
+  plot_frame(range(sizes, sample_size(x, sets)), c(0, 1),
+             or_default(main, "Power against the sample size"),
+             or_default(xlab, "Maximum sample size"), or_default(ylab, "Power"), ...)
+  target <- if (is.null(x$settings$n)) x$settings$power else NA
+  abline(h = target, col = "grey60", lty = 3)
+  set_col <- stats::setNames(rep_len(c("grey20", "grey50"), length(sets)), sets)
+  for (s in sets) {
+    g <- grid[grid$set == s, ]
+    lines(g$size, g$power, lwd = lwd, lty = set_ltys[[s]], col = set_col[[s]])
+    points(g$size, g$power, pch = set_pchs[[s]], col = set_col[[s]])
+    points(sample_size(x, s), power(x, s), pch = 4, cex = 1.6, lwd = 2, col = col[[1L]])
+  }
+  if (legend)
+    graphics::legend("bottomright", bty = "n", cex = 0.8,
+                     legend = c(paste("set", sets), "the design"),
+                     col = c(set_col, col[[1L]]), lty = c(set_ltys[sets], NA),
+                     pch = c(set_pchs[sets], 4), lwd = c(rep(lwd, length(sets)), 2))
+}
+
+# Expected events by calendar time t of N subjects entering uniformly over the accrual period,
+# exponential event times in each arm (no competing event): N/a times the integral over entry
+# times u in [0, min(t, a)] of the probability of an event within t - u.
+expected_events_by_time <- function(t, N, hr, survival, allocation, accrual, follow_up) {
+  rate <- -log(survival) / (accrual + follow_up)
+  arms <- list(c(1 - allocation, rate), c(allocation, rate * hr))
+  vapply(t, function(tt) {
+    m <- min(tt, accrual)
+    if (m <= 0) return(0)
+    lost <- sum(vapply(arms, function(a) a[1] * (exp(-a[2] * (tt - m)) - exp(-a[2] * tt)) / a[2],
+                       0))
+    N / accrual * (m - lost)
+  }, 0)
+}
+
+plot_events <- function(x, sets, main, xlab, ylab, col, lwd, legend, ...) {
+  st <- x$settings
+  end <- st$accrual + st$follow_up
+  tab <- boundaries(x, sets)
+  N <- max(sample_size(x, sets))
+  t <- seq(0, end, length.out = 201)
+  curves <- lapply(1:2, function(i)
+    expected_events_by_time(t, N, st$hr[i], st$survival[i], st$allocation, st$accrual,
+                            st$follow_up))
+  plot_frame(c(0, end), c(0, max(unlist(curves), tab$events) * 1.05),
+             or_default(main, "Expected events over calendar time"),
+             or_default(xlab, "Calendar time"), or_default(ylab, "Expected events"), ...)
+  mtext(sprintf("%d subjects; accrual %s, follow-up %s", N, format(st$accrual),
+                format(st$follow_up)), side = 3, line = 0.3, cex = 0.75)
+  abline(v = st$accrual, col = "grey60", lty = 3)
+  for (i in 1:2) {
+    ep <- c("EP1", "EP2")[i]
+    # The curve assumes no competing event; with competing risks only the analyses are drawn.
+    if (st$competing == "none") lines(t, curves[[i]], col = col[[ep]], lwd = lwd)
+    for (s in sets) {
+      a <- tab[tab$set == s & tab$endpoint == ep, ]
+      points(a$calendar_time, a$events, col = col[[ep]], pch = set_pchs[[s]])
+    }
+  }
+  if (legend) {
+    graphics::legend("topleft", bty = "n", cex = 0.8,
+                     legend = c("EP1", "EP2",
+                                if (length(sets) > 1L) paste("analyses, set", sets)
+                                else "analyses", "end of accrual"),
+                     col = c(col, rep("grey30", length(sets)), "grey60"),
+                     lty = c(1, 1, rep(NA, length(sets)), 3),
+                     pch = c(NA, NA, set_pchs[sets], NA), lwd = c(lwd, lwd, rep(1, length(sets)), 1))
+  }
+}
