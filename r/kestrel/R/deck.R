@@ -49,7 +49,7 @@ deck_lines <- function(d) {
     }
   }
   # Loss to follow-up and accrual pieces, after the spending statements.
-  el <- d$entry_loss
+  el <- d$deck$entry_loss
   if (!is.null(el)) {
     if (any(el$dropout != 0)) lines <- c(lines, paste("DROPOUT HAZARD", reals(el$dropout)))
     if (length(el$accrual_end) > 1L)

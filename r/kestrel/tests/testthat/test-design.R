@@ -38,10 +38,10 @@ test_that("bad arguments are R errors naming the argument", {
   expect_error(sf_power(-1), "`phi`")
   expect_error(sf_hsd(0), "`gamma`")
   # The limits shared with the deck checks and kestrel_bounds().
-  expect_error(design(alpha = 1e-16), "`alpha`.*1e-6 to 0.5")
+  expect_error(design(alpha = 1e-16), "`alpha` must be a one-sided significance level in \\[1e-06, 0.5\\]")
   expect_error(design(alpha = 0.6), "`alpha`")
-  expect_error(design(power = 1e-9), "`power` must exceed `alpha`")
-  expect_error(design(alpha = 0.4, power = 0.3), "`power` must exceed `alpha`")
+  expect_error(design(power = 1e-9), "`power` must be above `alpha`")
+  expect_error(design(alpha = 0.4, power = 0.3), "`power` must be above `alpha`")
   expect_error(design(nsim = 2147483647), "`nsim`")
   expect_error(design(timing = "information", looks = c(0.5, 0.9)), "last must be 1")
   # A final calendar look written as accrual + follow_up (1.2 + 1.4 rounds below 2.6).
