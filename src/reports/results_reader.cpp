@@ -18,7 +18,23 @@ struct Value {
   std::string text;  // string value, or the number as written
   std::vector<Value> items;
   std::vector<std::pair<std::string, Value>> members;
+
+  // Defined below, where Value is complete: the pairs of `members` need the whole type (clang
+  // with libstdc++ checks it when it first meets the implicit ones).
+  Value();
+  Value(const Value&);
+  Value(Value&&) noexcept;
+  Value& operator=(const Value&);
+  Value& operator=(Value&&) noexcept;
+  ~Value();
 };
+
+Value::Value() = default;
+Value::Value(const Value&) = default;
+Value::Value(Value&&) noexcept = default;
+Value& Value::operator=(const Value&) = default;
+Value& Value::operator=(Value&&) noexcept = default;
+Value::~Value() = default;
 
 class Parser {
  public:
