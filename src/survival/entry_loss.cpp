@@ -6,20 +6,20 @@
 
 namespace kestrel::survival {
 
-EntryLoss::EntryLoss(const EntryAndLoss& spec, double TA)
-    : TA_(TA), dropout_{spec.dropout[0], spec.dropout[1]}, plain_(spec.plain()) {
-  if (spec.accrual_end.size() > 1 && spec.accrual_end.size() == spec.accrual_intensity.size()) {
-    ends_ = spec.accrual_end;
+EntryLoss::EntryLoss(const EntryAndLoss& given, double TA)
+    : TA_(TA), dropout_{given.dropout[0], given.dropout[1]}, plain_(given.plain()) {
+  if (given.accrual_end.size() > 1 && given.accrual_end.size() == given.accrual_intensity.size()) {
+    ends_ = given.accrual_end;
     ends_.back() = TA;
     double total = 0.0, start = 0.0;
     for (size_t p = 0; p < ends_.size(); ++p) {
-      total += spec.accrual_intensity[p] * (ends_[p] - start);
+      total += given.accrual_intensity[p] * (ends_[p] - start);
       start = ends_[p];
     }
     start = 0.0;
     double cum = 0.0;
     for (size_t p = 0; p < ends_.size(); ++p) {
-      density_.push_back(spec.accrual_intensity[p] / total);
+      density_.push_back(given.accrual_intensity[p] / total);
       cum += density_.back() * (ends_[p] - start);
       cum_.push_back(cum);
       start = ends_[p];

@@ -19,7 +19,7 @@ class EntryLoss {
  public:
   // The pieces and hazards are taken as checked by the deck or the options (ends increasing,
   // the last equal to TA, intensities and TA above 0, hazards 0 or more).
-  EntryLoss(const EntryAndLoss& spec, double TA);
+  EntryLoss(const EntryAndLoss& given, double TA);
 
   bool plain() const { return plain_; }
   bool uniform_entry() const { return ends_.size() == 1; }
