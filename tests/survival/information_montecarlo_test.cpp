@@ -192,16 +192,23 @@ TEST(InformationMonteCarlo, ExactCovarianceMatchesSimulatedScoresUnderTheAlterna
       for (const auto& L : exact.looks) taus.push_back(L.tau);
       const testing::McMatrix mc =
           testing::simulate_score_matrix(in, taus, 300, trials, 1917u + mode, true);
-      int missed_today = 0;
+      // The standardised statistics U / sqrt(Vhat): SIG over the null variances.
+      auto v0 = [&](int i) { return exact.m[static_cast<size_t>(i % 3)].v0[i / 3]; };
+      int missed_today = 0, missed_raw = 0;
       for (int i = 0; i < 6; ++i) {
         for (int j = i; j < 6; ++j) {
-          EXPECT_NEAR(mc.c(i, j), exact.sig(i, j), 3.0 * mc.s(i, j))
+          EXPECT_NEAR(mc.c(i, j), exact.sigu(i, j), 3.0 * mc.s(i, j))
               << "mode " << mode << " SR " << sr << " entry (" << i << "," << j << ")";
           missed_today += std::fabs(mc.c(i, j) - today.sig(i, j)) > 3.0 * mc.s(i, j);
+          const double v = std::sqrt(v0(i) * v0(j));
+          EXPECT_NEAR(mc.zc(i, j), exact.sig(i, j) / v, 3.0 * mc.zs(i, j))
+              << "standardised, mode " << mode << " SR " << sr << " entry (" << i << "," << j << ")";
+          missed_raw += std::fabs(mc.zc(i, j) - exact.sigu(i, j) / v) > 3.0 * mc.zs(i, j);
         }
       }
-      std::printf("mode %d SR %.2f: today's matrix misses %d of 21 entries by more than 3 SE\n",
-                  mode, sr, missed_today);
+      std::printf("mode %d SR %.2f: today's matrix misses %d of 21 raw entries, the raw scores' "
+                  "exact matrix %d of 21 standardised ones, by more than 3 SE\n",
+                  mode, sr, missed_today, missed_raw);
     }
   }
 }
@@ -283,9 +290,9 @@ TEST(InformationExact, MatchesIndependentFirstOrderVariances) {
     in.exact = true;
     MemoryReports r;
     const detail::AnalysisSet s = detail::CVARGIVTIME(1000, in, r.reports);
-    EXPECT_NEAR(s.sig(1, 1), row.final_var, 1e-5) << row.sr << " " << row.hr;
+    EXPECT_NEAR(s.sigu(1, 1), row.final_var, 1e-5) << row.sr << " " << row.hr;
     // The interim is moved up to the next grid point (3.004 here), which adds about 1e-4.
-    if (row.interim_var > 0) EXPECT_NEAR(s.sig(0, 0), row.interim_var, 1.5e-4);
+    if (row.interim_var > 0) EXPECT_NEAR(s.sigu(0, 0), row.interim_var, 1.5e-4);
   }
 }
 
