@@ -7,7 +7,7 @@
 # RULES, HRS (deck values, control over treatment) and SRS select a part of the grid.
 # Prints per design: SR, HR, rule, and for each model MSS, APW, PWCS and (PWCS - APW)/SE.
 set -e
-bin=$1
+bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")  # the runs cd into their own directories
 nsim=${2:-100000}
 work=${3:-$(mktemp -d)}
 mkdir -p "$work/default/a" "$work/exact/a"

@@ -432,7 +432,13 @@ void InformationModel::build_kernel() const {
         const double* d = A.kept.data();
         for (size_t j = 1; j <= n; ++j) {
           const double dhi = std::min(d[i], d[j]), dlo = std::min(d[i - 1], d[j - 1]);
-          K[j] *= dhi / 6.0 + (2.0 / 3.0) * std::sqrt(dhi * dlo) + dlo / 6.0;
+          const double kept = dhi / 6.0 + (2.0 / 3.0) * std::sqrt(dhi * dlo) + dlo / 6.0;
+          K[j] *= kept;
+          if (exact_) {  // so are the cell's joint moments of the at-risk part
+            r.EN[j] *= kept;
+            r.EY[j] *= kept;
+            r.ER[j] *= kept;
+          }
         }
       }
     }
@@ -732,8 +738,8 @@ void InformationModel::complete(AnalysisSet& set) const {
   for (int k = 0; k < K; ++k) {
     const Look& L = set.looks[k];
     for (size_t i = 1; i <= static_cast<size_t>(L.idx); ++i) {
-      const double g = simpson(SCENS(X_[i], L.A, L.F, 1), SCENS(Xm_[i], L.A, L.F, 1),
-                               SCENS(X_[i - 1], L.A, L.F, 1));
+      const double g = simpson(admin_weight(X_[i], L), admin_weight(Xm_[i], L),
+                               admin_weight(X_[i - 1], L));
       for (int z = 0; z < 2; ++z) {
         for (int e = 0; e < 2; ++e) {
           const double pi = e == 0 ? arm_[z].pi1[i] : arm_[z].pi2[i];

@@ -217,6 +217,8 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
   const double lam1[2] = {lc1, lc1 * in.HR1}, lam2[2] = {lc2, lc2 * in.HR2};
   const int K = static_cast<int>(taus.size()), D = 2 * K;
   const int treated = static_cast<int>(std::lround(n * in.SR));
+  const EntryLoss el(in.entry_loss, a);
+  const bool ramp = !el.uniform_entry(), lost = in.entry_loss.has_dropout();
   std::vector<Subject> subj(static_cast<size_t>(n));
   std::vector<double> S(static_cast<size_t>(trials) * D), Z(S.size());
   std::vector<std::pair<double, int>> xz;
@@ -224,8 +226,13 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
   for (int r = 0; r < trials; ++r) {
     for (int i = 0; i < n; ++i) {
       Subject& s = subj[static_cast<size_t>(i)];
-      s.entry = a * u();
+      s.entry = ramp ? el.entry_quantile(u()) : a * u();
       s.z = fixed_arms ? (i < treated ? 1 : 0) : (u() < in.SR ? 1 : 0);
+      if (lost) {
+        const double d = in.entry_loss.dropout[static_cast<size_t>(s.z)];
+        const double v = u();
+        s.loss = d > 0.0 ? -std::log(v) / d : HUGE_VAL;
+      }
       const double U1 = u(), W = u();
       double U2 = W;
       if (th != 0.0) {
@@ -242,11 +249,11 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
           if (s.entry > taus[k]) continue;
           double x;
           int d;
-          observe(s, taus[k] - s.entry, in.CPRSK, in.CMPST, e, x, d);
+          observe(s, std::min(taus[k] - s.entry, s.loss), in.CPRSK, in.CMPST, e, x, d);
           xz.emplace_back(x, s.z);
           ev.push_back(d);
         }
-        const double l = std::min(a, taus[k]) / a;
+        const double l = ramp ? el.enrolled(taus[k]) : std::min(a, taus[k]) / a;
         double v = 0.0;
         const double U = logrank_score(xz, ev, &v);
         S[static_cast<size_t>(r) * D + e * K + k] = U / std::sqrt(n * l);
