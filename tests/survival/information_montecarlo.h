@@ -85,7 +85,7 @@ inline double logrank_score(std::vector<std::pair<double, int>>& xd_z, std::vect
 // zcov and zse are the same for the standardised statistics U / sqrt(Vhat) of the log-rank test.
 struct McMatrix {
   std::vector<double> mean, cov, se;  // cov and se row-major (2K x 2K)
-  std::vector<double> zcov, zse;
+  std::vector<double> zmean, zcov, zse;
   int dim = 0;
   double c(int i, int j) const { return cov[static_cast<size_t>(i * dim + j)]; }
   double s(int i, int j) const { return se[static_cast<size_t>(i * dim + j)]; }
@@ -264,8 +264,7 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
   McMatrix m;
   m.dim = D;
   empirical_covariance(S, trials, D, m.mean, m.cov, m.se);
-  std::vector<double> zmean;
-  empirical_covariance(Z, trials, D, zmean, m.zcov, m.zse);
+  empirical_covariance(Z, trials, D, m.zmean, m.zcov, m.zse);
   return m;
 }
 
