@@ -4,10 +4,11 @@
 # (EP2), Clayton rho 0.5, searched to 80% power, for SR 0.25, 0.5, 0.75, hazard ratios 0.6 and
 # 0.8 on both endpoints, decision rules 1 and 3; each design's size is simulated NSIM times.
 # Usage: bench/calibration_exact.sh KESTREL_BINARY [NSIM] [WORKDIR]
-# RULES, HRS (deck values, control over treatment) and SRS select a part of the grid.
+# RULES, HRS (deck values, control over treatment) and SRS select a part of the grid; SEED (7)
+# the seed.
 # Prints per design: SR, HR, rule, and for each model MSS, APW, PWCS and (PWCS - APW)/SE.
 set -e
-bin=$1
+bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")  # the runs cd into their own directories
 nsim=${2:-100000}
 work=${3:-$(mktemp -d)}
 mkdir -p "$work/default/a" "$work/exact/a"
@@ -28,8 +29,8 @@ deck="$work/default/a/input.txt"
   done
 } > "$deck"
 cp "$deck" "$work/exact/a/input.txt"
-(cd "$work/default" && nice -n 15 "$bin" --seed 7 > stdout.txt 2> stderr.txt)
-(cd "$work/exact" && nice -n 15 "$bin" --seed 7 --exact > stdout.txt 2> stderr.txt)
+(cd "$work/default" && nice -n 15 "$bin" --seed "${SEED:-7}" > stdout.txt 2> stderr.txt)
+(cd "$work/exact" && nice -n 15 "$bin" --seed "${SEED:-7}" --exact > stdout.txt 2> stderr.txt)
 for m in default exact; do
   python3 - "$work/$m/a/kestrel-results.json" $m <<'PY'
 import json, math, sys

@@ -215,9 +215,6 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
         into.overflowed.push_back(name);
     }
   }
-  if (ctx.exact && !design.entry_loss.plain())
-    throw RunError("design " + std::to_string(design.number) + ": " + exact_with_entry_loss_text,
-                   design.number, "exact");
   if (ctx.exact) {
     Reports::line(rep.main(),
                   " MODEL IN FORCE (--exact): EXACT COVARIANCE UNDER THE ALTERNATIVE, EXACT BOUNDS");

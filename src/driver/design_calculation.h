@@ -57,12 +57,6 @@ using SetDone = std::function<void(std::string_view label, const InformationSet&
 // a deck, does this, so a design's figures are the same whichever designs ran before it.
 void start_design(RunContext& ctx, const std::optional<std::int32_t>& seed, int number);
 
-// Why a design with loss to follow-up or accrual pieces is not calculated with the exact model.
-inline constexpr const char* exact_with_entry_loss_text =
-    "--exact does not yet cover loss to follow-up or accrual pieces (the DROPOUT and ACCRUAL "
-    "statements): the exact covariance takes uniform entry and no loss; calculate this design "
-    "without --exact";
-
 // Calculates one design that passed the deck checks, writing its lines to ctx.reports (input
 // summary, information reports, boundary messages, search trace). `into` receives the copula
 // parameters and each evaluated set as soon as it is done, so that a terminal error (RunError)

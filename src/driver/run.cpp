@@ -137,19 +137,6 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   const int designs_in_deck = static_cast<int>(deck.designs.size());
   if (const std::string p = options.selection.check_against(designs_in_deck); !p.empty())
     throw SelectionRejected(p);
-  if (options.exact) {
-    // The exact covariance takes the administrative censoring of uniform entry in both arms; a
-    // design with loss to follow-up or accrual pieces is refused before anything is written.
-    std::vector<std::string> clash;
-    for (const DeckRecord& rec : deck.designs) {
-      if (rec.design.entry_loss.plain()) continue;
-      const EntryAndLossStatements& how = rec.design.entry_loss_statements;
-      const int line = how.dropout_given ? how.dropout_line : how.accrual_line;
-      clash.push_back(std::string(kDeckPath) + ":" + std::to_string(line) + ": design " +
-                      std::to_string(rec.design.number) + ": " + exact_with_entry_loss_text);
-    }
-    if (!clash.empty()) throw DeckRejected(std::move(clash));
-  }
   if (deck.incomplete_record_line > 0) {
     notes << kDeckPath << ':' << deck.incomplete_record_line << ": design "
           << deck.incomplete_record_number

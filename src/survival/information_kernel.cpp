@@ -199,8 +199,10 @@ InformationModel::InformationModel(const InformationInput& in, int NG)
       for (int e = 0; e < 2; ++e) {
         wa_[z][e].assign(n + 1, 0.0);
         wd_[z][e].assign(n + 1, 0.0);
+        wbv_[z][e].assign(n + 1, 0.0);
       }
     }
+    for (int e = 0; e < 2; ++e) wphi_[e].assign(n + 1, 0.0);
     for (size_t i = 1; i <= n; ++i) {
       for (int e = 0; e < 2; ++e) {
         const double rc = e == 0 ? rc1_[i] : rc2_[i];
@@ -212,6 +214,12 @@ InformationModel::InformationModel(const InformationInput& in, int NG)
         wa_[1][e][i] = q * rc;
         wd_[0][e][i] = dc - pooled;
         wd_[1][e][i] = dt - pooled;
+        // The observed variance int e(1-e) dNbar: a subject's own events weighted by e(1-e), and
+        // its presence in the risk set moving e(1-e) by (1-2e) a / ybar, against the pooled events.
+        const double share = (1.0 - q) * rt, phi = share * (q * rc);
+        wphi_[e][i] = phi;
+        wbv_[0][e][i] = phi * dc + (1.0 - 2.0 * share) * wa_[0][e][i] * pooled;
+        wbv_[1][e][i] = phi * dt + (1.0 - 2.0 * share) * wa_[1][e][i] * pooled;
       }
     }
   }
@@ -273,9 +281,11 @@ void InformationModel::build_kernel() const {
   kernel_.col.assign(w * w, 0.0);
   CellKernel& F12 = fluct_[2];
   if (exact_) {
-    F12.H.assign(w * w, 0.0);
-    F12.row.assign(w * w, 0.0);
-    F12.col.assign(w * w, 0.0);
+    for (CellKernel* k : {&F12, &cross_v_[0], &cross_v_[1], &cross_v_[2]}) {
+      k->H.assign(w * w, 0.0);
+      k->row.assign(w * w, 0.0);
+      k->col.assign(w * w, 0.0);
+    }
   }
   const CopulaRows cop(theta_, code_);
   const bool composite = mode_ != 1 && flag_ == 2;
@@ -422,7 +432,13 @@ void InformationModel::build_kernel() const {
         const double* d = A.kept.data();
         for (size_t j = 1; j <= n; ++j) {
           const double dhi = std::min(d[i], d[j]), dlo = std::min(d[i - 1], d[j - 1]);
-          K[j] *= dhi / 6.0 + (2.0 / 3.0) * std::sqrt(dhi * dlo) + dlo / 6.0;
+          const double kept = dhi / 6.0 + (2.0 / 3.0) * std::sqrt(dhi * dlo) + dlo / 6.0;
+          K[j] *= kept;
+          if (exact_) {  // so are the cell's joint moments of the at-risk part
+            r.EN[j] *= kept;
+            r.EY[j] *= kept;
+            r.ER[j] *= kept;
+          }
         }
       }
     }
@@ -466,6 +482,34 @@ void InformationModel::build_kernel() const {
         xacc += x;
         xrow[j] = xacc;
         xcol[j] = xcolprev[j] + x;
+      }
+      // EP1-EP2 kernels with the variance estimate's influence on one or both sides: per arm,
+      //   p [alpha1 alpha2 K + alpha1 beta2 Q1 + beta1 alpha2 Q2 + beta1 beta2 E[Y1 Y2]],
+      // K the arm's martingale cross kernel of the cell.
+      for (int c = 0; c < 3; ++c) {
+        const int t1 = c == 0 ? kScore : kVariance, t2 = c == 1 ? kScore : kVariance;
+        CellKernel& G = cross_v_[static_cast<size_t>(c)];
+        double* Y = &G.H[i * w];
+        double* yrow = &G.row[i * w];
+        const double* ycolprev = &G.col[(i - 1) * w];
+        double* ycol = &G.col[i * w];
+        double yacc = 0.0;
+        for (size_t j = 1; j <= n; ++j) {
+          double y = 0.0;
+          for (int z = 0; z < 2; ++z) {
+            const Rows& r = R[z];
+            const double p = z == 0 ? q : 1.0 - q;
+            const double al1 = alpha(t1, z, 0, i), be1 = beta(t1, z, 0, i);
+            const double al2 = alpha(t2, z, 1, j), be2 = beta(t2, z, 1, j);
+            const double L1 = arm_[z].dl1[i], L2 = arm_[z].dl2[j];
+            const double Q1 = r.EN[j] - L1 * r.ER[j], Q2 = r.EY[j] - L2 * r.ER[j];
+            y += p * (al1 * al2 * r.K[j] + al1 * be2 * Q1 + be1 * al2 * Q2 + be1 * be2 * r.ER[j]);
+          }
+          Y[j] = y;
+          yacc += y;
+          yrow[j] = yacc;
+          ycol[j] = ycolprev[j] + y;
+        }
       }
     }
     for (int k = 0; k < 2; ++k) {
@@ -584,8 +628,74 @@ void InformationModel::build_fluctuation_kernels() const {
         F.col[i * w + j] = F.col[(i - 1) * w + j] + x;
       }
     }
+    build_same_kernel(same_v_[e][0], e, kScore, kVariance);
+    build_same_kernel(same_v_[e][1], e, kVariance, kVariance);
   }
   fluct_built_ = true;
+}
+
+// Same-endpoint kernel of two influences int alpha dM + int beta Y of endpoint e, per arm of
+// share p, with E[dM(s) Y(u)] = -dL(s) pi(u) for s < u (0 for s > u), E[Y(s) Y(u)] = pi(max)
+// and the martingale's own variance alpha1 alpha2 dL pi on the diagonal cell:
+//   s < u:  p (beta1(s) - alpha1(s) dL(s)) beta2(u) pi(u)
+//   s > u:  p beta1(s) pi(s) (beta2(u) - alpha2(u) dL(u))
+//   s = u:  p pi [alpha1 alpha2 dL - (alpha1 beta2 + beta1 alpha2) dL / 2 + beta1 beta2].
+void InformationModel::build_same_kernel(CellKernel& F, int e, int t1, int t2) const {
+  const size_t n = static_cast<size_t>(NG_);
+  const size_t w = n + 1;
+  F.H.assign(w * w, 0.0);
+  F.row.assign(w * w, 0.0);
+  F.col.assign(w * w, 0.0);
+  // Per arm and interval: the factors of the cells below and above the diagonal.
+  std::array<std::vector<double>, 2> lo1, b1pi, b2pi, lo2, diag;
+  for (int z = 0; z < 2; ++z) {
+    const double p = z == 0 ? q_ : 1.0 - q_;
+    const std::vector<double>& L = e == 0 ? arm_[z].dl1 : arm_[z].dl2;
+    const std::vector<double>& pi = e == 0 ? arm_[z].pi1 : arm_[z].pi2;
+    for (auto* v : {&lo1[z], &b1pi[z], &b2pi[z], &lo2[z], &diag[z]}) v->assign(w, 0.0);
+    for (size_t i = 1; i <= n; ++i) {
+      const double a1 = alpha(t1, z, e, i), b1 = beta(t1, z, e, i);
+      const double a2 = alpha(t2, z, e, i), b2 = beta(t2, z, e, i);
+      lo1[z][i] = p * (b1 - a1 * L[i]);
+      b1pi[z][i] = p * b1 * pi[i];
+      b2pi[z][i] = b2 * pi[i];
+      lo2[z][i] = b2 - a2 * L[i];
+      diag[z][i] = p * pi[i] * (a1 * a2 * L[i] - 0.5 * (a1 * b2 + b1 * a2) * L[i] + b1 * b2);
+    }
+  }
+  for (size_t i = 1; i <= n; ++i) {
+    double* X = &F.H[i * w];
+    for (size_t j = 1; j <= n; ++j) {
+      double x = 0.0;
+      for (int z = 0; z < 2; ++z) {
+        if (i < j) x += lo1[z][i] * b2pi[z][j];
+        else if (i > j) x += b1pi[z][i] * lo2[z][j];
+        else x += diag[z][i];
+      }
+      X[j] = x;
+    }
+    double acc = 0.0;
+    for (size_t j = 1; j <= n; ++j) {
+      const double x = X[j];
+      acc += x;
+      F.row[i * w + j] = acc;
+      F.col[i * w + j] = F.col[(i - 1) * w + j] + x;
+    }
+  }
+}
+
+double InformationModel::influence_sum(int t1, int e1, const Look& a, int t2, int e2,
+                                       const Look& b) const {
+  if (t1 == kScore && t2 == kScore) throw RunError("influence_sum: two scores");
+  build_fluctuation_kernels();
+  if (e1 == e2) {
+    const auto& k = same_v_[static_cast<size_t>(e1)];
+    if (t1 == t2) return censored_sum(k[1], a, b);
+    return t1 == kScore ? censored_sum(k[0], a, b) : censored_sum(k[0], b, a);
+  }
+  if (e1 == 1) return influence_sum(t2, e2, b, t1, e1, a);
+  const int c = t1 == kScore ? 0 : (t2 == kScore ? 1 : 2);
+  return censored_sum(cross_v_[static_cast<size_t>(c)], a, b);
 }
 
 double InformationModel::fluctuation(int e1, const Look& a, int e2, const Look& b) const {
@@ -623,16 +733,18 @@ void InformationModel::complete(AnalysisSet& set) const {
   // Mean of each influence function within each arm, d[k][z][e] per enrolled subject: the
   // trial's arms have fixed sizes, so the covariance is taken within the arms. The weight g is
   // the entry censoring of the look (as in moments()).
-  std::vector<std::array<std::array<double, 2>, 2>> d(static_cast<size_t>(K));
+  // dv[k][z][e] is the same for the variance estimate's influence.
+  std::vector<std::array<std::array<double, 2>, 2>> d(static_cast<size_t>(K)), dv(d);
   for (int k = 0; k < K; ++k) {
     const Look& L = set.looks[k];
     for (size_t i = 1; i <= static_cast<size_t>(L.idx); ++i) {
-      const double g = simpson(SCENS(X_[i], L.A, L.F, 1), SCENS(Xm_[i], L.A, L.F, 1),
-                               SCENS(X_[i - 1], L.A, L.F, 1));
+      const double g = simpson(admin_weight(X_[i], L), admin_weight(Xm_[i], L),
+                               admin_weight(X_[i - 1], L));
       for (int z = 0; z < 2; ++z) {
         for (int e = 0; e < 2; ++e) {
           const double pi = e == 0 ? arm_[z].pi1[i] : arm_[z].pi2[i];
           d[k][z][e] += g * wa_[z][e][i] * wd_[z][e][i] * pi;
+          dv[k][z][e] += g * wbv_[z][e][i] * pi;
         }
       }
     }
@@ -654,6 +766,43 @@ void InformationModel::complete(AnalysisSet& set) const {
     }
   }
   for (size_t i = 0; i < add.size(); ++i) set.SIG[i] += add[i];
+  set.SIGU = set.SIG;
+  // The test divides each score by the root of its observed variance: with U = n mu + sqrt(n) xi
+  // and Vhat = n V0 + sqrt(n) eta, sqrt(V0) U / sqrt(Vhat) = sqrt(n) mu + xi - c eta + o(1),
+  // c = mu / (2 V0), per analysis and endpoint. SIG becomes the covariance of xi - c eta:
+  //   SIGU - c2 cov(xi1, eta2) - c1 cov(eta1, xi2) + c1 c2 cov(eta1, eta2),
+  // each cov formed as the score's (censored sum less the arms' products of means).
+  auto c_of = [&](int k, int e) {
+    const Moments& m = set.m[static_cast<size_t>(k)];
+    return m.v0[e] > 0.0 ? m.mu[e] / (2.0 * m.v0[e]) : 0.0;
+  };
+  for (int e1 = 0; e1 < 2; ++e1) {
+    for (int k1 = 0; k1 < K; ++k1) {
+      const double c1 = c_of(k1, e1);
+      for (int e2 = 0; e2 < 2; ++e2) {
+        for (int k2 = 0; k2 < K; ++k2) {
+          const double c2 = c_of(k2, e2);
+          if (c1 == 0.0 && c2 == 0.0) continue;
+          const Look& L1 = set.looks[k1];
+          const Look& L2 = set.looks[k2];
+          const double scale = std::sqrt(std::min(L1.l, L2.l) / std::max(L1.l, L2.l));
+          const double rl = std::sqrt(L1.l * L2.l);
+          auto cov = [&](int t1, int t2) {
+            const auto& m1 = t1 == kScore ? d : dv;
+            const auto& m2 = t2 == kScore ? d : dv;
+            const double mean =
+                rl * (q_ * m1[k1][0][e1] * m2[k2][0][e2] + (1.0 - q_) * m1[k1][1][e1] * m2[k2][1][e2]);
+            return scale * influence_sum(t1, e1, L1, t2, e2, L2) - mean;
+          };
+          double v = 0.0;
+          if (c2 != 0.0) v -= c2 * cov(kScore, kVariance);
+          if (c1 != 0.0) v -= c1 * cov(kVariance, kScore);
+          if (c1 != 0.0 && c2 != 0.0) v += c1 * c2 * cov(kVariance, kVariance);
+          set.sig(e1 * K + k1, e2 * K + k2) += v;
+        }
+      }
+    }
+  }
 }
 
 AnalysisSet CVARGIVTIME(int NG, const InformationInput& in, Reports& reports) {

@@ -36,10 +36,17 @@ struct AnalysisSet {
   int K = 0;
   std::vector<Look> looks;
   std::vector<Moments> m;
-  bool exact = false;       // SIG is the exact covariance (fluctuation of the at-risk fractions)
-  std::vector<double> SIG;  // row-major, 2K x 2K
+  // Without the exact model SIG is the martingale covariance of the scaled scores. With it
+  // (exact), SIGU is the first-order covariance of the scaled raw scores (the at-risk fractions'
+  // fluctuation included) and SIG that of the scores as the test standardises them: score k
+  // divided by the square root of its observed variance, times sqrt(V0(k)), i.e. of
+  // xi - mu eta / (2 V0) with the variance estimate's fluctuation eta (docs/exact-covariance.md).
+  // SIG is what the power and the reports use.
+  bool exact = false;
+  std::vector<double> SIG, SIGU;  // row-major, 2K x 2K
   double sig(int i, int j) const { return SIG[static_cast<size_t>(i) * 2 * K + j]; }
   double& sig(int i, int j) { return SIG[static_cast<size_t>(i) * 2 * K + j]; }
+  double sigu(int i, int j) const { return SIGU[static_cast<size_t>(i) * 2 * K + j]; }
   // Correlation of EP1 at analysis k1 with EP2 at analysis k2 (0-based).
   double corr12(int k1, int k2) const {
     return sig(k1, K + k2) / std::sqrt(sig(k1, k1) * sig(K + k2, K + k2));
@@ -82,6 +89,15 @@ class InformationModel {
   // ratios are 1.
   double fluctuation(int e1, const Look& a, int e2, const Look& b) const;
 
+  // The two influence functions of a score: the score itself (kScore) and its observed variance
+  // (kVariance), each of the form  int alpha dM + int beta Y  per arm.
+  enum Kind { kScore = 0, kVariance = 1 };
+  // Exact model: the first-order covariance, per planned subject before the enrolment scaling and
+  // less the arms' products of means only through complete(), of the influence of kind t1 of
+  // endpoint e1 at analysis a with that of kind t2 of endpoint e2 at analysis b, martingale parts
+  // included; not for two scores (fluctuation() and the martingale model give that).
+  double influence_sum(int t1, int e1, const Look& a, int t2, int e2, const Look& b) const;
+
  private:
   // A per-cell kernel with its row and column prefix sums, each (NG+1)^2.
   struct CellKernel {
@@ -89,6 +105,14 @@ class InformationModel {
   };
   void build_kernel() const;
   void build_fluctuation_kernels() const;
+  // Same-endpoint kernel of the influences (alpha1, beta1) and (alpha2, beta2) of endpoint e,
+  // per arm and interval, martingale part included.
+  void build_same_kernel(CellKernel& F, int e, int t1, int t2) const;
+  // Per arm z, endpoint e and interval: alpha and beta of influence kind t.
+  double alpha(int t, int z, int e, size_t i) const { return t == kScore ? wa_[z][e][i] : wphi_[e][i]; }
+  double beta(int t, int z, int e, size_t i) const {
+    return t == kScore ? wa_[z][e][i] * wd_[z][e][i] : wbv_[z][e][i];
+  }
   // The sum over EP1-slot cells up to a.idx and EP2-slot cells up to b.idx of the kernel times
   // the joint censoring weight: a subject entered at E contributes its first process up to
   // tau_a - E and its second up to tau_b - E, so the cell (t, s) is weighted by the follow-up
@@ -132,6 +156,14 @@ class InformationModel {
   mutable std::array<CellKernel, 3> fluct_;
   mutable bool fluct_built_ = false;
   std::array<std::array<std::vector<double>, 2>, 2> wa_, wd_;  // [arm][endpoint][interval]
+  // The variance estimate's influence: alpha = e (1 - e) (both arms) and per arm
+  // beta = e (1 - e) dL + (1 - 2 e) a dLbar.
+  std::array<std::vector<double>, 2> wphi_;                     // [endpoint][interval]
+  std::array<std::array<std::vector<double>, 2>, 2> wbv_;       // [arm][endpoint][interval]
+  // Kernels with the variance estimate: same endpoint [e][0] score-variance, [e][1]
+  // variance-variance; EP1-EP2 [0] score-variance, [1] variance-score, [2] variance-variance.
+  mutable std::array<std::array<CellKernel, 2>, 2> same_v_;
+  mutable std::array<CellKernel, 3> cross_v_;
 };
 
 // The calendar-time calculation: analyses at the grid points at or just after the requested

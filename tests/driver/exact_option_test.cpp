@@ -42,5 +42,25 @@ TEST(ExactOption, ReportsNameTheModelAndThePowerMoves) {
   EXPECT_NE(h.out.find("--exact"), std::string::npos);
 }
 
+// Loss to follow-up and accrual pieces are covered by the exact model: the deck with both runs
+// with --exact (it was refused before they were), names the model and the statements, and its
+// size differs from the same design without them.
+TEST(ExactOption, LossToFollowUpAndAccrualPiecesRunWithTheExactModel) {
+  ScratchDir plain, lossy;
+  spit(plain / "a/input.txt", kDeck);
+  spit(lossy / "a/input.txt", std::string(kDeck) +
+                                  "DROPOUT HAZARD 0.05 0.15\n"
+                                  "ACCRUAL 3  0.5 1.2 2.0  1 2 4\n");
+  const std::string opts = " --mvn-accuracy 1e-6 --exact";
+  const ProgramRun p = run_kestrel(plain, "-C '" + plain.path().string() + "'" + opts);
+  const ProgramRun e = run_kestrel(lossy, "-C '" + lossy.path().string() + "'" + opts);
+  ASSERT_EQ(p.status, 0) << p.err;
+  ASSERT_EQ(e.status, 0) << e.err;
+  const std::string main = slurp(lossy / "a/TEST_7a.OUT");
+  EXPECT_NE(main.find("MODEL IN FORCE (--exact)"), std::string::npos);
+  EXPECT_NE(main.find("LOSS TO FOLLOW-UP HAZARD"), std::string::npos);
+  EXPECT_NE(slurp(lossy / "a/TEST_7b.OUT"), slurp(plain / "a/TEST_7b.OUT"));
+}
+
 }  // namespace
 }  // namespace kestrel::testing

@@ -54,20 +54,27 @@ inline void observe(const Subject& s, double c, int mode, int flag, int e, doubl
   }
 }
 
-// Log-rank score sum over events of (z - share of the treatment arm in the risk set).
-inline double logrank_score(std::vector<std::pair<double, int>>& xd_z, std::vector<int>& ev) {
+// Log-rank score sum over events of (z - share of the treatment arm in the risk set); with
+// `variance`, also the observed variance, the sum over events of share (1 - share).
+inline double logrank_score(std::vector<std::pair<double, int>>& xd_z, std::vector<int>& ev,
+                            double* variance = nullptr) {
   const size_t n = xd_z.size();
   std::vector<size_t> order(n);
   std::iota(order.begin(), order.end(), 0);
   std::sort(order.begin(), order.end(),
             [&](size_t a, size_t b) { return xd_z[a].first > xd_z[b].first; });
-  double U = 0.0;
+  double U = 0.0, V = 0.0;
   int at_risk = 0, treated = 0;
   for (size_t k : order) {
     ++at_risk;
     treated += xd_z[k].second;
-    if (ev[k]) U += xd_z[k].second - static_cast<double>(treated) / at_risk;
+    if (ev[k]) {
+      const double e = static_cast<double>(treated) / at_risk;
+      U += xd_z[k].second - e;
+      V += e * (1.0 - e);
+    }
   }
+  if (variance) *variance = V;
   return U;
 }
 
@@ -75,12 +82,42 @@ inline double logrank_score(std::vector<std::pair<double, int>>& xd_z, std::vect
 // EP1 at taus[0..], then EP2 at taus[0..], each divided by sqrt(n l(k)). With fixed_arms the
 // trial has exactly round(n SR) treated subjects (as trials with blocked randomisation do);
 // otherwise each subject's arm is drawn.
+// zcov and zse are the same for the standardised statistics U / sqrt(Vhat) of the log-rank test.
 struct McMatrix {
   std::vector<double> mean, cov, se;  // cov and se row-major (2K x 2K)
+  std::vector<double> zmean, zcov, zse;
   int dim = 0;
   double c(int i, int j) const { return cov[static_cast<size_t>(i * dim + j)]; }
   double s(int i, int j) const { return se[static_cast<size_t>(i * dim + j)]; }
+  double zc(int i, int j) const { return zcov[static_cast<size_t>(i * dim + j)]; }
+  double zs(int i, int j) const { return zse[static_cast<size_t>(i * dim + j)]; }
 };
+
+// Empirical covariance (row-major, dim x dim) and the standard error of each entry of the rows
+// of `S` (trials x dim).
+inline void empirical_covariance(const std::vector<double>& S, int trials, int D,
+                                 std::vector<double>& mean, std::vector<double>& cov,
+                                 std::vector<double>& se) {
+  mean.assign(D, 0.0);
+  cov.assign(static_cast<size_t>(D * D), 0.0);
+  se.assign(static_cast<size_t>(D * D), 0.0);
+  for (int r = 0; r < trials; ++r)
+    for (int i = 0; i < D; ++i) mean[i] += S[static_cast<size_t>(r) * D + i] / trials;
+  for (int i = 0; i < D; ++i) {
+    for (int j = 0; j < D; ++j) {
+      double c = 0, c2 = 0;
+      for (int r = 0; r < trials; ++r) {
+        const double p = (S[static_cast<size_t>(r) * D + i] - mean[i]) *
+                         (S[static_cast<size_t>(r) * D + j] - mean[j]);
+        c += p;
+        c2 += p * p;
+      }
+      c /= trials;
+      cov[static_cast<size_t>(i * D + j)] = c;
+      se[static_cast<size_t>(i * D + j)] = std::sqrt(std::max(0.0, c2 / trials - c * c) / trials);
+    }
+  }
+}
 inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vector<double>& taus,
                                       int n, int trials, unsigned seed, bool fixed_arms);
 
@@ -180,15 +217,22 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
   const double lam1[2] = {lc1, lc1 * in.HR1}, lam2[2] = {lc2, lc2 * in.HR2};
   const int K = static_cast<int>(taus.size()), D = 2 * K;
   const int treated = static_cast<int>(std::lround(n * in.SR));
+  const EntryLoss el(in.entry_loss, a);
+  const bool ramp = !el.uniform_entry(), lost = in.entry_loss.has_dropout();
   std::vector<Subject> subj(static_cast<size_t>(n));
-  std::vector<double> S(static_cast<size_t>(trials) * D);
+  std::vector<double> S(static_cast<size_t>(trials) * D), Z(S.size());
   std::vector<std::pair<double, int>> xz;
   std::vector<int> ev;
   for (int r = 0; r < trials; ++r) {
     for (int i = 0; i < n; ++i) {
       Subject& s = subj[static_cast<size_t>(i)];
-      s.entry = a * u();
+      s.entry = ramp ? el.entry_quantile(u()) : a * u();
       s.z = fixed_arms ? (i < treated ? 1 : 0) : (u() < in.SR ? 1 : 0);
+      if (lost) {
+        const double d = in.entry_loss.dropout[static_cast<size_t>(s.z)];
+        const double v = u();
+        s.loss = d > 0.0 ? -std::log(v) / d : HUGE_VAL;
+      }
       const double U1 = u(), W = u();
       double U2 = W;
       if (th != 0.0) {
@@ -205,36 +249,22 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
           if (s.entry > taus[k]) continue;
           double x;
           int d;
-          observe(s, taus[k] - s.entry, in.CPRSK, in.CMPST, e, x, d);
+          observe(s, std::min(taus[k] - s.entry, s.loss), in.CPRSK, in.CMPST, e, x, d);
           xz.emplace_back(x, s.z);
           ev.push_back(d);
         }
-        const double l = std::min(a, taus[k]) / a;
-        S[static_cast<size_t>(r) * D + e * K + k] = logrank_score(xz, ev) / std::sqrt(n * l);
+        const double l = ramp ? el.enrolled(taus[k]) : std::min(a, taus[k]) / a;
+        double v = 0.0;
+        const double U = logrank_score(xz, ev, &v);
+        S[static_cast<size_t>(r) * D + e * K + k] = U / std::sqrt(n * l);
+        Z[static_cast<size_t>(r) * D + e * K + k] = v > 0.0 ? U / std::sqrt(v) : 0.0;
       }
     }
   }
   McMatrix m;
   m.dim = D;
-  m.mean.assign(D, 0.0);
-  m.cov.assign(static_cast<size_t>(D * D), 0.0);
-  m.se.assign(static_cast<size_t>(D * D), 0.0);
-  for (int r = 0; r < trials; ++r)
-    for (int i = 0; i < D; ++i) m.mean[i] += S[static_cast<size_t>(r) * D + i] / trials;
-  for (int i = 0; i < D; ++i) {
-    for (int j = 0; j < D; ++j) {
-      double c = 0, c2 = 0;
-      for (int r = 0; r < trials; ++r) {
-        const double p = (S[static_cast<size_t>(r) * D + i] - m.mean[i]) *
-                         (S[static_cast<size_t>(r) * D + j] - m.mean[j]);
-        c += p;
-        c2 += p * p;
-      }
-      c /= trials;
-      m.cov[static_cast<size_t>(i * D + j)] = c;
-      m.se[static_cast<size_t>(i * D + j)] = std::sqrt(std::max(0.0, c2 / trials - c * c) / trials);
-    }
-  }
+  empirical_covariance(S, trials, D, m.mean, m.cov, m.se);
+  empirical_covariance(Z, trials, D, m.zmean, m.zcov, m.zse);
   return m;
 }
 

@@ -168,10 +168,6 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                       critical, accrual, follow_up, survival, allocation, spending, n, nsim,
                       hr_sim, rho_sim, censor)
   entry$entry_loss <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual)
-  if (isTRUE(exact) && !is.null(entry$entry_loss))
-    stop(paste("`exact = TRUE` does not yet cover loss to follow-up (`dropout`) or accrual",
-               "pieces (`accrual_time`, `accrual_intensity`); leave `exact` FALSE for this design"),
-         call. = FALSE)
   calculate_entries(list(entry), check_options(seed, mvn_accuracy, verbose, exact))[[1L]]
 }
 

@@ -63,3 +63,18 @@ test_that("bad loss and accrual pieces name the argument", {
   }
   expect_error(kestrel_bounds(dropout = -1), "`dropout`")
 })
+
+test_that("exact = TRUE covers loss to follow-up and accrual pieces", {
+  args <- list(hr = c(0.7, 0.75), rho = 0.3, looks = c(1.5, 5), timing = "calendar",
+               accrual = 3, follow_up = 2, survival = c(0.3, 0.4), allocation = 0.75,
+               mvn_accuracy = 1e-6, dropout = c(0.05, 0.15), accrual_time = c(1, 2, 3),
+               accrual_intensity = c(1, 2, 4))
+  d0 <- do.call(kestrel_design, args)
+  d1 <- do.call(kestrel_design, c(args, list(exact = TRUE)))
+  expect_true(grepl("--exact", d1$report, fixed = TRUE))
+  expect_true(d1$exact)
+  # Same events and enrolment; the alternative variances are the exact model's.
+  expect_equal(d1$sets[[1]]$information$FENR, d0$sets[[1]]$information$FENR)
+  expect_false(isTRUE(all.equal(d1$sets[[1]]$information$VAR11,
+                                d0$sets[[1]]$information$VAR11)))
+})
