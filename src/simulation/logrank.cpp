@@ -92,28 +92,38 @@ void radix_sort(SortWork& w) {
   }
 }
 
-// The same order in fewer passes for keys spread over their range: a stable counting sort into
-// about one bucket per item by the leading bits of key - kmin (buckets in key order), then a
-// stable insertion sort, whose moves stay within a bucket. Gives up (false, w.items untouched)
-// when the buckets are so uneven that the insertion sort would do much more work than the radix
-// sort.
+// The time whose key is k (the inverse of the mapping in SURVSORT).
+inline double key_time(std::uint64_t k) {
+  const std::uint64_t bits = (k >> 63) ? k ^ (std::uint64_t{1} << 63) : ~k;
+  double t;
+  std::memcpy(&t, &bits, sizeof t);
+  return t;
+}
+
+// The same order in fewer passes for times spread over their range: a stable counting sort into
+// about one bucket per item by (t - tmin) / (tmax - tmin) (rounded arithmetic that never puts a
+// later time into an earlier bucket), then a stable insertion sort, whose moves stay within a
+// bucket. Gives up (false, w.items untouched) when the buckets are so uneven that the insertion
+// sort would do much more work than the radix sort.
 bool bucket_sort(SortWork& w, std::uint64_t kmin, std::uint64_t kmax) {
   const size_t un = w.items.size();
   if (un < 64) return false;
-  const std::uint64_t range = kmax - kmin;
-  int bits = 0;
-  while (bits < 64 && (range >> bits) != 0) ++bits;  // bits of the range
-  int bucket_bits = 0;
-  while ((size_t{1} << bucket_bits) < un) ++bucket_bits;
-  const int shift = bits > bucket_bits ? bits - bucket_bits : 0;
-  const size_t buckets = static_cast<size_t>(range >> shift) + 1;
+  const double tmin = key_time(kmin), range = key_time(kmax) - tmin;
+  if (!(range > 0.0) || !std::isfinite(range)) return false;
+  const size_t buckets = un;
+  const double scale = static_cast<double>(buckets) / range;
+  if (!std::isfinite(scale)) return false;
+  auto bucket = [&](std::uint64_t k) {
+    const double b = (key_time(k) - tmin) * scale;
+    return b < static_cast<double>(buckets) ? static_cast<size_t>(b) : buckets - 1;
+  };
   std::vector<std::uint32_t>& start = w.bucket_start;
   start.assign(buckets + 1, 0);
-  for (size_t i = 0; i < un; ++i) ++start[((w.items[i].key - kmin) >> shift) + 1];
+  for (size_t i = 0; i < un; ++i) ++start[bucket(w.items[i].key) + 1];
   for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
   for (size_t i = 0; i < un; ++i) {
     const SortWork::Item it = w.items[i];
-    w.items_tmp[start[(it.key - kmin) >> shift]++] = it;
+    w.items_tmp[start[bucket(it.key)]++] = it;
   }
   const size_t budget = 8 * un;
   size_t moves = 0;
