@@ -25,6 +25,10 @@ inline void relax() {
 
 TaskTeam::TaskTeam(int threads) {
   const int count = threads > 1 ? threads - 1 : 0;
+  // More threads than the processor runs at once: a spinning thread would take the time of one
+  // with work to do, so waiting threads sleep at once.
+  const unsigned cores = std::thread::hardware_concurrency();
+  spins_ = cores == 0 || static_cast<unsigned>(threads) <= cores ? kSpins : 0;
   helpers_.reserve(static_cast<size_t>(count));
   try {
     for (int i = 0; i < count; ++i) helpers_.emplace_back([this] { loop(); });
@@ -81,7 +85,7 @@ void TaskTeam::run_batch(int tasks, void* context, Call call) {
   int spins = 0;
   for (int d = done_.load(std::memory_order_acquire); d != tasks;
        d = done_.load(std::memory_order_acquire)) {
-    if (++spins < kSpins) {
+    if (++spins < spins_) {
       relax();
     } else {
       done_.wait(d, std::memory_order_acquire);
@@ -96,7 +100,7 @@ void TaskTeam::loop() {
     int spins = 0;
     std::uint32_t now = posted_.load(std::memory_order_acquire);
     while (now == seen) {
-      if (++spins < kSpins) {
+      if (++spins < spins_) {
         relax();
       } else {
         posted_.wait(seen, std::memory_order_acquire);

@@ -49,6 +49,7 @@ class TaskTeam {
   std::atomic<void*> context_{nullptr};
   std::atomic<Call> call_{nullptr};
   std::atomic<bool> stop_{false};
+  int spins_ = 0;  // spins of a waiting thread before it sleeps
   std::mutex error_mutex_;
   std::exception_ptr error_;
   std::vector<std::thread> helpers_;  // last, so everything they use exists before they start
