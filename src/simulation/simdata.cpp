@@ -103,8 +103,8 @@ CensoringRule::CensoringRule(const TrialSettings& in)
   }
 }
 
-double CensoringRule::administrative(double u3) const {
-  return ramp_ ? tau_ - pieces_->entry_quantile((1.0 - u3) * enrolled_) : u3 * a_ + s_;
+double CensoringRule::ramped(double u3) const {
+  return tau_ - pieces_->entry_quantile((1.0 - u3) * enrolled_);
 }
 
 EventTimes draw_event_times(int family, double theta, double l1, double l2, double u1, double u2,

@@ -96,7 +96,7 @@ class CensoringRule {
   bool lost() const { return lost_; }
   // Calendar time of the analysis minus the entry time drawn by u3 (entry by the inverse of the
   // enrolment curve with accrual pieces, uniform over [0, a] otherwise).
-  double administrative(double u3) const;
+  double administrative(double u3) const { return ramp_ ? ramped(u3) : u3 * a_ + s_; }
   // -log(1 - u4): the loss time of a patient whose arm loses at rate 1.
   static double unit_loss(double u4) { return -std::log(1.0 - u4); }
   // The patient's censoring time: the administrative one (1e99 without it), cut by the loss time
@@ -111,6 +111,7 @@ class CensoringRule {
   }
 
  private:
+  double ramped(double u3) const;
   int censoring_;
   bool ramp_, lost_;
   double a_, s_, tau_, enrolled_ = 1.0;
