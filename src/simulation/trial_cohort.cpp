@@ -28,6 +28,12 @@ constexpr int kMinParallelTest = 128;
 // further behind, it jumps.
 constexpr std::int64_t kMostStepsDrawn = 48;
 
+// Where a thread's event-time searches write their failure (kept for the report, in order).
+std::ostringstream& failure_report() {
+  thread_local std::ostringstream report;
+  return report;
+}
+
 }  // namespace
 
 // A patient of an incomplete last block of one analysis (drawn for that analysis alone).
@@ -139,7 +145,7 @@ void TrialCohort::draw_patients(int first, int last) {
   const std::int64_t d = per_patient_;
   std::int64_t place = (static_cast<std::int64_t>(todo_[first]) - 1) * d;
   numerics::UniformStream s(variant_, numerics::skip_ahead(variant_, start_, place));
-  std::ostringstream report;
+  std::ostringstream& report = failure_report();
   for (int t = first; t < last; ++t) {
     const int i = todo_[t];
     if (!drawn_[i]) {
@@ -185,7 +191,7 @@ void TrialCohort::draw_extras(int k) {
   numerics::UniformStream s(
       variant_, numerics::skip_ahead(variant_, start_,
                                      static_cast<std::uint64_t>(A.pattern.full) * per_patient_));
-  std::ostringstream report;
+  std::ostringstream& report = failure_report();
   for (Extra& x : A.extras) {
     x.arm = A.pattern.drawn_arm(s.next());
     const double u1 = s.next();
@@ -199,6 +205,7 @@ void TrialCohort::draw_extras(int k) {
       x.failed = true;
       Failure f{k, A.pattern.full + static_cast<int>(&x - A.extras.data()) + 1, x.arm,
                 report.str(), std::current_exception()};
+      report.str("");
       std::lock_guard<std::mutex> lock(failure_mutex_);
       failures_.push_back(std::move(f));
       // Nothing after a failed patient is used: the analysis stops the run there.
