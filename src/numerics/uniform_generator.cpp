@@ -33,16 +33,30 @@ std::int32_t schrage_step_950706376(std::int32_t x) {
   return next;
 }
 
-std::int32_t skip_ahead_950706376(std::int32_t x, std::uint64_t steps) {
+namespace {
+
+std::int32_t skip_ahead_by(std::uint64_t multiplier, std::int32_t x, std::uint64_t steps) {
   constexpr std::uint64_t m = 2147483647u;
   std::uint64_t e = steps % (m - 1);  // a^(m-1) = 1 mod m (Fermat)
-  std::uint64_t base = 950706376u, power = 1;
+  std::uint64_t base = multiplier, power = 1;
   while (e > 0) {
     if (e & 1u) power = power * base % m;
     base = base * base % m;
     e >>= 1;
   }
   return static_cast<std::int32_t>(power * static_cast<std::uint64_t>(x) % m);
+}
+
+}  // namespace
+
+std::int32_t skip_ahead_950706376(std::int32_t x, std::uint64_t steps) {
+  return skip_ahead_by(950706376u, x, steps);
+}
+
+std::int32_t skip_ahead(std::int32_t variant, std::int32_t x, std::uint64_t steps) {
+  if (variant == 5) return skip_ahead_by(950706376u, x, steps);
+  if (variant == 1) return skip_ahead_by(16807u, x, steps);
+  return 0;
 }
 
 UniformGenerator::UniformGenerator() : clock_seed_(&UniformGenerator::wall_clock_seed) {}

@@ -14,6 +14,32 @@ std::int32_t schrage_step_950706376(std::int32_t x);
 // squaring (the exponent is taken modulo 2^31 - 2, the order of every multiplier).
 std::int32_t skip_ahead_950706376(std::int32_t x, std::uint64_t steps);
 
+// The state `steps` draws after x of the generator of `variant` (1: multiplier 16807, 5:
+// 950706376; 0 for any other variant, whose draws are not available).
+std::int32_t skip_ahead(std::int32_t variant, std::int32_t x, std::uint64_t steps);
+
+// A stretch of the generator's stream drawn apart from the generator itself, from a state the
+// stream reached after some number of draws: a thread that draws its own share of the numbers
+// of a simulated trial. next() gives the number UNIRAND gives from the same state (variants 1
+// and 5 only).
+class UniformStream {
+ public:
+  UniformStream(std::int32_t variant, std::int32_t state)
+      : multiplier_(variant == 5 ? 950706376u : 16807u), variant_(variant), state_(state) {}
+  double next() {
+    state_ = static_cast<std::int32_t>(multiplier_ * static_cast<std::uint64_t>(state_) %
+                                       2147483647u);
+    return static_cast<double>(state_) * 4.656612875245797e-10;
+  }
+  void skip(std::uint64_t steps) { state_ = skip_ahead(variant_, state_, steps); }
+  std::int32_t state() const { return state_; }
+
+ private:
+  std::uint64_t multiplier_;
+  std::int32_t variant_;
+  std::int32_t state_;
+};
+
 class UniformGenerator {
  public:
   // `clock_seed` returns the seed taken from the wall clock (10000 h + 100 m + s + 1, or

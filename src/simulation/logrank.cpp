@@ -63,40 +63,12 @@ void SURVSORT(double* records, int n, int ld) {
   SURVSORT(records, n, ld, work);
 }
 
-void SURVSORT(double* records, int n, int ld, SortWork& w) {
-  // Simulated records carry statuses 1 and 2 only. They are ordered by a stable least-
-  // significant-digit radix sort on the time, applied to the rows arranged events first: fresh
-  // random times defeat the branch prediction of a comparison sort, and the radix sort has no
-  // data-dependent branches. Any other status values go through the general row sort.
-  bool simple = n >= 1 && ld >= kRecordWidth;
-  std::size_t events = 0;
-  for (int i = 0; i < n && simple; ++i) {
-    const double st = records[static_cast<std::ptrdiff_t>(i) * ld + kStatusColumn];
-    const double t = records[static_cast<std::ptrdiff_t>(i) * ld + kTimeColumn];
-    simple = (st == 1.0 || st == 2.0) && !std::isnan(t);
-    events += st == 1.0;
-  }
-  if (!simple) {
-    const int keys[2] = {kTimeColumn, kStatusColumn};
-    SORTROWS(n, kRecordWidth, records, ld, 2, keys);
-    return;
-  }
-  const size_t un = static_cast<size_t>(n);
-  w.items.resize(un);
-  w.items_tmp.resize(un);
-  // Events first, each part in its original order (written without branches); the time mapped
-  // onto unsigned integers in the same order (-0 taken as +0).
-  size_t next[2] = {0, events};
-  for (int i = 0; i < n; ++i) {
-    const double* row = records + static_cast<std::ptrdiff_t>(i) * ld;
-    const int censored = row[kStatusColumn] != 1.0;
-    const double t = row[kTimeColumn] + 0.0;
-    std::uint64_t bits;
-    std::memcpy(&bits, &t, sizeof bits);
-    const std::uint64_t flip = (bits >> 63) ? ~std::uint64_t{0} : (std::uint64_t{1} << 63);
-    w.items[next[censored]++] = {bits ^ flip, static_cast<std::uint32_t>(i)};
-  }
-  // All eight byte histograms in one pass; a byte that is the same in every key needs no pass.
+namespace {
+
+// Stable least-significant-digit radix sort of w.items by key, a byte at a time; a byte that is
+// the same in every key needs no pass.
+void radix_sort(SortWork& w) {
+  const size_t un = w.items.size();
   std::uint32_t hist[8][256];
   std::memset(hist, 0, sizeof hist);
   for (size_t i = 0; i < un; ++i) {
@@ -118,6 +90,100 @@ void SURVSORT(double* records, int n, int ld, SortWork& w) {
     }
     w.items.swap(w.items_tmp);
   }
+}
+
+// The time whose key is k (the inverse of the mapping in SURVSORT).
+inline double key_time(std::uint64_t k) {
+  const std::uint64_t bits = (k >> 63) ? k ^ (std::uint64_t{1} << 63) : ~k;
+  double t;
+  std::memcpy(&t, &bits, sizeof t);
+  return t;
+}
+
+// The same order in fewer passes for times spread over their range: a stable counting sort into
+// about one bucket per item by (t - tmin) / (tmax - tmin) (rounded arithmetic that never puts a
+// later time into an earlier bucket), then a stable insertion sort, whose moves stay within a
+// bucket. Gives up (false, w.items untouched) when the buckets are so uneven that the insertion
+// sort would do much more work than the radix sort.
+bool bucket_sort(SortWork& w, std::uint64_t kmin, std::uint64_t kmax) {
+  const size_t un = w.items.size();
+  if (un < 64) return false;
+  const double tmin = key_time(kmin), range = key_time(kmax) - tmin;
+  if (!(range > 0.0) || !std::isfinite(range)) return false;
+  const size_t buckets = un;
+  const double scale = static_cast<double>(buckets) / range;
+  if (!std::isfinite(scale)) return false;
+  auto bucket = [&](std::uint64_t k) {
+    const double b = (key_time(k) - tmin) * scale;
+    return b < static_cast<double>(buckets) ? static_cast<size_t>(b) : buckets - 1;
+  };
+  std::vector<std::uint32_t>& start = w.bucket_start;
+  start.assign(buckets + 1, 0);
+  for (size_t i = 0; i < un; ++i) ++start[bucket(w.items[i].key) + 1];
+  for (size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+  for (size_t i = 0; i < un; ++i) {
+    const SortWork::Item it = w.items[i];
+    w.items_tmp[start[bucket(it.key)]++] = it;
+  }
+  const size_t budget = 8 * un;
+  size_t moves = 0;
+  SortWork::Item* a = w.items_tmp.data();
+  for (size_t i = 1; i < un; ++i) {
+    const SortWork::Item it = a[i];
+    size_t j = i;
+    while (j > 0 && a[j - 1].key > it.key) {
+      a[j] = a[j - 1];
+      --j;
+    }
+    a[j] = it;
+    moves += i - j;
+    if (moves > budget) return false;
+  }
+  w.items.swap(w.items_tmp);
+  return true;
+}
+
+}  // namespace
+
+void SURVSORT(double* records, int n, int ld, SortWork& w) {
+  // Simulated records carry statuses 1 and 2 only. They are ordered by a stable sort on the
+  // time, applied to the rows arranged events first: a bucket sort when the times spread evenly
+  // enough over their range, else a least-significant-digit radix sort (fresh random times defeat
+  // the branch prediction of a comparison sort). Both give the one stable order, so the rows
+  // come out the same whichever runs. Any other status values go through the general row sort.
+  bool simple = n >= 1 && ld >= kRecordWidth;
+  std::size_t events = 0;
+  for (int i = 0; i < n && simple; ++i) {
+    const double st = records[static_cast<std::ptrdiff_t>(i) * ld + kStatusColumn];
+    const double t = records[static_cast<std::ptrdiff_t>(i) * ld + kTimeColumn];
+    simple = (st == 1.0 || st == 2.0) && !std::isnan(t);
+    events += st == 1.0;
+  }
+  if (!simple) {
+    const int keys[2] = {kTimeColumn, kStatusColumn};
+    SORTROWS(n, kRecordWidth, records, ld, 2, keys);
+    return;
+  }
+  const size_t un = static_cast<size_t>(n);
+  w.items.resize(un);
+  w.items_tmp.resize(un);
+  // Events first, each part in its original order (written without branches); the time mapped
+  // onto unsigned integers in the same order (-0 taken as +0).
+  size_t next[2] = {0, events};
+  std::uint64_t kmin = ~std::uint64_t{0}, kmax = 0;
+  for (int i = 0; i < n; ++i) {
+    const double* row = records + static_cast<std::ptrdiff_t>(i) * ld;
+    const int censored = row[kStatusColumn] != 1.0;
+    const double t = row[kTimeColumn] + 0.0;
+    std::uint64_t bits;
+    std::memcpy(&bits, &t, sizeof bits);
+    const std::uint64_t flip = (bits >> 63) ? ~std::uint64_t{0} : (std::uint64_t{1} << 63);
+    const std::uint64_t key = bits ^ flip;
+    kmin = std::min(kmin, key);
+    kmax = std::max(kmax, key);
+    w.items[next[censored]++] = {key, static_cast<std::uint32_t>(i)};
+  }
+  if (!bucket_sort(w, kmin, kmax)) radix_sort(w);
   w.rows.assign(records, records + static_cast<std::ptrdiff_t>(n) * ld);
   for (int i = 0; i < n; ++i) {
     const double* src = w.rows.data() + static_cast<std::ptrdiff_t>(w.items[i].index) * ld;

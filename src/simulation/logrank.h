@@ -40,6 +40,7 @@ struct SortWork {
     std::uint32_t index;
   };
   std::vector<Item> items, items_tmp;
+  std::vector<std::uint32_t> bucket_start;
   std::vector<double> rows;
 };
 void SURVSORT(double* records, int n, int ld, SortWork& work);

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <optional>
 #include <string>
 
 #include "common/errors.h"
@@ -39,36 +38,73 @@ void stop_on_nan_variance(const char* label, double V, double Z, const double* r
                  " data is not a number.");
 }
 
-int allocate_arm(int i, int n, double r, numerics::UniformGenerator& gen) {
-  const int nb = n / 10;
-  const int nq = n / 4;
+ArmPattern arm_pattern(int n, double r) {
+  ArmPattern p;
   // r is recognised to 1e-12, so that a control share written as 1 - SR (0.30000000000000004
   // for SR = 0.7) finds its pattern.
   auto is = [r](double v) { return std::fabs(r - v) <= 1e-12; };
-  if (is(0.5)) return (i % 2) + 1;
-  if (is(0.25)) {
-    if (i <= nq) return 1;
-    if (i <= 4 * nq) return 2;
-    const double u = gen.UNIRAND();
-    return u <= 0.25 ? 1 : 2;
+  if (is(0.5)) {
+    p.block = 2;
+    p.full = n;
+    return p;
   }
-  if (is(0.75)) {
-    if (i <= 3 * nq) return 1;
-    if (i <= 4 * nq) return 2;
-    const double u = gen.UNIRAND();
-    return u > 0.25 ? 1 : 2;
+  if (is(0.25) || is(0.75)) {
+    const int nq = n / 4;
+    p.block = 4;
+    p.share = is(0.25) ? 1 : 3;
+    p.ones = p.share * nq;
+    p.full = 4 * nq;
+    return p;
   }
   for (int k : {1, 2, 3, 4, 6, 7, 8, 9}) {
     if (is(k / 10.0)) {
-      if (i <= k * nb) return 1;
-      if (i <= 10 * nb) return 2;
-      const double u = gen.UNIRAND();
-      return 10.0 * u <= k ? 1 : 2;
+      const int nb = n / 10;
+      p.block = 10;
+      p.share = k;
+      p.ones = k * nb;
+      p.full = 10 * nb;
+      return p;
     }
   }
+  return p;
+}
+
+int ArmPattern::drawn_arm(double u) const {
+  if (block == 4) return share == 1 ? (u <= 0.25 ? 1 : 2) : (u > 0.25 ? 1 : 2);
+  return 10.0 * u <= share ? 1 : 2;
+}
+
+void throw_unsimulable_share(double r) {
   throw RunError("The allocation proportion " + fmt::list_real(r) +
                  " of the control arm cannot be simulated; the treatment share SR must be one of "
                  "0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9.");
+}
+
+int allocate_arm(int i, int n, double r, numerics::UniformGenerator& gen) {
+  const ArmPattern p = arm_pattern(n, r);
+  if (!p.simulable()) throw_unsimulable_share(r);
+  if (i <= p.full) return p.arm(i);
+  return p.drawn_arm(gen.UNIRAND());
+}
+
+CensoringRule::CensoringRule(const TrialSettings& in)
+    : censoring_(in.censoring),
+      ramp_(in.entry_loss.has_ramp()),
+      lost_(in.entry_loss.has_dropout()),
+      a_(in.a),
+      s_(in.s),
+      tau_(in.a + in.s),
+      dropout_{in.entry_loss.dropout[0], in.entry_loss.dropout[1]} {
+  // Accrual pieces: the patients enrolled by the analysis enter by the inverse of the enrolment
+  // curve, restricted to the fraction enrolled by then.
+  if (ramp_) {
+    pieces_ = std::make_shared<const survival::EntryLoss>(in.entry_loss, in.accrual_period);
+    enrolled_ = pieces_->enrolled(tau_);
+  }
+}
+
+double CensoringRule::ramped(double u3) const {
+  return tau_ - pieces_->entry_quantile((1.0 - u3) * enrolled_);
 }
 
 EventTimes draw_event_times(int family, double theta, double l1, double l2, double u1, double u2,
@@ -120,63 +156,29 @@ RecordCounts generate_trial(const TrialSettings& in, numerics::UniformGenerator&
   const double hazard[2][2] = {{in.lambda1, in.lambda2},
                                {in.lambda1 * in.HR1, in.lambda2 * in.HR2}};
   RecordCounts counts;
-  // Accrual pieces: the patients enrolled by the analysis enter by the inverse of the enrolment
-  // curve, restricted to the fraction enrolled by then.
-  const bool ramp = in.entry_loss.has_ramp(), lost = in.entry_loss.has_dropout();
-  std::optional<survival::EntryLoss> pieces;
-  const double tau = in.a + in.s;
-  double enrolled = 1.0;
-  if (ramp) {
-    pieces.emplace(in.entry_loss, in.accrual_period);
-    enrolled = pieces->enrolled(tau);
-  }
+  const ArmPattern pattern = arm_pattern(n, in.r);
+  if (n >= 1 && !pattern.simulable()) throw_unsimulable_share(in.r);
+  const CensoringRule censoring(in);
   for (int i = 1; i <= n; ++i) {
-    const int arm = allocate_arm(i, n, in.r, gen);
+    const int arm = i <= pattern.full ? pattern.arm(i) : pattern.drawn_arm(gen.UNIRAND());
     const double u1 = gen.UNIRAND();
     const double u2 = gen.UNIRAND();
     const double l1 = hazard[arm - 1][0], l2 = hazard[arm - 1][1];
     const EventTimes t = draw_event_times(in.family, in.theta, l1, l2, u1, u2, main_report);
-    double C = 1e99;
-    if (in.censoring == 1) {
-      const double u3 = gen.UNIRAND();
-      C = ramp ? tau - pieces->entry_quantile((1.0 - u3) * enrolled) : u3 * in.a + in.s;
-    }
-    if (lost) {
-      const double u4 = gen.UNIRAND();
-      const double d = in.entry_loss.dropout[static_cast<size_t>(arm - 1)];
-      if (d > 0.0) C = std::min(C, -std::log(1.0 - u4) / d);
-    }
-    double X1, X2;
-    switch (in.mode) {
-      case 2:
-        X1 = std::min(std::min(t.T1, t.T2), C);
-        X2 = std::min(t.T2, C);
-        break;
-      case 3:
-        X1 = X2 = std::min(std::min(t.T1, t.T2), C);
-        break;
-      default:
-        X1 = std::min(t.T1, C);
-        X2 = std::min(t.T2, C);
-        break;
-    }
-    double status1 = 2.0, status2 = 2.0;
-    if (in.mode == 1 || in.composite == 1) {
-      if (X1 == t.T1) status1 = 1.0;
-    } else if (X1 == std::min(t.T1, t.T2)) {
-      status1 = 1.0;
-    }
-    if (X2 == t.T2) status2 = 1.0;
+    const double u3 = censoring.censored() ? gen.UNIRAND() : 0.0;
+    const double loss = censoring.lost() ? CensoringRule::unit_loss(gen.UNIRAND()) : 0.0;
+    const double C = censoring.censoring_time(arm, u3, loss);
+    const PatientRecord p = observe(in.mode, in.composite, t.T1, t.T2, C);
     double* r1 = work.ep1.data() + static_cast<std::ptrdiff_t>(i - 1) * kRecordWidth;
     double* r2 = work.ep2.data() + static_cast<std::ptrdiff_t>(i - 1) * kRecordWidth;
-    r1[kStatusColumn] = status1;
+    r1[kStatusColumn] = p.status1;
     r1[kGroupColumn] = arm - 1;
-    r1[kTimeColumn] = X1;
-    r2[kStatusColumn] = status2;
+    r1[kTimeColumn] = p.X1;
+    r2[kStatusColumn] = p.status2;
     r2[kGroupColumn] = arm - 1;
-    r2[kTimeColumn] = X2;
-    if (status1 == 1.0) ++counts.D1; else ++counts.C1;
-    if (status2 == 1.0) ++counts.D2; else ++counts.C2;
+    r2[kTimeColumn] = p.X2;
+    if (p.status1 == 1.0) ++counts.D1; else ++counts.C1;
+    if (p.status2 == 1.0) ++counts.D2; else ++counts.C2;
   }
   return counts;
 }

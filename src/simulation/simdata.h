@@ -7,6 +7,9 @@
 // allocation draw (only for patients of an incomplete last block), u1, u2, and u3 for the
 // censoring time when censoring is on, and u4 for the loss time when the design has loss to
 // follow-up.
+#include <algorithm>
+#include <cmath>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -15,6 +18,9 @@
 
 namespace kestrel::numerics {
 class UniformGenerator;
+}
+namespace kestrel::survival {
+class EntryLoss;
 }
 
 namespace kestrel::simulation {
@@ -58,10 +64,89 @@ struct SimulationProfile {
   double final_critical_values = 0;
 };
 
+// The arms of the n patients of a trial for the allocation proportion r of arm 1: r = 0.5
+// alternates 2, 1, 2, 1, ...; otherwise whole blocks of 4 (r = 0.25, 0.75) or 10 (tenths) give
+// the first r of the block's places in all of them to arm 1 and the rest to arm 2, and each
+// patient of an incomplete last block draws its arm from one uniform number.
+struct ArmPattern {
+  int block = 0;   // 2 (alternating), 4 or 10; 0 when r cannot be simulated
+  int share = 0;   // places of arm 1 in a block of 4 or 10
+  int ones = 0;    // patients 1..ones in arm 1 (blocks of 4 or 10)
+  int full = 0;    // patients 1..full have a fixed arm; the later ones draw theirs
+  bool simulable() const { return block != 0; }
+  int arm(int i) const { return block == 2 ? (i % 2) + 1 : (i <= ones ? 1 : 2); }  // i <= full
+  int drawn_arm(double u) const;  // patient after `full`, from its allocation draw u
+};
+ArmPattern arm_pattern(int n, double r);
+
+// The message of a control share the simulation cannot allocate (r not among the patterns).
+[[noreturn]] void throw_unsimulable_share(double r);
+
 // Arm (1 or 2) of patient i (1-based) of n for the allocation proportion r; draws a uniform
 // number only for patients of an incomplete last block. r must be one of 0.25, 0.4, 0.5, 0.6,
 // 0.7, 0.75, 0.8, 0.9 (anything else is a RunError).
 int allocate_arm(int i, int n, double r, numerics::UniformGenerator& gen);
+
+// Administrative censoring and loss to follow-up of the patients of one trial: the censoring
+// time from the patient's entry uniform u3, and the loss time from its loss uniform u4.
+class CensoringRule {
+ public:
+  explicit CensoringRule(const TrialSettings& in);
+  bool censored() const { return censoring_ == 1; }
+  bool lost() const { return lost_; }
+  // Calendar time of the analysis minus the entry time drawn by u3 (entry by the inverse of the
+  // enrolment curve with accrual pieces, uniform over [0, a] otherwise).
+  double administrative(double u3) const { return ramp_ ? ramped(u3) : u3 * a_ + s_; }
+  // -log(1 - u4): the loss time of a patient whose arm loses at rate 1.
+  static double unit_loss(double u4) { return -std::log(1.0 - u4); }
+  // The patient's censoring time: the administrative one (1e99 without it), cut by the loss time
+  // unit_loss / dropout of the arm when the arm loses patients.
+  double censoring_time(int arm, double u3, double unit_loss) const {
+    double C = censoring_ == 1 ? administrative(u3) : 1e99;
+    if (lost_) {
+      const double d = dropout_[arm - 1];
+      if (d > 0.0) C = std::min(C, unit_loss / d);
+    }
+    return C;
+  }
+
+ private:
+  double ramped(double u3) const;
+  int censoring_;
+  bool ramp_, lost_;
+  double a_, s_, tau_, enrolled_ = 1.0;
+  double dropout_[2];
+  std::shared_ptr<const survival::EntryLoss> pieces_;
+};
+
+// The observed time and status (1 event, 2 censored) of each endpoint of a patient with event
+// times t and censoring time C under the competing-risk mode and the composite choice.
+struct PatientRecord {
+  double X1 = 0, X2 = 0, status1 = 2, status2 = 2;
+};
+inline PatientRecord observe(int mode, int composite, double T1, double T2, double C) {
+  PatientRecord p;
+  switch (mode) {
+    case 2:
+      p.X1 = std::min(std::min(T1, T2), C);
+      p.X2 = std::min(T2, C);
+      break;
+    case 3:
+      p.X1 = p.X2 = std::min(std::min(T1, T2), C);
+      break;
+    default:
+      p.X1 = std::min(T1, C);
+      p.X2 = std::min(T2, C);
+      break;
+  }
+  if (mode == 1 || composite == 1) {
+    if (p.X1 == T1) p.status1 = 1.0;
+  } else if (p.X1 == std::min(T1, T2)) {
+    p.status1 = 1.0;
+  }
+  if (p.X2 == T2) p.status2 = 1.0;
+  return p;
+}
 
 struct EventTimes {
   double T1 = 0, T2 = 0;

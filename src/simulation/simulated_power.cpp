@@ -1,22 +1,27 @@
-// Simulated power of a fixed design under each decision rule. Every replication saves the
-// generator seed and puts it back before each analysis, so all analyses of one replication see
-// the same patients, each cut off at its own calendar time; the decision rule then decides at
-// which analysis each endpoint, and the pair, is rejected.
+// Simulated power of a fixed design under each decision rule. All analyses of one replication
+// see the same patients, those of the stream of uniform numbers from the replication's starting
+// state (as if the generator were put back to that state before each analysis), each cut off at
+// its own calendar time; the decision rule then decides at which analysis each endpoint, and the
+// pair, is rejected. The next replication starts from the state the last analysis reached left
+// the generator in, moved on by the final critical-value search when there was one.
 #include "simulation/simulated_power.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/errors.h"
 #include "common/format.h"
+#include "mvn/mvndf.h"
 #include "numerics/normal.h"
 #include "numerics/uniform_generator.h"
 #include "simulation/final_critical_value.h"
 #include "simulation/simdata.h"
+#include "simulation/trial_cohort.h"
 #include "survival/entry_loss.h"
 #include "survival/event_probability.h"
 
@@ -143,6 +148,14 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
   }
 
   TrialWork work;
+  // Each replication's patients are drawn once and cut per analysis, on every thread the
+  // lattice sums use; a generator or allocation the cohort cannot follow regenerates every
+  // analysis from the replication's starting state instead. Both give the same numbers.
+  std::vector<TrialSettings> trials;
+  for (int k = 1; k <= K; ++k) trials.push_back(analysis_trial(in, k));
+  const std::int32_t variant = gen.variant() == 0 ? 1 : gen.variant();
+  std::optional<TrialCohort> cohort;
+  if (TrialCohort::supported(trials, variant)) cohort.emplace(trials, mvn.threads());
 
   std::vector<std::array<long long, 3>> per_analysis(static_cast<size_t>(K), {0, 0, 0});
   long long total1 = 0, total2 = 0, total_joint = 0, total_any = 0;
@@ -151,14 +164,23 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
 
   for (int rep = 1; rep <= nrep; ++rep) {
     const std::int32_t saved_seed = gen.GETSEED();
+    if (cohort) cohort->start(gen.variant(), saved_seed);
     bool rejected1 = false, rejected2 = false;
     int k1 = 0, k2 = 0, kj = 0;
+    int last = K;           // the analysis whose data the generator state follows
+    bool searched = false;  // the final critical-value search has moved the generator on
     for (int k = 1; k <= K; ++k) {
-      gen.SETSEED(saved_seed);
-      const TrialSettings trial = analysis_trial(in, k);
-      const TrialOutcome o = SIMDATA(trial, gen, console, main_report, work, profile);
+      TrialOutcome o;
+      if (cohort) {
+        o = cohort->outcome(k, console, main_report, profile);
+      } else {
+        gen.SETSEED(saved_seed);
+        o = SIMDATA(trials[k - 1], gen, console, main_report, work, profile);
+      }
 
       if (in.final_adjust && k == K) {
+        if (cohort) gen.SETSEED(cohort->state_after(K));
+        searched = true;
         const Clock::time_point t0 = Clock::now();
         // The final critical value from the observed information; an endpoint without any
         // observed information keeps its planned value.
@@ -203,8 +225,13 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
           if (k == K && rejected1 && o.p2 < in.alpha) { rejected2 = true; k2 = K; kj = K; }
           break;
       }
-      if (stop) break;
+      if (stop) {
+        last = k;
+        break;
+      }
     }
+    // The next replication starts where this one's last analysis (or final search) left off.
+    if (cohort && !searched) gen.SETSEED(cohort->state_after(last));
 
     if (kj > 0) {
       ++per_analysis[kj - 1][2];

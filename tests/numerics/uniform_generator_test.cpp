@@ -165,5 +165,28 @@ TEST(UniformGenerator, SkipAheadEqualsRepeatedDraws) {
   }
 }
 
+// A stream taken at any state draws what the generator draws from there, for both variants, and
+// the general skip-ahead agrees with drawing.
+TEST(UniformGenerator, StreamFromAnyStateFollowsTheGenerator) {
+  for (std::int32_t variant : {1, 5}) {
+    for (std::int32_t seed : {1, 4711, 2147483646}) {
+      UniformGenerator g;
+      g.RANDOPT(variant);
+      g.SETSEED(seed);
+      UniformStream s(variant, seed);
+      UniformStream jumper(variant, seed);
+      for (std::uint64_t n = 1; n <= 5000; ++n) {
+        ASSERT_EQ(s.next(), g.UNIRAND()) << variant << " " << n;
+        if (n % 997 == 0) {
+          jumper.skip(997);
+          ASSERT_EQ(jumper.state(), g.GETSEED()) << variant << " " << n;
+          ASSERT_EQ(skip_ahead(variant, seed, n), g.GETSEED()) << variant << " " << n;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(skip_ahead(3, 4711, 1), 0);  // no stream for the other variants
+}
+
 }  // namespace
 }  // namespace kestrel::numerics

@@ -294,5 +294,38 @@ TEST(Survsort, FastPathAgreesWithGeneralRowSort) {
   }
 }
 
+// Every row in the one stable order (time, events before censorings, then the input order), for
+// times spread evenly (the bucket sort), piled up at one end or tied (the radix sort it falls
+// back to), and tiny sets: against a stable comparison sort of the rows.
+TEST(Survsort, RowsComeInTheStableOrderWhateverTheSpreadOfTimes) {
+  std::mt19937 rng(29);
+  std::exponential_distribution<double> expo(1.0);
+  for (int rep = 0; rep < 60; ++rep) {
+    const int n = rep % 3 == 0 ? 1 + static_cast<int>(rng() % 70) : 64 + static_cast<int>(rng() % 3000);
+    const int spread = rep % 5;
+    std::vector<double> a(3 * static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      double t = std::min(expo(rng), 2.5);  // censored at 2.5 (ties there)
+      if (spread == 1) t = std::floor(t * 10) / 10;                // many ties
+      if (spread == 2 && i % 97 == 0) t = 1e-300;                  // outliers stretch the range
+      if (spread == 3) t = 1.0 + std::ldexp(static_cast<double>(rng() % 8), -50);  // one pile
+      if (spread == 4 && i % 7 == 0) t = i % 2 ? 0.0 : -0.0;       // signed zeros
+      a[3 * i] = rng() % 3 ? 1.0 : 2.0;
+      a[3 * i + 1] = static_cast<double>(i);  // the input position
+      a[3 * i + 2] = t;
+    }
+    std::vector<std::array<double, 3>> expected(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) expected[i] = {a[3 * i], a[3 * i + 1], a[3 * i + 2]};
+    std::stable_sort(expected.begin(), expected.end(), [](const auto& x, const auto& y) {
+      return x[2] < y[2] || (x[2] == y[2] && x[0] == 1.0 && y[0] != 1.0);
+    });
+    SURVSORT(a.data(), n, kRecordWidth);
+    for (int i = 0; i < n; ++i) {
+      ASSERT_EQ(a[3 * i + 1], expected[i][1]) << rep << " " << i;
+      ASSERT_EQ(a[3 * i], expected[i][0]) << rep << " " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::simulation
