@@ -1,25 +1,19 @@
-#include "simulation/simdata.h"
 
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <sstream>
-#include <vector>
 
 #include "common/errors.h"
 #include "numerics/uniform_generator.h"
+#include "simulation/seeded_generator.h"
+#include "simulation/simdata.h"
 #include "survival/entry_loss.h"
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <vector>
 
 namespace kestrel::simulation {
 namespace {
-
-numerics::UniformGenerator seeded(std::int32_t seed) {
-  numerics::UniformGenerator g([] { return 99; });
-  g.RANDOPT(5);
-  g.SETSEED(seed);
-  return g;
-}
 
 // Seed reached after n draws from `seed`.
 std::int32_t advanced(std::int32_t seed, int n) {

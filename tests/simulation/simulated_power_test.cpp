@@ -1,28 +1,22 @@
-#include "simulation/simulated_power.h"
 
-#include <gtest/gtest.h>
 
-#include <cmath>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "common/errors.h"
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
 #include "simulation/final_critical_value.h"
+#include "simulation/seeded_generator.h"
 #include "simulation/simdata.h"
+#include "simulation/simulated_power.h"
 #include "survival/event_probability.h"
+#include <cmath>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace kestrel::simulation {
 namespace {
-
-numerics::UniformGenerator seeded(std::int32_t seed) {
-  numerics::UniformGenerator g([] { return 99; });
-  g.RANDOPT(5);
-  g.SETSEED(seed);
-  return g;
-}
 
 std::int32_t advanced(std::int32_t seed, int n) {
   numerics::UniformGenerator g = seeded(seed);

@@ -15,6 +15,7 @@
 #include "numerics/normal.h"
 #include "numerics/uniform_generator.h"
 #include "simulation/final_critical_value.h"
+#include "simulation/seeded_generator.h"
 #include "simulation/simdata.h"
 #include "simulation/simulated_power.h"
 #include "simulation/task_team.h"
@@ -22,13 +23,6 @@
 
 namespace kestrel::simulation {
 namespace {
-
-numerics::UniformGenerator seeded(std::int32_t seed) {
-  numerics::UniformGenerator g([] { return 99; });
-  g.RANDOPT(5);
-  g.SETSEED(seed);
-  return g;
-}
 
 // The final critical-value searches integrate to this accuracy (1e-8 would take a second each
 // under the sanitizers).
