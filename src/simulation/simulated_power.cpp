@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "numerics/uniform_generator.h"
 #include "simulation/final_critical_value.h"
 #include "simulation/simdata.h"
+#include "simulation/task_team.h"
 #include "simulation/trial_cohort.h"
 #include "survival/entry_loss.h"
 #include "survival/event_probability.h"
@@ -38,32 +41,123 @@ struct FinalSearchMemo {
   double alpha = 0, value = 0;
 };
 
-void final_critical_value(int K, const AnalysisArray& J, double observed, std::vector<double>& c,
-                          double alpha, bool reuse, FinalSearchMemo& memo, mvn::MvnState& mvn,
-                          numerics::UniformGenerator& gen) {
+// True when the last search of `memo` serves a replication with this observed information: the
+// same correlations (to 1e-12), earlier bounds and alpha.
+bool memo_serves(int K, const AnalysisArray& J, double observed, const std::vector<double>& c,
+                 double alpha, bool reuse, const FinalSearchMemo& memo) {
+  if (!reuse || !memo.valid || memo.alpha != alpha) return false;
+  if (!std::equal(c.begin(), c.begin() + (K - 1), memo.earlier.begin(), memo.earlier.end())) {
+    return false;
+  }
   std::vector<double> fractions(static_cast<size_t>(K));
   for (int j = 0; j < K; ++j) fractions[j] = J[j] / observed;
   const std::vector<double> correl = fraction_correlations(K, fractions.data());
-  const std::vector<double> earlier(c.begin(), c.begin() + (K - 1));
-  if (reuse && memo.valid && memo.alpha == alpha && memo.earlier == earlier) {
-    bool same = true;
-    for (size_t i = 0; i < correl.size() && same; ++i) {
-      same = std::fabs(correl[i] - memo.correl[i]) <= 1e-12;
-    }
-    if (same) {
-      c[K - 1] = memo.value;
-      return;
-    }
+  for (size_t i = 0; i < correl.size(); ++i) {
+    if (!(std::fabs(correl[i] - memo.correl[i]) <= 1e-12)) return false;
   }
+  return true;
+}
+
+void final_critical_value(int K, const AnalysisArray& J, double observed, std::vector<double>& c,
+                          double alpha, bool reuse, FinalSearchMemo& memo, mvn::MvnState& mvn,
+                          numerics::UniformGenerator& gen) {
+  if (memo_serves(K, J, observed, c, alpha, reuse, memo)) {
+    c[K - 1] = memo.value;
+    return;
+  }
+  std::vector<double> fractions(static_cast<size_t>(K));
+  for (int j = 0; j < K; ++j) fractions[j] = J[j] / observed;
   const double value = FNLCVL(K, fractions.data(), c.data(), alpha, mvn, gen);
   memo.valid = true;
-  memo.correl = correl;
-  memo.earlier = earlier;
+  memo.correl = fraction_correlations(K, fractions.data());
+  memo.earlier.assign(c.begin(), c.begin() + (K - 1));
   memo.alpha = alpha;
   memo.value = value;
 }
 
-void write(std::ostream& os, const std::string& line) { os << line << '\n'; }
+// Where each endpoint was first rejected and where the rule counts success, analysis by analysis.
+struct Decision {
+  bool rejected1 = false, rejected2 = false;
+  int k1 = 0, k2 = 0, kj = 0;
+
+  // Analysis k with EP1 (pass1) and EP2 (pass2) below their levels, and EP2 below the fixed
+  // level (rule 4); true when the replication stops here.
+  bool step(int rule, int k, int K, bool pass1, bool pass2, bool pass2_fixed) {
+    switch (rule) {
+      case 1:
+        if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
+        if (!rejected2 && pass2) { rejected2 = true; k2 = k; }
+        if (rejected1 && rejected2) { kj = k; return true; }
+        return false;
+      case 2:
+        if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
+        if (!rejected2 && pass2) { rejected2 = true; k2 = k; }
+        if (pass1 && pass2) { kj = k; return true; }
+        return false;
+      case 3:
+        if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
+        if (rejected1 && !rejected2 && pass2) { rejected2 = true; k2 = k; }
+        if (rejected1 && rejected2) { kj = k2; return true; }
+        return false;
+      default:  // 4
+        if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
+        if (k == K && rejected1 && pass2_fixed) { rejected2 = true; k2 = K; kj = K; }
+        return false;
+    }
+  }
+};
+
+// Replications a thread runs ahead in one batch.
+constexpr int kAheadPerThread = 32;
+
+struct AheadOutcome {
+  bool ok = false;  // false: run it again in turn
+  Decision decision;
+};
+
+// One replication run ahead from the generator state `start`, on a cohort of its own: its
+// decision, or not ok when it would search for a final critical value afresh, fails, or writes
+// anything (the replication run in turn then does all that).
+AheadOutcome replicate_ahead(int rule, const SimulationInput& in, TrialCohort& cohort,
+                             std::int32_t variant, std::int32_t start, const FinalSearchMemo& memo1,
+                             const FinalSearchMemo& memo2, SimulationProfile* profile) {
+  AheadOutcome out;
+  const int K = in.K;
+  std::ostringstream console, report;
+  try {
+    cohort.start(variant, start);
+    for (int k = 1; k <= K; ++k) {
+      const TrialOutcome o = cohort.outcome(k, console, report, profile);
+      double c1 = in.c1[k - 1];
+      double c2 = rule == 4 ? 0.0 : in.c2[k - 1];
+      if (in.final_adjust && k == K) {
+        if (o.I1 > 0) {
+          if (!memo_serves(K, in.J1, o.I1, in.c1, in.alpha, in.reuse_final_critical_value, memo1)) {
+            return out;
+          }
+          c1 = memo1.value;
+        }
+        if (rule != 4 && o.I2 > 0) {
+          if (!memo_serves(K, in.J2, o.I2, in.c2, in.alpha, in.reuse_final_critical_value, memo2)) {
+            return out;
+          }
+          c2 = memo2.value;
+        }
+      }
+      const double alpha1 = 1.0 - numerics::GAUSSCDF(std::fabs(c1));
+      const double alpha2 = rule == 4 ? in.alpha : 1.0 - numerics::GAUSSCDF(std::fabs(c2));
+      if (out.decision.step(rule, k, K, o.p1 < alpha1, o.p2 < alpha2, o.p2 < in.alpha)) break;
+    }
+  } catch (...) {
+    return out;
+  }
+  out.ok = console.str().empty() && report.str().empty();
+  return out;
+}
+
+void write(std::ostream& os, const std::string& line) {
+  os << line << '\n';
+}
 
 // (1X, I8, 2X, I3, 1X, I3, 1X, I3, 4(1X, F7.3)); a blank column group when `show_k` is false,
 // and the repeated group ends after the values given.
@@ -162,11 +256,95 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
   const int progress_every = progress_interval(nrep);
   FinalSearchMemo memo1, memo2;
 
-  for (int rep = 1; rep <= nrep; ++rep) {
+  // Counts one replication and writes the progress line that falls on it.
+  auto count = [&](int rep, const Decision& d) {
+    if (d.kj > 0) {
+      ++per_analysis[d.kj - 1][2];
+      ++total_joint;
+    }
+    if (d.rejected1 || d.rejected2) ++total_any;
+    if (d.rejected1) {
+      ++per_analysis[d.k1 - 1][0];
+      ++total1;
+    }
+    if (d.rejected2) {
+      ++per_analysis[d.k2 - 1][1];
+      ++total2;
+    }
+    if (in.print && rep % progress_every == 0) {
+      const int ks[3] = {d.k1, rule == 4 ? 0 : d.k2, rule == 4 ? 0 : d.kj};
+      const double pct[4] = {100.0 * (static_cast<double>(total1) / rep),
+                             100.0 * (static_cast<double>(total2) / rep),
+                             100.0 * (static_cast<double>(total_joint) / rep),
+                             100.0 * (static_cast<double>(total_any) / rep)};
+      write(console, report_line(rep, ks, pct, 4));
+      // A long simulation shows its progress also when standard output goes to a file.
+      console.flush();
+    }
+  };
+
+  // Replications run ahead on every thread. When every analysis draws the same numbers and no
+  // final critical-value search draws any (there is none, or each endpoint's last search is
+  // reused), every replication draws the same count, so replication r + i starts i such counts
+  // further on in the stream: whole replications then run at once, each on a thread of its own,
+  // and are counted in turn. One that would search afresh, fail or write anything is run again
+  // in turn below, which gives its reports and moves the generator as always.
+  const int threads = cohort ? mvn.threads() : 1;
+  const std::uint64_t rep_draws = cohort ? cohort->draws(K) : 0;
+  bool same_draws = cohort.has_value() && threads > 1;
+  for (int k = 1; k < K && same_draws; ++k) same_draws = cohort->draws(k) == rep_draws;
+  std::optional<TaskTeam> team;
+  std::vector<std::unique_ptr<TrialCohort>> cohorts;
+  std::vector<AheadOutcome> ahead;
+  std::vector<SimulationProfile> ahead_profiles;
+  auto searches_draw = [&] {
+    if (!in.final_adjust) return false;
+    return !(in.reuse_final_critical_value && memo1.valid && (rule == 4 || memo2.valid));
+  };
+
+  int rep = 1;
+  while (rep <= nrep) {
+    if (same_draws && nrep - rep + 1 >= threads && !searches_draw()) {
+      if (!team) {
+        team.emplace(threads);
+        for (int t = 0; t < team->size(); ++t) {
+          cohorts.push_back(std::make_unique<TrialCohort>(trials, 1));
+        }
+        ahead_profiles.resize(cohorts.size());
+      }
+      const int lanes = team->size();
+      const int batch = std::min(nrep - rep + 1, lanes * kAheadPerThread);
+      ahead.assign(static_cast<size_t>(batch), AheadOutcome{});
+      const std::int32_t base = gen.GETSEED();
+      team->run(lanes, [&](int lane) {
+        for (int i = lane; i < batch; i += lanes) {
+          const std::int32_t start =
+              numerics::skip_ahead(gen.variant(), base, static_cast<std::uint64_t>(i) * rep_draws);
+          ahead[static_cast<size_t>(i)] =
+              replicate_ahead(rule, in, *cohorts[static_cast<size_t>(lane)], gen.variant(), start,
+                              memo1, memo2, profile ? &ahead_profiles[lane] : nullptr);
+        }
+      });
+      int i = 0;
+      for (; i < batch && ahead[static_cast<size_t>(i)].ok; ++i) {
+        count(rep + i, ahead[static_cast<size_t>(i)].decision);
+      }
+      gen.SETSEED(
+          numerics::skip_ahead(gen.variant(), base, static_cast<std::uint64_t>(i) * rep_draws));
+      rep += i;
+      if (profile) {
+        for (SimulationProfile& p : ahead_profiles) {
+          profile->generation += p.generation;
+          profile->logrank += p.logrank;
+          p = SimulationProfile{};
+        }
+      }
+      if (i == batch) continue;
+    }
+
     const std::int32_t saved_seed = gen.GETSEED();
     if (cohort) cohort->start(gen.variant(), saved_seed);
-    bool rejected1 = false, rejected2 = false;
-    int k1 = 0, k2 = 0, kj = 0;
+    Decision d;
     int last = K;           // the analysis whose data the generator state follows
     bool searched = false;  // the final critical-value search has moved the generator on
     for (int k = 1; k <= K; ++k) {
@@ -200,63 +378,15 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
       const double alpha1 = 1.0 - numerics::GAUSSCDF(std::fabs(in.c1[k - 1]));
       const double alpha2 =
           rule == 4 ? in.alpha : 1.0 - numerics::GAUSSCDF(std::fabs(in.c2[k - 1]));
-      const bool pass1 = o.p1 < alpha1;
-      const bool pass2 = o.p2 < alpha2;
-
-      bool stop = false;
-      switch (rule) {
-        case 1:
-          if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
-          if (!rejected2 && pass2) { rejected2 = true; k2 = k; }
-          if (rejected1 && rejected2) { kj = k; stop = true; }
-          break;
-        case 2:
-          if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
-          if (!rejected2 && pass2) { rejected2 = true; k2 = k; }
-          if (pass1 && pass2) { kj = k; stop = true; }
-          break;
-        case 3:
-          if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
-          if (rejected1 && !rejected2 && pass2) { rejected2 = true; k2 = k; }
-          if (rejected1 && rejected2) { kj = k2; stop = true; }
-          break;
-        case 4:
-          if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
-          if (k == K && rejected1 && o.p2 < in.alpha) { rejected2 = true; k2 = K; kj = K; }
-          break;
-      }
-      if (stop) {
+      if (d.step(rule, k, K, o.p1 < alpha1, o.p2 < alpha2, o.p2 < in.alpha)) {
         last = k;
         break;
       }
     }
     // The next replication starts where this one's last analysis (or final search) left off.
     if (cohort && !searched) gen.SETSEED(cohort->state_after(last));
-
-    if (kj > 0) {
-      ++per_analysis[kj - 1][2];
-      ++total_joint;
-    }
-    if (rejected1 || rejected2) ++total_any;
-    if (rejected1) {
-      ++per_analysis[k1 - 1][0];
-      ++total1;
-    }
-    if (rejected2) {
-      ++per_analysis[k2 - 1][1];
-      ++total2;
-    }
-
-    if (in.print && rep % progress_every == 0) {
-      const int ks[3] = {k1, rule == 4 ? 0 : k2, rule == 4 ? 0 : kj};
-      const double pct[4] = {100.0 * (static_cast<double>(total1) / rep),
-                             100.0 * (static_cast<double>(total2) / rep),
-                             100.0 * (static_cast<double>(total_joint) / rep),
-                             100.0 * (static_cast<double>(total_any) / rep)};
-      write(console, report_line(rep, ks, pct, 4));
-      // A long simulation shows its progress also when standard output goes to a file.
-      console.flush();
-    }
+    count(rep, d);
+    ++rep;
   }
 
   SimulationResult res;

@@ -48,9 +48,9 @@ void TaskTeam::take_tasks(std::uint32_t batch) {
   for (;;) {
     std::uint64_t s = state_.load(std::memory_order_acquire);
     if (static_cast<std::uint32_t>(s >> 32) != batch) return;
-    const int tasks = tasks_.load(std::memory_order_relaxed);
-    void* context = context_.load(std::memory_order_relaxed);
-    const Call call = call_.load(std::memory_order_relaxed);
+    const int tasks = tasks_.load(std::memory_order_acquire);
+    void* context = context_.load(std::memory_order_acquire);
+    const Call call = call_.load(std::memory_order_acquire);
     const int t = static_cast<int>(s & 0xFFFFFFFFu);
     if (t >= tasks) return;
     // The task and the batch's description belong together only if the batch is still the one
@@ -73,11 +73,15 @@ void TaskTeam::run_batch(int tasks, void* context, Call call) {
     return;
   }
   const std::uint32_t batch = posted_.load(std::memory_order_relaxed) + 1;
+  // The new batch is first marked with no task to take: a helper late for the last batch, which
+  // read its state before, then cannot take a task under the old number once it sees this
+  // batch's description (whose stores come after this one and which it reads with acquire).
+  state_.store((static_cast<std::uint64_t>(batch) << 32) | 0xFFFFFFFFu, std::memory_order_seq_cst);
   error_ = nullptr;
   done_.store(0, std::memory_order_relaxed);
-  tasks_.store(tasks, std::memory_order_relaxed);
-  context_.store(context, std::memory_order_relaxed);
-  call_.store(call, std::memory_order_relaxed);
+  tasks_.store(tasks, std::memory_order_release);
+  context_.store(context, std::memory_order_release);
+  call_.store(call, std::memory_order_release);
   state_.store(static_cast<std::uint64_t>(batch) << 32, std::memory_order_release);
   posted_.store(batch, std::memory_order_release);
   posted_.notify_all();

@@ -131,12 +131,15 @@ void TrialCohort::start(std::int32_t variant, std::int32_t state) {
   failures_.clear();
 }
 
-std::int32_t TrialCohort::state_after(int k) const {
+std::uint64_t TrialCohort::draws(int k) const {
   const Analysis& A = analyses_[static_cast<size_t>(k) - 1];
   // Every patient draws per_patient_ numbers, and those of the incomplete last block one more.
-  const std::uint64_t draws = static_cast<std::uint64_t>(A.n) * per_patient_ +
-                              static_cast<std::uint64_t>(A.n - A.pattern.full);
-  return numerics::skip_ahead(variant_, start_, draws);
+  return static_cast<std::uint64_t>(A.n) * per_patient_ +
+         static_cast<std::uint64_t>(A.n - A.pattern.full);
+}
+
+std::int32_t TrialCohort::state_after(int k) const {
+  return numerics::skip_ahead(variant_, start_, draws(k));
 }
 
 // Draws the stream's patients todo_[first..last) (ascending) with the arms todo_arms_ asks for.

@@ -57,6 +57,8 @@ class TrialCohort {
 
   // The generator state after the draws of analysis k: what SIMDATA of analysis k leaves.
   std::int32_t state_after(int k) const;
+  // How many numbers analysis k draws.
+  std::uint64_t draws(int k) const;
 
   int threads() const { return team_.size(); }
 

@@ -155,6 +155,9 @@ const Case kCases[] = {
     {"final adjustment", 1, 0.4, 118, 0.5, 1.0, 1.0, 2.5, 1, 1, 1, 1, 0, 0, false, true, 5},
     {"final adjustment, rule 3", 3, 0.5, 64, 0.6, 1.0, 1.2, 2.2, 1, 2, 1, 1, 0, 0, false, true, 4},
     {"no censoring, loss", 2, 0.9, 52, 1.0, 1.0, 2.0, 2.5, 3, 1, 1, 0, 0.2, 0.1, false, false, 40},
+    // Every analysis after accrual: every replication draws the same count, so whole
+    // replications run ahead on the threads (several batches of them).
+    {"after accrual, ahead", 3, 0.25, 58, 1.0, 1.0, 2.1, 2.6, 2, 2, 1, 1, 0.1, 0.2, false, false, 300},
 };
 
 SimulationInput input(const Case& c) {
@@ -235,16 +238,25 @@ TEST(CutPerAnalysis, EveryThreadCountGivesTheRegeneratedFiguresBitForBit) {
 
 // With the reuse of the last search, and the console report, the figures still do not depend on
 // the thread count.
+// After accrual the replications after each endpoint's first search run ahead on the threads.
 TEST(CutPerAnalysis, ReusedFinalSearchAndReportDoNotDependOnThreads) {
-  SimulationInput in = input(kCases[5]);
-  in.reuse_final_critical_value = true;
-  in.print = true;
-  in.NREP = 30;
-  const Outcome one = cut_per_analysis(1, in, 31337, 1);
-  for (int threads : {2, 5}) {
-    const Outcome many = cut_per_analysis(1, in, 31337, threads);
-    expect_same(many, one, "threads " + std::to_string(threads));
-    EXPECT_EQ(many.console, one.console) << threads;
+  for (const bool after_accrual : {false, true}) {
+    SimulationInput in = input(kCases[5]);
+    in.reuse_final_critical_value = true;
+    in.print = true;
+    in.NREP = after_accrual ? 250 : 30;
+    if (after_accrual) {
+      in.u = {1.0, 1.0, 1.0};
+      in.t = {2.1, 2.5, 3.0};
+    }
+    const Outcome one = cut_per_analysis(1, in, 31337, 1);
+    for (int threads : {2, 5}) {
+      const std::string what = (after_accrual ? "after accrual, threads " : "threads ") +
+                               std::to_string(threads);
+      const Outcome many = cut_per_analysis(1, in, 31337, threads);
+      expect_same(many, one, what);
+      EXPECT_EQ(many.console, one.console) << what;
+    }
   }
 }
 
