@@ -16,7 +16,7 @@ namespace kestrel::samplesize {
 
 RectangleProbability mvn_rectangles(RunContext& ctx) {
   return [&ctx](const Rectangle& r) {
-    return mvn::MVNDF(r.m, r.limits, r.limits, r.infin, r.correl, ctx.mvn, ctx.generator);
+    return mvn::MVNDF(r.m, r.limits, r.lower_limits(), r.infin, r.correl, ctx.mvn, ctx.generator);
   };
 }
 

@@ -56,16 +56,21 @@ struct PowerResult {
   long long integrals = 0;                 // rectangle probabilities computed
 };
 
-// One rectangle of the stacked statistics: m statistics with their limits (the same vector serves
-// as lower and upper limit), limit types (1 above the limit, 0 not above) and packed correlation
-// matrix; stat names each statistic in the stacking EP1 at analyses 1..K (0..K-1), then EP2 at
-// analyses 1..K (K..2K-1).
+// One rectangle of the stacked statistics: m statistics with their limits, limit types (1 above
+// the limit, 0 not above, 2 between lower[a] and limits[a]) and packed correlation matrix; stat
+// names each statistic in the stacking EP1 at analyses 1..K (0..K-1), then EP2 at analyses 1..K
+// (K..2K-1). Without `lower` the same vector serves as lower and upper limit, as it does for every
+// rectangle of a design without futility stops; a two-sided statistic (type 2, a futility bound
+// below and an efficacy bound above) needs both.
 struct Rectangle {
   int m = 0;
   const double* limits = nullptr;
   const int* infin = nullptr;
   const double* correl = nullptr;
   const int* stat = nullptr;
+  const double* lower = nullptr;  // lower limits of type-2 statistics; nullptr: `limits`
+
+  const double* lower_limits() const { return lower != nullptr ? lower : limits; }
 };
 
 // Probability of a rectangle under the standard multivariate normal law.

@@ -68,6 +68,8 @@ class EmpiricalLaw {
           in = v >= r.limits[a];
         else if (r.infin[a] == 0)
           in = v <= r.limits[a];
+        else if (r.infin[a] == 2)
+          in = v >= r.lower_limits()[a] && v <= r.limits[a];
       }
       inside += in;
     }
