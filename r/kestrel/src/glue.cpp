@@ -8,8 +8,10 @@
 
 #include "boundaries/bounds_command.h"
 #include "common/errors.h"
+#include "common/sha256.h"
 #include "deck/deck.h"
 #include "driver/design_calculation.h"
+#include "reports/html_report.h"
 #include "reports/report_lines.h"
 #include "reports/results_json.h"
 
@@ -356,10 +358,45 @@ RcppExport SEXP kestrel_bounds_table(SEXP args_) {
   END_RCPP
 }
 
+// A whole deck run as the program runs it, with the program's HTML report and results file held
+// in memory instead of written: list(html, json). The same record the program fills (version,
+// header, seed, the deck's SHA-256), so that the page is the one `kestrel --seed` writes.
+RcppExport SEXP kestrel_run_outputs(SEXP text_, SEXP name_, SEXP seed_, SEXP accuracy_,
+                                    SEXP exact_) {
+  BEGIN_RCPP
+  const std::string text = Rcpp::as<std::string>(text_);
+  const std::string name = Rcpp::as<std::string>(name_);
+  const driver::Deck deck = driver::read_deck(text);
+  const std::vector<driver::DeckProblem> problems = driver::check_deck(deck);
+  if (!problems.empty()) Rcpp::stop(problems.front().message(name));
+  const bool exact = Rcpp::as<bool>(exact_);
+  driver::RunRecord record;
+  record.version = KESTREL_VERSION;
+  record.header = deck.header;
+  if (!Rf_isNull(seed_)) record.seed = record.seed_given = Rcpp::as<int>(seed_);
+  record.deck_sha256 = sha256_hex(text);
+  record.designs_in_deck = static_cast<int>(deck.designs.size());
+  if (!Rf_isNull(accuracy_)) record.mvn_accuracy = Rcpp::as<double>(accuracy_);
+  record.exact = exact;
+  driver::DesignCalculator calc(options_of(seed_, accuracy_, R_NilValue, exact));
+  for (const auto& rec : deck.designs) {
+    try {
+      record.designs.push_back(calc.calculate(rec.design).record);
+    } catch (const RunError& e) {
+      stop_with(e);
+    }
+  }
+  if (!record.seed) record.seed = calc.seed();
+  return Rcpp::List::create(Rcpp::Named("html") = driver::html_report(record),
+                            Rcpp::Named("json") = driver::results_json(record));
+  END_RCPP
+}
+
 static const R_CallMethodDef kCallMethods[] = {
     {"kestrel_calculate", reinterpret_cast<DL_FUNC>(&kestrel_calculate), 5},
     {"kestrel_read_deck", reinterpret_cast<DL_FUNC>(&kestrel_read_deck), 2},
     {"kestrel_bounds_table", reinterpret_cast<DL_FUNC>(&kestrel_bounds_table), 1},
+    {"kestrel_run_outputs", reinterpret_cast<DL_FUNC>(&kestrel_run_outputs), 5},
     {nullptr, nullptr, 0}};
 
 RcppExport void R_init_kestrel(DllInfo* dll) {
