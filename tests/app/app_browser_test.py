@@ -319,10 +319,11 @@ def shots(driver, outdir):
     for w, h in [(1280, 800), (1920, 1080)]:
         driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                                {"width": w, "height": h, "deviceScaleFactor": 1, "mobile": False})
-        for name in ["Results", "Compare"]:
+        driver.execute_script("document.querySelector('.form').scrollTop = 0;")
+        for name in ["Results", "Compare", "Plots", "R code"]:
             tab(driver, name)
             time.sleep(1)
-            path = os.path.join(outdir, "app-%s-%dx%d.png" % (name.lower(), w, h))
+            path = os.path.join(outdir, "app-%s-%dx%d.png" % (name.lower().replace(" ", "-"), w, h))
             driver.save_screenshot(path)
             print("screenshot", path)
     driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})

@@ -296,13 +296,13 @@ app_r_code <- function(args, seed = NULL) {
 # The headline results, one row per evaluated set.
 app_results_table <- function(d) {
   r <- d$results
-  out <- data.frame(set = r$set, sample_size = r$sample_size, power = round(r$power, 4),
+  out <- data.frame(set = r$set, sample_size = r$sample_size, power = fmt(r$power, 4),
                     events_ep1 = r$events_ep1, events_ep2 = r$events_ep2,
-                    expected_sample_size = round(r$expected_sample_size, 1),
-                    expected_events_ep1 = round(r$expected_events_ep1, 1),
-                    expected_events_ep2 = round(r$expected_events_ep2, 1),
+                    expected_sample_size = fmt(r$expected_sample_size, 1),
+                    expected_events_ep1 = fmt(r$expected_events_ep1, 1),
+                    expected_events_ep2 = fmt(r$expected_events_ep2, 1),
                     stringsAsFactors = FALSE)
-  if (any(!is.na(r$simulated_power))) out$simulated_power <- round(r$simulated_power, 4)
+  if (any(!is.na(r$simulated_power))) out$simulated_power <- fmt(r$simulated_power, 4)
   out
 }
 
@@ -310,23 +310,36 @@ app_results_table <- function(d) {
 app_bounds_table <- function(d, set, endpoint) {
   b <- boundaries(d, set)
   b <- b[b$endpoint == endpoint, ]
-  data.frame(analysis = b$analysis, time = round(b$calendar_time, 3),
-             information = round(b$information_fraction, 4), events = round(b$events, 1),
-             upper_z = round(b$upper_z_used, 4), nominal_p = signif(b$nominal_level, 4),
-             alpha_spent = signif(b$alpha_spent, 4), cumulative_alpha = signif(b$cumulative_alpha, 4),
-             hr_at_bound = round(b$hr_at_bound, 4), stringsAsFactors = FALSE)
+  data.frame(analysis = b$analysis, time = fmt(b$calendar_time, 3),
+             information = fmt(b$information_fraction, 4), events = fmt(b$events, 1),
+             upper_z = fmt(b$upper_z_used, 4), nominal_p = fmt(b$nominal_level, 6),
+             alpha_spent = fmt(b$alpha_spent, 6), cumulative_alpha = fmt(b$cumulative_alpha, 6),
+             hr_at_bound = fmt(b$hr_at_bound, 4), stringsAsFactors = FALSE)
 }
 
 # Per analysis of one set: timing, events of both endpoints, probability of success there.
 app_analyses_table <- function(d, set) {
   a <- summary(d)$analyses[[set]]
   b <- boundaries(d, set)
-  data.frame(analysis = a$analysis, time = round(a$calendar_time, 3),
-             enrolled = round(a$enrolled_fraction, 4),
-             events_ep1 = round(b$events[b$endpoint == "EP1"], 1),
-             events_ep2 = round(b$events[b$endpoint == "EP2"], 1),
-             p_success = round(a$p_success, 4), stringsAsFactors = FALSE)
+  data.frame(analysis = a$analysis, time = fmt(a$calendar_time, 3),
+             enrolled = fmt(a$enrolled_fraction, 4),
+             events_ep1 = fmt(b$events[b$endpoint == "EP1"], 1),
+             events_ep2 = fmt(b$events[b$endpoint == "EP2"], 1),
+             p_success = fmt(a$p_success, 4), stringsAsFactors = FALSE)
 }
+
+# Column headings as the page shows them.
+app_headings <- c(set = "set", sample_size = "maximum sample size", power = "power",
+                  events_ep1 = "events EP1", events_ep2 = "events EP2",
+                  expected_sample_size = "expected sample size",
+                  expected_events_ep1 = "expected events EP1",
+                  expected_events_ep2 = "expected events EP2",
+                  simulated_power = "simulated power", analysis = "analysis",
+                  time = "calendar time", information = "information fraction",
+                  events = "events", upper_z = "upper bound z", nominal_p = "nominal p",
+                  alpha_spent = "alpha spent", cumulative_alpha = "cumulative alpha",
+                  hr_at_bound = "hazard ratio at bound", enrolled = "enrolled fraction",
+                  p_success = "P(success at analysis)")
 
 # The CSV of the tables: every boundary row with its set's size and power.
 app_csv_table <- function(d) {

@@ -31,7 +31,8 @@ field_ui <- function(f) {
       div(class = "field-label", f$label, " ", tags$code(f$id)),
       control,
       if (nzchar(f$unit) || nzchar(f$blank))
-        div(class = "field-unit", f$unit, if (nzchar(f$unit) && nzchar(f$blank)) "; ", f$blank),
+        div(class = "field-unit", paste(c(f$unit, f$blank)[nzchar(c(f$unit, f$blank))],
+                                        collapse = "; ")),
       div(class = "field-error", id = paste0("error-", f$id), role = "alert"))
 }
 
@@ -78,7 +79,8 @@ table.k { border-collapse: collapse; margin: 4px 0 12px 0; font-size: 13px; }
 table.k th, table.k td { border-bottom: 1px solid #e3e3e3; padding: 3px 8px; text-align: right;
   white-space: nowrap; }
 table.k th:first-child, table.k td:first-child { text-align: left; }
-table.k th { background: #f0f3f6; font-weight: 600; }
+table.k th { background: #f0f3f6; font-weight: 600; white-space: normal; vertical-align: bottom;
+  max-width: 110px; }
 .tables { display: flex; flex-wrap: wrap; gap: 0 24px; }
 .scroll { overflow-x: auto; max-width: 100%; }
 .plots img { max-width: 100%; height: auto; margin: 4px 8px 8px 0; border: 1px solid #eee; }
@@ -119,7 +121,7 @@ ui <- fluidPage(
               tags$button(id = "cancel", type = "button", class = "btn btn-default action-button",
                           disabled = NA, "Cancel"),
               actionButton("keep", "Keep for comparison"),
-              uiOutput("status")),
+              uiOutput("status_panel")),
           form_ui),
       div(class = "results",
           tabsetPanel(id = "tabs",
@@ -132,8 +134,9 @@ ui <- fluidPage(
 # ---- Pieces of the results --------------------------------------------------------------------
 
 html_table <- function(df, id = NULL, row_names = FALSE) {
-  head <- c(if (row_names) "", names(df))
-  if (is.matrix(df)) head <- c(if (row_names) "", colnames(df))
+  names <- if (is.matrix(df)) colnames(df) else names(df)
+  shown <- k$app_headings[names]
+  head <- c(if (row_names) "", ifelse(is.na(shown), names, shown))
   rows <- lapply(seq_len(nrow(df)), function(i) {
     cells <- if (is.matrix(df)) df[i, ] else vapply(df[i, , drop = FALSE], format, "")
     tags$tr(if (row_names) tags$td(rownames(df)[i]), lapply(cells, tags$td))
@@ -247,7 +250,7 @@ server <- function(input, output, session) {
     }
   })
 
-  output$status <- renderUI({
+  output$status_panel <- renderUI({
     job <- state$job
     div(id = "status", `data-jobs` = state$jobs,
         if (!is.null(job)) {
@@ -275,9 +278,9 @@ server <- function(input, output, session) {
         x <- d$sets[[s]]
         div(class = "headline",
             if (length(sets) > 1L) sprintf("Set %s (%s): ", s, k$set_title(s)),
-            "maximum sample size ", tags$b(id = paste0("sample-size-", s), x$MSS),
-            ", power ", tags$b(id = paste0("power-", s), sprintf("%.4f", x$APW)),
-            sprintf("; events EP1 %d, EP2 %d", x$ME1, x$ME2),
+            HTML(sprintf(paste0('maximum sample size <b id="sample-size-%s">%d</b>, power ',
+                                '<b id="power-%s">%.4f</b>; maximum events EP1 %d, EP2 %d'),
+                         s, x$MSS, s, x$APW, x$ME1, x$ME2)),
             if (nzchar(x$warning)) div(class = "problem", x$warning))
       }),
       if (length(sets) > 1L)
