@@ -180,10 +180,11 @@ server <- function(input, output, session) {
     errors <- k$app_check(a$args, fields, a$errors)
     session$sendCustomMessage("field-errors", errors)
     if (length(errors)) {
-      return(say(sprintf("Not calculated: %d value%s to correct, marked next to %s field%s%s",
+      named <- setdiff(names(errors), ".design")
+      return(say(sprintf("Not calculated: %d value%s to correct%s%s",
                          length(errors), if (length(errors) > 1L) "s" else "",
-                         if (length(errors) > 1L) "their" else "its",
-                         if (length(errors) > 1L) "s" else "",
+                         if (length(named)) paste0(", marked next to ",
+                                                   paste(named, collapse = ", ")) else "",
                          if (!is.null(errors[[".design"]])) paste(":", errors[[".design"]]) else ""),
                  TRUE))
     }
