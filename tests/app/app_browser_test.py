@@ -24,6 +24,7 @@ import time
 import urllib.request
 
 from selenium import webdriver
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
@@ -94,7 +95,9 @@ def r_json(code):
 
 
 def wait_for(driver, what, timeout=60):
-    return WebDriverWait(driver, timeout, poll_frequency=0.2).until(lambda d: what(d))
+    # Shiny replaces rendered parts of the page: an element found just before may be gone.
+    return WebDriverWait(driver, timeout, poll_frequency=0.2,
+                         ignored_exceptions=[StaleElementReferenceException]).until(lambda d: what(d))
 
 
 def by_id(driver, id_):
@@ -103,8 +106,8 @@ def by_id(driver, id_):
 
 
 def text_of(driver, id_):
-    e = by_id(driver, id_)
-    return e.text if e is not None else None
+    return driver.execute_script(
+        "var e = document.getElementById(arguments[0]); return e ? e.innerText.trim() : null;", id_)
 
 
 def type_into(driver, id_, value):
@@ -119,7 +122,7 @@ def tab(driver, name):
 
 
 def jobs_started(driver):
-    return int(driver.find_element(By.ID, "status").get_attribute("data-jobs"))
+    return int(driver.execute_script("return document.getElementById('status').getAttribute('data-jobs');"))
 
 
 def wait_done(driver, number, timeout=90):
@@ -127,10 +130,15 @@ def wait_done(driver, number, timeout=90):
              timeout)
 
 
-def table_rows(driver, id_):
-    t = driver.find_element(By.ID, id_)
-    return [[c.get_attribute("textContent").strip() for c in r.find_elements(By.TAG_NAME, "td")]
-            for r in t.find_elements(By.CSS_SELECTOR, "tbody tr")]
+def table_rows(driver, id_, cells="td"):
+    """The cells of a table's body rows (or its heading cells), read in one go."""
+    return driver.execute_script(
+        "var t = document.getElementById(arguments[0]); if (!t) return null;"
+        "if (arguments[1] === 'th') return [Array.from(t.querySelectorAll('thead th'))"
+        "  .map(function (c) { return c.textContent.trim(); })];"
+        "return Array.from(t.querySelectorAll('tbody tr')).map(function (r) {"
+        "  return Array.from(r.querySelectorAll('td')).map(function (c) { return c.textContent.trim(); }); });",
+        id_, cells)
 
 
 def fetch(base, href):
@@ -184,7 +192,7 @@ def main():
         msg = text_of(driver, "error-rho")
         check(msg.startswith("`rho` must be a correlation of the event times in [0, 1)"),
               "bad rho: message next to its field: %r" % msg)
-        check(driver.find_element(By.ID, "field-rho").find_element(By.CLASS_NAME, "field-error").text == msg,
+        check(driver.execute_script("return document.querySelector('#field-rho .field-error').innerText.trim();") == msg,
               "the message is inside the rho field")
         check(by_id(driver, "no-results") is not None and jobs_started(driver) == 0,
               "bad rho: nothing calculated")
@@ -215,9 +223,10 @@ def main():
 
         # The deck downloaded and run by the program: the same size, the same HTML report.
         tab(driver, "Downloads")
-        link = wait_for(driver, lambda d: by_id(d, "download-deck"), 30)
-        deck = fetch(base, link.get_attribute("href"))
-        report = fetch(base, by_id(driver, "download-report").get_attribute("href"))
+        href = "var a = document.getElementById(arguments[0]); return a ? a.href : null;"
+        wait_for(driver, lambda d: d.execute_script(href, "download-deck"), 30)
+        deck = fetch(base, driver.execute_script(href, "download-deck"))
+        report = fetch(base, driver.execute_script(href, "download-report"))
         run_dir = os.path.join(work, "run")
         os.makedirs(os.path.join(run_dir, "a"))
         with open(os.path.join(run_dir, "a", "input.txt"), "wb") as f:
@@ -243,18 +252,18 @@ def main():
         wait_for(driver, lambda d: "Kept as design B" in (text_of(d, "status-message") or ""), 20)
         tab(driver, "Compare")
         wait_for(driver, lambda d: by_id(d, "compare-table") is not None, 20)
-        table = driver.find_element(By.ID, "compare-table")
-        heads = [h.get_attribute("textContent").strip() for h in table.find_elements(By.TAG_NAME, "th")]
-        rows = {r[0]: r[1:] for r in table_rows(driver, "compare-table")}
+        heads = table_rows(driver, "compare-table", "th")[0]
+        body = table_rows(driver, "compare-table")
+        rows = {r[0]: r[1:] for r in body}
         check(heads[1:] == ["design A", "design B"], "compare columns %s" % heads)
         check(rows.get("rule") == ["same", "any"], "compare row rule %s" % rows.get("rule"))
         check(rows.get("sample size (set EP2)") == [str(app_n), str(n_any)],
               "compare row sample size %s, expected %s" % (rows.get("sample size (set EP2)"), [app_n, n_any]))
-        check(len(table.find_elements(By.CSS_SELECTOR, "tbody tr")) >= 6, "compare table rows")
-        side = driver.find_elements(By.CSS_SELECTOR, ".side img")
-        wait_for(driver, lambda d: all(i.get_attribute("naturalWidth") not in (None, "0")
-                                       for i in d.find_elements(By.CSS_SELECTOR, ".side img")), 30)
-        check(len(side) == 2, "two bounds plots side by side")
+        check(len(body) >= 6, "compare table rows")
+        loaded = "return Array.from(document.querySelectorAll('.side img'))" \
+                 ".filter(function (i) { return i.complete && i.naturalWidth > 0; }).length;"
+        wait_for(driver, lambda d: d.execute_script(loaded) == 2, 30)
+        check(driver.execute_script(loaded) == 2, "two bounds plots side by side")
 
         if opts.screenshots:
             shots(driver, opts.screenshots)

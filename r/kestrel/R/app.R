@@ -56,7 +56,8 @@ spending_families <- c(obf = "O'Brien-Fleming type", pocock = "Pocock type",
 app_fields <- function() {
   endpoints <- c("EP1", "EP2")
   fields <- list(
-    app_field("hr", "endpoints", "Hazard ratios", "pair", "treatment / control, below 1",
+    app_field("hr", "endpoints", "Hazard ratios", "pair",
+              "treatment / control, below 1 unless the size is given",
               start = c("0.7", "0.75"), parts = endpoints),
     app_field("survival", "endpoints", "Control-arm survival at the end of the study", "pair",
               "probability at accrual + follow-up", start = c("0.3", "0.45"), parts = endpoints),

@@ -28,7 +28,7 @@ field_ui <- function(f) {
                               width = "100%", selectize = FALSE),
                   textInput(ids[2L + i], NULL, "", width = "100%", placeholder = "parameter"))))))
   div(class = "field", id = paste0("field-", f$id),
-      div(class = "field-label", f$label, " ", tags$code(f$id)),
+      tags$label(class = "field-label", `for` = ids[1L], f$label, " ", tags$code(f$id)),
       control,
       if (nzchar(f$unit) || nzchar(f$blank))
         div(class = "field-unit", paste(c(f$unit, f$blank)[nzchar(c(f$unit, f$blank))],
@@ -61,7 +61,7 @@ body { font-size: 14px; }
 .group { margin-top: 10px; }
 .group summary { font-weight: 600; font-size: 15px; cursor: pointer; padding: 4px 0; color: #1b3a57; }
 .field { margin: 6px 0 10px 0; }
-.field-label { font-weight: 500; margin-bottom: 2px; }
+.field-label { display: block; font-weight: 500; margin-bottom: 2px; }
 .field-label code { font-size: 12px; color: #555; background: #eef1f4; }
 .field .form-group { margin-bottom: 2px; }
 .field .checkbox { margin: 0; }
@@ -127,7 +127,13 @@ ui <- fluidPage(
           tabsetPanel(id = "tabs",
                       tabPanel("Results", uiOutput("results")),
                       tabPanel("Plots", uiOutput("plots")),
-                      tabPanel("Compare", uiOutput("compare")),
+                      tabPanel("Compare", uiOutput("compare"),
+                               div(class = "compare-plot",
+                                   selectInput("compare_plot", "Plot of each kept design",
+                                               choice_list(k$app_plot_types),
+                                               selected = "bounds", selectize = FALSE,
+                                               width = "280px")),
+                               uiOutput("compare_plots")),
                       tabPanel("R code", uiOutput("code")),
                       tabPanel("Downloads", uiOutput("downloads"))))))
 
@@ -363,13 +369,19 @@ server <- function(input, output, session) {
     tagList(
       tags$h4("Kept designs: inputs that differ, and results"),
       html_table(k$app_compare_table(designs, paste("design", labels)), "compare-table",
-                 row_names = TRUE),
-      div(class = "side", lapply(kept, function(x) div(
+                 row_names = TRUE))
+  })
+
+  output$compare_plots <- renderUI({
+    kept <- state$kept
+    shown <- input$compare_plot
+    if (!length(kept) || is.null(shown)) return(NULL)
+    div(class = "side", lapply(kept, function(x) div(
         tags$span(class = "kept-label", paste("Design", x$label)), " ",
         tags$a(href = "#", class = "remove-kept",
                onclick = sprintf("Shiny.setInputValue('remove_kept', '%s', {priority: 'event'}); return false;",
                                  x$label), "remove"),
-        if (file.exists(file.path(x$dir, "plots.done"))) plot_img(x, "bounds") else p(class = "note", "plots not finished")))))
+        if (file.exists(file.path(x$dir, "plots.done"))) plot_img(x, shown) else p(class = "note", "plots not finished"))))
   })
 
   session$onSessionEnded(function() {
