@@ -376,10 +376,12 @@ app_compare_table <- function(designs, labels = names(designs)) {
   res <- lapply(designs, function(d) {
     r <- d$results
     unlist(lapply(seq_len(nrow(r)), function(i) {
+      sim <- r$simulated_power[i]
       stats::setNames(c(r$sample_size[i], fmt(r$power[i], 4), r$events_ep1[i], r$events_ep2[i],
-                        fmt(r$expected_sample_size[i], 1)),
+                        fmt(r$expected_sample_size[i], 1), if (!is.na(sim)) fmt(sim, 4)),
                       paste0(c("sample size", "power", "events EP1", "events EP2",
-                               "expected sample size"), " (set ", r$set[i], ")"))
+                               "expected sample size", if (!is.na(sim)) "simulated power"),
+                             " (set ", r$set[i], ")"))
     }))
   })
   keys <- unique(unlist(lapply(res, names)))
