@@ -409,12 +409,13 @@ app_job <- function(args, dir) {
     saveRDS(d, file.path(dir, "design.rds"))
     write_done("design")
     message("Plots")
-    for (type in names(app_plot_types)) {
+    # A plot that cannot be drawn (no bitmap device) does not hold back the files.
+    tryCatch(for (type in names(app_plot_types)) {
       grDevices::png(file.path(dir, sprintf("plot-%s.png", type)),
                      width = if (type %in% c("bounds", "hr") && length(d$sets) > 1L) 960 else 640,
                      height = 420, res = 96)
       tryCatch(plot(d, type = type), finally = grDevices::dev.off())
-    }
+    }, error = function(e) writeLines(conditionMessage(e), file.path(dir, "plots-error.txt")))
     write_done("plots")
     message("Files: deck, HTML report, results file, tables, R code")
     app_files(d, args, dir)

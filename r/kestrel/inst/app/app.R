@@ -310,6 +310,10 @@ server <- function(input, output, session) {
     cur <- state$current
     if (is.null(cur)) return(p(class = "note", "No design yet."))
     if (!cur$plots) return(p(class = "note", id = "plots-pending", "The plots are being drawn..."))
+    failed <- file.path(cur$dir, "plots-error.txt")
+    if (file.exists(failed))
+      return(p(class = "problem", paste("The plots could not be drawn:",
+                                        paste(readLines(failed), collapse = " "))))
     div(class = "plots", id = "plots",
         lapply(names(k$app_plot_types), function(t) plot_img(cur, t)))
   })
