@@ -192,9 +192,7 @@ int merge_command(const std::vector<std::string>& args, const std::filesystem::p
     json.stream() << results_json(merged);
     html.stream() << html_report(merged);
     summary.stream() << summary_table(merged);
-    json.close();
-    html.close();
-    summary.close();
+    ReportFile::put_all_in_place({&json, &html, &summary}, [] {});
   } catch (const MergeRefused& e) {
     err << "kestrel merge: " << e.what() << "\nkestrel merge: nothing was written\n";
     return 2;
