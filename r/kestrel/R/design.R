@@ -44,6 +44,9 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
     arg_error("allocation", sprintf("one of %s when trials are simulated (`nsim` > 0)",
                                     paste(sim_shares, collapse = ", ")), allocation)
   if (!is.null(n)) n <- check_whole(n, "n", 1, .Machine$integer.max)
+  # A simulated trial holds every subject in memory (about 330 bytes each).
+  if (!is.null(n) && nsim > 0 && n > 1e6)
+    arg_error("n", "at most 1000000 subjects when trials are simulated (`nsim` > 0)", n)
   # A final look written as accrual + follow_up is not refused for a rounding of the sum.
   end <- accrual + follow_up
   looks <- if (timing == 3L)
