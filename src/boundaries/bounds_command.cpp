@@ -189,6 +189,7 @@ Options parse(const std::vector<std::string>& args) {
     }
     if (name == "--exact") {
       if (has_value) throw OptionError{"option --exact takes no value (got '" + value + "')"};
+      if (o.exact) throw OptionError{"option --exact given twice"};
       o.exact = true;
       continue;
     }

@@ -49,6 +49,8 @@ TEST(DesignSelection, ListsAndShardsChooseTheirDesigns) {
       {"shard", "1", {}, "I/N"},
       {"shard", "1/0", {}, "I/N"},
       {"shard", "a/b", {}, "I/N"},
+      {"designs", "1-2147483647", {}, "numbers from 1 to 999999999"},
+      {"shard", "1/1000000000", {}, "1 <= I <= N <= 999999999"},
   };
   for (const Case& c : cases) {
     std::string problem;
