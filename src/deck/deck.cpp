@@ -454,6 +454,21 @@ class Reader {
     return true;
   }
 
+  // A DROPOUT or ACCRUAL statement written after the last value of a line would be skipped with
+  // the rest of the line, as a comment, and the design would run without it: it is refused.
+  void statement_in_comment(int number) {
+    const std::string_view rest = sc_.rest_of_line();
+    size_t i = 0;
+    while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t' || rest[i] == ',')) ++i;
+    std::string w;
+    while (i < rest.size() && std::isalpha(static_cast<unsigned char>(rest[i])))
+      w += static_cast<char>(std::toupper(static_cast<unsigned char>(rest[i++])));
+    if (w != "DROPOUT" && w != "ACCRUAL") return;
+    problem(number, sc_.line(), w, "",
+            "written after the last value of the line, it would be read as a comment and the "
+            "design would run without it; begin the " + w + " statement on a new line");
+  }
+
   // The word a statement after the current one starts with, upper-cased, when it is DROPOUT or
   // ACCRUAL; empty otherwise. A design record starts with a number, so no deck without these
   // statements has such a line where a design record may start.
@@ -500,7 +515,8 @@ class Reader {
     const int number = g.number;
     EntryAndLoss& el = g.entry_loss;
     EntryAndLossStatements& how = g.entry_loss_statements;
-    for (std::string word = keyword_ahead(); !word.empty(); word = keyword_ahead()) {
+    for (std::string word = (statement_in_comment(number), keyword_ahead()); !word.empty();
+         word = (statement_in_comment(number), keyword_ahead())) {
       Statement st(sc_);
       DeckScanner::Token key;
       st.take(key);
@@ -547,6 +563,17 @@ class Reader {
           const std::string field = std::string("DROPOUT ") + (prob ? "probability" : "hazard") +
                                     (arm == 0 ? " of the control arm" : " of the treatment arm");
           double x = arm == 1 ? v[0] : std::nan("");
+          if (arm == 1) {
+            // One value on the statement's line: both arms. The treatment arm's value is never
+            // taken from a later line (that would be the next design's NSIM).
+            const DeckScanner::Position here = sc_.position();
+            const DeckScanner::Token ahead = sc_.next();
+            sc_.seek(here);
+            if (ahead.kind == DeckScanner::Kind::End || ahead.line > at) {
+              v[1] = v[0];
+              continue;
+            }
+          }
           if (!entry_loss_item(st, number, field, x, arm == 1, ended, at)) {
             if (ended) return;
             ok = false;

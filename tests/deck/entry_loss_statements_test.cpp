@@ -28,6 +28,9 @@ TEST(EntryLossStatements, ValuesGivenToTheDesignOnly) {
   const std::vector<Case> cases = {
       {"DROPOUT HAZARD 0.05 0.15   comment\n", 0.05, 0.15, {}, {}},
       {"dropout hazard 0.05 /\n", 0.05, 0.05, {}, {}},  // one value: both arms
+      // One value on its line: both arms; the next design's NSIM is never taken for the second.
+      {"DROPOUT HAZARD 0.05\n", 0.05, 0.05, {}, {}},
+      {"DROPOUT PROBABILITY 2 0.1\n", p10, p10, {}, {}},
       {"DROPOUT HAZARD 2*0.07\n", 0.07, 0.07, {}, {}},
       {"DROPOUT PROBABILITY 2 0.1 0.1\n", p10, p10, {}, {}},
       {"ACCRUAL 3\n 0.5 1.2 2.0\n 1 2 4\nDROPOUT HAZARD 0 0.1\n", 0.0, 0.1, {0.5, 1.2, 2.0},
