@@ -599,6 +599,24 @@ class Reader {
             el.dropout[static_cast<size_t>(arm)] =
                 prob ? -std::log1p(-v[static_cast<size_t>(arm)]) / t : v[static_cast<size_t>(arm)];
           }
+          // A loss so strong that no subject is left in the study before its end leaves no
+          // information to compute (the fractions would be 0/0): refused here, naming the loss.
+          const double end = g.read.TA + g.read.TF;
+          for (int arm = 0; arm < 2 && std::isfinite(end) && end > 0.0; ++arm) {
+            const double h = el.dropout[static_cast<size_t>(arm)];
+            if (h * end <= 700.0) continue;
+            const std::string arm_name = arm == 0 ? "control" : "treatment";
+            problem(number, line,
+                    prob ? "DROPOUT time" : "DROPOUT hazard of the " + arm_name + " arm",
+                    show_real(prob ? t : h),
+                    "the hazard of loss of the " + arm_name + " arm (" + show_real(h) +
+                        " per time unit) loses every subject long before the end of the study "
+                        "at TA + TF = " + show_real(end) +
+                        " (exp(-hazard (TA + TF)) is below 1e-300), leaving no information to "
+                        "compute; the hazard times TA + TF must be at most 700");
+            el.dropout = {0.0, 0.0};
+            break;
+          }
         } else if (!again) {
           how.dropout_given = true;
           how.dropout_line = line;
@@ -666,6 +684,13 @@ class Reader {
         if (!(r > 0.0 && std::isfinite(r))) {
           problem(number, at, field, show_real(r),
                   "the relative intensity of an accrual piece must be above 0");
+          ok = false;
+        } else if (!(r >= 1e-100 && r <= 1e100)) {
+          // Only the ratios of the intensities matter; sums of values near the largest double
+          // overflow and leave the enrolled fractions not a number.
+          problem(number, at, field, show_real(r),
+                  "the relative intensity of an accrual piece must lie between 1e-100 and "
+                  "1e100 (only the ratios of the intensities matter)");
           ok = false;
         }
       }

@@ -106,9 +106,9 @@ void check_information_set(const Design& design, const survival::InformationInpu
           break;
         }
       }
-      // In the EP2-driven set the slots ending in 1 hold EP2.
-      const bool ep2_first = label == kLabelEp2;
-      const char* name = (ep == 0) != ep2_first ? "EP1" : "EP2";
+      // Both sets hold EP1 in the slots ending in 1 (the EP2-driven set too: only its times
+      // are chosen by EP2's information).
+      const char* name = ep == 0 ? "EP1" : "EP2";
       throw RunError(where + ", " + set_name(label) + ": the information fraction of " + name +
                      " does not increase from analysis " + std::to_string(k) + " to " +
                      std::to_string(k + 1) + " (" + num(f[k - 1], "%.8g") + " and " +
