@@ -262,6 +262,30 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
       if (!numbers && !copula_failure.empty()) throw RunError(copula_failure);
       throw;
     }
+    // Figures of the information table too wide for their columns (written in full, parted by a
+    // blank) are named like the input summary's: a calendar time of 1000 or more, say.
+    {
+      struct Column {
+        const char* what;
+        const AnalysisArray& v;
+        int w;
+      };
+      const Column columns[] = {{"calendar time", set.TCAL, 6},   {"information time of EP1", set.FINF1, 9},
+                                {"log-rank mean of EP1", set.DRF1, 8}, {"VAR(H1) of EP1", set.VAR11, 8},
+                                {"VAR(H0) of EP1", set.VAR01, 8},  {"information time of EP2", set.FINF2, 11},
+                                {"log-rank mean of EP2", set.DRF2, 8}, {"VAR(H1) of EP2", set.VAR12, 8},
+                                {"VAR(H0) of EP2", set.VAR02, 8},  {"enrolled fraction", set.FENR, 10}};
+      for (const Column& c : columns) {
+        for (int k = 0; k < set.K; ++k) {
+          bool wide = false;
+          fmt::F_or_full(c.v[static_cast<size_t>(k)], c.w, c.w == 6 ? 2 : 4, wide);
+          const std::string name = std::string(c.what) + " of the information table";
+          if (wide && std::find(into.overflowed.begin(), into.overflowed.end(), name) ==
+                          into.overflowed.end())
+            into.overflowed.push_back(name);
+        }
+      }
+    }
     samplesize::Evaluation e;
     try {
       e = calc.evaluate(design, set, spending, store.THETA, store.THETATR, ctx);

@@ -598,6 +598,26 @@ TEST(RunDirectory, StaleUnit60IsRemovedWhenTheRunWritesNone) {
   }
 }
 
+// A figure of the information table too wide for its column is named on standard error, as
+// the input summary's are (a calendar time of 1000 or more in a deck in days).
+TEST(RunDirectory, InformationTableFiguresTooWideAreNamed) {
+  testing::ScratchDir dir;
+  testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 3, 1, 1));
+  Log log;
+  Calculations calc = stand_ins(log);
+  calc.calendar = [](const survival::InformationInput& in, numerics::UniformGenerator&, Reports&) {
+    InformationSet s = plain_set(in);
+    s.TCAL[2] = 1095;
+    return s;
+  };
+  std::ostringstream console, notes;
+  run_directory(dir.path(), {}, console, notes, calc);
+  EXPECT_NE(notes.str().find("kestrel: design 1: calendar time of the information table does not "
+                             "fit its report column"),
+            std::string::npos)
+      << notes.str();
+}
+
 // All reports or none: a report that cannot be written (a full disk, a file-size limit) leaves
 // every report of the earlier run as it was, fort.60 included, and no temporary file; the
 // message names the report. The same when the run is ended by SIGTERM.
