@@ -28,7 +28,7 @@ std::string I_or_full(long long value, int w, bool& overflowed);
 // 1e-6 as "0.00") is written with as many more decimals as its first significant digit needs.
 std::string F_nonzero(double value, int w, int d, bool& overflowed);
 
-// A value written in full (too wide for its field) never runs into a number before it: "2" then
+// A real written in full (too wide for its field) never runs into a number before it: "2" then
 // "1095.00" would read as 21095.00, so a blank parts them.
 inline void separate_full_value(std::string& line, const std::string& text) {
   if (!line.empty() && !text.empty() && text.front() != ' ' &&
@@ -44,8 +44,8 @@ class Record {
   Record& i(long long v, int w) {
     bool o = false;
     const size_t col = s_.size() + 1;
-    const std::string text = I_or_full(v, w, o);
-    return put_field(text, o, col);
+    s_ += I_or_full(v, w, o);  // integers keep the traces' columns as they always were
+    return note(o, col);
   }
   Record& f(double v, int w, int d) {
     bool o = false;
