@@ -260,6 +260,26 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
         for (int j = 0; j < set.K; ++j) numbers = numbers && std::isfinite(set.CORR12[k][j]);
       }
       if (!numbers && !copula_failure.empty()) throw RunError(copula_failure);
+      // The exact model's variance of an endpoint that is not a positive number: its
+      // fluctuation terms lose all precision for survival values this extreme. Said so, rather
+      // than the correlation it leaves not a number.
+      if (in.exact) {
+        for (int k = 0; k < set.K; ++k) {
+          for (int ep = 0; ep < 2; ++ep) {
+            const double var = ep == 0 ? set.VAR11[k] : set.VAR12[k];
+            if (var > 0.0 && std::isfinite(var)) continue;
+            char text[160];
+            std::snprintf(text, sizeof text, "%.6g", var);
+            throw RunError(where + ", " + set_name(label) + ": the exact model's variance of EP" +
+                           std::to_string(ep + 1) + " at analysis " + std::to_string(k + 1) +
+                           " is not a positive number (" + text +
+                           "): its fluctuation terms lose all precision for these survival "
+                           "values (SRVR1 = " + num(design.stored.SRVR1, "%.6g") +
+                           ", SRVR2 = " + num(design.stored.SRVR2, "%.6g") +
+                           "); run this design without --exact");
+          }
+        }
+      }
       throw;
     }
     // Figures of the information table too wide for their columns (written in full, parted by a
