@@ -189,6 +189,7 @@ Options parse(const std::vector<std::string>& args) {
     }
     if (name == "--exact") {
       if (has_value) throw OptionError{"option --exact takes no value (got '" + value + "')"};
+      if (o.exact) throw OptionError{"option --exact given twice"};
       o.exact = true;
       continue;
     }
@@ -344,6 +345,17 @@ Options parse(const std::vector<std::string>& args) {
     for (int a = 0; a < 2; ++a)
       o.entry_loss.dropout[static_cast<size_t>(a)] = -std::log1p(-o.dropout_probability[static_cast<size_t>(a)]) / t;
   }
+  // A loss so strong that nothing is left of the study before its end leaves no events to count.
+  for (int a = 0; a < 2; ++a) {
+    const double h = o.entry_loss.dropout[static_cast<size_t>(a)];
+    const double end = o.accrual + o.follow_up;
+    if (h * end <= 700.0) continue;
+    const char* name = o.dropout_time ? "--dropout-time" : "--dropout";
+    bad(name, given[name],
+        "the hazard of loss (" + shortest(h) + " per time unit) loses every subject long before "
+        "the end of the study at accrual + follow-up = " + shortest(end) +
+        "; the hazard times that must be at most 700");
+  }
   if (has("--accrual-pieces") != has("--accrual-intensity")) {
     throw OptionError{"--accrual-pieces and --accrual-intensity go together",
                       has("--accrual-pieces") ? "--accrual-intensity" : "--accrual-pieces"};
@@ -358,12 +370,12 @@ Options parse(const std::vector<std::string>& args) {
               std::fabs(ends.back() - o.accrual) <= 1e-9 * std::max(1.0, o.accrual);
     for (size_t p = 1; p < ends.size(); ++p) ok = ok && ends[p] > ends[p - 1];
     if (!ok) bad("--accrual-pieces", given["--accrual-pieces"], allowed_ends);
-    const std::string allowed_rates = "one relative intensity above 0 per accrual piece (" +
+    const std::string allowed_rates = "one relative intensity from 1e-100 to 1e100 per accrual piece (" +
                                       std::to_string(ends.size()) + ")";
     const std::vector<double> rates =
         list_option("--accrual-intensity", given["--accrual-intensity"], false, allowed_rates);
     ok = rates.size() == ends.size();
-    for (double r : rates) ok = ok && r > 0 && std::isfinite(r);
+    for (double r : rates) ok = ok && r >= 1e-100 && r <= 1e100;
     if (!ok) bad("--accrual-intensity", given["--accrual-intensity"], allowed_rates);
     o.entry_loss.accrual_end = ends;
     o.entry_loss.accrual_intensity = rates;

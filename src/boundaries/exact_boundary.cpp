@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <numbers>
 #include <string>
 
@@ -15,8 +17,19 @@ namespace {
 constexpr double kMinusInfinity = -8.0;  // the lower bound of one-sided designs (z scale)
 constexpr double kTruncation = 8.0;      // bounds above this are truncated
 constexpr int kNodesPerPanel = 20;
-constexpr double kProbabilityTolerance = 1e-15;  // absolute, on an exit probability
+// An exit probability is solved to a relative tolerance: the alpha to spend at an early analysis
+// of an O'Brien-Fleming type design can be 1e-12 and less, where an absolute tolerance would
+// leave the bound wrong in its fifth digit. (A relative 1e-12 on the tail moves z by about
+// 1e-12 / z.)
+constexpr double kProbabilityTolerance = 1e-12;  // relative, on an exit probability
 constexpr double kBoundTolerance = 1e-13;        // on the z scale
+// The nodes of a continuation region are spaced by the increments' standard deviations, so two
+// analyses with almost the same information need a great many of them, and a step of the
+// recursion costs the product of two regions' node counts. Beyond this many panels the analyses
+// are too close for the recursion, as the grid method refuses more than its grid intervals.
+constexpr int kMaxPanels = 250;
+
+thread_local std::uint64_t kernel_count = 0;
 
 double upper_tail(double z) { return 0.5 * std::erfc(z / std::numbers::sqrt2); }
 double density(double z) {
@@ -80,6 +93,7 @@ class Recursion {
     }
     double sum = 0.0, d = 0.0;
     const double inv = 1.0 / sigma_[i];
+    kernel_count += x_.size();
     for (size_t k = 0; k < x_.size(); ++k) {
       const double z = (y - x_[k]) * inv;
       sum += wf_[k] * upper_tail(z);
@@ -91,6 +105,7 @@ class Recursion {
   double lower_exit(size_t i, double y) const {
     if (i == 0) return upper_tail(-y / sigma_[0]);
     double sum = 0.0;
+    kernel_count += x_.size();
     for (size_t k = 0; k < x_.size(); ++k) sum += wf_[k] * upper_tail((x_[k] - y) / sigma_[i]);
     return sum;
   }
@@ -101,7 +116,10 @@ class Recursion {
     const double width =
         i + 1 < t_.size() ? std::min(sigma_[i], sigma_[i + 1]) : sigma_[i];
     const double span = std::max(b - a, 0.0);
-    const int panels = std::max(1, static_cast<int>(std::ceil(span / width)));
+    const double need = std::ceil(span / width);
+    if (!(need <= kMaxPanels)) too_close(i, need);
+    const int panels = std::max(1, static_cast<int>(need));
+    kernel_count += static_cast<std::uint64_t>(panels) * rule.x.size() * std::max<size_t>(x_.size(), 1);
     const double h = span / panels;
     std::vector<double> x, wf;
     x.reserve(static_cast<size_t>(panels) * rule.x.size());
@@ -132,6 +150,23 @@ class Recursion {
   }
 
  private:
+  // Analyses too close together: the same stop as the grid method's, naming the two analyses
+  // whose small increment of information asks for the nodes.
+  [[noreturn]] void too_close(size_t i, double need) const {
+    const bool before = i + 1 >= t_.size() || sigma_[i] <= sigma_[i + 1];
+    const size_t later = before ? i : i + 1;  // 0-based analysis after the small increment
+    const std::string between =
+        later == 0 ? "the information fraction at analysis 1 is " + fraction_text(t_[0])
+                   : "the information fractions at analyses " + std::to_string(later) + " and " +
+                         std::to_string(later + 1) + " are " + fraction_pair(t_[later - 1], t_[later]);
+    char count[32];
+    std::snprintf(count, sizeof count, "%.3g", need);
+    throw RunError("too little information to design the bounds: " + between +
+                   ", too close together for the boundary recursion (the exact recursion at "
+                   "analysis " + std::to_string(i + 1) + " would need " + count +
+                   " panels of nodes, more than " + std::to_string(kMaxPanels) + ")");
+  }
+
   std::vector<double> t_, sigma_, s_;
   std::vector<double> x_, wf_;
 };
@@ -152,7 +187,7 @@ double solve_bound(const Recursion& r, size_t i, double target) {
   for (int it = 0; it < 200; ++it) {
     double slope = 0.0;
     const double v = g(z, &slope);
-    if (std::fabs(v) <= kProbabilityTolerance * std::max(1.0, target) && it > 0) break;
+    if (std::fabs(v) <= kProbabilityTolerance * target && it > 0) break;
     if (v > 0) lo = z; else hi = z;
     double next = slope < 0.0 ? z - v / slope : 0.5 * (lo + hi);
     if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
@@ -192,6 +227,8 @@ std::vector<double> cumulative_target(int iuse, int nn, double alpha, double phi
 }
 
 }  // namespace
+
+std::uint64_t exact_kernel_evaluations() { return kernel_count; }
 
 LandemResult exact_bounds(int nn, const std::vector<double>& t, double side, int iuse,
                           double alpha, double phi, const std::vector<double>& user,

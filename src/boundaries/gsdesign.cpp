@@ -170,6 +170,10 @@ bool GLAN(int K, const std::vector<double>& t, const std::vector<double>& za,
   for (int i = 0; i < K; ++i) {
     yb[i] = zb[i] * s[i] - drift * t[i];
     ya[i] = za[i] * s[i] - drift * t[i];
+    // Bounds crossed at the last analysis (two-sided alpha 1 spends the rest there, and the
+    // search leaves the bounds near 0 a little crossed) stop every path: they carry no density
+    // on, and meet at their midpoint so that each path is counted once.
+    if (i == K - 1 && yb[i] < ya[i]) ya[i] = yb[i] = 0.5 * (ya[i] + yb[i]);
     const double width = (yb[i] - ya[i]) / (kGridFactor * sigma[i]);
     // Crossed or non-numeric bounds cannot be integrated either; they are reported like a grid
     // that does not fit.

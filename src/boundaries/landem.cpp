@@ -44,6 +44,22 @@ std::string num(double v) {
   return buf;
 }
 
+}  // namespace
+
+std::string fraction_text(double a) { return num(a); }
+
+std::string fraction_pair(double a, double b) {
+  char x[40], y[40];
+  for (int digits = 6; digits <= 17; ++digits) {
+    std::snprintf(x, sizeof x, "%.*g", digits, a);
+    std::snprintf(y, sizeof y, "%.*g", digits, b);
+    if (std::string(x) != y) break;
+  }
+  return std::string(x) + " and " + y;
+}
+
+namespace {
+
 // The bounds of an analysis must be numbers, and its grid must fit the work arrays. The grid
 // step is 0.05 standard deviations of the increment since the analysis before, so two analyses
 // with almost the same information fraction need a grid far wider than the arrays: the endpoint
@@ -57,7 +73,7 @@ void check_grid(int i, int nints, double za, double zb, const std::vector<double
     const std::string between =
         i == 1 ? "the information fraction at analysis 1 is " + num(t[0])
                : "the information fractions at analyses " + std::to_string(i - 1) + " and " +
-                     std::to_string(i) + " are " + num(t[i - 2]) + " and " + num(t[i - 1]);
+                     std::to_string(i) + " are " + fraction_pair(t[i - 2], t[i - 1]);
     throw RunError("too little information to design the bounds: " + between +
                    ", too close together for the boundary recursion (the grid of analysis " +
                    std::to_string(i) + " would need more than " +

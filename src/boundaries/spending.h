@@ -3,9 +3,15 @@
 // statistic under the null, and the decimal stepping search of each upper bound. The grid density
 // of the previous analysis and the bound arrays live in a BoundaryWork owned by the caller.
 #include <ostream>
+#include <string>
 #include <vector>
 
 namespace kestrel::boundaries {
+
+// An information fraction in a message (six significant digits), and two of them ("a and b")
+// with as many digits as they need to differ.
+std::string fraction_text(double a);
+std::string fraction_pair(double a, double b);
 
 double ZNORM(double p);  // AS 241 inverse normal; 0 for p <= 0 or p >= 1
 double PNORM(double x);  // AS 66 normal distribution function

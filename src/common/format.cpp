@@ -94,7 +94,9 @@ std::vector<std::string> repeated(const double* v, int n, int per_line, int w, i
     std::string s;
     for (int k = start; k < n && k < start + per_line; ++k) {
       bool overflowed;
-      s += F_or_full(v[k], w, d, overflowed);
+      const std::string field = F_or_full(v[k], w, d, overflowed);
+      if (overflowed) separate_full_value(s, field);
+      s += field;
     }
     lines.push_back(s);
   }

@@ -28,6 +28,14 @@ std::string I_or_full(long long value, int w, bool& overflowed);
 // 1e-6 as "0.00") is written with as many more decimals as its first significant digit needs.
 std::string F_nonzero(double value, int w, int d, bool& overflowed);
 
+// A real written in full (too wide for its field) never runs into a number before it: "2" then
+// "1095.00" would read as 21095.00, so a blank parts them.
+inline void separate_full_value(std::string& line, const std::string& text) {
+  if (!line.empty() && !text.empty() && text.front() != ' ' &&
+      ((line.back() >= '0' && line.back() <= '9') || line.back() == '.'))
+    line += ' ';
+}
+
 // Builds one fixed-column record. A value that does not fit its field is written in full and
 // noted: overflowed() names the fields (by name() given before them, else by their column).
 class Record {
@@ -36,20 +44,20 @@ class Record {
   Record& i(long long v, int w) {
     bool o = false;
     const size_t col = s_.size() + 1;
-    s_ += I_or_full(v, w, o);
+    s_ += I_or_full(v, w, o);  // integers keep the traces' columns as they always were
     return note(o, col);
   }
   Record& f(double v, int w, int d) {
     bool o = false;
     const size_t col = s_.size() + 1;
-    s_ += F_or_full(v, w, d, o);
-    return note(o, col);
+    const std::string text = F_or_full(v, w, d, o);
+    return put_field(text, o, col);
   }
   Record& f_nonzero(double v, int w, int d) {
     bool o = false;
     const size_t col = s_.size() + 1;
-    s_ += F_nonzero(v, w, d, o);
-    return note(o, col);
+    const std::string text = F_nonzero(v, w, d, o);
+    return put_field(text, o, col);
   }
   Record& a(std::string_view t, int w) { s_ += A(t, w); return *this; }
   Record& x(int n) { s_ += X(n); return *this; }
@@ -68,6 +76,11 @@ class Record {
   const std::vector<std::string>& overflowed() const { return overflowed_; }
 
  private:
+  Record& put_field(const std::string& text, bool overflowed, size_t column) {
+    if (overflowed) separate_full_value(s_, text);
+    s_ += text;
+    return note(overflowed, column);
+  }
   Record& note(bool overflowed, size_t column) {
     if (overflowed)
       overflowed_.push_back(name_.empty() ? "column " + std::to_string(column) : name_);

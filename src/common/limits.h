@@ -34,6 +34,14 @@ inline const char* spending_parameter_allowed(int code) {
 // Simulated trials of one design: 10 million take hours already.
 inline constexpr int kMaxSimulations = 10'000'000;
 
+// Subjects of one simulated trial: the simulation holds every subject of a trial in memory,
+// about 330 bytes each on two threads (more with more threads: up to ten times that with ten
+// analyses on twenty threads or more), so the limit needs about 0.33 GB. A trial of a million
+// subjects is far beyond any clinical trial; a larger size is refused before the simulation
+// starts instead of growing without bound.
+inline constexpr int kMaxSimulatedSubjects = 1'000'000;
+inline constexpr double kSimulatedBytesPerSubject = 330;
+
 // Calendar analysis times are compared with TA + TF with a tolerance of a few units in the last
 // place, so that a final look written as the sum of one-decimal TA and TF is not refused.
 inline bool within_study(double t, double end) {

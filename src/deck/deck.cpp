@@ -454,6 +454,21 @@ class Reader {
     return true;
   }
 
+  // A DROPOUT or ACCRUAL statement written after the last value of a line would be skipped with
+  // the rest of the line, as a comment, and the design would run without it: it is refused.
+  void statement_in_comment(int number) {
+    const std::string_view rest = sc_.rest_of_line();
+    size_t i = 0;
+    while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t' || rest[i] == ',')) ++i;
+    std::string w;
+    while (i < rest.size() && std::isalpha(static_cast<unsigned char>(rest[i])))
+      w += static_cast<char>(std::toupper(static_cast<unsigned char>(rest[i++])));
+    if (w != "DROPOUT" && w != "ACCRUAL") return;
+    problem(number, sc_.line(), w, "",
+            "written after the last value of the line, it would be read as a comment and the "
+            "design would run without it; begin the " + w + " statement on a new line");
+  }
+
   // The word a statement after the current one starts with, upper-cased, when it is DROPOUT or
   // ACCRUAL; empty otherwise. A design record starts with a number, so no deck without these
   // statements has such a line where a design record may start.
@@ -500,7 +515,8 @@ class Reader {
     const int number = g.number;
     EntryAndLoss& el = g.entry_loss;
     EntryAndLossStatements& how = g.entry_loss_statements;
-    for (std::string word = keyword_ahead(); !word.empty(); word = keyword_ahead()) {
+    for (std::string word = (statement_in_comment(number), keyword_ahead()); !word.empty();
+         word = (statement_in_comment(number), keyword_ahead())) {
       Statement st(sc_);
       DeckScanner::Token key;
       st.take(key);
@@ -547,6 +563,17 @@ class Reader {
           const std::string field = std::string("DROPOUT ") + (prob ? "probability" : "hazard") +
                                     (arm == 0 ? " of the control arm" : " of the treatment arm");
           double x = arm == 1 ? v[0] : std::nan("");
+          if (arm == 1) {
+            // One value on the statement's line: both arms. The treatment arm's value is never
+            // taken from a later line (that would be the next design's NSIM).
+            const DeckScanner::Position here = sc_.position();
+            const DeckScanner::Token ahead = sc_.next();
+            sc_.seek(here);
+            if (ahead.kind == DeckScanner::Kind::End || ahead.line > at) {
+              v[1] = v[0];
+              continue;
+            }
+          }
           if (!entry_loss_item(st, number, field, x, arm == 1, ended, at)) {
             if (ended) return;
             ok = false;
@@ -571,6 +598,24 @@ class Reader {
           for (int arm = 0; arm < 2; ++arm) {
             el.dropout[static_cast<size_t>(arm)] =
                 prob ? -std::log1p(-v[static_cast<size_t>(arm)]) / t : v[static_cast<size_t>(arm)];
+          }
+          // A loss so strong that no subject is left in the study before its end leaves no
+          // information to compute (the fractions would be 0/0): refused here, naming the loss.
+          const double end = g.read.TA + g.read.TF;
+          for (int arm = 0; arm < 2 && std::isfinite(end) && end > 0.0; ++arm) {
+            const double h = el.dropout[static_cast<size_t>(arm)];
+            if (h * end <= 700.0) continue;
+            const std::string arm_name = arm == 0 ? "control" : "treatment";
+            problem(number, line,
+                    prob ? "DROPOUT time" : "DROPOUT hazard of the " + arm_name + " arm",
+                    show_real(prob ? t : h),
+                    "the hazard of loss of the " + arm_name + " arm (" + show_real(h) +
+                        " per time unit) loses every subject long before the end of the study "
+                        "at TA + TF = " + show_real(end) +
+                        " (exp(-hazard (TA + TF)) is below 1e-300), leaving no information to "
+                        "compute; the hazard times TA + TF must be at most 700");
+            el.dropout = {0.0, 0.0};
+            break;
           }
         } else if (!again) {
           how.dropout_given = true;
@@ -639,6 +684,13 @@ class Reader {
         if (!(r > 0.0 && std::isfinite(r))) {
           problem(number, at, field, show_real(r),
                   "the relative intensity of an accrual piece must be above 0");
+          ok = false;
+        } else if (!(r >= 1e-100 && r <= 1e100)) {
+          // Only the ratios of the intensities matter; sums of values near the largest double
+          // overflow and leave the enrolled fractions not a number.
+          problem(number, at, field, show_real(r),
+                  "the relative intensity of an accrual piece must lie between 1e-100 and "
+                  "1e100 (only the ratios of the intensities matter)");
           ok = false;
         }
       }

@@ -25,6 +25,12 @@ class Checker {
     if (usable(NSIM) && d.NSIM > limits::kMaxSimulations)
       bad(NSIM, "at most " + std::to_string(limits::kMaxSimulations) +
                     " simulated trials (0 or less: no simulation)");
+    if (usable(NSIM) && usable(MSSG) && d.NSIM > 0 && d.MSSG > limits::kMaxSimulatedSubjects)
+      bad(MSSG, "with simulation (NSIM > 0) at most " +
+                    std::to_string(limits::kMaxSimulatedSubjects) +
+                    " subjects a trial (every simulated subject is held in memory, about " +
+                    show(limits::kSimulatedBytesPerSubject * d.MSSG / 1e9) +
+                    " GB for this size)");
     in_range(CPL, d.CPL, 1, 3, "must be 1 (Clayton), 2 (positive stable) or 3 (Frank)");
     in_range(CPRSK, d.CPRSK, 1, 3,
              "must be 1 (both non-fatal), 2 (one fatal) or 3 (both fatal)");

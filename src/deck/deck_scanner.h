@@ -57,6 +57,12 @@ class DeckScanner {
   // The position of a statement that ended on 0-based line `line0`: the next one starts on the
   // line after it.
   Position after_line(std::size_t line0) const;
+  // What follows the reading position on its line: after the last value of a statement, the
+  // text the reader skips as a comment (empty at the start of a line or of the deck's end).
+  std::string_view rest_of_line() const {
+    return !fresh_ && line_ < lines_.size() ? lines_[line_].substr(col_ < lines_[line_].size() ? col_ : lines_[line_].size())
+                                            : std::string_view();
+  }
   // 0-based line of the reading position (line_count() when the deck is exhausted).
   std::size_t line_index() const { return line_; }
 

@@ -106,9 +106,9 @@ void check_information_set(const Design& design, const survival::InformationInpu
           break;
         }
       }
-      // In the EP2-driven set the slots ending in 1 hold EP2.
-      const bool ep2_first = label == kLabelEp2;
-      const char* name = (ep == 0) != ep2_first ? "EP1" : "EP2";
+      // Both sets hold EP1 in the slots ending in 1 (the EP2-driven set too: only its times
+      // are chosen by EP2's information).
+      const char* name = ep == 0 ? "EP1" : "EP2";
       throw RunError(where + ", " + set_name(label) + ": the information fraction of " + name +
                      " does not increase from analysis " + std::to_string(k) + " to " +
                      std::to_string(k + 1) + " (" + num(f[k - 1], "%.8g") + " and " +
@@ -260,7 +260,51 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
         for (int j = 0; j < set.K; ++j) numbers = numbers && std::isfinite(set.CORR12[k][j]);
       }
       if (!numbers && !copula_failure.empty()) throw RunError(copula_failure);
+      // The exact model's variance of an endpoint that is not a positive number: its
+      // fluctuation terms lose all precision for survival values this extreme. Said so, rather
+      // than the correlation it leaves not a number.
+      if (in.exact) {
+        for (int k = 0; k < set.K; ++k) {
+          for (int ep = 0; ep < 2; ++ep) {
+            const double var = ep == 0 ? set.VAR11[k] : set.VAR12[k];
+            if (var > 0.0 && std::isfinite(var)) continue;
+            char text[160];
+            std::snprintf(text, sizeof text, "%.6g", var);
+            throw RunError(where + ", " + set_name(label) + ": the exact model's variance of EP" +
+                           std::to_string(ep + 1) + " at analysis " + std::to_string(k + 1) +
+                           " is not a positive number (" + text +
+                           "): its fluctuation terms lose all precision for these survival "
+                           "values (SRVR1 = " + num(design.stored.SRVR1, "%.6g") +
+                           ", SRVR2 = " + num(design.stored.SRVR2, "%.6g") +
+                           "); run this design without --exact");
+          }
+        }
+      }
       throw;
+    }
+    // Figures of the information table too wide for their columns (written in full, parted by a
+    // blank) are named like the input summary's: a calendar time of 1000 or more, say.
+    {
+      struct Column {
+        const char* what;
+        const AnalysisArray& v;
+        int w;
+      };
+      const Column columns[] = {{"calendar time", set.TCAL, 6},   {"information time of EP1", set.FINF1, 9},
+                                {"log-rank mean of EP1", set.DRF1, 8}, {"VAR(H1) of EP1", set.VAR11, 8},
+                                {"VAR(H0) of EP1", set.VAR01, 8},  {"information time of EP2", set.FINF2, 11},
+                                {"log-rank mean of EP2", set.DRF2, 8}, {"VAR(H1) of EP2", set.VAR12, 8},
+                                {"VAR(H0) of EP2", set.VAR02, 8},  {"enrolled fraction", set.FENR, 10}};
+      for (const Column& c : columns) {
+        for (int k = 0; k < set.K; ++k) {
+          bool wide = false;
+          fmt::F_or_full(c.v[static_cast<size_t>(k)], c.w, c.w == 6 ? 2 : 4, wide);
+          const std::string name = std::string(c.what) + " of the information table";
+          if (wide && std::find(into.overflowed.begin(), into.overflowed.end(), name) ==
+                          into.overflowed.end())
+            into.overflowed.push_back(name);
+        }
+      }
     }
     samplesize::Evaluation e;
     try {

@@ -24,8 +24,8 @@ std::optional<DesignSelection> DesignSelection::designs(std::string_view list,
   sel.kind_ = Kind::list;
   sel.given_ = std::string(list);
   const std::string allowed =
-      "design numbers and ranges separated by commas, such as 2,5-7 (numbers from 1, each range "
-      "from low to high)";
+      "design numbers and ranges separated by commas, such as 2,5-7 (numbers from 1 to 999999999, "
+      "each range from low to high)";
   std::string_view rest = list;
   for (;;) {
     const size_t comma = rest.find(',');
@@ -56,7 +56,7 @@ std::optional<DesignSelection> DesignSelection::shard(std::string_view text,
   const size_t slash = text.find('/');
   if (slash == std::string_view::npos || !positive(text.substr(0, slash), sel.shard_) ||
       !positive(text.substr(slash + 1), sel.shards_) || sel.shard_ > sel.shards_) {
-    problem = "--shard takes I/N, shard I of N with 1 <= I <= N (such as 1/3), not '" +
+    problem = "--shard takes I/N, shard I of N with 1 <= I <= N <= 999999999 (such as 1/3), not '" +
               std::string(text) + "'";
     return std::nullopt;
   }

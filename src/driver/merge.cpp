@@ -1,5 +1,11 @@
 #include "driver/merge.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -81,6 +87,47 @@ std::string_view row_label(const std::string& label) {
   return kLabelCalendar;
 }
 
+// The whole of a shard's results file. Only a regular file is read: a FIFO or a device under the
+// name would block the merge or feed it without end, so it is refused without being opened for
+// long (the descriptor is opened without waiting and checked before any read).
+std::string read_regular_file(const std::string& dir, const std::filesystem::path& file) {
+  struct stat st;
+  if (::stat(file.c_str(), &st) != 0)
+    throw MergeRefused(quoted(dir) + ": no results file " + file.string() +
+                       " (a shard directory holds the a/ of a kestrel run)");
+  auto not_regular = [&] {
+    return MergeRefused(quoted(dir) + ": " + file.string() +
+                        " is not a regular file (a FIFO, a device or a directory); a shard's "
+                        "results file is the one its run wrote");
+  };
+  if (!S_ISREG(st.st_mode)) throw not_regular();
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0)
+    throw MergeRefused(quoted(dir) + ": cannot read " + file.string() + ": " +
+                       std::strerror(errno));
+  std::string text;
+  struct stat fst;
+  if (::fstat(fd, &fst) != 0 || !S_ISREG(fst.st_mode)) {
+    ::close(fd);
+    throw not_regular();
+  }
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int err = errno;
+      ::close(fd);
+      throw MergeRefused(quoted(dir) + ": cannot read " + file.string() + ": " +
+                         std::strerror(err));
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return text;
+}
+
 }  // namespace
 
 RunRecord merge_runs(const std::vector<std::pair<std::string, RunRecord>>& shards) {
@@ -108,14 +155,21 @@ RunRecord merge_runs(const std::vector<std::pair<std::string, RunRecord>>& shard
                            "; each design must come from one shard");
     }
   }
-  std::vector<int> missing;
-  for (int n = 1; n <= first.designs_in_deck; ++n)
-    if (!by_number.count(n)) missing.push_back(n);
-  if (!missing.empty())
-    throw MergeRefused(std::string(missing.size() == 1 ? "design " : "designs ") +
-                       list_numbers(missing) + " of the deck's " +
-                       std::to_string(first.designs_in_deck) + (missing.size() == 1 ? " is" : " are") +
-                       " missing: no shard ran " + (missing.size() == 1 ? "it" : "them"));
+  // The numbers are in 1..designs_in_deck and distinct, so the count of the missing ones is a
+  // difference; only the first few are looked up, whatever count the files claim.
+  const long long missing_count =
+      static_cast<long long>(first.designs_in_deck) - static_cast<long long>(by_number.size());
+  if (missing_count > 0) {
+    std::vector<int> missing;
+    for (int n = 1; n <= first.designs_in_deck && missing.size() < 10; ++n)
+      if (!by_number.count(n)) missing.push_back(n);
+    std::string listed = list_numbers(missing);
+    if (missing_count > 10) listed += ", ... (" + std::to_string(missing_count) + " in all)";
+    throw MergeRefused(std::string(missing_count == 1 ? "design " : "designs ") + listed +
+                       " of the deck's " + std::to_string(first.designs_in_deck) +
+                       (missing_count == 1 ? " is" : " are") + " missing: no shard ran " +
+                       (missing_count == 1 ? "it" : "them"));
+  }
 
   RunRecord merged;
   merged.version = first.version;
@@ -172,11 +226,7 @@ int merge_command(const std::vector<std::string>& args, const std::filesystem::p
       if (!dir.empty() && dir[0] == '-')
         throw MergeRefused("unknown option '" + dir + "'; kestrel merge takes directories only");
       const std::filesystem::path file = std::filesystem::path(dir) / kResultsPath;
-      std::ifstream in(file, std::ios::binary);
-      if (!std::filesystem::is_regular_file(file) || !in)
-        throw MergeRefused(quoted(dir) + ": no results file " + file.string() +
-                           " (a shard directory holds the a/ of a kestrel run)");
-      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string text = read_regular_file(dir, file);
       try {
         shards.emplace_back(dir, read_results_json(text));
       } catch (const ResultsFileError& e) {
@@ -192,9 +242,7 @@ int merge_command(const std::vector<std::string>& args, const std::filesystem::p
     json.stream() << results_json(merged);
     html.stream() << html_report(merged);
     summary.stream() << summary_table(merged);
-    json.close();
-    html.close();
-    summary.close();
+    ReportFile::put_all_in_place({&json, &html, &summary}, [] {});
   } catch (const MergeRefused& e) {
     err << "kestrel merge: " << e.what() << "\nkestrel merge: nothing was written\n";
     return 2;

@@ -145,8 +145,8 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
 
   // Every report is opened, as a temporary file beside its final name, before the first
   // calculation: a report that cannot be created stops the run before anything is replaced.
-  // Each is renamed into place when it is closed: at the end of the run, or at a terminal error
-  // with everything written so far.
+  // All are put in place together at the end of the run, or at a terminal error with everything
+  // written so far; or none is.
   ReportFile main(dir / kMainReportPath, kMainReportPath);
   ReportFile summary(dir / kSummaryPath, kSummaryPath);
   ReportFile matrix(dir / kMatrixPath, kMatrixPath);
@@ -181,15 +181,19 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   });
   mvn::MvnState mvn_state;
   RunContext ctx{reports, generator, mvn_state};
-  // Closes every report, each on its own, and returns the first problem (or nothing).
+  // Writes the results file and the HTML report, then puts every report in place, all or none:
+  // each is written out and closed as its temporary file first, and only when all are complete
+  // are they renamed onto their names, one after another. A report that cannot be written leaves
+  // every earlier report (fort.60 included) as it was; the returned problem names it.
   auto close_all = [&]() -> std::string {
-    std::string problem;
     results.stream() << results_json(record);
     html.stream() << html_report(record);
-    if (!unit60_written) {
-      // fort.60 is written only by designs with information fractions. One left by an earlier
-      // run would stand beside reports it does not belong to: it is removed, and said so.
-      unit60.reset();
+    if (!unit60_written) unit60.reset();  // fort.60 is written only by designs with fractions
+    // fort.60 is written only by designs with information fractions. One left by an earlier
+    // run would stand beside reports it does not belong to: it is removed, and said so, once
+    // the new reports are complete.
+    auto remove_stale_unit60 = [&]() {
+      if (unit60_written) return;
       struct stat st;
       const std::filesystem::path stale = dir / kUnit60Path;
       if (::lstat(stale.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
@@ -203,16 +207,15 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
                 << "); it does not belong to these reports\n";
         }
       }
+    };
+    try {
+      ReportFile::put_all_in_place(
+          {&main, &summary, &matrix, unit60 ? &*unit60 : nullptr, &results, &html},
+          remove_stale_unit60);
+    } catch (const RunError& e) {
+      return e.what();
     }
-    for (ReportFile* f : {&main, &summary, &matrix, unit60 ? &*unit60 : nullptr, &results, &html}) {
-      if (f == nullptr) continue;
-      try {
-        f->close();
-      } catch (const RunError& e) {
-        if (problem.empty()) problem = e.what();
-      }
-    }
-    return problem;
+    return {};
   };
   try {
     run_deck(deck, ctx, run_options, calc);

@@ -3,6 +3,8 @@
 #include "common/fp_contract.h"
 
 #include <algorithm>
+#include <string_view>
+#include <charconv>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -940,8 +942,14 @@ MvnState::Work::Work() {
   const unsigned cores = std::thread::hardware_concurrency();
   int n = cores >= 1 ? static_cast<int>(std::min<unsigned>(cores, kMaxThreads)) : 1;
   if (const char* env = std::getenv("KESTREL_THREADS")) {
-    const int v = std::atoi(env);
-    if (v >= 1) n = std::min(v, kMaxThreads);
+    // Only a whole number written in decimal digits counts ("3.5", "3junk" and "1e9" are not
+    // read as 3, 3 and 1); one too large for an int counts as the most threads.
+    const std::string_view text(env);
+    long long v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    const bool digits = !text.empty() && text[0] != '-' && end == text.data() + text.size();
+    if (digits && ec == std::errc::result_out_of_range) n = kMaxThreads;
+    else if (digits && ec == std::errc() && v >= 1) n = static_cast<int>(std::min<long long>(v, kMaxThreads));
   }
   threads = n;
 }

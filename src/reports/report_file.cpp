@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <mutex>
 #include <streambuf>
 #include <system_error>
 
@@ -19,7 +22,74 @@ namespace {
   throw RunError(what + " " + name + ": " + std::strerror(err));
 }
 
+// The temporary files of the open reports, for the signal handler: fixed storage, read there
+// with nothing but atomic loads and unlink.
+constexpr int kSlots = 64;
+constexpr std::size_t kPathMax = 4096;
+struct Slot {
+  std::atomic<int> live{0};  // 0 free, 1 being filled or emptied, 2 holds a path
+  char path[kPathMax];
+};
+Slot slots[kSlots];
+
+int take_slot(const std::filesystem::path& p) {
+  const std::string& s = p.native();
+  if (s.size() >= kPathMax) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    int expected = 0;
+    if (slots[i].live.compare_exchange_strong(expected, 1)) {
+      std::memcpy(slots[i].path, s.c_str(), s.size() + 1);
+      slots[i].live.store(2);
+      return i;
+    }
+  }
+  return -1;
+}
+
+void free_slot(int& i) {
+  if (i < 0) return;
+  slots[i].live.store(1);
+  slots[i].path[0] = '\0';
+  slots[i].live.store(0);
+  i = -1;
+}
+
+extern "C" void remove_temporary_files(int sig) {
+  for (Slot& s : slots)
+    if (s.live.load() == 2) ::unlink(s.path);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+std::mutex injected_mutex;
+std::string injected_name;
+int injected_error = 0;
+
 }  // namespace
+
+void remove_temporary_files_on_signals() {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    struct sigaction sa {};
+    sa.sa_handler = remove_temporary_files;
+    sigemptyset(&sa.sa_mask);
+    sigaddset(&sa.sa_mask, SIGTERM);
+    sigaddset(&sa.sa_mask, SIGINT);
+    sigaddset(&sa.sa_mask, SIGHUP);
+    sa.sa_flags = 0;
+    ::sigaction(sig, &sa, nullptr);
+  }
+}
+
+void ReportFile::fail_next_finish_of(const std::string& name, int err) {
+  std::lock_guard<std::mutex> lock(injected_mutex);
+  injected_name = name;
+  injected_error = err;
+}
+
+void ReportFile::throw_not_replaced(const std::string& problem) {
+  throw RunError(problem + "; no report was replaced (the reports of the earlier run, if any, "
+                           "are as they were)");
+}
 
 // An output buffer over a file descriptor that remembers the first write error.
 class ReportFile::Buffer : public std::streambuf {
@@ -92,16 +162,21 @@ ReportFile::ReportFile(const std::filesystem::path& path, std::string name)
       fail("cannot create the report file", name_, err);
     }
   }
+  slot_ = take_slot(temporary_);
   buffer_ = std::make_unique<Buffer>(fd);
   stream_ = std::make_unique<std::ostream>(buffer_.get());
 }
 
-ReportFile::~ReportFile() {
-  if (!buffer_) return;
+ReportFile::~ReportFile() { discard(); }
+
+void ReportFile::discard() {
+  if (!buffer_ && !finished_) return;
   stream_.reset();
   buffer_.reset();
+  finished_ = false;
   std::error_code ec;
   std::filesystem::remove(temporary_, ec);
+  free_slot(slot_);
 }
 
 std::ostream& ReportFile::stream() { return *stream_; }
@@ -109,23 +184,45 @@ std::ostream& ReportFile::stream() { return *stream_; }
 bool ReportFile::is_open() const { return buffer_ != nullptr; }
 
 void ReportFile::close() {
+  finish();
+  put_in_place();
+}
+
+void ReportFile::finish() {
   if (!buffer_) return;
   stream_->flush();
-  const int err = buffer_->finish();
+  int err = buffer_->finish();
   stream_.reset();
   buffer_.reset();
+  {
+    std::lock_guard<std::mutex> lock(injected_mutex);
+    if (injected_error != 0 && injected_name == name_) {
+      if (err == 0) err = injected_error;
+      injected_error = 0;
+      injected_name.clear();
+    }
+  }
   if (err != 0) {
     std::error_code ec;
     std::filesystem::remove(temporary_, ec);
+    free_slot(slot_);
     fail("cannot write the report file", name_, err);
   }
+  finished_ = true;
+}
+
+void ReportFile::put_in_place() {
+  if (!finished_) return;
+  finished_ = false;
   if (::rename(temporary_.c_str(), final_.c_str()) != 0) {
     const int rename_err = errno;
     std::error_code ec;
     std::filesystem::remove(temporary_, ec);
+    free_slot(slot_);
     throw RunError("cannot put the report file " + name_ + " in place: " +
                    std::strerror(rename_err));
   }
+  free_slot(slot_);
 }
 
 }  // namespace kestrel::driver

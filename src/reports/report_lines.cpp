@@ -90,12 +90,15 @@ void write_input_summary(std::ostream& os, const DeckValues& v,
   if (v.ITIME == 1 || v.ITIME == 2) times("  TIMEPOINTS OF LOOK/ INFORM:");
   if (v.ITIME == 3) times("  TIMEPOINTS OF LOOK/CALNDER:");
   if (el.has_dropout()) {
-    put(os, Record().lit("   LOSS TO FOLLOW-UP HAZARD C:").x(1).f(el.dropout[0], 8, 4)
-                .lit("   T:").x(1).f(el.dropout[1], 8, 4).lit("  PER TIME UNIT"));
+    put(os, Record().lit("   LOSS TO FOLLOW-UP HAZARD C:").x(1)
+                .name("DROPOUT hazard of the control arm").f(el.dropout[0], 8, 4)
+                .lit("   T:").x(1).name("DROPOUT hazard of the treatment arm").f(el.dropout[1], 8, 4)
+                .lit("  PER TIME UNIT"), overflowed);
     if (how.dropout_as_probability) {
-      put(os, Record().lit("      GIVEN AS LOST BY TIME :").x(1).f(how.dropout_time, 8, 2)
+      put(os, Record().lit("      GIVEN AS LOST BY TIME :").x(1).name("DROPOUT time")
+                  .f(how.dropout_time, 8, 2)
                   .lit("   C:").x(1).f(100 * how.dropout_value[0], 6, 2).lit("%")
-                  .lit("   T:").x(1).f(100 * how.dropout_value[1], 6, 2).lit("%"));
+                  .lit("   T:").x(1).f(100 * how.dropout_value[1], 6, 2).lit("%"), overflowed);
     }
   }
   if (el.has_ramp()) {
@@ -103,11 +106,12 @@ void write_input_summary(std::ostream& os, const DeckValues& v,
     ends.lit("   ACCRUAL PIECES ENDING AT:");
     rates.lit("     RELATIVE INTENSITIES   :");
     for (size_t p = 0; p < el.accrual_end.size(); ++p) {
-      ends.x(1).f(el.accrual_end[p], 6, 2);
-      rates.x(1).f(el.accrual_intensity[p], 6, 2);
+      const std::string piece = "(" + std::to_string(p + 1) + ")";
+      ends.x(1).name("ACCRUAL end" + piece).f(el.accrual_end[p], 6, 2);
+      rates.x(1).name("ACCRUAL intensity" + piece).f(el.accrual_intensity[p], 6, 2);
     }
-    put(os, ends);
-    put(os, rates);
+    put(os, ends, overflowed);
+    put(os, rates, overflowed);
   }
   put(os, fmt::list({}));
   put(os, Record().lit(" 1: CORRESPONDING INFORMATION TIME AND LOGRANK TEST").lit(" STATISTICS "));

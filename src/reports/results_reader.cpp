@@ -18,6 +18,7 @@ struct Value {
   std::string text;  // string value, or the number as written
   std::vector<Value> items;
   std::vector<std::pair<std::string, Value>> members;
+  mutable bool used = false;  // the reader took this value (unread keys are refused)
 
   // Defined below, where Value is complete: the pairs of `members` need the whole type (clang
   // with libstdc++ checks it when it first meets the implicit ones).
@@ -209,32 +210,47 @@ class Parser {
 };
 
 // Access to the values with the key path in every message.
+// A number is read only when it is a finite number; null (what the writer writes for a figure
+// that is not a number) only in the record of a run that stopped, where `nulls_allowed` is set.
 class Node {
  public:
-  Node(const Value& v, std::string path) : v_(v), path_(std::move(path)) {}
+  Node(const Value& v, std::string path, const bool* nulls_allowed)
+      : v_(v), path_(std::move(path)), nulls_allowed_(nulls_allowed) {}
 
   Node operator[](std::string_view key) const {
     if (v_.kind != Value::Kind::object) fail("is not an object");
-    for (const auto& [k, v] : v_.members)
-      if (k == key) return Node(v, path_ + "." + std::string(key));
+    for (const auto& [k, v] : v_.members) {
+      if (k == key) {
+        v.used = true;
+        return Node(v, path_ + "." + std::string(key), nulls_allowed_);
+      }
+    }
     throw ResultsFileError("key " + path_ + "." + std::string(key) + " is missing");
   }
   bool has(std::string_view key) const {
     if (v_.kind != Value::Kind::object) return false;
     for (const auto& [k, v] : v_.members)
-      if (k == key) return true;
+      if (k == key) return v.used = true;
     return false;
   }
-  Node at(size_t i) const { return Node(v_.items.at(i), path_ + "[" + std::to_string(i) + "]"); }
+  Node at(size_t i) const {
+    return Node(v_.items.at(i), path_ + "[" + std::to_string(i) + "]", nulls_allowed_);
+  }
   size_t size() const {
     if (v_.kind != Value::Kind::array) fail("is not an array");
     return v_.items.size();
   }
   bool null() const { return v_.kind == Value::Kind::null; }
   double real() const {
-    if (null()) return std::numeric_limits<double>::quiet_NaN();  // written for NaN, infinities
+    if (null()) {
+      if (!*nulls_allowed_)
+        fail("is null where a complete run writes a finite number (edited or damaged file)");
+      return std::numeric_limits<double>::quiet_NaN();  // written for NaN, infinities
+    }
     if (v_.kind != Value::Kind::number) fail("is not a number");
-    return std::strtod(v_.text.c_str(), nullptr);
+    const double x = std::strtod(v_.text.c_str(), nullptr);
+    if (!std::isfinite(x)) fail("is " + v_.text + ", beyond the range of a double");
+    return x;
   }
   int integer() const {
     if (v_.kind != Value::Kind::number) fail("is not a number");
@@ -269,7 +285,32 @@ class Node {
  private:
   const Value& v_;
   std::string path_;
+  const bool* nulls_allowed_;
 };
+
+// Every key of the file must have been read: a key this program does not read would be lost by
+// the merge, so it is refused (a field added to the writer and forgotten by the reader fails the
+// round-trip test at once).
+void refuse_unread(const Value& v, const std::string& path) {
+  if (v.kind == Value::Kind::object) {
+    for (const auto& [k, m] : v.members) {
+      if (!m.used)
+        throw ResultsFileError("key " + path + "." + k +
+                               " is not one this kestrel reads; it would be lost");
+      refuse_unread(m, path + "." + k);
+    }
+  } else if (v.kind == Value::Kind::array) {
+    for (size_t i = 0; i < v.items.size(); ++i)
+      refuse_unread(v.items[i], path + "[" + std::to_string(i) + "]");
+  }
+}
+
+// The analyses an array of per-analysis values holds must be the count its record claims.
+void expect_count(const Node& n, size_t count, const std::string& claim) {
+  if (n.size() != count)
+    n.fail("holds " + std::to_string(n.size()) + " values where " + claim + " claims " +
+           std::to_string(count));
+}
 
 DeckValues deck_values(const Node& n) {
   DeckValues d;
@@ -300,6 +341,7 @@ DeckValues deck_values(const Node& n) {
   d.ESF1 = n["ESF1"].integer();
   d.ESF2 = n["ESF2"].integer();
   n["TLOOK"].into(d.TLOOK);
+  if (d.LOOK >= 0 && d.LOOK <= NMAXA) expect_count(n["TLOOK"], static_cast<size_t>(d.LOOK), "LOOK");
   return d;
 }
 
@@ -315,12 +357,20 @@ SpendingStatement spending_statement(const Node& n) {
     s.phi = n["phi"].real();
   }
   if (!n["cumulative"].null()) s.cumulative = n["cumulative"].reals();
+  if (n["code_in_force"].integer() != s.code_in_force())
+    n["code_in_force"].fail("does not match the deck and replacement codes");
   return s;
 }
 
 InformationSet information(const Node& n) {
   InformationSet s;
   s.K = n["K"].integer();
+  if (s.K < 0 || s.K > NMAXA)
+    n["K"].fail("claims " + std::to_string(s.K) + " analyses; a set holds 0 to " +
+                std::to_string(NMAXA));
+  for (const char* key : {"TCAL", "FENR", "FINF1", "FINF2", "DRF1", "DRF2", "VAR01", "VAR02",
+                          "VAR11", "VAR12", "CORR12"})
+    expect_count(n[key], static_cast<size_t>(s.K), "K");
   n["TCAL"].into(s.TCAL);
   n["FENR"].into(s.FENR);
   n["FINF1"].into(s.FINF1);
@@ -413,6 +463,7 @@ EvaluatedSet evaluated_set(const Node& n) {
   e.QEP = rows<2>({n["QEP"]["EP1"].reals(), n["QEP"]["EP2"].reals()}, n["QEP"]);
   const Node sim = n["simulation"];
   if (!sim.null()) {
+    sim["NSIM"].integer();  // the design's NSIM, written beside the figures for the reader
     simulation::SimulationResult r;
     r.PWC = sim["PWCS"].real();
     r.PWD = sim["PWDS"].real();
@@ -432,11 +483,36 @@ std::optional<std::int32_t> optional_integer(const Node& n) {
   return n.integer();
 }
 
+
+// Loss to follow-up and accrual pieces, as the writer writes them for designs that have either.
+void entry_loss(const Node& n, Design& d) {
+  EntryAndLoss& el = d.entry_loss;
+  EntryAndLossStatements& how = d.entry_loss_statements;
+  const Node hazard = n["dropout_hazard"];
+  expect_count(hazard, 2, "the two arms");
+  el.dropout = {hazard.at(0).real(), hazard.at(1).real()};
+  how.dropout_given = el.has_dropout();
+  how.dropout_value = el.dropout;
+  if (n.has("dropout_time")) {
+    how.dropout_as_probability = true;
+    how.dropout_time = n["dropout_time"].real();
+    const Node p = n["dropout_probability"];
+    expect_count(p, 2, "the two arms");
+    how.dropout_value = {p.at(0).real(), p.at(1).real()};
+  }
+  el.accrual_end = n["accrual_end"].reals();
+  el.accrual_intensity = n["accrual_intensity"].reals();
+  expect_count(n["accrual_intensity"], el.accrual_end.size(), "accrual_end");
+  how.accrual_given = el.has_ramp();
+  if (el.plain()) n.fail("holds neither loss to follow-up nor accrual pieces");
+}
+
 }  // namespace
 
 RunRecord read_results_json(std::string_view text) {
   const Value root = Parser(text).document();
-  const Node run(root, "");
+  bool nulls_allowed = true;  // until the status is known
+  const Node run(root, "", &nulls_allowed);
   if (root.kind != Value::Kind::object || run["format"].text() != "kestrel-results")
     throw ResultsFileError("not a kestrel results file (\"format\" is not \"kestrel-results\")");
   const int format = run["format_version"].integer();
@@ -454,6 +530,10 @@ RunRecord read_results_json(std::string_view text) {
   // The model key is written only by runs with --exact.
   r.exact = run.has("model");
   if (!run["error"].null()) r.error = run["error"].text();
+  const std::string& status = run["status"].text();
+  if (status != "stopped" && status != "complete")
+    run["status"].fail("is '" + status + "', neither 'complete' nor 'stopped'");
+  nulls_allowed = r.error.has_value();
   const Node h = run["header"];
   r.header.NHD1 = h["NHD1"].integer();
   r.header.NHD2 = h["NHD2"].integer();
@@ -477,10 +557,12 @@ RunRecord read_results_json(std::string_view text) {
       if (pair.size() != 2) pair.fail("is not a pair of spending statements");
       rec.design.spending.push_back({spending_statement(pair.at(0)), spending_statement(pair.at(1))});
     }
+    if (d.has("entry_loss")) entry_loss(d["entry_loss"], rec.design);
     const Node sets = d["sets"];
     for (size_t j = 0; j < sets.size(); ++j) rec.sets.push_back(evaluated_set(sets.at(j)));
     r.designs.push_back(std::move(rec));
   }
+  refuse_unread(root, "");
   return r;
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "common/limits.h"
 #include "common/format.h"
 #include "mvn/mvndf.h"
 #include "numerics/normal.h"
@@ -220,6 +221,15 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
     throw RunError("The simulation needs 1 to 10 analyses with a critical value for each.");
   }
   const int nrep = in.NREP;
+  if (in.N > limits::kMaxSimulatedSubjects) {
+    char need[32];
+    std::snprintf(need, sizeof need, "%.3g", limits::kSimulatedBytesPerSubject * in.N / 1e9);
+    throw RunError("the simulation of " + std::to_string(in.N) +
+                   " subjects a trial is refused: at most " +
+                   std::to_string(limits::kMaxSimulatedSubjects) +
+                   " subjects are simulated (every subject of a trial is held in memory, about " +
+                   need + " GB for this size); give NSIM = 0 for this design");
+  }
 
   if (in.print) {
     write(console, "");

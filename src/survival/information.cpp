@@ -94,6 +94,14 @@ void write_information_rows(const AnalysisSet& set, const InformationSet& out, s
   // Columns end under the headings "#ANAL", "TIME", "TIME", "AVE", "VAR(H1)", "VAR(H0)" (EP1),
   // "TIME", "AVE", "VAR(H1)", "VAR(H0)" (EP2), "CORREL" and "PROP.".
   for (int k = 0; k < set.K; ++k) {
+    // A row with a figure that is not a number is not written: the run stops on it (after a
+    // failed copula search, or an endpoint without information), with the cause named on
+    // standard error, and a NaN in the report would only stand for that message.
+    bool numbers = std::isfinite(set.looks[k].tau);
+    for (double x : {out.FINF1[k], out.DRF1[k], out.VAR11[k], out.VAR01[k], out.FINF2[k],
+                     out.DRF2[k], out.VAR12[k], out.VAR02[k], out.CORR12[k][k], out.FENR[k]})
+      numbers = numbers && std::isfinite(x);
+    if (!numbers) break;
     put(os, Record()
                 .x(1)
                 .i(k + 1, 5)

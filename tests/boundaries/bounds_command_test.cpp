@@ -210,6 +210,10 @@ TEST(BoundsCommand, BadOptionsAreRefusedWithExitStatusTwo) {
       {{"--power", "1e-9"}, "'1e-9' for --power: the power must exceed the one-sided alpha 0.025"},
       {{"--alpha", "0.5", "--power", "0.4"}, "'0.4' for --power"},
       {{"--csv", "--csv"}, "--csv given twice"},
+      {{"--exact", "--exact"}, "--exact given twice"},
+      {{"--dropout-probability", "0.5", "--dropout-time", "1e-320"}, "'1e-320' for --dropout-time: the hazard of loss (inf per time unit) loses every subject"},
+      {{"--dropout", "1e300"}, "'1e300' for --dropout: the hazard of loss (1e+300 per time unit)"},
+      {{"--accrual", "2", "--accrual-pieces", "1,2", "--accrual-intensity", "1e308,1e308"}, "from 1e-100 to 1e100"},
       {{"--dropout", "-0.1"}, "'-0.1' for --dropout"},
       {{"--dropout", "0.1,0.2,0.3"}, "'0.1,0.2,0.3' for --dropout"},
       {{"--dropout-probability", "1", "--dropout-time", "2"}, "'1' for --dropout-probability"},
@@ -230,6 +234,18 @@ TEST(BoundsCommand, BadOptionsAreRefusedWithExitStatusTwo) {
     EXPECT_EQ(o.out, "") << c.must_mention;
     EXPECT_NE(o.err.find(c.must_mention), std::string::npos) << o.err;
     EXPECT_EQ(o.err.rfind("kestrel bounds: ", 0), 0u) << o.err;
+  }
+}
+
+// The ends of the documented ranges run: two-sided alpha 1 spends the rest at the final analysis,
+// whose bounds are 0 (every path stops there), with the grid as with the exact method.
+TEST(BoundsCommand, TwoSidedAlphaOneRunsWithEitherMethod) {
+  for (bool exact : {false, true}) {
+    std::vector<std::string> args = {"--alpha", "1", "--sides", "2", "--times", "0.5,1", "--csv"};
+    if (exact) args.push_back("--exact");
+    Outcome o = bounds(args);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "") << exact;
   }
 }
 

@@ -14,6 +14,7 @@
 #include "boundaries/bounds_command.h"
 #include "boundaries/exact_recursion.h"
 #include "boundaries/reference_normal.h"
+#include "common/errors.h"
 
 namespace kestrel::boundaries {
 namespace {
@@ -106,6 +107,79 @@ TEST(ExactBounds, BoundsCommandTakesTheOptionAndSaysSo) {
   EXPECT_EQ(run_bounds_command({"--times=0.5,1", "--exact"}, out, err), 0);
   EXPECT_NE(out.str().find(", exact bounds"), std::string::npos) << out.str();
   EXPECT_EQ(run_bounds_command({"--exact=1"}, out, err), 2);
+}
+
+// The first bound has a closed form: the upper quantile of the alpha spent there (per side).
+// In the far tail (O'Brien-Fleming type at 0.1 spends 1.4e-12) the bound must still be right to
+// 1e-9 in z; below 1e-13 nothing is spent and the bound is the truncation at 8.
+TEST(ExactBounds, FirstBoundIsTheClosedFormTo1e9InTheFarTail) {
+  struct Family {
+    int code;
+    double phi;
+  };
+  const Family families[] = {{1, 0}, {2, 0}, {3, 1}, {3, 3}, {4, -4}, {4, 1}};
+  double worst = 0;
+  for (const Family& f : families) {
+    for (double side : {1.0, 2.0}) {
+      for (double t1 : {0.01, 0.02, 0.05, 0.1, 0.15, 0.2, 0.3, 0.4, 0.5}) {
+        const std::vector<double> t = {t1, t1 + 0.3 * (1 - t1), t1 + 0.6 * (1 - t1), 1};
+        std::ostringstream report;
+        const LandemResult r = exact_bounds(4, t, side, f.code, 0.025, f.phi, {}, report);
+        const double q = spending(f.code, f.phi, 0.025, side, t1) / side;
+        const double z = reference::bisect(
+            [q](double x) { return 0.5 * std::erfc(x / std::numbers::sqrt2) - q; }, -40, 40);
+        SCOPED_TRACE("code " + std::to_string(f.code) + " phi " + std::to_string(f.phi) +
+                     " side " + std::to_string(side) + " t1 " + std::to_string(t1));
+        // Bounds are truncated at 8, and alpha below 1e-13 (both sides) is spent as none.
+        const double expected = q * side < 1e-13 ? 8.0 : std::min(z, 8.0);
+        EXPECT_NEAR(r.zb[0], expected, 1e-9) << "alpha per side " << q;
+        worst = std::max(worst, std::fabs(r.zb[0] - expected));
+      }
+    }
+  }
+  // The case of the report: O'Brien-Fleming type at 0.1, 0.3, 0.45, 0.7, 0.85, 1.
+  std::ostringstream report;
+  const LandemResult r =
+      exact_bounds(6, {0.1, 0.3, 0.45, 0.7, 0.85, 1}, 1, 1, 0.025, 0, {}, report);
+  EXPECT_NEAR(r.zb[0], 6.9913517, 1e-7);
+  std::printf("largest |first bound - closed form|: %.2e\n", worst);
+}
+
+// Analyses too close together are refused as the grid method refuses them, with the same words,
+// after a bounded amount of work (counted in kernel evaluations, not in seconds), and with as
+// many digits as the fractions need to differ.
+TEST(ExactBounds, AnalysesTooCloseAreRefusedAfterBoundedWork) {
+  struct Case {
+    std::vector<double> t;
+    std::string words;
+  };
+  const Case cases[] = {
+      {{0.5, 0.5001, 1}, "the information fractions at analyses 1 and 2 are 0.5 and 0.5001"},
+      {{0.5, 0.50001, 1}, "the information fractions at analyses 1 and 2 are 0.5 and 0.50001"},
+      {{0.5, 0.5000001, 1}, "the information fractions at analyses 1 and 2 are 0.5 and 0.5000001"},
+      {{0.2, 0.6, 0.6000000000001, 1}, "at analyses 2 and 3 are 0.6 and 0.6000000000001"},
+      {{0.5, 0.5, 1}, "the information fractions at analyses 1 and 2 are 0.5 and 0.5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words);
+    const std::uint64_t before = exact_kernel_evaluations();
+    for (bool exact : {true, false}) {
+      std::ostringstream report;
+      BoundaryWork work;
+      try {
+        const int K = static_cast<int>(c.t.size());
+        if (exact) exact_bounds(K, c.t, 1, 1, 0.025, 0, {}, report);
+        else LANDEM(K, c.t, c.t, 1, 1, 0.025, 0, 0, {}, work, report);
+        ADD_FAILURE() << (exact ? "exact" : "grid") << " method accepted the times";
+      } catch (const RunError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("too little information to design the bounds: ", 0), 0u)
+            << e.what();
+        EXPECT_NE(std::string(e.what()).find(c.words), std::string::npos) << e.what();
+      }
+    }
+    // A few million evaluations at most: well under a second on any machine.
+    EXPECT_LT(exact_kernel_evaluations() - before, 20'000'000u);
+  }
 }
 
 }  // namespace

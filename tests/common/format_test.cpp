@@ -92,5 +92,16 @@ TEST(Record, ValueTooWideIsWrittenInFullAndNamed) {
   EXPECT_FALSE(o);
 }
 
+// A value written in full never runs into the number before it (analysis 2 at day 1095 read as
+// 21095.00; intensities 1000 after 100.00), in a record and in a repeated group.
+TEST(Record, ValueWrittenInFullIsPartedFromTheNumberBeforeIt) {
+  EXPECT_EQ(Record().x(1).i(2, 5).f(1095.0, 6, 2).str(), "     2 1095.00");
+  EXPECT_EQ(Record().f(100.0, 6, 2).f(1000.0, 6, 2).f(12345.5, 8, 4).str(),
+            "100.00 1000.00 12345.5000");
+  EXPECT_EQ(Record().lit("T:").f(12345.5, 8, 4).str(), "T:12345.5000");
+  const double v[] = {1.5, 123456.0, 2.0};
+  EXPECT_EQ(repeated(v, 3, 10, 8, 4), (std::vector<std::string>{"  1.5000 123456.0000  2.0000"}));
+}
+
 }  // namespace
 }  // namespace kestrel::fmt

@@ -28,6 +28,9 @@ TEST(EntryLossStatements, ValuesGivenToTheDesignOnly) {
   const std::vector<Case> cases = {
       {"DROPOUT HAZARD 0.05 0.15   comment\n", 0.05, 0.15, {}, {}},
       {"dropout hazard 0.05 /\n", 0.05, 0.05, {}, {}},  // one value: both arms
+      // One value on its line: both arms; the next design's NSIM is never taken for the second.
+      {"DROPOUT HAZARD 0.05\n", 0.05, 0.05, {}, {}},
+      {"DROPOUT PROBABILITY 2 0.1\n", p10, p10, {}, {}},
       {"DROPOUT HAZARD 2*0.07\n", 0.07, 0.07, {}, {}},
       {"DROPOUT PROBABILITY 2 0.1 0.1\n", p10, p10, {}, {}},
       {"ACCRUAL 3\n 0.5 1.2 2.0\n 1 2 4\nDROPOUT HAZARD 0 0.1\n", 0.0, 0.1, {0.5, 1.2, 2.0},
@@ -81,6 +84,23 @@ TEST(EntryLossStatements, EveryProblemIsReportedWithLineFieldAndValue) {
   const auto r = check_deck(read_deck("0 0 0 0\nT\nDROPOUT HAZARD 0.1 0.1\n"));
   ASSERT_FALSE(r.empty());
   EXPECT_NE(r[0].allowed.find("belongs right after a design record"), std::string::npos);
+  // Extreme values that the ranges allow but no calculation can use, refused naming the loss or
+  // the piece (TA + TF = 5 in this deck).
+  const struct {
+    std::string extra, field, words;
+  } extreme[] = {
+      {"DROPOUT PROBABILITY 1e-320 0.5 0.5\n", "DROPOUT time", "hazard times TA + TF must be at most 700"},
+      {"DROPOUT HAZARD 1e300 1e300\n", "DROPOUT hazard of the control arm", "loses every subject"},
+      {"DROPOUT HAZARD 0 141\n", "DROPOUT hazard of the treatment arm", "at TA + TF = 5"},
+      {"ACCRUAL 2 1 2 1e308 1e308\n", "ACCRUAL intensity(1)", "between 1e-100 and 1e100"},
+  };
+  for (const auto& c : extreme) {
+    const auto e = check_deck(read_deck(deck_with(c.extra)));
+    ASSERT_FALSE(e.empty()) << c.extra;
+    EXPECT_EQ(e[0].line, 8) << c.extra;
+    EXPECT_EQ(e[0].field, c.field) << c.extra;
+    EXPECT_NE(e[0].allowed.find(c.words), std::string::npos) << e[0].allowed;
+  }
 }
 
 }  // namespace

@@ -62,5 +62,29 @@ TEST(ExactOption, LossToFollowUpAndAccrualPiecesRunWithTheExactModel) {
   EXPECT_NE(slurp(lossy / "a/TEST_7b.OUT"), slurp(plain / "a/TEST_7b.OUT"));
 }
 
+// A survival so extreme that the exact model's fluctuation terms lose all precision: the stop
+// names the exact model's variance and the way out, not the correlation it leaves not a number;
+// the default model computes the design.
+TEST(ExactOption, ExtremeSurvivalStopsNamingTheExactVariance) {
+  std::string deck = kDeck;
+  deck.replace(deck.find("0 3 1 1 1 0"), 11, "0 3 1 3 1 0");
+  deck.replace(deck.find("2.0 3.0 0.3 0.4 0.75 1"), 22, "2.0 3.0 1e-200 0.4 0.5 1");
+  deck.replace(deck.find("3.0 5.0"), 7, "5.0");
+  deck.replace(deck.find("0.025 0 0.8 1 2 3 1 1"), 21, "0.025 0 0.8 1 1 3 1 1");
+  ScratchDir plain, exact;
+  spit(plain / "a/input.txt", deck);
+  spit(exact / "a/input.txt", deck);
+  EXPECT_EQ(run_kestrel(plain, "-C '" + plain.path().string() + "' --mvn-accuracy 1e-6").status, 0);
+  const ProgramRun e =
+      run_kestrel(exact, "-C '" + exact.path().string() + "' --mvn-accuracy 1e-6 --exact");
+  EXPECT_EQ(e.status, 1);
+  EXPECT_NE(e.err.find("the exact model's variance of EP1 at analysis 1 is not a positive number"),
+            std::string::npos)
+      << e.err;
+  EXPECT_NE(e.err.find("SRVR1 = 1e-200, SRVR2 = 0.4); run this design without --exact"),
+            std::string::npos)
+      << e.err;
+}
+
 }  // namespace
 }  // namespace kestrel::testing

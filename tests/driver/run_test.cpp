@@ -4,6 +4,9 @@
 #include "driver/run.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +21,7 @@
 #include "common/test_dirs.h"
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
+#include "reports/report_file.h"
 
 namespace kestrel::driver {
 namespace {
@@ -591,6 +595,121 @@ TEST(RunDirectory, StaleUnit60IsRemovedWhenTheRunWritesNone) {
     EXPECT_EQ(notes.str().find("kestrel: removed fort.60 of an earlier run") == 0, !c.kept)
         << notes.str();
     EXPECT_TRUE(hidden_files(dir.path()).empty());
+  }
+}
+
+// A figure of the information table too wide for its column is named on standard error, as
+// the input summary's are (a calendar time of 1000 or more in a deck in days).
+TEST(RunDirectory, InformationTableFiguresTooWideAreNamed) {
+  testing::ScratchDir dir;
+  testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 3, 1, 1));
+  Log log;
+  Calculations calc = stand_ins(log);
+  calc.calendar = [](const survival::InformationInput& in, numerics::UniformGenerator&, Reports&) {
+    InformationSet s = plain_set(in);
+    s.TCAL[2] = 1095;
+    return s;
+  };
+  std::ostringstream console, notes;
+  run_directory(dir.path(), {}, console, notes, calc);
+  EXPECT_NE(notes.str().find("kestrel: design 1: calendar time of the information table does not "
+                             "fit its report column"),
+            std::string::npos)
+      << notes.str();
+}
+
+// All reports or none: a report that cannot be written (a full disk, a file-size limit) leaves
+// every report of the earlier run as it was, fort.60 included, and no temporary file; the
+// message names the report. The same when the run is ended by SIGTERM.
+const std::vector<std::string> kEveryReport = {kMainReportPath, kSummaryPath, kMatrixPath,
+                                               kUnit60Path,     kResultsPath, kHtmlReportPath};
+
+void plant_earlier_reports(const testing::ScratchDir& dir) {
+  for (const std::string& n : kEveryReport) testing::spit(dir / n, "earlier " + n + "\n");
+}
+
+void expect_earlier_reports(const testing::ScratchDir& dir) {
+  for (const std::string& n : kEveryReport) EXPECT_EQ(testing::slurp(dir / n), "earlier " + n + "\n") << n;
+  EXPECT_TRUE(hidden_files(dir / "a").empty());
+  EXPECT_TRUE(hidden_files(dir.path()).empty());
+}
+
+Calculations unit60_writing(Log& log) {
+  Calculations calc = stand_ins(log);
+  calc.fractions = [](const survival::InformationInput&, numerics::UniformGenerator&, Reports& rep) {
+    rep.main() << " ROWS\n";
+    rep.unit60() << "Cov on TIF\n";
+    survival::InformationSets s;
+    s.ep1_driven.TCAL[0] = 1;
+    s.ep2_driven.TCAL[0] = 2;
+    return s;
+  };
+  return calc;
+}
+
+TEST(RunDirectory, AReportThatCannotBeWrittenReplacesNone) {
+  for (const std::string& failing : kEveryReport) {
+    for (bool stopped : {false, true}) {  // at the end of the run, and after a terminal error
+      SCOPED_TRACE(failing + (stopped ? " after a stop" : ""));
+      testing::ScratchDir dir;
+      testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 1, 1, 3) + "0.5\n1.5\n" +
+                                              design_line(0, 3, 1, 1));
+      plant_earlier_reports(dir);
+      Log log;
+      log.fail_at_evaluation = stopped ? 3 : 0;
+      ReportFile::fail_next_finish_of(failing, ENOSPC);
+      std::ostringstream console, notes;
+      std::string message;
+      try {
+        run_directory(dir.path(), {}, console, notes, unit60_writing(log));
+      } catch (const RunError& e) {
+        message = stopped ? notes.str() : e.what();
+      }
+      EXPECT_NE(message.find("cannot write the report file " + failing +
+                             ": No space left on device; no report was replaced"),
+                std::string::npos)
+          << message;
+      expect_earlier_reports(dir);
+    }
+  }
+}
+
+TEST(RunDirectory, SignalsRemoveTheTemporaryFilesAndReplaceNothing) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    testing::ScratchDir dir;
+    testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 1, 1, 3) + "0.5\n1.5\n");
+    plant_earlier_reports(dir);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      remove_temporary_files_on_signals();
+      Log log;
+      Calculations calc = unit60_writing(log);
+      calc.evaluate = [&](const Design&, const InformationSet&,
+                          const std::array<SpendingStatement, 2>&, double, double,
+                          RunContext& ctx) -> samplesize::Evaluation {
+        ctx.reports.main() << " ENGINE\n";
+        ctx.reports.main().flush();
+        if (::write(ready[1], "x", 1) != 1) ::_exit(3);
+        for (;;) ::pause();  // the run is ended from outside, in the middle of a calculation
+      };
+      std::ostringstream console, notes;
+      run_directory(dir.path(), {}, console, notes, calc);
+      ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(hidden_files(dir / "a").size(), 5u);  // the reports are being written
+    ::kill(child, sig);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    expect_earlier_reports(dir);
   }
 }
 

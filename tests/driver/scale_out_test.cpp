@@ -3,6 +3,8 @@
 // tests/driver/scale_out_test.sh; here a three-design deck keeps the cases fast.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <set>
 #include <sstream>
 
@@ -47,6 +49,8 @@ TEST(DesignSelection, ListsAndShardsChooseTheirDesigns) {
       {"shard", "1", {}, "I/N"},
       {"shard", "1/0", {}, "I/N"},
       {"shard", "a/b", {}, "I/N"},
+      {"designs", "1-2147483647", {}, "numbers from 1 to 999999999"},
+      {"shard", "1/1000000000", {}, "1 <= I <= N <= 999999999"},
   };
   for (const Case& c : cases) {
     std::string problem;
@@ -97,12 +101,17 @@ TEST(DesignSelection, DesignSeedsFollowTheDocumentedRule) {
 
 // Three small designs: the first simulates, the second and third do not and so carry its
 // simulated powers in the summary table; the third takes its values from the second by a slash.
+// The first has loss to follow-up, the second accrual pieces and loss stated as probabilities,
+// so that the merge must carry them.
 const char* kDeck =
     "0 0 0 0\n'three parts'\n"
     "20 3 3 1 1 200 1.4286 1.4286 0.5 1.4286 1.4286 0.5 2.0 3.0 0.3 0.4 0.5 1 0.025 0 0.8 2 2 "
     "3 1 1 2.5 5.0\n"
+    "DROPOUT HAZARD 0.05 0.15\n"
     "0 3 3 2 1 220 1.4286 1.4286 0.5 1.4286 1.4286 0.5 2.0 3.0 0.3 0.4 0.5 1 0.025 0 0.8 4 2 "
     "3 1 1 2.0 5.0\n"
+    "ACCRUAL 3 0.5 1.0 2.0 1 2 4\n"
+    "DROPOUT PROBABILITY 2 0.1 /\n"
     "0 3 3 3 1 240 /\n";
 
 struct Runs {
@@ -157,6 +166,14 @@ TEST(ScaleOut, BadPartsAndShardSetsAreRefusedAndNothingIsWritten) {
   edited("s2", "stopped", "\"error\": null", "\"error\": \"design 2: stopped\"");
   edited("s2", "broken", "\"designs\"", "\"designs");
   fs::create_directories(r.dir("empty"));
+  // Hostile files: a FIFO in the results file's place (opening it for reading would wait for a
+  // writer for ever), a deck claimed to hold 2^31 - 1 designs, figures that are not numbers.
+  fs::create_directories(r.dir("fifo") / "a");
+  ASSERT_EQ(::mkfifo((r.dir("fifo") / "a/kestrel-results.json").c_str(), 0600), 0);
+  edited("s1", "huge1", "\"designs_in_deck\": 3", "\"designs_in_deck\": 2147483647");
+  edited("s2", "huge2", "\"designs_in_deck\": 3", "\"designs_in_deck\": 2147483647");
+  edited("s2", "null", "\"APW\": ", "\"APW\": null, \"x\": ");
+  edited("s2", "inf", "\"APW\": ", "\"APW\": 1e999, \"x\": ");
 
   struct Case {
     std::vector<std::string> dirs;
@@ -174,6 +191,10 @@ TEST(ScaleOut, BadPartsAndShardSetsAreRefusedAndNothingIsWritten) {
       {{"s1", "stopped"}, "the run stopped (design 2: stopped)"},
       {{"s1", "broken"}, "not valid JSON"},
       {{"s1", "empty"}, "no results file"},
+      {{"s1", "fifo"}, "kestrel-results.json is not a regular file (a FIFO"},
+      {{"huge1", "huge2"}, "designs 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, ... (2147483644 in all) of the deck's 2147483647 are missing"},
+      {{"s1", "null"}, "key .designs[0].sets[0].APW is null where a complete run writes a finite number"},
+      {{"s1", "inf"}, "key .designs[0].sets[0].APW is 1e999, beyond the range of a double"},
       {{"s1", "--force"}, "unknown option '--force'"},
       {{}, "name the directories"},
   };

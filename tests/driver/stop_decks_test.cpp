@@ -75,6 +75,8 @@ TEST(StopDecks, EachStopsWithItsCauseAndKeepsWhatWasWritten) {
     // The main report up to the stop: the design's input summary at least.
     const std::string main = slurp(dir / "a/TEST_7a.OUT");
     EXPECT_EQ(main.rfind(" GROUP-SEQUENTIAL DESIGNS FOR TWO TIME-TO-EVENT OUTCOMES\n", 0), 0u);
+    // A figure that is not a number never reaches the report: the stop's message says why.
+    EXPECT_EQ(main.find("NaN"), std::string::npos) << main;
     // The summary file of this run replaced the earlier one: its header and no design line.
     const std::string summary = slurp(dir / "a/TEST_7b.OUT");
     EXPECT_EQ(summary.rfind("    ITM   CPL", 0), 0u);

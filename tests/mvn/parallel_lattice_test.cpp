@@ -135,7 +135,9 @@ TEST(ParallelLattice, EnvironmentVariableSetsTheNumberOfThreads) {
   const struct {
     const char* value;
     int threads;
-  } cases[] = {{"1", 1}, {"2", 2}, {"6", 6}, {"64", 64}, {"100000", 256}, {"0", cores}, {"-3", cores}, {"many", cores}};
+  } cases[] = {{"1", 1}, {"2", 2}, {"6", 6}, {"64", 64}, {"100000", 256}, {"0", cores}, {"-3", cores}, {"many", cores},
+               {"3.5", cores}, {"3junk", cores}, {"1e9", cores}, {"", cores}, {" 3", cores},
+               {"99999999999999999999", 256}};
   for (const auto& c : cases) {
     setenv("KESTREL_THREADS", c.value, 1);
     MvnState s;

@@ -11,8 +11,17 @@
 namespace kestrel::driver {
 namespace {
 
+// The sample run with the figures a complete run cannot have (not numbers) made numbers: the
+// reader takes null for a number only from a run that stopped.
+RunRecord finite_run() {
+  RunRecord run = testing::sample_run();
+  run.designs[1].sets[0].evaluation.ASN = 1.5;
+  run.designs[1].sets[0].evaluation.AVE2 = -2.5;
+  return run;
+}
+
 TEST(ResultsReader, WritingWhatWasReadGivesTheSameFiles) {
-  RunRecord odd = testing::sample_run();
+  RunRecord odd = finite_run();
   // Run-level fields of a part of a deck, and title bytes that are not UTF-8 or are controls.
   odd.seed_given = 7;
   odd.deck_sha256 = std::string(64, 'f');
@@ -27,7 +36,18 @@ TEST(ResultsReader, WritingWhatWasReadGivesTheSameFiles) {
   odd.designs[0].design.spending[0][0].phi = -0.1;
   odd.designs[0].design.spending[0][1].deck_code = 5;
   odd.designs[0].design.spending[0][1].cumulative = {0.001, 1.0 / 3.0 * 0.075};
-  for (const RunRecord& run : {testing::sample_run(), testing::stopped_run(), odd}) {
+  // Loss to follow-up as hazards with accrual pieces, and as probabilities of being lost by a
+  // time without pieces: every key of the entry_loss object.
+  RunRecord lost = odd;
+  lost.designs[0].design.entry_loss.dropout = {0.05, 0.15};
+  lost.designs[0].design.entry_loss.accrual_end = {0.5, 1.0, 2.0};
+  lost.designs[0].design.entry_loss.accrual_intensity = {1, 2, 4};
+  RunRecord lost_by = finite_run();
+  lost_by.designs[0].design.entry_loss.dropout = {0.0512932943875505, 0.1053605156578263};
+  lost_by.designs[0].design.entry_loss_statements.dropout_as_probability = true;
+  lost_by.designs[0].design.entry_loss_statements.dropout_time = 2;
+  lost_by.designs[0].design.entry_loss_statements.dropout_value = {0.0975, 0.19};
+  for (const RunRecord& run : {finite_run(), testing::stopped_run(), odd, lost, lost_by}) {
     const std::string text = results_json(run);
     const RunRecord back = read_results_json(text);
     EXPECT_EQ(results_json(back), text);
@@ -36,7 +56,7 @@ TEST(ResultsReader, WritingWhatWasReadGivesTheSameFiles) {
 }
 
 TEST(ResultsReader, RefusesWhatIsNotAResultsFile) {
-  const std::string good = results_json(testing::sample_run());
+  const std::string good = results_json(finite_run());
   auto replaced = [&](const std::string& from, const std::string& to) {
     std::string s = good;
     const size_t at = s.find(from);
@@ -58,6 +78,16 @@ TEST(ResultsReader, RefusesWhatIsNotAResultsFile) {
       {replaced("\"ITIME\": 1", "\"ITIME\": 1.5"), "key .designs[0].read.ITIME is not an integer"},
       {replaced("\"search_end\": \"settled\"", "\"search_end\": \"gone\""), "is not a way a search ends"},
       {replaced("\"complete\": true", "\"complete\": 1"), "is not true or false"},
+      // Edited figures of a complete run, counts beyond what the file holds, keys it cannot carry.
+      {results_json(testing::sample_run()), "AVE2 is null where a complete run writes a finite number"},
+      {replaced("\"APW\": ", "\"APW\": null, \"x\": "), "APW is null where a complete run writes a finite number"},
+      {replaced("\"MSSG\": ", "\"MSSG\": 1, \"y\": "), "key .designs[0].read.y is not one this kestrel reads"},
+      {replaced("\"TA\": ", "\"TA\": 1e999, \"z\": "), "TA is 1e999, beyond the range of a double"},
+      {replaced("\"K\": 3", "\"K\": 2147483647"), "K claims 2147483647 analyses; a set holds 0 to 10"},
+      {replaced("\"K\": 3", "\"K\": 2"), "holds 3 values where K claims 2"},
+      {replaced("\"LOOK\": 3", "\"LOOK\": 2"), "TLOOK holds 3 values where LOOK claims 2"},
+      {replaced("\"status\": \"complete\"", "\"status\": \"done\""), "neither 'complete' nor 'stopped'"},
+      {replaced("\"code_in_force\": ", "\"code_in_force\": 9, \"w\": "), "does not match the deck and replacement codes"},
   };
   for (const Case& c : cases) {
     try {

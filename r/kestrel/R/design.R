@@ -44,6 +44,9 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
     arg_error("allocation", sprintf("one of %s when trials are simulated (`nsim` > 0)",
                                     paste(sim_shares, collapse = ", ")), allocation)
   if (!is.null(n)) n <- check_whole(n, "n", 1, .Machine$integer.max)
+  # A simulated trial holds every subject in memory (about 330 bytes each).
+  if (!is.null(n) && nsim > 0 && n > 1e6)
+    arg_error("n", "at most 1000000 subjects when trials are simulated (`nsim` > 0)", n)
   # A final look written as accrual + follow_up is not refused for a rounding of the sum.
   end <- accrual + follow_up
   looks <- if (timing == 3L)
@@ -188,6 +191,10 @@ entry_loss <- function(dropout, dropout_time, accrual_time, accrual_intensity, a
     if (any(dropout >= 1))
       stop("with `dropout_time`, `dropout` holds probabilities of loss in [0, 1)", call. = FALSE)
     dropout <- -log1p(-dropout) / dropout_time
+    if (any(!is.finite(dropout)))
+      stop(sprintf(paste0("`dropout_time` must be a time long enough for a finite hazard of loss ",
+                          "(-log(1 - dropout) / dropout_time; got %s)"), format(dropout_time)),
+           call. = FALSE)
   }
   if (is.null(accrual_time) != is.null(accrual_intensity))
     stop("`accrual_time` and `accrual_intensity` go together", call. = FALSE)
@@ -202,9 +209,9 @@ entry_loss <- function(dropout, dropout_time, accrual_time, accrual_intensity, a
            call. = FALSE)
     if (!is.numeric(accrual_intensity) || length(accrual_intensity) != length(accrual_time) ||
         anyNA(accrual_intensity) || any(!is.finite(accrual_intensity)) ||
-        any(accrual_intensity <= 0))
-      stop("`accrual_intensity` must hold one relative intensity above 0 per accrual piece",
-           call. = FALSE)
+        any(accrual_intensity < 1e-100) || any(accrual_intensity > 1e100))
+      stop(paste("`accrual_intensity` must hold one relative intensity from 1e-100 to 1e100 per",
+                 "accrual piece (only their ratios matter)"), call. = FALSE)
     if (length(accrual_time) > 1L) {
       ends <- as.numeric(accrual_time)
       rates <- as.numeric(accrual_intensity)

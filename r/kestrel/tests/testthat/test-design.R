@@ -33,6 +33,7 @@ test_that("bad arguments are R errors naming the argument", {
   expect_error(design(spending = sf_cumulative(c(0.01, 0.025))), "sf_cumulative")
   expect_error(design(n = 0), "`n`")
   expect_error(design(nsim = -1), "`nsim`")
+  expect_error(design(n = 2e9, nsim = 10), "`n` must be at most 1000000 subjects when trials are simulated")
   expect_error(design(seed = 0), "`seed`")
   expect_error(design(mvn_accuracy = 1), "`mvn_accuracy`")
   expect_error(sf_power(-1), "`phi`")

@@ -56,12 +56,17 @@ test_that("bad loss and accrual pieces name the argument", {
     list(list(accrual_time = c(1, 2), accrual_intensity = c(1, 2)), "`accrual_time`"),
     list(list(accrual_time = c(2, 1, 3), accrual_intensity = c(1, 2, 3)), "`accrual_time`"),
     list(list(accrual_time = c(1, 3), accrual_intensity = c(1, 0)), "`accrual_intensity`"),
+    list(list(accrual_time = c(1, 3), accrual_intensity = c(1e308, 1e308)), "from 1e-100 to 1e100"),
+    list(list(dropout = 0.5, dropout_time = 1e-320), "`dropout_time` must be a time long enough"),
     list(list(accrual_time = c(seq(0.25, 2.75, 0.25), 3),
               accrual_intensity = rep(1, 12)), "1 to 10"))
   for (cs in cases) {
     expect_error(do.call(kestrel_design, c(base, cs[[1]])), cs[[2]])
   }
   expect_error(kestrel_bounds(dropout = -1), "`dropout`")
+  # In R's words, never the command line's ("invalid value 'Inf,Inf' for --dropout").
+  expect_error(kestrel_bounds(dropout = 0.5, dropout_time = 1e-320),
+               "`dropout_time` must be a time long enough for a finite hazard")
 })
 
 test_that("exact = TRUE covers loss to follow-up and accrual pieces", {
