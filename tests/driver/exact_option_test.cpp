@@ -62,5 +62,23 @@ TEST(ExactOption, LossToFollowUpAndAccrualPiecesRunWithTheExactModel) {
   EXPECT_NE(slurp(lossy / "a/TEST_7b.OUT"), slurp(plain / "a/TEST_7b.OUT"));
 }
 
+// MODEL EXACT in the deck gives the design exactly what --exact gives it; MODEL DEFAULT under
+// --exact still runs the exact model (the option applies to every design).
+TEST(ExactOption, ModelStatementOfTheDeck) {
+  ScratchDir option, statement, both;
+  spit(option / "a/input.txt", kDeck);
+  spit(statement / "a/input.txt", std::string(kDeck) + "MODEL EXACT\n");
+  spit(both / "a/input.txt", std::string(kDeck) + "MODEL DEFAULT\n");
+  const ProgramRun o = run_kestrel(option, "-C '" + option.path().string() + "' --mvn-accuracy 1e-6 --exact");
+  const ProgramRun s = run_kestrel(statement, "-C '" + statement.path().string() + "' --mvn-accuracy 1e-6");
+  const ProgramRun b = run_kestrel(both, "-C '" + both.path().string() + "' --mvn-accuracy 1e-6 --exact");
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(s.status, 0) << s.err;
+  ASSERT_EQ(b.status, 0) << b.err;
+  EXPECT_EQ(slurp(statement / "a/TEST_7b.OUT"), slurp(option / "a/TEST_7b.OUT"));
+  EXPECT_EQ(slurp(both / "a/TEST_7b.OUT"), slurp(option / "a/TEST_7b.OUT"));
+  EXPECT_NE(slurp(statement / "a/TEST_7a.OUT").find("MODEL IN FORCE (MODEL EXACT)"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kestrel::testing
