@@ -655,7 +655,7 @@ int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, 
     EntryAndLossStatements how;
     how.dropout_as_probability = o.dropout_time.has_value();
     how.dropout_time = o.dropout_time.value_or(0.0);
-    for (const std::string& w : loss_warnings(o.entry_loss, how, o.accrual + o.follow_up))
+    for (const std::string& w : loss_warnings(o.entry_loss, how, o.accrual, o.follow_up))
       err << "kestrel bounds: warning: " << w << "\n";
   }
   if (!r.drift_converged) {

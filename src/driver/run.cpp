@@ -84,8 +84,8 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
     };
     if (options.notes) {
       for (const std::string& w :
-           loss_warnings(design.entry_loss, design.entry_loss_statements,
-                         design.stored.TA + design.stored.TF))
+           loss_warnings(design.entry_loss, design.entry_loss_statements, design.stored.TA,
+                         design.stored.TF))
         *options.notes << "kestrel: warning: design " << design.number << ": " << w << '\n';
     }
     try {

@@ -477,6 +477,39 @@ RunRecord read_results_json(std::string_view text) {
       if (pair.size() != 2) pair.fail("is not a pair of spending statements");
       rec.design.spending.push_back({spending_statement(pair.at(0)), spending_statement(pair.at(1))});
     }
+    // Loss to follow-up, accrual pieces and the MODEL and CONTROL statements, for the inputs of
+    // the merged reports.
+    if (d.has("entry_loss")) {
+      const Node el = d["entry_loss"];
+      const std::vector<double> h = el["dropout_hazard"].reals();
+      if (h.size() != 2) el.fail("does not hold two hazards of loss");
+      rec.design.entry_loss.dropout = {h[0], h[1]};
+      rec.design.entry_loss.accrual_end = el["accrual_end"].reals();
+      rec.design.entry_loss.accrual_intensity = el["accrual_intensity"].reals();
+      if (el.has("dropout_time")) {
+        EntryAndLossStatements& how = rec.design.entry_loss_statements;
+        const std::vector<double> p = el["dropout_probability"].reals();
+        if (p.size() != 2) el.fail("does not hold two probabilities of loss");
+        how.dropout_given = how.dropout_as_probability = true;
+        how.dropout_time = el["dropout_time"].real();
+        how.dropout_value = {p[0], p[1]};
+      }
+    }
+    if (d.has("model_control")) {
+      const Node mc = d["model_control"];
+      ModelAndControl& m = rec.design.model_control;
+      const std::string& model = mc["model"].text();
+      m.model = model == "exact" ? 2 : model == "default" ? 1 : 0;
+      if (mc.has("control")) {
+        const std::string& form = mc["control"].text();
+        m.control = form == "median" ? ControlForm::Median
+                    : form == "hazard" ? ControlForm::Hazard : ControlForm::SurvivalAt;
+        if (mc.has("control_time")) m.control_time = mc["control_time"].real();
+        const std::vector<double> v = mc["control_value"].reals();
+        if (v.size() != 2) mc.fail("does not hold two control-arm values");
+        m.control_value = {v[0], v[1]};
+      }
+    }
     const Node sets = d["sets"];
     for (size_t j = 0; j < sets.size(); ++j) rec.sets.push_back(evaluated_set(sets.at(j)));
     r.designs.push_back(std::move(rec));

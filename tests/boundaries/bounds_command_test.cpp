@@ -200,7 +200,7 @@ TEST(BoundsCommand, ControlArmFormsOfOneLawGiveOneTable) {
   for (const Slip& s : std::vector<Slip>{
            {{"--dropout", "5"}, "was a percentage meant"},
            {{"--dropout-probability", "0.05", "--dropout-time", "12"}, "beyond the end of the study"},
-           {{"--dropout", "0.5"}, "loses 78% of an arm"}}) {
+           {{"--dropout", "0.5"}, "loses 62% of an arm's patients"}}) {
     const Outcome o = with(s.args);
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.err.find(s.says), std::string::npos) << o.err;

@@ -97,12 +97,16 @@ TEST(DesignSelection, DesignSeedsFollowTheDocumentedRule) {
 
 // Three small designs: the first simulates, the second and third do not and so carry its
 // simulated powers in the summary table; the third takes its values from the second by a slash.
+// The second states loss to follow-up, accrual pieces, its control arm and its model, which the
+// merged inputs carry as the whole run's do.
 const char* kDeck =
     "0 0 0 0\n'three parts'\n"
     "20 3 3 1 1 200 1.4286 1.4286 0.5 1.4286 1.4286 0.5 2.0 3.0 0.3 0.4 0.5 1 0.025 0 0.8 2 2 "
     "3 1 1 2.5 5.0\n"
     "0 3 3 2 1 220 1.4286 1.4286 0.5 1.4286 1.4286 0.5 2.0 3.0 0.3 0.4 0.5 1 0.025 0 0.8 4 2 "
     "3 1 1 2.0 5.0\n"
+    "DROPOUT PROBABILITY 2 0.1 /\nACCRUAL 2 1.0 2.0 1 3\nCONTROL SURVIVAL 2 0.5 0.6\n"
+    "MODEL EXACT\n"
     "0 3 3 3 1 240 /\n";
 
 struct Runs {

@@ -61,7 +61,8 @@ control_law <- function(survival, median, control_hazard, survival_time, accrual
 
 # Warnings for loss to follow-up that is legal but almost surely a slip. `dropout` as given,
 # `hazard` the hazards of loss (control, treatment), `end` the end of the study.
-loss_warnings <- function(dropout, dropout_time, hazard, end) {
+loss_warnings <- function(dropout, dropout_time, hazard, accrual, follow_up) {
+  end <- accrual + follow_up
   if (is.null(dropout_time) && any(dropout > 1))
     warning(sprintf(paste0("`dropout` = %s is a hazard of loss above 1 per time unit (more than ",
                            "63%% lost within one time unit); for a percentage lost by a time, ",
@@ -72,12 +73,11 @@ loss_warnings <- function(dropout, dropout_time, hazard, end) {
                            "follow_up = %s): are `dropout_time` and the periods in the same time ",
                            "unit (12 months is 1 year)?"),
                     format(dropout_time), format(end)), call. = FALSE)
-  lost <- 1 - exp(-hazard * end)
+  lost <- vapply(hazard, lost_by_end, 0, accrual = accrual, follow_up = follow_up)
   if (any(lost > 0.5))
-    warning(sprintf(paste0("the loss to follow-up loses %s of the patients of an arm followed ",
-                           "from the start to the end of the study (%s): is `dropout` what you ",
-                           "meant?"),
-                    paste(sprintf("%.0f%%", 100 * max(lost))), format(end)), call. = FALSE)
+    warning(sprintf(paste0("the loss to follow-up loses %.0f%% of an arm's patients before the ",
+                           "end of the study (on average over uniform entry): is `dropout` what ",
+                           "you meant?"), 100 * max(lost)), call. = FALSE)
   invisible()
 }
 
@@ -124,7 +124,7 @@ assumption_lines <- function(x) {
       sprintf(" (from %s lost by time %s)",
               paste(sprintf("%s%%", format(100 * st$dropout_probability)), collapse = "/"),
               format(st$dropout_time))
-    sprintf("  Loss to follow-up: hazard per time unit control %s, treatment %s%s; lost by the end of the study %s/%s",
+    sprintf("  Loss to follow-up: hazard per time unit control %s, treatment %s%s; a patient entering at the start is lost by the end of the study with probability %s/%s",
             format(signif(h[1], 6)), format(signif(h[2], 6)), from,
             sprintf("%.1f%%", 100 * (1 - exp(-h[1] * end))),
             sprintf("%.1f%%", 100 * (1 - exp(-h[2] * end))))
@@ -156,4 +156,11 @@ simulable_share <- function(share) {
   for (m in 2:20) for (c in 1:(m - 1))
     if (c <= 10 && m - c <= 10 && abs(share - c / m) <= 1e-4) return(TRUE)
   FALSE
+}
+
+# The share of an arm's patients lost before the end of the study, entry uniform over the accrual
+# period: 1 - exp(-h f) (1 - exp(-h a)) / (h a).
+lost_by_end <- function(h, accrual, follow_up) {
+  if (h <= 0) return(0)
+  1 - exp(-h * follow_up) * (if (accrual > 0) -expm1(-h * accrual) / (h * accrual) else 1)
 }

@@ -34,11 +34,11 @@ kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times 
            call. = FALSE)
     survival <- NULL
   }
+  for (arg in c("survival", "median", "control_hazard")) {
+    v <- get(arg)
+    if (!is.null(v) && length(v) != 1L) arg_error(arg, "a single value (one endpoint)", v)
+  }
   law <- control_law(survival, median, control_hazard, survival_time, accrual, follow_up)
-  if (length(law$survival) != 1L || (!is.null(law$control) && length(unique(law$control$value)) > 1L))
-    arg_error(if (is.null(median) && is.null(control_hazard)) "survival" else
-                if (is.null(median)) "control_hazard" else "median",
-              "a single value (one endpoint)", c(survival, median, control_hazard))
   survival <- law$survival[1L]
   num <- function(x) paste(sprintf("%.17g", x), collapse = ",")
   # The form given goes to the core, which converts it.

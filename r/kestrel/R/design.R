@@ -199,12 +199,12 @@ entry_loss <- function(dropout, dropout_time, accrual_time, accrual_intensity, a
                                 "one time by which `dropout` gives the probabilities of loss",
                                 lower_open = TRUE)
     if (any(dropout >= 1))
-      arg_error("dropout", paste("with `dropout_time`, one or two probabilities of loss in [0, 1)",
-                                 "(0.05 for 5%)"), given)
+      arg_error("dropout", paste("one or two probabilities of loss in [0, 1) when `dropout_time`",
+                                 "is given (0.05 for 5%)"), given)
     probability <- dropout
     dropout <- -log1p(-dropout) / dropout_time
   }
-  if (!is.null(follow_up)) loss_warnings(given, dropout_time, dropout, accrual + follow_up)
+  if (!is.null(follow_up)) loss_warnings(given, dropout_time, dropout, accrual, follow_up)
   if (is.null(accrual_time) != is.null(accrual_intensity))
     stop("`accrual_time` and `accrual_intensity` go together", call. = FALSE)
   ends <- numeric(0)

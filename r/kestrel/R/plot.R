@@ -200,23 +200,30 @@ plot_events <- function(x, sets, main, xlab, ylab, col, lwd, legend, ...) {
                 format(st$follow_up), if (any(st$dropout > 0)) ", with loss to follow-up" else ""),
         side = 3, line = 0.3, cex = 0.75)
   abline(v = st$accrual, col = "grey60", lty = 3)
+  # The curves are the events of an endpoint that the other's events do not cut short: with one
+  # fatal endpoint (EP2) EP1's curve is not drawn, with both fatal neither; the analyses always.
+  drawn <- switch(st$competing, none = c("EP1", "EP2"), one = "EP2", both = character(0))
   for (ep in c("EP1", "EP2")) {
-    lines(t, curves[, ep], col = col[[ep]], lwd = lwd)
+    if (ep %in% drawn) lines(t, curves[, ep], col = col[[ep]], lwd = lwd)
     for (s in sets) {
       a <- at[at$set == s & at$endpoint == ep, ]
       points(a$calendar_time, a$events, col = col[[ep]], pch = set_pchs[[s]])
     }
   }
+  # The legend names only what is drawn: the curves, the analyses of each endpoint, accrual's end.
+  marks <- expand.grid(set = sets, ep = c("EP1", "EP2"), stringsAsFactors = FALSE)
+  labels <- c(drawn, paste0("analyses", ifelse(marks$ep %in% drawn, "", paste0(" ", marks$ep)),
+                            if (length(sets) > 1L) paste(", set", marks$set) else ""),
+              "end of accrual")
+  keep <- !duplicated(labels)
   if (legend) {
-    graphics::legend("topleft", bty = "n", cex = 0.8,
-                     legend = c("EP1", "EP2",
-                                if (length(sets) > 1L) paste("analyses, set", sets)
-                                else "analyses", "end of accrual"),
-                     col = c(col, rep("grey30", length(sets)), "grey60"),
-                     lty = c(1, 1, rep(NA, length(sets)), 3),
-                     pch = c(NA, NA, set_pchs[sets], NA), lwd = c(lwd, lwd, rep(1, length(sets)), 1))
+    graphics::legend("topleft", bty = "n", cex = 0.8, legend = labels[keep],
+                     col = c(col[drawn], col[marks$ep], "grey60")[keep],
+                     lty = c(rep(1, length(drawn)), rep(NA, nrow(marks)), 3)[keep],
+                     pch = c(rep(NA, length(drawn)), set_pchs[marks$set], NA)[keep],
+                     lwd = c(rep(lwd, length(drawn)), rep(1, nrow(marks)), 1)[keep])
   }
-  invisible(list(curve = data.frame(calendar_time = t, events_ep1 = curves[, "EP1"],
+  invisible(list(legend = labels[keep], curve = data.frame(calendar_time = t, events_ep1 = curves[, "EP1"],
                                     events_ep2 = curves[, "EP2"]),
                  analyses = at[, c("set", "endpoint", "analysis", "calendar_time", "events",
                                    "expected_events")]))

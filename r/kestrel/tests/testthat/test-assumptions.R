@@ -76,7 +76,7 @@ test_that("likely slips are warned about and still taken as given", {
                survival = c(0.3, 0.4), n = 400, mvn_accuracy = 1e-6)
   cases <- list(list(list(dropout = 5), "was a percentage meant|hazard of loss above 1"),
                 list(list(dropout = 0.05, dropout_time = 12), "beyond the end of the study"),
-                list(list(dropout = 0.3), "loses 78% of the patients"))
+                list(list(dropout = 0.3), "loses 64% of an arm's patients"))
   for (cs in cases) {
     expect_warning(d <- do.call(kestrel_design, c(base, cs[[1]])), cs[[2]])
     expect_s3_class(d, "kestrel_design")
@@ -92,16 +92,16 @@ test_that("messages echo the value given and point at the usual slip", {
                 list(list(dropout = 0.1, dropout_time = -2), "(got -2)"),
                 list(list(accrual_time = c(0, 1, 3), accrual_intensity = c(1, 2, 3)),
                      "leave out the leading 0"),
-                list(list(accrual_time = c(1, 3), accrual_intensity = c(1, -2)), "(got c(1, -2))"))
+                list(list(accrual_time = c(1, 3), accrual_intensity = c(1, -2)), "-2))"))
   for (cs in cases) expect_error(do.call(kestrel_design, c(base, cs[[1]])), cs[[2]], fixed = TRUE)
 })
 
 test_that("an exact design written as a deck reads back exact; kestrel_deck(exact = TRUE)", {
   args <- list(hr = c(0.7, 0.75), looks = c(3, 5), timing = "calendar", accrual = 2,
-               follow_up = 3, survival = c(0.3, 0.4), allocation = 0.75, mvn_accuracy = 1e-6,
-               median = c(2, 3), dropout = 0.05, dropout_time = 2)
+               follow_up = 3, allocation = 0.75, mvn_accuracy = 1e-6, median = c(2, 3),
+               dropout = 0.05, dropout_time = 2)
   plain <- do.call(kestrel_design, args)
-  exact <- do.call(kestrel_design, c(args[names(args) != "survival"], list(exact = TRUE)))
+  exact <- do.call(kestrel_design, c(args, list(exact = TRUE)))
   path <- tempfile(fileext = ".txt")
   kestrel_write_deck(exact, path)
   lines <- readLines(path)
@@ -122,22 +122,30 @@ test_that("an exact design written as a deck reads back exact; kestrel_deck(exac
 })
 
 test_that("the events plot draws the core's expected events through the design's analyses", {
-  d <- do.call(kestrel_design, c(protocol, list(competing = "one")))
   pdf(NULL)
   on.exit(dev.off())
+  d <- do.call(kestrel_design, protocol)
   drawn <- plot(d, type = "events")
   a <- drawn$analyses
   # The design's events at each analysis (maximum events times the information fraction) lie on
-  # the curve, to the rounding of the maximum events up to a whole number.
-  expect_equal(a$expected_events, a$events, tolerance = 0.01)
+  # the curve, to the rounding of the maximum events up to a whole number and the information
+  # fraction's departure from the event fraction under the alternative.
+  expect_equal(a$expected_events, a$events, tolerance = 0.005)
   ends <- drawn$curve[nrow(drawn$curve), ]
   s <- d$sets[[1]]
   expect_equal(c(ends$events_ep1, ends$events_ep2), c(s$ME1, s$ME2), tolerance = 1 / s$ME2)
+  expect_equal(drawn$legend, c("EP1", "EP2", "analyses", "end of accrual"))
   # Loss and the ramp are in the curve: without them the same size gives more events.
   free <- plot(kestrel_design(hr = c(0.7, 0.75), looks = c(1.5, 3, 5), timing = "calendar",
                               accrual = 3, follow_up = 2, survival = c(0.3, 0.4),
                               n = s$MSS, mvn_accuracy = 1e-6), type = "events")
   expect_true(all(free$curve$events_ep1[-1] > drawn$curve$events_ep1[-1]))
+  # With EP2 fatal EP1's events are cut short: only EP2's curve is drawn, and the legend names
+  # only what is drawn.
+  one <- plot(do.call(kestrel_design, c(protocol, list(competing = "one"))), type = "events")
+  expect_equal(one$legend, c("EP2", "analyses EP1", "analyses", "end of accrual"))
+  both <- plot(do.call(kestrel_design, c(protocol, list(competing = "both"))), type = "events")
+  expect_equal(both$legend, c("analyses EP1", "analyses EP2", "end of accrual"))
 })
 
 test_that("the spending plot draws each endpoint's spending function through its analyses", {
