@@ -1,16 +1,18 @@
 #!/bin/sh
 # Simulated trials at 2:1 allocation (SR = 0.6667, randomised in blocks of 3) against the exact
 # model's power: a calendar design (TA 2, TF 3, looks at 3 and 5, hazard ratios 0.7 on both
-# endpoints, Clayton rho 0.5, decision rule 1), its size searched to 80 % power with --exact,
+# endpoints unless given, Clayton rho 0.5, decision rule 1), its size searched to 80 % power with --exact,
 # then NSIM simulated trials. Prints MSS, APW, the simulated power PWCS and their difference in
 # binomial standard errors, and the layout of the allocation: the complete blocks of 3 hold
 # exactly 2 treated patients each (the simulation tests count them), and only the MSS mod 3
 # patients after them draw their arm.
-# Usage: allocation_two_to_one.sh path/to/kestrel [seed] [NSIM]
+# Usage: allocation_two_to_one.sh path/to/kestrel [seed] [NSIM] [deck hazard ratio, control over
+# treatment: 1.4286 is 0.7, 1.25 is 0.8]
 set -eu
 bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 seed=${2:-20261208}
 nsim=${3:-100000}
+ratio=${4:-1.4286}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/a"
@@ -18,7 +20,7 @@ cat > "$work/a/input.txt" <<DECK
 0 0 0.0 0.0
 '2:1 allocation, exact model'
 $nsim 3 1 1 1 0
-1.4286 1.4286 0.5 1.4286 1.4286 0.5
+$ratio $ratio 0.5 $ratio $ratio 0.5
 2.0 3.0 0.3 0.4 0.6667 1
 0.025 0 0.8 1 2 3 1 1
 3.0 5.0
