@@ -80,5 +80,34 @@ TEST(ExactOption, ModelStatementOfTheDeck) {
   EXPECT_NE(slurp(statement / "a/TEST_7a.OUT").find("MODEL IN FORCE (MODEL EXACT)"), std::string::npos);
 }
 
+// A loss that is almost surely a slip is warned about on standard error, per design, and the
+// design is still calculated as given; a likely value says nothing.
+TEST(LossWarnings, LikelySlipsGoToStandardErrorAndTheRunGoesOn) {
+  struct Case {
+    const char* statement;
+    const char* says;  // empty: no warning
+  };
+  const Case cases[] = {
+      {"DROPOUT HAZARD 1.2 0.05\n", "design 1: a hazard of loss of 1.2 per time unit"},
+      {"DROPOUT PROBABILITY 12 0.05 /\n", "design 1: the probabilities of loss are stated at time 12"},
+      {"DROPOUT HAZARD 0.4 0.05\n", "design 1: the loss to follow-up loses 79% of an arm's patients"},
+      {"DROPOUT HAZARD 0.05 0.1\n", ""},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    std::string deck = kDeck;
+    deck.replace(deck.find("0 3 1 1 1 0"), 11, "0 3 1 1 1 300");  // a given size: no search
+    spit(dir / "a/input.txt", deck + c.statement);
+    const ProgramRun r = run_kestrel(dir, "-C '" + dir.path().string() + "' --mvn-accuracy 1e-5");
+    SCOPED_TRACE(c.statement);
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (*c.says) {
+      EXPECT_NE(r.err.find(std::string("kestrel: warning: ") + c.says), std::string::npos) << r.err;
+    } else {
+      EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::testing
