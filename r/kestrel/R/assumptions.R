@@ -143,7 +143,8 @@ assumption_lines <- function(x) {
 assumption_columns <- function(x, rows) {
   st <- x$settings
   pieces <- if (is.null(st$accrual_time)) "uniform" else
-    paste(sprintf("%s:%s", format(st$accrual_time), format(st$accrual_intensity)), collapse = ", ")
+    paste(sprintf("%s:%s", as.character(st$accrual_time), as.character(st$accrual_intensity)),
+          collapse = ", ")
   data.frame(survival_ep1 = rep(st$survival[1], rows), survival_ep2 = st$survival[2],
              dropout_control = st$dropout[1], dropout_treatment = st$dropout[2],
              accrual_pieces = pieces, model = if (isTRUE(st$exact)) "exact" else "default",
