@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "boundaries/gsdesign.h"
+#include "common/loss_warnings.h"
 #include "common/errors.h"
 #include "survival/entry_loss.h"
 #include "common/format.h"
@@ -47,7 +48,11 @@ constexpr const char* kHelp =
     "  --hr R           hazard ratio, treatment over control, R > 0 and R != 1 (default 0.7)\n"
     "  --accrual TA     accrual period (default 1)\n"
     "  --follow-up TF   additional follow-up after accrual (default 1); TA + TF > 0\n"
-    "  --survival S     control-arm survival at the end of the study, 0 < S < 1 (default 0.5)\n"
+    "  --survival S     control-arm survival at the end of the study, 0 < S < 1 (default 0.5),\n"
+    "                   or at the time --survival-time T (T > 0)\n"
+    "  --median M       control-arm median survival instead, M > 0\n"
+    "  --control-hazard H  control-arm hazard per time unit instead, H > 0; each form is\n"
+    "                   converted to the survival at the end of the study (exponential)\n"
     "  --allocation P   proportion of subjects on treatment, 0 < P < 1 (default 0.5)\n"
     "  --exact          exact bounds: the recursion on Gauss-Legendre nodes, bounds and the\n"
     "                   alpha they spend to 1e-9 (default: the grid recursion, 1e-4 on a bound)\n"
@@ -60,6 +65,12 @@ constexpr const char* kHelp =
     "                   equal to --accrual (at most 10; default one piece: uniform entry)\n"
     "  --accrual-intensity L  relative intensity of each piece, above 0 (with --accrual-pieces)\n"
     "  --csv            print the table as CSV\n"
+    "\n"
+    "Events: the number D whose drift gives the power, rounded up to a whole number and then\n"
+    "up to a multiple of the number of analyses K. Subjects: D over the probability of an event\n"
+    "by the end of the study, rounded up. Per analysis, the events expected there are D times\n"
+    "its information fraction, and its calendar time is when the subjects' expected events\n"
+    "reach that number (entry, loss to follow-up and accrual pieces as given).\n"
     "  --help           show this text\n"
     "\n"
     "Exit status: 0 success, 1 the calculation did not converge or could not be completed,\n"
@@ -165,7 +176,7 @@ Options parse(const std::vector<std::string>& args) {
       "--alpha", "--sides", "--spending", "--phi",       "--cumulative", "--times",
       "--power", "--hr",    "--accrual",  "--follow-up", "--survival",   "--allocation",
       "--dropout", "--dropout-probability", "--dropout-time", "--accrual-pieces",
-      "--accrual-intensity"};
+      "--accrual-intensity", "--median", "--control-hazard", "--survival-time"};
   std::map<std::string, std::string> given;
   Options o;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -314,6 +325,45 @@ Options parse(const std::vector<std::string>& args) {
                       shortest(o.follow_up) + ": the study must last some time (sum > 0)",
                       "--follow-up"};
   }
+  // The control arm in another form, converted to the survival at the end of the study.
+  {
+    const int forms = has("--median") + has("--control-hazard") + has("--survival");
+    if (forms > 1) {
+      throw OptionError{"give the control arm once: --survival (with --survival-time), --median "
+                        "or --control-hazard",
+                        has("--median") ? "--median" : "--control-hazard"};
+    }
+    if (has("--survival-time") && !has("--survival")) {
+      throw OptionError{"--survival-time goes with --survival (the survival at that time)",
+                        "--survival-time"};
+    }
+    auto positive = [&](const char* name, const char* what) {
+      const std::string allowed = std::string(what) + " must be above 0";
+      const double v = real_option(name, given[name], allowed);
+      if (!(v > 0 && std::isfinite(v))) bad(name, given[name], allowed);
+      return v;
+    };
+    if (has("--median")) {
+      o.control = ControlForm::Median;
+      o.control_value = positive("--median", "the control-arm median");
+    } else if (has("--control-hazard")) {
+      o.control = ControlForm::Hazard;
+      o.control_value = positive("--control-hazard", "the control-arm hazard");
+    } else if (has("--survival-time")) {
+      o.control = ControlForm::SurvivalAt;
+      o.control_time = positive("--survival-time", "the time of the control-arm survival");
+      o.control_value = o.survival;
+    }
+    if (o.control != ControlForm::EndOfStudy) {
+      o.survival = end_of_study_survival(
+          control_hazard(o.control, o.control_value, o.control_time), o.accrual + o.follow_up);
+      if (!(o.survival > 0 && o.survival < 1)) {
+        throw OptionError{"the control arm gives the survival " + shortest(o.survival) +
+                              " at the end of the study, which must lie strictly between 0 and 1",
+                          o.control == ControlForm::Median ? "--median" : "--control-hazard"};
+      }
+    }
+  }
   // Loss to follow-up: hazards, or probabilities of being lost by a time.
   auto per_arm = [&](const char* name, bool probability) {
     const std::string allowed =
@@ -390,8 +440,13 @@ std::string title(const Options& o) {
   if (o.phi) s += ", phi " + shortest(*o.phi);
   s += "), K " + std::to_string(o.times.size()) + ", power " + shortest(o.power) + ", hr " +
        shortest(o.hr) + ", accrual " + shortest(o.accrual) + ", follow-up " +
-       shortest(o.follow_up) + ", survival " + shortest(o.survival) + ", allocation " +
-       shortest(o.allocation);
+       shortest(o.follow_up) + ", survival " + shortest(o.survival);
+  // The control arm in the form given, after the survival it was converted to.
+  if (o.control == ControlForm::Median) s += " (median " + shortest(o.control_value) + ")";
+  if (o.control == ControlForm::Hazard) s += " (hazard " + shortest(o.control_value) + ")";
+  if (o.control == ControlForm::SurvivalAt)
+    s += " (" + shortest(o.control_value) + " at " + shortest(o.control_time) + ")";
+  s += ", allocation " + shortest(o.allocation);
   if (o.exact) s += ", exact bounds";
   const EntryAndLoss& el = o.entry_loss;
   if (o.dropout_time) {
@@ -469,6 +524,16 @@ void print_table(const Options& o, const GsDesignResult& r, std::ostream& out) {
   out << fmt::Record().lit("Event probability ").f(r.pev, 12, 6).str() << "\n";
 }
 
+// The analyses' expected events and calendar times, after the table.
+void print_analysis_times(const BoundsTable& t, std::ostream& out) {
+  out << "\n" << fmt::Record().a("k", 3).a("events", 12).a("calendar time", 15).str() << "\n";
+  for (size_t i = 0; i < t.analysis_events.size(); ++i) {
+    out << fmt::Record().i(static_cast<int>(i) + 1, 3).f(t.analysis_events[i], 12, 1)
+               .f(t.analysis_time[i], 15, 4).str()
+        << "\n";
+  }
+}
+
 }  // namespace
 
 BoundsRequest parse_bounds_request(const std::vector<std::string>& options) {
@@ -512,6 +577,34 @@ BoundsTable calculate_bounds(const BoundsRequest& request) {
   std::ostringstream messages;
   BoundaryWork work;
   table.result = design_with_code(in, request.spending, request.phi.value_or(0.0), work, messages);
+  // Per analysis: D t_k events, reached at the calendar time where N L(tau) P(tau) = D t_k (the
+  // probability of an observed event among those enrolled by tau, rising in tau), by bisection.
+  {
+    const survival::EntryLoss el(request.entry_loss, request.accrual);
+    const double end = request.accrual + request.follow_up;
+    const double N = table.result.subjects;
+    auto events_by = [&](double tau) {
+      if (!(tau > 0.0)) return 0.0;
+      return N * el.enrolled(tau) *
+             survival::pooled_event_probability(el, request.hr, request.survival,
+                                                request.allocation, request.accrual,
+                                                request.follow_up, tau);
+    };
+    for (size_t k = 0; k < request.times.size(); ++k) {
+      const double target = table.result.events * request.times[k];
+      double lo = 0.0, hi = end;
+      if (events_by(hi) <= target) {
+        lo = hi;  // the whole study (the rounding up of N leaves it at or above D)
+      } else {
+        for (int it = 0; it < 200 && hi - lo > 1e-12 * end; ++it) {
+          const double mid = 0.5 * (lo + hi);
+          (events_by(mid) < target ? lo : hi) = mid;
+        }
+      }
+      table.analysis_events.push_back(target);
+      table.analysis_time.push_back(0.5 * (lo + hi));
+    }
+  }
   // Warnings of the recursion and of the drift search.
   std::istringstream lines(messages.str());
   for (std::string line; std::getline(lines, line);) {
@@ -527,13 +620,16 @@ void write_bounds_csv(const BoundsTable& table, std::ostream& out) {
   const int K = static_cast<int>(o.times.size());
   const double side = o.sides == 2 ? 2.0 : 1.0;
   out << "k,time,lower,upper,nominal_lower,nominal_upper,alpha_spent,alpha_cumulative,"
-         "crossing_probability,drift,events,subjects,expected_events\n";
+         "crossing_probability,drift,events,subjects,expected_events,analysis_events,"
+         "calendar_time\n";
   for (int i = 0; i < K; ++i) {
     out << i + 1 << ',' << shortest(o.times[i]) << ',' << shortest(r.za[i]) << ','
         << shortest(r.zb[i]) << ',' << shortest(r.nominal_lower[i] / side) << ','
         << shortest(r.nominal_upper[i] / side) << ',' << shortest(r.pd[i]) << ','
         << shortest(r.pe[i]) << ',' << shortest(r.qpos[i]) << ',' << shortest(r.drift) << ','
-        << r.events << ',' << r.subjects << ',' << shortest(r.expected_events) << "\n";
+        << r.events << ',' << r.subjects << ',' << shortest(r.expected_events) << ','
+        << shortest(table.analysis_events[static_cast<size_t>(i)]) << ','
+        << shortest(table.analysis_time[static_cast<size_t>(i)]) << "\n";
   }
 }
 
@@ -564,8 +660,16 @@ int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, 
     write_bounds_csv(table, out);
   } else {
     print_table(o, r, out);
+    print_analysis_times(table, out);
   }
   for (const std::string& w : table.warnings) err << "kestrel bounds: warning: " << w << "\n";
+  {
+    EntryAndLossStatements how;
+    how.dropout_as_probability = o.dropout_time.has_value();
+    how.dropout_time = o.dropout_time.value_or(0.0);
+    for (const std::string& w : loss_warnings(o.entry_loss, how, o.accrual, o.follow_up))
+      err << "kestrel bounds: warning: " << w << "\n";
+  }
   if (!r.drift_converged) {
     err << "kestrel bounds: the drift search did not reach the power; the figures above are not"
            " reliable\n";

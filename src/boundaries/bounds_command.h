@@ -32,6 +32,10 @@ struct BoundsRequest {
   EntryAndLoss entry_loss;
   std::optional<double> dropout_time;
   std::array<double, 2> dropout_probability{0.0, 0.0};
+  // The control arm as --median, --control-hazard or --survival with --survival-time; `survival`
+  // then holds the survival at the end of the study it was converted to.
+  ControlForm control = ControlForm::EndOfStudy;
+  double control_value = 0, control_time = 0;
 };
 
 // The options as the command line takes them ("--alpha", "0.05", "--times=0.5,1", ...; neither
@@ -45,6 +49,9 @@ struct BoundsTable {
   BoundsRequest request;
   GsDesignResult result;
   std::vector<std::string> warnings;
+  // Per analysis: the expected events there (events times its information fraction) and the
+  // calendar time when the subjects' expected events reach them (loss and pieces included).
+  std::vector<double> analysis_events, analysis_time;
 };
 // Terminal problems of the calculation throw RunError.
 BoundsTable calculate_bounds(const BoundsRequest& request);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/control_arm.h"
 #include "common/information_set.h"
 
 namespace kestrel {
@@ -61,6 +62,19 @@ struct EntryAndLossStatements {
   int accrual_line = 0;
 };
 
+// The optional MODEL and CONTROL statements of a design: the model it asks for, and its control
+// arm's law when stated as a median, a hazard or a survival at a stated time (SRVR1 and SRVR2 of
+// the design then hold the survival at the end of the study that law gives).
+struct ModelAndControl {
+  int model = 0;  // 0: not stated; 1: MODEL DEFAULT; 2: MODEL EXACT
+  int model_line = 0;
+  ControlForm control = ControlForm::EndOfStudy;
+  double control_time = 0;                        // SURVIVAL: the time of the probabilities
+  std::array<double, 2> control_value{0.0, 0.0};  // as written, EP1 then EP2
+  int control_line = 0;
+  bool exact() const { return model == 2; }
+};
+
 struct Design {
   int number = 0;      // 1-based position in the deck
   int first_line = 0;  // deck line where the record starts
@@ -73,6 +87,7 @@ struct Design {
   // Loss to follow-up and accrual pieces of this design (plain when the deck states neither).
   EntryAndLoss entry_loss;
   EntryAndLossStatements entry_loss_statements;
+  ModelAndControl model_control;
 };
 
 struct DeckHeader {

@@ -42,6 +42,22 @@ inline constexpr int kMaxSimulations = 10'000'000;
 inline constexpr int kMaxSimulatedSubjects = 1'000'000;
 inline constexpr double kSimulatedBytesPerSubject = 330;
 
+// Shares the simulation can allocate: a ratio of two whole numbers up to 10:10 (treatment :
+// control), within 1e-4 of the share, randomised in blocks of the reduced ratio's size. Shares
+// that qualify are at least 1/380 apart, so the tolerance never makes one share two.
+inline constexpr double kShareTolerance = 1e-4;
+inline bool simulable_share(double share) {
+  for (int m = 2; m <= 20; ++m)
+    for (int c = 1; c < m; ++c)
+      if (c <= 10 && m - c <= 10 && std::fabs(share - static_cast<double>(c) / m) <= kShareTolerance)
+        return true;
+  return false;
+}
+inline const char* simulable_share_allowed() {
+  return "a ratio of two whole numbers up to 10:10, within 1e-4 (such as 0.5, 2/3 written "
+         "0.6667, 0.6 or 0.75)";
+}
+
 // Calendar analysis times are compared with TA + TF with a tolerance of a few units in the last
 // place, so that a final look written as the sum of one-decimal TA and TF is not refused.
 inline bool within_study(double t, double end) {

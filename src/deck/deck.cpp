@@ -215,8 +215,9 @@ class Reader {
       lost_ = LostLayout{};
       bool lost = !read_record(rec);
       if (!complete_) break;
-      rec.design.stored = stored_values(rec.design.read);
       previous = rec.design.read;
+      apply_control(rec);
+      rec.design.stored = stored_values(rec.design.read);
       deck_.designs.push_back(std::move(rec));
       if (lost && !find_next_design(number, previous)) break;
     }
@@ -287,7 +288,8 @@ class Reader {
         reported[static_cast<size_t>(f)] = static_cast<int>(deck_.problems.size());
         std::string upper;
         for (char c : src.text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (f == NSIM && (upper == "DROPOUT" || upper == "ACCRUAL")) {
+        if (f == NSIM && (upper == "DROPOUT" || upper == "ACCRUAL" || upper == "MODEL" ||
+                          upper == "CONTROL")) {
           why += "; a " + upper +
                  " statement belongs right after a design record and its spending statements";
         }
@@ -480,7 +482,7 @@ class Reader {
     if (t.kind != DeckScanner::Kind::Value || t.quoted || !t.fault.empty()) return {};
     std::string w;
     for (char c : t.text) w += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return w == "DROPOUT" || w == "ACCRUAL" ? w : std::string();
+    return w == "DROPOUT" || w == "ACCRUAL" || w == "MODEL" || w == "CONTROL" ? w : std::string();
   }
 
   // One real item of a DROPOUT or ACCRUAL statement. `kept_ok`: a null value or a slash leaves
@@ -523,6 +525,10 @@ class Reader {
       const int line = key.line;
       bool ended = false;
       int at = line;
+      if (word == "MODEL" || word == "CONTROL") {
+        if (!read_model_control(word, st, g, line)) return;
+        continue;
+      }
       if (word == "DROPOUT") {
         if (how.dropout_given) {
           problem(number, line, "DROPOUT", "",
@@ -699,6 +705,106 @@ class Reader {
         el.accrual_intensity = rates;
       }
     }
+  }
+
+  // MODEL DEFAULT | MODEL EXACT, and CONTROL MEDIAN m1 [m2] | CONTROL HAZARD h1 [h2] |
+  // CONTROL SURVIVAL t s1 [s2], each at most once. False when the deck ends inside it.
+  bool read_model_control(const std::string& word, Statement& st, Design& g, int line) {
+    const int number = g.number;
+    ModelAndControl& mc = g.model_control;
+    const bool model = word == "MODEL";
+    const int first = model ? mc.model_line : mc.control_line;
+    if (first) {
+      problem(number, line, word, "",
+              "a design takes one " + word + " statement; the first is on line " +
+                  std::to_string(first));
+    }
+    const char* const kForms =
+        model ? "MODEL is followed by DEFAULT (the model of the reports) or EXACT (the exact "
+                "covariance under the alternative and exact bounds, as --exact)"
+              : "CONTROL is followed by MEDIAN and the control-arm medians of EP1 and EP2, by "
+                "HAZARD and their hazards per time unit, or by SURVIVAL, a time t and their "
+                "survival probabilities at t (one value: both endpoints)";
+    DeckScanner::Token form;
+    const Item r = st.take(form);
+    if (r == Item::End) {
+      problem(number, sc_.line(), word, "", std::string("the deck ends inside this statement; ") + kForms);
+      return false;
+    }
+    std::string f;
+    for (char c : form.text) f += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (model) {
+      if (r != Item::Read || form.quoted || (f != "DEFAULT" && f != "EXACT")) {
+        problem(number, form.line ? form.line : line, "MODEL", echoed(form.text), kForms);
+      } else if (!first) {
+        mc.model = f == "EXACT" ? 2 : 1;
+        mc.model_line = line;
+      }
+      return true;
+    }
+    if (r != Item::Read || form.quoted || (f != "MEDIAN" && f != "HAZARD" && f != "SURVIVAL")) {
+      problem(number, form.line ? form.line : line, "CONTROL", echoed(form.text), kForms);
+      return true;
+    }
+    const ControlForm how = f == "MEDIAN" ? ControlForm::Median
+                            : f == "HAZARD" ? ControlForm::Hazard : ControlForm::SurvivalAt;
+    bool ended = false, ok = true;
+    int at = line;
+    double t = 0;
+    if (how == ControlForm::SurvivalAt) {
+      ok = entry_loss_item(st, number, "CONTROL time", t, false, ended, at);
+      if (ended) return false;
+      if (ok && !(t > 0.0 && std::isfinite(t))) {
+        problem(number, at, "CONTROL time", show_real(t),
+                "the time of the control-arm survival probabilities must be above 0");
+        ok = false;
+      }
+    }
+    std::array<double, 2> v{std::nan(""), std::nan("")};
+    for (int ep = 0; ep < 2; ++ep) {
+      const std::string field = std::string("CONTROL ") +
+                                (how == ControlForm::Median   ? "median"
+                                 : how == ControlForm::Hazard ? "hazard"
+                                                              : "survival") +
+                                (ep == 0 ? " of EP1" : " of EP2");
+      double x = ep == 1 ? v[0] : std::nan("");
+      if (!entry_loss_item(st, number, field, x, ep == 1, ended, at)) {
+        if (ended) return false;
+        ok = false;
+        continue;
+      }
+      if (ep == 1 && std::isnan(x)) continue;  // left as EP1's (already refused)
+      const bool fine = how == ControlForm::SurvivalAt ? (x > 0.0 && x < 1.0)
+                                                       : (x > 0.0 && std::isfinite(x));
+      if (!fine) {
+        problem(number, at, field, show_real(x),
+                how == ControlForm::SurvivalAt
+                    ? "a control-arm survival probability must lie strictly between 0 and 1"
+                    : how == ControlForm::Median ? "a control-arm median must be above 0 (in time units of TA and TF)"
+                                                 : "a control-arm hazard must be above 0 (per time unit of TA and TF)");
+        ok = false;
+      }
+      v[static_cast<size_t>(ep)] = x;
+    }
+    if (!first) mc.control_line = line;
+    if (ok && !first) {
+      mc.control = how;
+      mc.control_time = t;
+      mc.control_value = v;
+    }
+    return true;
+  }
+
+  // A CONTROL statement gives SRVR1 and SRVR2: the survival at the end of the study (TA + TF)
+  // of the law it states, before anything reads them.
+  static void apply_control(DeckRecord& rec) {
+    const ModelAndControl& mc = rec.design.model_control;
+    if (mc.control == ControlForm::EndOfStudy) return;
+    DeckValues& d = rec.design.read;
+    const double end = d.TA + d.TF;
+    if (!(std::isfinite(end) && end > 0.0)) return;  // TA or TF already refused
+    d.SRVR1 = end_of_study_survival(control_hazard(mc.control, mc.control_value[0], mc.control_time), end);
+    d.SRVR2 = end_of_study_survival(control_hazard(mc.control, mc.control_value[1], mc.control_time), end);
   }
 
   static std::string show_real(double v) {

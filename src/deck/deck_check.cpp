@@ -49,12 +49,9 @@ class Checker {
       if (!(d.SR > 0 && d.SR < 1)) {
         bad(SR, "the sampling ratio (weight of the treatment arm) must lie strictly between 0 and 1");
       } else if (d.NSIM > 0 && usable(NSIM)) {
-        static constexpr double kSimRatios[] = {0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9};
-        bool found = std::any_of(std::begin(kSimRatios), std::end(kSimRatios),
-                                 [&](double r) { return std::fabs(d.SR - r) < 1e-12; });
-        if (!found)
-          bad(SR, "with simulation (NSIM > 0) the sampling ratio must be one of 0.25, 0.4, 0.5, "
-                  "0.6, 0.7, 0.75, 0.8, 0.9");
+        if (!limits::simulable_share(d.SR))
+          bad(SR, std::string("with simulation (NSIM > 0) the sampling ratio must be ") +
+                      limits::simulable_share_allowed());
       }
     }
     in_range(CNSRD, d.CNSRD, 0, 1, "must be 0 (no study censoring) or 1");

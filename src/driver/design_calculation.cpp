@@ -168,6 +168,32 @@ void check_results(const Design& design, const RunResults& r, std::string_view l
   }
 }
 
+// The control arm's law as a CONTROL statement gave it, and the survival at the end of the study
+// it was converted to (the SRVR1 and SRVR2 of the input summary).
+void write_control_statement(std::ostream& main, const Design& design) {
+  const ModelAndControl& mc = design.model_control;
+  if (mc.control == ControlForm::EndOfStudy) return;
+  char text[400];
+  const auto& v = mc.control_value;
+  switch (mc.control) {
+    case ControlForm::Median:
+      std::snprintf(text, sizeof text, " CONTROL ARM GIVEN AS MEDIANS: EP1 %.6g, EP2 %.6g", v[0], v[1]);
+      break;
+    case ControlForm::Hazard:
+      std::snprintf(text, sizeof text, " CONTROL ARM GIVEN AS HAZARDS: EP1 %.6g, EP2 %.6g", v[0], v[1]);
+      break;
+    default:
+      std::snprintf(text, sizeof text, " CONTROL ARM GIVEN AS SURVIVAL AT TIME %.6g: EP1 %.6g, EP2 %.6g",
+                    mc.control_time, v[0], v[1]);
+      break;
+  }
+  Reports::line(main, text);
+  std::snprintf(text, sizeof text,
+                " CONVERTED TO SURVIVAL AT THE END OF THE STUDY (TIME %.6g): EP1 %.6f, EP2 %.6f",
+                design.stored.TA + design.stored.TF, design.stored.SRVR1, design.stored.SRVR2);
+  Reports::line(main, text);
+}
+
 }  // namespace
 
 Calculations Calculations::standard() {
@@ -215,10 +241,16 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
         into.overflowed.push_back(name);
     }
   }
+  // --exact applies to every design; a design's MODEL EXACT to itself.
+  const bool exact = ctx.exact || design.model_control.exact();
   if (ctx.exact) {
     Reports::line(rep.main(),
                   " MODEL IN FORCE (--exact): EXACT COVARIANCE UNDER THE ALTERNATIVE, EXACT BOUNDS");
+  } else if (exact) {
+    Reports::line(rep.main(),
+                  " MODEL IN FORCE (MODEL EXACT): EXACT COVARIANCE UNDER THE ALTERNATIVE, EXACT BOUNDS");
   }
+  write_control_statement(rep.main(), design);
   write_copula_banner(rep.console(), v.CPL);
   const std::string where = "design " + std::to_string(design.number);
   std::string copula_failure;  // the message of a copula search that did not converge
@@ -245,7 +277,7 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   into.THETATR = store.THETATR;
   survival::InformationInput in =
       survival::information_input(v, store.THETA, design.entry_loss);
-  in.exact = ctx.exact;
+  in.exact = exact;
   auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
     const auto& spending = design.spending.at(which);
     try {

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "common/errors.h"
+#include "common/loss_warnings.h"
 #include "common/format.h"
 #include "common/sha256.h"
 #include "reports/html_report.h"
@@ -81,6 +82,12 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
                           "longer)\n";
       }
     };
+    if (options.notes) {
+      for (const std::string& w :
+           loss_warnings(design.entry_loss, design.entry_loss_statements, design.stored.TA,
+                         design.stored.TF))
+        *options.notes << "kestrel: warning: design " << design.number << ": " << w << '\n';
+    }
     try {
       calculate_design(
           design, ctx, store, into,

@@ -496,6 +496,29 @@ void inputs_table(Page& p, const Design& d) {
         << td_num(gnum(el.dropout[static_cast<size_t>(a)])) << "</tr>";
     }
   }
+  // The MODEL and CONTROL statements: the form given, and the value in force.
+  const ModelAndControl& mc = d.model_control;
+  if (mc.model != 0) {
+    p << "<tr><th><code>MODEL</code></th>"
+      << td_text(mc.exact() ? "exact covariance under the alternative and exact bounds"
+                            : "the default model")
+      << td_text(mc.exact() ? "EXACT" : "DEFAULT") << td_text(mc.exact() ? "EXACT" : "DEFAULT")
+      << "</tr>";
+  }
+  if (mc.control != ControlForm::EndOfStudy) {
+    for (int ep = 0; ep < 2; ++ep) {
+      const std::string e = ep == 0 ? "EP1" : "EP2";
+      const std::string meaning =
+          mc.control == ControlForm::Median   ? "control-arm median of " + e
+          : mc.control == ControlForm::Hazard ? "control-arm hazard of " + e + " per time unit"
+                                              : "control-arm survival of " + e + " at time " +
+                                                    gnum(mc.control_time);
+      p << "<tr><th><code>CONTROL</code></th>"
+        << td_text(meaning + " (gives SRVR" + std::to_string(ep + 1) + ")")
+        << td_num(gnum(mc.control_value[static_cast<size_t>(ep)]))
+        << td_num(gnum(ep == 0 ? s.SRVR1 : s.SRVR2)) << "</tr>";
+    }
+  }
   if (el.has_ramp()) {
     for (size_t k = 0; k < el.accrual_end.size(); ++k) {
       const std::string piece = "accrual piece " + std::to_string(k + 1);

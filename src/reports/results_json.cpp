@@ -439,6 +439,21 @@ std::string results_json(const RunRecord& run) {
       w.end_array();
       w.end_object();
     }
+    // Only designs with a MODEL or CONTROL statement carry this entry.
+    const ModelAndControl& mc = d.design.model_control;
+    if (mc.model != 0 || mc.control != ControlForm::EndOfStudy) {
+      w.key("model_control").begin_object();
+      w.key("model").value(mc.model == 2 ? "exact" : mc.model == 1 ? "default" : "not stated");
+      if (mc.control != ControlForm::EndOfStudy) {
+        const int form = static_cast<int>(mc.control);
+        w.key("control").value(form == 1 ? "median" : form == 2 ? "hazard" : "survival");
+        if (mc.control == ControlForm::SurvivalAt) w.key("control_time").value(mc.control_time);
+        w.key("control_value").begin_array();
+        w.value(mc.control_value[0]).value(mc.control_value[1]);
+        w.end_array();
+      }
+      w.end_object();
+    }
     w.key("sets").begin_array();
     for (const EvaluatedSet& s : d.sets) evaluated_set(w, s, d.design);
     w.end_array();

@@ -507,6 +507,23 @@ void entry_loss(const Node& n, Design& d) {
   if (el.plain()) n.fail("holds neither loss to follow-up nor accrual pieces");
 }
 
+// The MODEL and CONTROL statements of a design, for the inputs of the merged reports.
+void model_control(const Node& mc, Design& d) {
+  ModelAndControl& m = d.model_control;
+  const std::string& model = mc["model"].text();
+  m.model = model == "exact" ? 2 : model == "default" ? 1 : 0;
+  if (mc.has("control")) {
+    const std::string& form = mc["control"].text();
+    m.control = form == "median"   ? ControlForm::Median
+                : form == "hazard" ? ControlForm::Hazard
+                                   : ControlForm::SurvivalAt;
+    if (mc.has("control_time")) m.control_time = mc["control_time"].real();
+    const Node v = mc["control_value"];
+    expect_count(v, 2, "the two endpoints");
+    m.control_value = {v.at(0).real(), v.at(1).real()};
+  }
+}
+
 }  // namespace
 
 RunRecord read_results_json(std::string_view text) {
@@ -558,6 +575,7 @@ RunRecord read_results_json(std::string_view text) {
       rec.design.spending.push_back({spending_statement(pair.at(0)), spending_statement(pair.at(1))});
     }
     if (d.has("entry_loss")) entry_loss(d["entry_loss"], rec.design);
+    if (d.has("model_control")) model_control(d["model_control"], rec.design);
     const Node sets = d["sets"];
     for (size_t j = 0; j < sets.size(); ++j) rec.sets.push_back(evaluated_set(sets.at(j)));
     r.designs.push_back(std::move(rec));

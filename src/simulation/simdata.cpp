@@ -6,10 +6,12 @@
 
 #include <chrono>
 #include <cmath>
+#include <numeric>
 #include <string>
 
 #include "common/errors.h"
 #include "common/format.h"
+#include "common/limits.h"
 #include "numerics/uniform_generator.h"
 #include "survival/entry_loss.h"
 #include "survival/model.h"
@@ -40,9 +42,12 @@ void stop_on_nan_variance(const char* label, double V, double Z, const double* r
 
 ArmPattern arm_pattern(int n, double r) {
   ArmPattern p;
-  // r is recognised to 1e-12, so that a control share written as 1 - SR (0.30000000000000004
-  // for SR = 0.7) finds its pattern.
-  auto is = [r](double v) { return std::fabs(r - v) <= 1e-12; };
+  // The shares of old are recognised first, each with its own pattern, so that their trials stay
+  // exactly as they were; r within 1e-4 of the share (a control share written as 1 - SR,
+  // 0.30000000000000004 for SR = 0.7, or SR = 0.6667 for 2:1) finds its pattern. Distinct
+  // shares below are at least 1/380 apart, so the match is never ambiguous.
+  constexpr double kTolerance = limits::kShareTolerance;
+  auto is = [r](double v) { return std::fabs(r - v) <= kTolerance; };
   if (is(0.5)) {
     p.block = 2;
     p.full = n;
@@ -66,18 +71,31 @@ ArmPattern arm_pattern(int n, double r) {
       return p;
     }
   }
+  // Any other ratio of whole numbers up to 10:10, in blocks of the reduced ratio's size (2:1 in
+  // blocks of 3): the smallest block whose control places give r.
+  for (int m = 3; m <= 19; ++m) {
+    for (int c = 1; c < m; ++c) {
+      if (c > 10 || m - c > 10 || std::gcd(c, m) != 1 || !is(static_cast<double>(c) / m)) continue;
+      const int nb = n / m;
+      p.block = m;
+      p.share = c;
+      p.ones = c * nb;
+      p.full = m * nb;
+      return p;
+    }
+  }
   return p;
 }
 
 int ArmPattern::drawn_arm(double u) const {
   if (block == 4) return share == 1 ? (u <= 0.25 ? 1 : 2) : (u > 0.25 ? 1 : 2);
-  return 10.0 * u <= share ? 1 : 2;
+  return static_cast<double>(block) * u <= share ? 1 : 2;
 }
 
 void throw_unsimulable_share(double r) {
   throw RunError("The allocation proportion " + fmt::list_real(r) +
-                 " of the control arm cannot be simulated; the treatment share SR must be one of "
-                 "0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9.");
+                 " of the control arm cannot be simulated; the treatment share SR must be a ratio "
+                 "of two whole numbers up to 10:10 (within 1e-4), such as 0.5, 2/3 or 0.6.");
 }
 
 int allocate_arm(int i, int n, double r, numerics::UniformGenerator& gen) {

@@ -69,9 +69,9 @@ struct SimulationProfile {
 // the first r of the block's places in all of them to arm 1 and the rest to arm 2, and each
 // patient of an incomplete last block draws its arm from one uniform number.
 struct ArmPattern {
-  int block = 0;   // 2 (alternating), 4 or 10; 0 when r cannot be simulated
-  int share = 0;   // places of arm 1 in a block of 4 or 10
-  int ones = 0;    // patients 1..ones in arm 1 (blocks of 4 or 10)
+  int block = 0;   // 2 (alternating), 3 to 19; 0 when r cannot be simulated
+  int share = 0;   // places of arm 1 in a block (blocks of 3 and more)
+  int ones = 0;    // patients 1..ones in arm 1 (blocks of 3 and more)
   int full = 0;    // patients 1..full have a fixed arm; the later ones draw theirs
   bool simulable() const { return block != 0; }
   int arm(int i) const { return block == 2 ? (i % 2) + 1 : (i <= ones ? 1 : 2); }  // i <= full
@@ -83,8 +83,8 @@ ArmPattern arm_pattern(int n, double r);
 [[noreturn]] void throw_unsimulable_share(double r);
 
 // Arm (1 or 2) of patient i (1-based) of n for the allocation proportion r; draws a uniform
-// number only for patients of an incomplete last block. r must be one of 0.25, 0.4, 0.5, 0.6,
-// 0.7, 0.75, 0.8, 0.9 (anything else is a RunError).
+// number only for patients of an incomplete last block. r must be a ratio of two whole numbers
+// up to 10:10 within 1e-4 (anything else is a RunError).
 int allocate_arm(int i, int n, double r, numerics::UniformGenerator& gen);
 
 // Administrative censoring and loss to follow-up of the patients of one trial: the censoring

@@ -110,7 +110,8 @@ TEST(BoundsCommand, CsvRowsCarryTheDesignFigures) {
   std::getline(lines, header);
   EXPECT_EQ(header,
             "k,time,lower,upper,nominal_lower,nominal_upper,alpha_spent,alpha_cumulative,"
-            "crossing_probability,drift,events,subjects,expected_events");
+            "crossing_probability,drift,events,subjects,expected_events,analysis_events,"
+            "calendar_time");
   GsDesignInput in;
   in.K = 3;
   in.alpha = 0.05;
@@ -133,7 +134,7 @@ TEST(BoundsCommand, CsvRowsCarryTheDesignFigures) {
     std::vector<double> v;
     std::stringstream ss(row);
     for (std::string cell; std::getline(ss, cell, ',');) v.push_back(std::stod(cell));
-    ASSERT_EQ(v.size(), 13u);
+    ASSERT_EQ(v.size(), 15u);
     const int i = rows;
     EXPECT_EQ(v[0], i + 1);
     EXPECT_EQ(v[1], in.t[i]);
@@ -148,8 +149,63 @@ TEST(BoundsCommand, CsvRowsCarryTheDesignFigures) {
     EXPECT_EQ(v[10], r.events);
     EXPECT_EQ(v[11], r.subjects);
     EXPECT_EQ(v[12], r.expected_events);
+    EXPECT_EQ(v[13], r.events * in.t[i]);
+    // Uniform entry over 0..1, no loss: the expected events of the subjects by calendar time tau
+    // in closed form, at the analysis's time, are the events of the analysis.
+    const double tau = v[14], lc = -std::log(0.5) / 2.0;
+    double events = 0;
+    for (const double l : {lc, lc * 0.8}) {  // control, treatment: half the subjects each
+      const double m = std::min(tau, 1.0);
+      events += 0.5 * (m - (std::exp(-l * (tau - m)) - std::exp(-l * tau)) / l);  // entry density 1
+    }
+    EXPECT_NEAR(r.subjects * events, v[13], 1e-6 * v[13]) << i;
   }
   EXPECT_EQ(rows, 3);
+}
+
+// The control arm as a median, a hazard or a survival at a stated time gives the table of the
+// survival at the end of the study that it describes; a slip in the loss is warned about.
+TEST(BoundsCommand, ControlArmFormsOfOneLawGiveOneTable) {
+  const double h = 0.3, end = 3.0;
+  char survival[40], median[40], at[40];
+  std::snprintf(survival, sizeof survival, "%.17g", std::exp(-h * end));
+  std::snprintf(median, sizeof median, "%.17g", std::log(2.0) / h);
+  std::snprintf(at, sizeof at, "%.17g", std::exp(-h * 1.5));
+  const std::vector<std::string> base = {"--times", "0.5,1", "--accrual", "2", "--follow-up", "1",
+                                         "--csv"};
+  auto with = [&](std::vector<std::string> extra) {
+    extra.insert(extra.end(), base.begin(), base.end());
+    return bounds(extra);
+  };
+  const Outcome plain = with({"--survival", survival});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  for (const auto& form : std::vector<std::vector<std::string>>{
+           {"--median", median}, {"--control-hazard", "0.3"},
+           {"--survival", at, "--survival-time", "1.5"}}) {
+    const Outcome o = with(form);
+    EXPECT_EQ(o.status, 0) << form[0] << o.err;
+    EXPECT_EQ(o.out, plain.out) << form[0];
+  }
+  EXPECT_EQ(with({"--median", "2", "--survival", "0.5"}).status, 2);
+  EXPECT_EQ(with({"--survival-time", "2"}).status, 2);
+  EXPECT_EQ(with({"--median", "0"}).status, 2);
+  const Outcome text = bounds({"--median", median});
+  EXPECT_NE(text.out.find("(median " + std::string(median).substr(0, 5)), std::string::npos)
+      << text.out;
+  // Warnings for likely slips, on standard error; the run goes on.
+  struct Slip {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  for (const Slip& s : std::vector<Slip>{
+           {{"--dropout", "5"}, "was a percentage meant"},
+           {{"--dropout-probability", "0.05", "--dropout-time", "12"}, "beyond the end of the study"},
+           {{"--dropout", "0.5"}, "loses 62% of an arm's patients"}}) {
+    const Outcome o = with(s.args);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.err.find(s.says), std::string::npos) << o.err;
+  }
+  EXPECT_EQ(with({"--dropout", "0.05"}).err, "");
 }
 
 TEST(BoundsCommand, CodeFiveSpendsTheGivenCumulativeValues) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "deck/deck.h"
 
@@ -101,6 +102,57 @@ TEST(EntryLossStatements, EveryProblemIsReportedWithLineFieldAndValue) {
     EXPECT_EQ(e[0].field, c.field) << c.extra;
     EXPECT_NE(e[0].allowed.find(c.words), std::string::npos) << e[0].allowed;
   }
+}
+
+// MODEL and CONTROL: the model a design asks for, and the control arm as a median, a hazard or
+// a survival at a stated time, each turned into the survival at the end of the study (TA + TF =
+// 5 here) that SRVR1 and SRVR2 then hold; the three forms of one law give the same values.
+TEST(ModelAndControlStatements, FormsOfOneLawGiveTheSameSurvival) {
+  const double h1 = 0.2, h2 = 0.1;  // control hazards of EP1, EP2
+  struct Case {
+    std::string extra;
+    int model;
+    double s1, s2;
+  };
+  char median[96], survival_at[96];
+  std::snprintf(median, sizeof median, "CONTROL MEDIAN %.17g %.17g\n", std::log(2.0) / h1,
+                std::log(2.0) / h2);
+  std::snprintf(survival_at, sizeof survival_at, "control survival 1.5 %.17g %.17g\n",
+                std::exp(-1.5 * h1), std::exp(-1.5 * h2));
+  const std::vector<Case> cases = {
+      {"MODEL EXACT\n", 2, 0.3, 0.4},
+      {"model default\nDROPOUT HAZARD 0.1 /\n", 1, 0.3, 0.4},
+      {"CONTROL HAZARD 0.2 0.1\n", 0, std::exp(-5 * h1), std::exp(-5 * h2)},
+      {median, 0, std::exp(-5 * h1), std::exp(-5 * h2)},
+      {survival_at, 0, std::exp(-5 * h1), std::exp(-5 * h2)},
+      {"CONTROL HAZARD 0.2 /\nMODEL EXACT\n", 2, std::exp(-5 * h1), std::exp(-5 * h1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extra);
+    const Deck d = read_deck(deck_with(c.extra));
+    ASSERT_TRUE(check_deck(d).empty()) << check_deck(d)[0].message("deck");
+    ASSERT_EQ(d.designs.size(), 2u);
+    const Design& g = d.designs[0].design;
+    EXPECT_EQ(g.model_control.model, c.model);
+    EXPECT_NEAR(g.read.SRVR1, c.s1, 1e-14);
+    EXPECT_NEAR(g.read.SRVR2, c.s2, 1e-14);
+    EXPECT_EQ(g.stored.SRVR1, g.read.SRVR1);
+    // Nothing carries over: the next design has its record's own survival and no model.
+    EXPECT_EQ(d.designs[1].design.model_control.model, 0);
+    EXPECT_EQ(d.designs[1].design.read.SRVR1, 0.3);
+  }
+  const std::vector<DeckProblem> p = check_deck(read_deck(deck_with(
+      "MODEL FAST\nCONTROL MEDIAN 0 2\nCONTROL SURVIVAL 1 1.2 0.5\n")));
+  std::vector<std::string> got;
+  for (const DeckProblem& q : p) got.push_back(q.message("a/input.txt"));
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[0].substr(0, 43), "a/input.txt:8: design 1: MODEL = FAST: MODE");
+  EXPECT_EQ(got[1], "a/input.txt:9: design 1: CONTROL median of EP1 = 0: a control-arm median must "
+                    "be above 0 (in time units of TA and TF)");
+  EXPECT_EQ(got[2], "a/input.txt:10: design 1: CONTROL: a design takes one CONTROL statement; the "
+                    "first is on line 9");
+  EXPECT_EQ(got[3], "a/input.txt:10: design 1: CONTROL survival of EP1 = 1.2: a control-arm "
+                    "survival probability must lie strictly between 0 and 1");
 }
 
 }  // namespace

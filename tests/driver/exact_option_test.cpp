@@ -86,5 +86,52 @@ TEST(ExactOption, ExtremeSurvivalStopsNamingTheExactVariance) {
       << e.err;
 }
 
+// MODEL EXACT in the deck gives the design exactly what --exact gives it; MODEL DEFAULT under
+// --exact still runs the exact model (the option applies to every design).
+TEST(ExactOption, ModelStatementOfTheDeck) {
+  ScratchDir option, statement, both;
+  spit(option / "a/input.txt", kDeck);
+  spit(statement / "a/input.txt", std::string(kDeck) + "MODEL EXACT\n");
+  spit(both / "a/input.txt", std::string(kDeck) + "MODEL DEFAULT\n");
+  const ProgramRun o = run_kestrel(option, "-C '" + option.path().string() + "' --mvn-accuracy 1e-6 --exact");
+  const ProgramRun s = run_kestrel(statement, "-C '" + statement.path().string() + "' --mvn-accuracy 1e-6");
+  const ProgramRun b = run_kestrel(both, "-C '" + both.path().string() + "' --mvn-accuracy 1e-6 --exact");
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_EQ(s.status, 0) << s.err;
+  ASSERT_EQ(b.status, 0) << b.err;
+  EXPECT_EQ(slurp(statement / "a/TEST_7b.OUT"), slurp(option / "a/TEST_7b.OUT"));
+  EXPECT_EQ(slurp(both / "a/TEST_7b.OUT"), slurp(option / "a/TEST_7b.OUT"));
+  EXPECT_NE(slurp(statement / "a/TEST_7a.OUT").find("MODEL IN FORCE (MODEL EXACT)"), std::string::npos);
+}
+
+// A loss that is almost surely a slip is warned about on standard error, per design, and the
+// design is still calculated as given; a likely value says nothing.
+TEST(LossWarnings, LikelySlipsGoToStandardErrorAndTheRunGoesOn) {
+  struct Case {
+    const char* statement;
+    const char* says;  // empty: no warning
+  };
+  const Case cases[] = {
+      {"DROPOUT HAZARD 1.2 0.05\n", "design 1: a hazard of loss of 1.2 per time unit"},
+      {"DROPOUT PROBABILITY 12 0.05 /\n", "design 1: the probabilities of loss are stated at time 12"},
+      {"DROPOUT HAZARD 0.4 0.05\n", "design 1: the loss to follow-up loses 79% of an arm's patients"},
+      {"DROPOUT HAZARD 0.05 0.1\n", ""},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    std::string deck = kDeck;
+    deck.replace(deck.find("0 3 1 1 1 0"), 11, "0 3 1 1 1 300");  // a given size: no search
+    spit(dir / "a/input.txt", deck + c.statement);
+    const ProgramRun r = run_kestrel(dir, "-C '" + dir.path().string() + "' --mvn-accuracy 1e-5");
+    SCOPED_TRACE(c.statement);
+    EXPECT_EQ(r.status, 0) << r.err;
+    if (*c.says) {
+      EXPECT_NE(r.err.find(std::string("kestrel: warning: ") + c.says), std::string::npos) << r.err;
+    } else {
+      EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::testing

@@ -101,8 +101,8 @@ TEST(DesignSelection, DesignSeedsFollowTheDocumentedRule) {
 
 // Three small designs: the first simulates, the second and third do not and so carry its
 // simulated powers in the summary table; the third takes its values from the second by a slash.
-// The first has loss to follow-up, the second accrual pieces and loss stated as probabilities,
-// so that the merge must carry them.
+// The first has loss to follow-up; the second accrual pieces, loss stated as probabilities, its
+// control arm and its model, so that the merge must carry them as the whole run's inputs do.
 const char* kDeck =
     "0 0 0 0\n'three parts'\n"
     "20 3 3 1 1 200 1.4286 1.4286 0.5 1.4286 1.4286 0.5 2.0 3.0 0.3 0.4 0.5 1 0.025 0 0.8 2 2 "
@@ -112,6 +112,7 @@ const char* kDeck =
     "3 1 1 2.0 5.0\n"
     "ACCRUAL 3 0.5 1.0 2.0 1 2 4\n"
     "DROPOUT PROBABILITY 2 0.1 /\n"
+    "CONTROL SURVIVAL 2 0.5 0.6\nMODEL EXACT\n"
     "0 3 3 3 1 240 /\n";
 
 struct Runs {

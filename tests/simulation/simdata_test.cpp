@@ -4,6 +4,7 @@
 #include "common/errors.h"
 #include "numerics/uniform_generator.h"
 #include "simulation/seeded_generator.h"
+#include "common/limits.h"
 #include "simulation/simdata.h"
 #include "survival/entry_loss.h"
 #include <algorithm>
@@ -96,6 +97,43 @@ TEST(Allocation, ProportionsOverLargeTrialsMatchR) {
     for (int i = 1; i <= n; ++i) arm1 += allocate_arm(i, n, r, g) == 1;
     EXPECT_NEAR(arm1, r * n, 4.0) << r;  // only the last incomplete block is random
   }
+}
+
+// Ratios of whole numbers up to 10:10 other than the shares of old: complete blocks of the
+// reduced ratio's size hold exactly the ratio (control places first, as the blocks of 10 do),
+// the patients after the last complete block draw their arm, m u <= c giving the control arm.
+TEST(Allocation, WholeNumberRatiosFillBlocksOfTheirSize) {
+  struct Case {
+    double r;  // control share
+    int block, control;
+  } cases[] = {{1.0 / 3, 3, 1}, {1.0 - 2.0 / 3, 3, 1}, {2.0 / 3, 3, 2}, {1.0 - 0.6667, 3, 1},
+               {3.0 / 7, 7, 3}, {5.0 / 8, 8, 5}, {10.0 / 19, 19, 10}, {1.0 / 11, 11, 1}};
+  for (const Case& c : cases) {
+    const ArmPattern p = arm_pattern(100, c.r);
+    EXPECT_EQ(p.block, c.block) << c.r;
+    EXPECT_EQ(p.share, c.control) << c.r;
+    numerics::UniformGenerator g = seeded(31);
+    numerics::UniformGenerator shadow = seeded(31);
+    const int n = 100, nb = n / c.block;
+    int control = 0;
+    for (int i = 1; i <= n; ++i) {
+      const int arm = allocate_arm(i, n, c.r, g);
+      if (i <= c.block * nb) {
+        control += arm == 1;
+        EXPECT_EQ(g.GETSEED(), 31) << c.r << " " << i;
+      } else {
+        EXPECT_EQ(arm, c.block * shadow.UNIRAND() <= c.control ? 1 : 2) << c.r << " " << i;
+        EXPECT_EQ(g.GETSEED(), shadow.GETSEED()) << c.r << " " << i;
+      }
+    }
+    EXPECT_EQ(control, c.control * nb) << c.r;
+  }
+  // Beyond 10:10, or not a ratio: refused.
+  for (double r : {7.0 / 20, 1.0 / 12, 0.123}) {
+    EXPECT_FALSE(arm_pattern(10, r).simulable()) << r;
+    EXPECT_FALSE(limits::simulable_share(1.0 - r)) << r;
+  }
+  for (const Case& c : cases) EXPECT_TRUE(limits::simulable_share(1.0 - c.r)) << c.r;
 }
 
 TEST(Simdata, UnirandCallsPerPatientFollowTheDocumentedOrder) {

@@ -3,7 +3,8 @@
 kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times = 1, power = 0.9,
                            hr = 0.7, accrual = 1, follow_up = 1, survival = 0.5,
                            allocation = 0.5, exact = FALSE, dropout = 0, dropout_time = NULL,
-                           accrual_time = NULL, accrual_intensity = NULL) {
+                           accrual_time = NULL, accrual_intensity = NULL, median = NULL,
+                           control_hazard = NULL, survival_time = NULL) {
   sides <- check_choice(sides, "sides", c(one = 1L, two = 2L))
   # The limits of the deck checks and kestrel_design(), per side: a one-sided level from 1e-6
   # to 0.5, a power above it.
@@ -25,18 +26,36 @@ kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times 
   if (accrual + follow_up <= 0)
     arg_error("follow_up", "above 0 when `accrual` is 0 (the study must last some time)",
               follow_up)
-  survival <- check_open_unit(survival, "survival", what = "a control-arm survival probability")
-  allocation <- check_open_unit(allocation, "allocation", what = "the treatment share")
+  # The control arm: survival at the end of the study (default), at `survival_time`, a median
+  # or a hazard, converted to the survival at the end of the study as kestrel_design() does.
+  if (!is.null(median) || !is.null(control_hazard)) {
+    if (!missing(survival))
+      stop("give the control arm once: `survival` and `median` or `control_hazard` were both given",
+           call. = FALSE)
+    survival <- NULL
+  }
+  for (arg in c("survival", "median", "control_hazard")) {
+    v <- get(arg)
+    if (!is.null(v) && length(v) != 1L) arg_error(arg, "a single value (one endpoint)", v)
+  }
+  law <- control_law(survival, median, control_hazard, survival_time, accrual, follow_up)
+  survival <- law$survival[1L]
   num <- function(x) paste(sprintf("%.17g", x), collapse = ",")
+  # The form given goes to the core, which converts it.
+  control_options <- if (is.null(law$control)) c("--survival", num(survival)) else
+    switch(law$control$form, c("--median", num(law$control$value[1L])),
+           c("--control-hazard", num(law$control$value[1L])),
+           c("--survival", num(law$control$value[1L]), "--survival-time", num(law$control$time)))
+  allocation <- check_open_unit(allocation, "allocation", what = "the treatment share")
   args <- c("--alpha", num(alpha), "--sides", num(sides), "--spending", num(spending$code),
             "--times", num(times), "--power", num(power), "--hr", num(hr),
             "--accrual", num(accrual), "--follow-up", num(follow_up),
-            "--survival", num(survival), "--allocation", num(allocation))
+            control_options, "--allocation", num(allocation))
   if (spending$code %in% c(3L, 4L)) args <- c(args, "--phi", num(spending$phi))
   if (spending$code == 5L) args <- c(args, "--cumulative", num(spending$cumulative))
   if (check_flag(exact, "exact")) args <- c(args, "--exact")
   # Loss to follow-up and accrual pieces, checked as kestrel_design checks them.
-  el <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual)
+  el <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual, follow_up)
   if (!is.null(el)) {
     if (any(el$dropout != 0)) args <- c(args, "--dropout", num(el$dropout))
     if (length(el$accrual_end) > 1L)

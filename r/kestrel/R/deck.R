@@ -1,15 +1,17 @@
 # Decks: every design of an existing deck run without report files, and designs written as a deck
 # the program reads.
 
-kestrel_deck <- function(path, seed = NULL, mvn_accuracy = NULL, verbose = FALSE) {
+kestrel_deck <- function(path, seed = NULL, mvn_accuracy = NULL, verbose = FALSE, exact = FALSE) {
   path <- check_string(path, "path", "the path of one deck file")
   if (!file.exists(path))
     stop(sprintf("`path` must be an existing deck file: %s does not exist", show_value(path)),
          call. = FALSE)
-  options <- check_options(seed, mvn_accuracy, verbose)
+  check_options(1L, mvn_accuracy, verbose, exact)
   size <- file.info(path)$size
   text <- rawToChar(readBin(path, "raw", n = size))
   deck <- .Call(kestrel_read_deck, text, path)
+  simulated <- any(vapply(deck$designs, function(e) e$values$NSIM > 0, logical(1)))
+  options <- check_options(seed, mvn_accuracy, verbose, exact, simulated = simulated)
   if (deck$incomplete_record_line > 0)
     warning(sprintf("%s:%d: the deck ends inside this record; it is not calculated", path,
                     deck$incomplete_record_line), call. = FALSE)
@@ -51,11 +53,21 @@ deck_lines <- function(d) {
   # Loss to follow-up and accrual pieces, after the spending statements.
   el <- d$deck$entry_loss
   if (!is.null(el)) {
-    if (any(el$dropout != 0)) lines <- c(lines, paste("DROPOUT HAZARD", reals(el$dropout)))
+    if (isTRUE(el$dropout_time > 0))
+      lines <- c(lines, paste("DROPOUT PROBABILITY", reals(el$dropout_time),
+                              reals(el$dropout_probability)))
+    else if (any(el$dropout != 0)) lines <- c(lines, paste("DROPOUT HAZARD", reals(el$dropout)))
     if (length(el$accrual_end) > 1L)
       lines <- c(lines, paste("ACCRUAL", length(el$accrual_end), reals(el$accrual_end),
                               reals(el$accrual_intensity)))
   }
+  # The control arm as it was given, and the model.
+  ctl <- d$deck$control
+  if (!is.null(ctl))
+    lines <- c(lines, switch(ctl$form, paste("CONTROL MEDIAN", reals(ctl$value)),
+                             paste("CONTROL HAZARD", reals(ctl$value)),
+                             paste("CONTROL SURVIVAL", reals(ctl$time), reals(ctl$value))))
+  if (isTRUE(d$exact)) lines <- c(lines, "MODEL EXACT")
   lines
 }
 

@@ -39,10 +39,9 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
   if (length(survival) == 1L) survival <- c(survival, survival)
   allocation <- check_open_unit(allocation, "allocation", what = "the treatment share")
   nsim <- check_whole(nsim, "nsim", 0, 1e7)
-  sim_shares <- c(0.25, 0.4, 0.5, 0.6, 0.7, 0.75, 0.8, 0.9)
-  if (nsim > 0 && !any(abs(allocation - sim_shares) < 1e-12))
-    arg_error("allocation", sprintf("one of %s when trials are simulated (`nsim` > 0)",
-                                    paste(sim_shares, collapse = ", ")), allocation)
+  if (nsim > 0 && !simulable_share(allocation))
+    arg_error("allocation", paste("a ratio of two whole numbers up to 10:10 (such as 0.5, 2/3 or",
+                                  "0.6) when trials are simulated (`nsim` > 0)"), allocation)
   if (!is.null(n)) n <- check_whole(n, "n", 1, .Machine$integer.max)
   # A simulated trial holds every subject in memory (about 330 bytes each).
   if (!is.null(n) && nsim > 0 && n > 1e6)
@@ -74,11 +73,12 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
   list(number = 1L, values = values, spending = statements)
 }
 
-check_options <- function(seed, mvn_accuracy, verbose, exact = FALSE) {
+check_options <- function(seed, mvn_accuracy, verbose, exact = FALSE, simulated = TRUE) {
   exact <- check_flag(exact, "exact")
-  # Without a seed, R's random stream gives one: set.seed() then repeats a simulation.
-  seed <- if (is.null(seed)) sample.int(2147483646L, 1L) else
-    check_whole(seed, "seed", 1, 2147483646)
+  # Without a seed, R's random stream gives one: set.seed() then repeats a simulation. A
+  # calculation without simulated trials draws nothing and leaves R's stream alone.
+  seed <- if (!is.null(seed)) check_whole(seed, "seed", 1, 2147483646) else
+    if (simulated) sample.int(2147483646L, 1L) else NULL
   if (!is.null(mvn_accuracy))
     mvn_accuracy <- check_range(mvn_accuracy, "mvn_accuracy", 1e-10, 1e-4,
                                 "an accuracy of the normal probabilities")
@@ -148,8 +148,12 @@ calculate_entries <- function(entries, options, title = "") {
                  trace = function(line) cat(line, "\n", sep = ""))
   run <- .Call(kestrel_calculate, entries, options$seed, options$mvn_accuracy, line,
                isTRUE(options$exact))
-  designs <- lapply(run$designs, function(d) new_design(d, seed = run$seed, options = options,
-                                                        title = title))
+  designs <- lapply(run$designs, function(d) {
+    o <- options
+    # A design's own model (MODEL EXACT of a deck) holds beside the option for every design.
+    o$exact <- isTRUE(options$exact) || identical(as.integer(d$entry$model), 2L)
+    new_design(d, seed = run$seed, options = o, title = title)
+  })
   kestrel_designs(designs)
 }
 
@@ -159,19 +163,25 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                            allocation = 0.5, spending = sf_obf(), n = NULL, nsim = 0,
                            hr_sim = hr, rho_sim = rho, censor = TRUE, seed = NULL,
                            mvn_accuracy = NULL, verbose = FALSE, exact = FALSE, dropout = 0,
-                           dropout_time = NULL, accrual_time = NULL, accrual_intensity = NULL) {
+                           dropout_time = NULL, accrual_time = NULL, accrual_intensity = NULL,
+                           median = NULL, control_hazard = NULL, survival_time = NULL) {
   if (missing(hr)) stop("`hr` (the hazard ratios of EP1 and EP2, treatment over control) is missing",
                         call. = FALSE)
   if (missing(accrual)) stop("`accrual` (the accrual period) is missing", call. = FALSE)
   if (missing(follow_up)) stop("`follow_up` (the follow-up after accrual) is missing", call. = FALSE)
-  if (missing(survival))
-    stop("`survival` (control-arm survival of EP1 and EP2 at the end of the study) is missing",
-         call. = FALSE)
+  if (missing(survival)) survival <- NULL
+  accrual <- check_range(accrual, "accrual", 0, Inf, "an accrual period", lower_open = TRUE)
+  follow_up <- check_range(follow_up, "follow_up", 0, Inf, "a follow-up period after accrual")
+  law <- control_law(survival, median, control_hazard, survival_time, accrual, follow_up)
   entry <- design_entry(hr, rho, looks, timing, rule, alpha, power, copula, competing, composite,
-                      critical, accrual, follow_up, survival, allocation, spending, n, nsim,
+                      critical, accrual, follow_up, law$survival, allocation, spending, n, nsim,
                       hr_sim, rho_sim, censor)
-  entry$entry_loss <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual)
-  calculate_entries(list(entry), check_options(seed, mvn_accuracy, verbose, exact))[[1L]]
+  entry$entry_loss <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual,
+                                 follow_up)
+  entry$control <- law$control
+  options <- check_options(seed, mvn_accuracy, verbose, exact, simulated = entry$values$NSIM > 0)
+  if (options$exact) entry$model <- 2L
+  calculate_entries(list(entry), options)[[1L]]
 }
 
 # Loss to follow-up and accrual pieces as the core takes them, NULL when there are none:
@@ -179,44 +189,57 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
 # with `dropout_time`, the probability of being lost by that time (hazard -log(1 - p)/time);
 # `accrual_time` the ends of the accrual pieces (the last equal to `accrual`) and
 # `accrual_intensity` their relative intensities.
-entry_loss <- function(dropout, dropout_time, accrual_time, accrual_intensity, accrual) {
-  if (!is.numeric(dropout) || !(length(dropout) %in% 1:2) || anyNA(dropout) ||
-      any(!is.finite(dropout)) || any(dropout < 0))
-    stop("`dropout` must be one or two numbers of 0 or more (control, treatment)", call. = FALSE)
+entry_loss <- function(dropout, dropout_time, accrual_time, accrual_intensity, accrual,
+                       follow_up = NULL) {
+  if (is.null(dropout)) dropout <- 0
+  given <- dropout
+  dropout <- check_range(dropout, "dropout", 0, Inf,
+                         "one or two hazards of loss per time unit (control, treatment)", 1:2)
   if (length(dropout) == 1L) dropout <- rep(dropout, 2L)
+  probability <- NULL
   if (!is.null(dropout_time)) {
-    if (!is.numeric(dropout_time) || length(dropout_time) != 1L || is.na(dropout_time) ||
-        !is.finite(dropout_time) || dropout_time <= 0)
-      stop("`dropout_time` must be one time above 0", call. = FALSE)
+    dropout_time <- check_range(dropout_time, "dropout_time", 0, Inf,
+                                "one time by which `dropout` gives the probabilities of loss",
+                                lower_open = TRUE)
     if (any(dropout >= 1))
-      stop("with `dropout_time`, `dropout` holds probabilities of loss in [0, 1)", call. = FALSE)
+      arg_error("dropout", paste("one or two probabilities of loss in [0, 1) when `dropout_time`",
+                                 "is given (0.05 for 5%)"), given)
+    probability <- dropout
     dropout <- -log1p(-dropout) / dropout_time
     if (any(!is.finite(dropout)))
       stop(sprintf(paste0("`dropout_time` must be a time long enough for a finite hazard of loss ",
                           "(-log(1 - dropout) / dropout_time; got %s)"), format(dropout_time)),
            call. = FALSE)
   }
+  if (!is.null(follow_up)) loss_warnings(given, dropout_time, dropout, accrual, follow_up)
   if (is.null(accrual_time) != is.null(accrual_intensity))
     stop("`accrual_time` and `accrual_intensity` go together", call. = FALSE)
   ends <- numeric(0)
   rates <- numeric(0)
   if (!is.null(accrual_time)) {
+    if (is.numeric(accrual_time) && length(accrual_time) >= 1L && isTRUE(accrual_time[1L] == 0))
+      arg_error("accrual_time", paste("the ends of the accrual pieces, the first above 0: they are",
+                                      "the ends, not the starts (leave out the leading 0)"),
+                accrual_time)
     if (!is.numeric(accrual_time) || !(length(accrual_time) %in% 1:10) || anyNA(accrual_time) ||
         any(!is.finite(accrual_time)) || accrual_time[1L] <= 0 || any(diff(accrual_time) <= 0) ||
         abs(accrual_time[length(accrual_time)] - accrual) > 1e-9 * max(1, accrual))
-      stop(sprintf(paste0("`accrual_time` must hold 1 to 10 increasing ends of accrual pieces ",
-                          "above 0, the last equal to `accrual` (%s)"), format(accrual)),
-           call. = FALSE)
+      arg_error("accrual_time", sprintf(paste0("1 to 10 increasing ends of accrual pieces ",
+                                               "above 0, the last equal to `accrual` (%s)"),
+                                        format(accrual)), accrual_time)
     if (!is.numeric(accrual_intensity) || length(accrual_intensity) != length(accrual_time) ||
         anyNA(accrual_intensity) || any(!is.finite(accrual_intensity)) ||
         any(accrual_intensity < 1e-100) || any(accrual_intensity > 1e100))
-      stop(paste("`accrual_intensity` must hold one relative intensity from 1e-100 to 1e100 per",
-                 "accrual piece (only their ratios matter)"), call. = FALSE)
+      arg_error("accrual_intensity", sprintf(paste("one relative intensity from 1e-100 to 1e100 per",
+                                                   "accrual piece (%d; only their ratios matter)"),
+                                             length(accrual_time)), accrual_intensity)
     if (length(accrual_time) > 1L) {
       ends <- as.numeric(accrual_time)
       rates <- as.numeric(accrual_intensity)
     }
   }
   if (all(dropout == 0) && length(ends) == 0L) return(NULL)
-  list(dropout = as.numeric(dropout), accrual_end = ends, accrual_intensity = rates)
+  list(dropout = as.numeric(dropout), accrual_end = ends, accrual_intensity = rates,
+       dropout_time = if (is.null(probability)) 0 else dropout_time,
+       dropout_probability = if (is.null(probability)) c(0, 0) else as.numeric(probability))
 }

@@ -27,6 +27,7 @@ print.kestrel_design <- function(x, ...) {
               if (v$LOOK == 1L) "analysis" else "analyses",
               if (v$ITIME == 3L) "calendar times" else "information fractions",
               paste(format(v$TLOOK), collapse = ", ")))
+  cat(assumption_lines(x), sep = "\n")
   if (length(x$sets) > 1L)
     cat(paste0("  Two sets: a protocol states the set of the endpoint whose events trigger the\n",
                "  analyses, or the larger size when that is not decided (see ?kestrel_design)\n"))
@@ -81,13 +82,15 @@ bounds_rows <- function(x, s) {
 
 as.data.frame.kestrel_design <- function(x, row.names = NULL, optional = FALSE, ...) {
   out <- boundaries(x)
+  out <- cbind(out, assumption_columns(x, nrow(out)))
   rownames(out) <- row.names
   out
 }
 
 summary.kestrel_design <- function(object, ...) {
   structure(list(results = object$results, copula_parameter = object$copula_parameter,
-                 seed = object$seed,
+                 seed = if (object$settings$nsim > 0) object$seed else NA_integer_,
+                 assumptions = assumption_lines(object),
                  analyses = lapply(object$sets, function(s) {
                    data.frame(set = s$label, analysis = seq_len(s$information$K),
                               calendar_time = s$information$TCAL,
@@ -111,6 +114,8 @@ print.summary.kestrel_design <- function(x, ...) {
               format(x$copula_parameter[["design"]], digits = 6),
               format(x$copula_parameter[["simulation"]], digits = 6)))
   if (!is.na(x$seed)) cat(sprintf("Seed of the uniform generator: %d\n", x$seed))
+  cat("Assumptions:\n")
+  cat(sub("^  ", "  ", x$assumptions), sep = "\n")
   cat("\nResults per evaluated set:\n")
   print(x$results, row.names = FALSE, digits = 6)
   for (a in x$analyses) {

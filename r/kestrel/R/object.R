@@ -18,7 +18,8 @@ new_design <- function(d, seed, options, title) {
     s
   })
   names(sets) <- vapply(sets, function(s) s$label, character(1))
-  x <- structure(list(settings = deck_settings(d$entry$values, d$entry$spending),
+  x <- structure(list(settings = c(deck_settings(d$entry$values, d$entry$spending),
+                                   assumption_settings(d$entry, options$exact)),
                       results = NULL, sets = sets,
                       copula_parameter = c(design = d$THETA, simulation = d$THETATR),
                       seed = seed, mvn_accuracy = options$mvn_accuracy,
@@ -67,6 +68,7 @@ design_results <- function(x) {
                search = s$end, stringsAsFactors = FALSE)
   })
   out <- do.call(rbind, rows)
+  out <- cbind(out, assumption_columns(x, nrow(out)))
   rownames(out) <- NULL
   out
 }
@@ -115,7 +117,12 @@ sample_size <- function(x, set = NULL) {
   stats::setNames(vapply(x$sets[set], function(s) s$MSS, integer(1)), set)
 }
 
-power <- function(x, ...) UseMethod("power")
+# stats::power() is called without arguments or by name (power(lambda = 0.5)): no x to dispatch
+# on, so those calls go to it directly.
+power <- function(x, ...) {
+  if (missing(x)) return(stats::power(...))
+  UseMethod("power")
+}
 
 # Anything that is not a design goes to stats::power(), the link function this name masks.
 power.default <- function(x, ...) stats::power(x, ...)

@@ -17,13 +17,14 @@ plot.kestrel_design <- function(x, type = c("bounds", "hr", "spending", "power",
     arg_error("col", "colours for EP1 and EP2", col)
   col <- stats::setNames(rep_len(col, 2L), c("EP1", "EP2"))
   legend <- check_flag(legend, "legend")
-  switch(type,
+  drawn <- switch(type,
          bounds = plot_bounds(x, sets, "z", main, xlab, ylab, col, lwd, legend, ...),
          hr = plot_bounds(x, sets, "hr", main, xlab, ylab, col, lwd, legend, ...),
          spending = plot_spending(x, sets, main, xlab, ylab, col, lwd, legend, ...),
          power = plot_power(x, sets, sizes, main, xlab, ylab, col, lwd, legend, ...),
          events = plot_events(x, sets, main, xlab, ylab, col, lwd, legend, ...))
-  invisible(x)
+  # The events and spending plots give the values they drew.
+  invisible(if (type %in% c("events", "spending")) drawn else x)
 }
 
 # An empty frame whose labels the caller may replace; `...` carries graphical parameters.
@@ -71,26 +72,46 @@ plot_bounds <- function(x, sets, scale, main, xlab, ylab, col, lwd, legend, ...)
   }
 }
 
+# The cumulative alpha of a spending function over the information fractions `t`: the core's own
+# spending function; cumulative values given per analysis are joined by straight lines.
+spending_curve <- function(sf, alpha, t, analyses) {
+  if (sf$code == 5L) return(stats::approx(c(0, analyses), c(0, sf$cumulative), xout = t)$y)
+  .Call(kestrel_spending_curve, as.integer(sf$code), alpha, as.numeric(or_default(sf$phi, 0)), t)
+}
+
 plot_spending <- function(x, sets, main, xlab, ylab, col, lwd, legend, ...) {
   tab <- boundaries(x, sets)
-  plot_frame(c(0, 1), c(0, x$settings$alpha * 1.08),
+  alpha <- x$settings$alpha
+  t <- seq(0, 1, length.out = 201)
+  curves <- list()
+  for (s in sets) for (ep in c("EP1", "EP2")) {
+    a <- tab[tab$set == s & tab$endpoint == ep, ]
+    sf <- statement_spending(x$deck$spending[[match(s, set_labels(x))]][[if (ep == "EP1") 1L else 2L]])
+    curves[[paste(s, ep)]] <- data.frame(set = s, endpoint = ep, information_fraction = t,
+                                         cumulative_alpha = spending_curve(sf, alpha, t,
+                                                                           a$information_fraction))
+  }
+  plot_frame(c(0, 1), c(0, max(alpha, unlist(lapply(curves, `[[`, "cumulative_alpha"))) * 1.08),
              or_default(main, "Cumulative alpha spent"), or_default(xlab, "Information fraction"),
              or_default(ylab, "Alpha spent"), ...)
-  abline(h = x$settings$alpha, col = "grey60", lty = 3)
-  for (s in sets) for (ep in c("EP1", "EP2")) {
-    t <- tab[tab$set == s & tab$endpoint == ep, ]
-    lines(c(0, t$information_fraction), c(0, t$cumulative_alpha), col = col[[ep]], lwd = lwd,
+  abline(h = alpha, col = "grey60", lty = 3)
+  for (cv in curves) {
+    s <- cv$set[1]
+    ep <- cv$endpoint[1]
+    a <- tab[tab$set == s & tab$endpoint == ep, ]
+    lines(cv$information_fraction, cv$cumulative_alpha, col = col[[ep]], lwd = lwd,
           lty = set_ltys[[s]])
-    points(t$information_fraction, t$cumulative_alpha, col = col[[ep]], pch = set_pchs[[s]])
+    points(a$information_fraction, a$cumulative_alpha, col = col[[ep]], pch = set_pchs[[s]])
   }
   if (legend) {
     keys <- expand.grid(ep = c("EP1", "EP2"), set = sets, stringsAsFactors = FALSE)
     graphics::legend("topleft", bty = "n", cex = 0.8,
-                     legend = if (length(sets) > 1L) paste0(keys$ep, ", set ", keys$set)
-                              else keys$ep,
-                     col = col[keys$ep], lwd = lwd, lty = set_ltys[keys$set],
-                     pch = set_pchs[keys$set])
+                     legend = c(if (length(sets) > 1L) paste0(keys$ep, ", set ", keys$set)
+                                else keys$ep, "analyses"),
+                     col = c(col[keys$ep], "grey30"), lwd = c(rep(lwd, nrow(keys)), NA),
+                     lty = c(set_ltys[keys$set], NA), pch = c(rep(NA, nrow(keys)), 19))
   }
+  invisible(do.call(rbind, c(curves, make.row.names = FALSE)))
 }
 
 # The powers of a grid of sizes, calculated in one run with the design's settings and seed.
@@ -101,7 +122,17 @@ power_grid <- function(x, sizes) {
     e$values$NSIM <- 0L
     e
   })
-  run <- .Call(kestrel_calculate, entries, x$seed, x$mvn_accuracy, NULL, isTRUE(x$exact))
+  message(sprintf("plot(type = \"power\"): the power at %d sizes (%s)", length(sizes),
+                  paste(sizes, collapse = ", ")))
+  done <- 0L
+  line <- function(text) {
+    if (grepl("NEW CALCULATION START", text, fixed = TRUE)) {
+      done <<- done + 1L
+      message(sprintf("  size %d of %d: %d subjects", done, length(sizes), as.integer(sizes[done])))
+    }
+  }
+  seed <- if (is.na(x$seed)) NULL else x$seed
+  run <- .Call(kestrel_calculate, entries, seed, x$mvn_accuracy, line, isTRUE(x$exact))
   do.call(rbind, lapply(seq_along(sizes), function(i) {
     data.frame(size = sizes[i],
                set = vapply(run$designs[[i]]$sets, function(s) r_set_label(s$label), ""),
@@ -143,19 +174,13 @@ plot_power <- function(x, sets, sizes, main, xlab, ylab, col, lwd, legend, ...) 
                      pch = c(set_pchs[sets], 4), lwd = c(rep(lwd, length(sets)), 2))
 }
 
-# Expected events by calendar time t of N subjects entering uniformly over the accrual period,
-# exponential event times in each arm (no competing event): N/a times the integral over entry
-# times u in [0, min(t, a)] of the probability of an event within t - u.
-expected_events_by_time <- function(t, N, hr, survival, allocation, accrual, follow_up) {
-  rate <- -log(survival) / (accrual + follow_up)
-  arms <- list(c(1 - allocation, rate), c(allocation, rate * hr))
-  vapply(t, function(tt) {
-    m <- min(tt, accrual)
-    if (m <= 0) return(0)
-    lost <- sum(vapply(arms, function(a) a[1] * (exp(-a[2] * (tt - m)) - exp(-a[2] * tt)) / a[2],
-                       0))
-    N / accrual * (m - lost)
-  }, 0)
+# Expected events by calendar time of N subjects of the design: the core's own event
+# probabilities (loss to follow-up and accrual pieces included), the ones behind the maximum
+# events of each endpoint. A matrix with a column per endpoint.
+expected_events_by_time <- function(x, N, t) {
+  out <- .Call(kestrel_expected_events, x$deck, as.numeric(N), as.numeric(t))
+  colnames(out) <- c("EP1", "EP2")
+  out
 }
 
 plot_events <- function(x, sets, main, xlab, ylab, col, lwd, legend, ...) {
@@ -163,32 +188,43 @@ plot_events <- function(x, sets, main, xlab, ylab, col, lwd, legend, ...) {
   end <- st$accrual + st$follow_up
   tab <- boundaries(x, sets)
   N <- max(sample_size(x, sets))
-  t <- seq(0, end, length.out = 201)
-  curves <- lapply(1:2, function(i)
-    expected_events_by_time(t, N, st$hr[i], st$survival[i], st$allocation, st$accrual,
-                            st$follow_up))
-  plot_frame(c(0, end), c(0, max(unlist(curves), tab$events) * 1.05),
+  t <- sort(unique(c(seq(0, end, length.out = 201), tab$calendar_time)))
+  curves <- expected_events_by_time(x, N, t)
+  at <- tab[tab$set %in% sets, ]
+  at$expected_events <- expected_events_by_time(x, N, at$calendar_time)[
+    cbind(seq_len(nrow(at)), match(at$endpoint, c("EP1", "EP2")))]
+  plot_frame(c(0, end), c(0, max(curves, at$events) * 1.05),
              or_default(main, "Expected events over calendar time"),
              or_default(xlab, "Calendar time"), or_default(ylab, "Expected events"), ...)
-  mtext(sprintf("%d subjects; accrual %s, follow-up %s", N, format(st$accrual),
-                format(st$follow_up)), side = 3, line = 0.3, cex = 0.75)
+  mtext(sprintf("%d subjects; accrual %s, follow-up %s%s", N, format(st$accrual),
+                format(st$follow_up), if (any(st$dropout > 0)) ", with loss to follow-up" else ""),
+        side = 3, line = 0.3, cex = 0.75)
   abline(v = st$accrual, col = "grey60", lty = 3)
-  for (i in 1:2) {
-    ep <- c("EP1", "EP2")[i]
-    # The curve assumes no competing event; with competing risks only the analyses are drawn.
-    if (st$competing == "none") lines(t, curves[[i]], col = col[[ep]], lwd = lwd)
+  # The curves are the events of an endpoint that the other's events do not cut short: with one
+  # fatal endpoint (EP2) EP1's curve is not drawn, with both fatal neither; the analyses always.
+  drawn <- switch(st$competing, none = c("EP1", "EP2"), one = "EP2", both = character(0))
+  for (ep in c("EP1", "EP2")) {
+    if (ep %in% drawn) lines(t, curves[, ep], col = col[[ep]], lwd = lwd)
     for (s in sets) {
-      a <- tab[tab$set == s & tab$endpoint == ep, ]
+      a <- at[at$set == s & at$endpoint == ep, ]
       points(a$calendar_time, a$events, col = col[[ep]], pch = set_pchs[[s]])
     }
   }
+  # The legend names only what is drawn: the curves, the analyses of each endpoint, accrual's end.
+  marks <- expand.grid(set = sets, ep = c("EP1", "EP2"), stringsAsFactors = FALSE)
+  labels <- c(drawn, paste0("analyses", ifelse(marks$ep %in% drawn, "", paste0(" ", marks$ep)),
+                            if (length(sets) > 1L) paste(", set", marks$set) else ""),
+              "end of accrual")
+  keep <- !duplicated(labels)
   if (legend) {
-    graphics::legend("topleft", bty = "n", cex = 0.8,
-                     legend = c("EP1", "EP2",
-                                if (length(sets) > 1L) paste("analyses, set", sets)
-                                else "analyses", "end of accrual"),
-                     col = c(col, rep("grey30", length(sets)), "grey60"),
-                     lty = c(1, 1, rep(NA, length(sets)), 3),
-                     pch = c(NA, NA, set_pchs[sets], NA), lwd = c(lwd, lwd, rep(1, length(sets)), 1))
+    graphics::legend("topleft", bty = "n", cex = 0.8, legend = labels[keep],
+                     col = c(col[drawn], col[marks$ep], "grey60")[keep],
+                     lty = c(rep(1, length(drawn)), rep(NA, nrow(marks)), 3)[keep],
+                     pch = c(rep(NA, length(drawn)), set_pchs[marks$set], NA)[keep],
+                     lwd = c(rep(lwd, length(drawn)), rep(1, nrow(marks)), 1)[keep])
   }
+  invisible(list(legend = labels[keep], curve = data.frame(calendar_time = t, events_ep1 = curves[, "EP1"],
+                                    events_ep2 = curves[, "EP2"]),
+                 analyses = at[, c("set", "endpoint", "analysis", "calendar_time", "events",
+                                   "expected_events")]))
 }

@@ -3,10 +3,12 @@
 #include <Rcpp.h>
 
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "boundaries/bounds_command.h"
+#include "boundaries/spending.h"
 #include "common/errors.h"
 #include "common/sha256.h"
 #include "deck/deck.h"
@@ -14,6 +16,7 @@
 #include "reports/html_report.h"
 #include "reports/report_lines.h"
 #include "reports/results_json.h"
+#include "survival/entry_loss.h"
 
 using namespace kestrel;
 
@@ -146,7 +149,23 @@ Rcpp::List design_entry(const Design& d) {
     f.add("entry_loss",
           Rcpp::List::create(Rcpp::Named("dropout") = std::vector<double>{el.dropout[0], el.dropout[1]},
                              Rcpp::Named("accrual_end") = el.accrual_end,
-                             Rcpp::Named("accrual_intensity") = el.accrual_intensity));
+                             Rcpp::Named("accrual_intensity") = el.accrual_intensity,
+                             Rcpp::Named("dropout_time") = d.entry_loss_statements.dropout_as_probability
+                                                               ? d.entry_loss_statements.dropout_time
+                                                               : 0.0,
+                             Rcpp::Named("dropout_probability") = std::vector<double>{
+                                 d.entry_loss_statements.dropout_value[0],
+                                 d.entry_loss_statements.dropout_value[1]}));
+  }
+  // The MODEL and CONTROL statements, only for a design that has them.
+  const ModelAndControl& mc = d.model_control;
+  if (mc.model != 0) f.add("model", mc.model);
+  if (mc.control != ControlForm::EndOfStudy) {
+    f.add("control", Rcpp::List::create(
+                         Rcpp::Named("form") = static_cast<int>(mc.control),
+                         Rcpp::Named("time") = mc.control_time,
+                         Rcpp::Named("value") = std::vector<double>{mc.control_value[0],
+                                                                    mc.control_value[1]}));
   }
   return f.list();
 }
@@ -170,7 +189,30 @@ Design design_of(const Rcpp::List& entry) {
     d.entry_loss.dropout = {drop[0], drop[1]};
     d.entry_loss.accrual_end = Rcpp::as<std::vector<double>>(el["accrual_end"]);
     d.entry_loss.accrual_intensity = Rcpp::as<std::vector<double>>(el["accrual_intensity"]);
+    // Loss stated as probabilities of being lost by a time: the reports show both forms.
+    if (el.containsElementNamed("dropout_time") && Rcpp::as<double>(el["dropout_time"]) > 0) {
+      const std::vector<double> p = Rcpp::as<std::vector<double>>(el["dropout_probability"]);
+      if (p.size() != 2) Rcpp::stop("the probabilities of loss hold one value per arm");
+      EntryAndLossStatements& how = d.entry_loss_statements;
+      how.dropout_given = true;
+      how.dropout_as_probability = true;
+      how.dropout_time = Rcpp::as<double>(el["dropout_time"]);
+      how.dropout_value = {p[0], p[1]};
+    }
   }
+  // The control arm's law as given (SRVR1 and SRVR2 already hold the survival it gives).
+  if (entry.containsElementNamed("control") && !Rf_isNull(entry["control"])) {
+    const Rcpp::List c = entry["control"];
+    const std::vector<double> v = Rcpp::as<std::vector<double>>(c["value"]);
+    const int form = Rcpp::as<int>(c["form"]);
+    if (v.size() != 2 || form < 1 || form > 3) Rcpp::stop("the control arm holds a form and two values");
+    d.model_control.control = static_cast<ControlForm>(form);
+    d.model_control.control_time = Rcpp::as<double>(c["time"]);
+    d.model_control.control_value = {v[0], v[1]};
+  }
+  // The model a design asks for (the control arm's law is already in SRVR1, SRVR2).
+  if (entry.containsElementNamed("model") && !Rf_isNull(entry["model"]))
+    d.model_control.model = Rcpp::as<int>(entry["model"]);
   return d;
 }
 
@@ -350,7 +392,8 @@ RcppExport SEXP kestrel_bounds_table(SEXP args_) {
       .add("drift", std::vector<double>(static_cast<size_t>(K), t.result.drift))
       .add("events", std::vector<int>(static_cast<size_t>(K), t.result.events))
       .add("subjects", std::vector<int>(static_cast<size_t>(K), t.result.subjects))
-      .add("expected_events", std::vector<double>(static_cast<size_t>(K), t.result.expected_events));
+      .add("expected_events", std::vector<double>(static_cast<size_t>(K), t.result.expected_events))
+      .add("analysis_events", t.analysis_events).add("calendar_time", t.analysis_time);
   Rcpp::List out = f.list();
   return Rcpp::List::create(Rcpp::Named("table") = out,
                             Rcpp::Named("warnings") = t.warnings,
@@ -392,7 +435,53 @@ RcppExport SEXP kestrel_run_outputs(SEXP text_, SEXP name_, SEXP seed_, SEXP acc
   END_RCPP
 }
 
+// Expected numbers of events of EP1 and EP2 by each calendar time for n subjects of a design:
+// n times the enrolled fraction times the core's probability of an observed event among those
+// enrolled (loss to follow-up and accrual pieces included), the probability behind ME1 and ME2.
+RcppExport SEXP kestrel_expected_events(SEXP entry_, SEXP n_, SEXP times_) {
+  BEGIN_RCPP
+  const Design d = design_of(Rcpp::List(entry_));
+  const double n = Rcpp::as<double>(n_);
+  const std::vector<double> times = Rcpp::as<std::vector<double>>(times_);
+  const DeckValues& v = d.stored;
+  const survival::EntryLoss el(d.entry_loss, v.TA);
+  Rcpp::NumericMatrix out(static_cast<int>(times.size()), 2);
+  for (size_t i = 0; i < times.size(); ++i) {
+    const double tau = times[i];
+    const double enrolled = tau <= 0 ? 0.0 : el.enrolled(tau);
+    for (int ep = 0; ep < 2; ++ep) {
+      const double hr = ep == 0 ? v.HR1 : v.HR2, S = ep == 0 ? v.SRVR1 : v.SRVR2;
+      out(static_cast<int>(i), ep) =
+          enrolled <= 0 ? 0.0
+                        : n * enrolled *
+                              survival::pooled_event_probability(el, hr, S, v.SR, v.TA, v.TF, tau);
+    }
+  }
+  return out;
+  END_RCPP
+}
+
+// The cumulative one-sided alpha of spending code `code` (1 to 4, 6) at the information
+// fractions `times`: the function the boundary design spends (ALPHAS).
+RcppExport SEXP kestrel_spending_curve(SEXP code_, SEXP alpha_, SEXP phi_, SEXP times_) {
+  BEGIN_RCPP
+  const int code = Rcpp::as<int>(code_);
+  const std::vector<double> t = Rcpp::as<std::vector<double>>(times_);
+  std::vector<double> pe(t.size(), 0.0), pd(t.size(), 0.0);
+  std::ostringstream report;
+  try {
+    boundaries::ALPHAS(code, static_cast<int>(t.size()), Rcpp::as<double>(alpha_),
+                       Rcpp::as<double>(phi_), 1.0, t, {}, pe, pd, report);
+  } catch (const RunError& e) {
+    stop_with(e);
+  }
+  return Rcpp::wrap(pe);
+  END_RCPP
+}
+
 static const R_CallMethodDef kCallMethods[] = {
+    {"kestrel_spending_curve", reinterpret_cast<DL_FUNC>(&kestrel_spending_curve), 4},
+    {"kestrel_expected_events", reinterpret_cast<DL_FUNC>(&kestrel_expected_events), 3},
     {"kestrel_calculate", reinterpret_cast<DL_FUNC>(&kestrel_calculate), 5},
     {"kestrel_read_deck", reinterpret_cast<DL_FUNC>(&kestrel_read_deck), 2},
     {"kestrel_bounds_table", reinterpret_cast<DL_FUNC>(&kestrel_bounds_table), 1},
