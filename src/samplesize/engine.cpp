@@ -25,10 +25,27 @@ std::string endpoint_name(const char* ep, int CPRSK) {
   return name + ")";
 }
 
+// The hazard ratio behind an endpoint's single-endpoint design. With piecewise hazards whose
+// ratios differ it is the ratio the model's drift per unit of null information gives,
+// exp(DRF/VAR0) at the final analysis, so that the design's events carry the model's drift; a
+// common ratio of every piece is that ratio itself.
+double design_ratio(const Design& design, int e, double hr, const InformationSet& set) {
+  const EndpointHazards& h = design.entry_loss.hazards[static_cast<size_t>(e)];
+  if (!h.given()) return hr;
+  bool common = true;
+  for (double r : h.ratio) common = common && r == h.ratio[0];
+  if (common) return h.ratio[0];
+  const size_t K = static_cast<size_t>(set.K - 1);
+  return std::exp(e == 0 ? set.DRF1[K] / set.VAR01[K] : set.DRF2[K] / set.VAR02[K]);
+}
+
 boundaries::GsDesignInput endpoint_design(const Design& design, const InformationSet& set,
                                           const SpendingStatement& spending, double hr,
                                           const AnalysisArray& finf, double control_survival,
                                           const char* ep) {
+  const int e = ep[2] == '1' ? 0 : 1;
+  const double model_hr = hr;
+  hr = design_ratio(design, e, hr, set);
   const DeckValues& d = design.stored;
   boundaries::GsDesignInput in;
   in.endpoint = endpoint_name(ep, d.CPRSK);
@@ -47,7 +64,8 @@ boundaries::GsDesignInput endpoint_design(const Design& design, const Informatio
   if (!design.entry_loss.plain()) {
     const survival::EntryLoss el(design.entry_loss, d.TA);
     in.event_probability_given =
-        survival::pooled_event_probability(el, hr, control_survival, d.SR, d.TA, d.TF, d.TA + d.TF);
+        survival::pooled_event_probability(el, design.entry_loss, e, model_hr, control_survival,
+                                           d.SR, d.TA, d.TF, d.TA + d.TF);
   }
   return in;
 }
