@@ -39,6 +39,22 @@ double design_ratio(const Design& design, int e, double hr, const InformationSet
   return std::exp(e == 0 ? set.DRF1[K] / set.VAR01[K] : set.DRF2[K] / set.VAR02[K]);
 }
 
+// The simulation's laws: an endpoint with piecewise hazards keeps its control hazards; its
+// pieces' ratios are the stated ones when the record's simulation ratio equals its design ratio,
+// all 1 when the simulation ratio is 1 (the null), and otherwise each multiplied by the
+// simulation ratio over the design ratio (both as stored).
+EntryAndLoss simulation_laws(const Design& design) {
+  EntryAndLoss el = design.entry_loss;
+  const DeckValues& d = design.stored;
+  const double design_hr[2] = {d.HR1, d.HR2}, sim_hr[2] = {d.HR1TR, d.HR2TR};
+  for (int e = 0; e < 2; ++e) {
+    if (sim_hr[e] == design_hr[e]) continue;
+    for (double& r : el.hazards[static_cast<size_t>(e)].ratio)
+      r = sim_hr[e] == 1.0 ? 1.0 : r * (sim_hr[e] / design_hr[e]);
+  }
+  return el;
+}
+
 boundaries::GsDesignInput endpoint_design(const Design& design, const InformationSet& set,
                                           const SpendingStatement& spending, double hr,
                                           const AnalysisArray& finf, double control_survival,
@@ -237,7 +253,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
       s.J1[k] = set.FENR[k] * set.VAR01[k];
       s.J2[k] = set.FENR[k] * set.VAR02[k];
     }
-    s.entry_loss = design.entry_loss;
+    s.entry_loss = simulation_laws(design);
     s.ME1 = ev.ME1;
     s.ME2 = ev.ME2;
     ev.simulation =
