@@ -334,6 +334,10 @@ InformationSet information(const Node& n) {
   const Node corr = n["CORR12"];
   if (corr.size() > s.CORR12.size()) corr.fail("has too many rows");
   for (size_t i = 0; i < corr.size(); ++i) corr.at(i).into(s.CORR12[i]);
+  if (n.has("AHR1")) {
+    s.AHR1 = n["AHR1"].real();
+    s.AHR2 = n["AHR2"].real();
+  }
   return s;
 }
 
@@ -427,6 +431,24 @@ EvaluatedSet evaluated_set(const Node& n) {
   return set;
 }
 
+// The HAZARDS statements of a design, as results_json writes them.
+void read_hazards(const Node& list, Design& d) {
+  for (size_t i = 0; i < list.size(); ++i) {
+    const Node h = list.at(i);
+    const std::string ep = h["endpoint"].text();
+    if (ep != "EP1" && ep != "EP2") h.fail("names no endpoint EP1 or EP2");
+    const size_t e = ep == "EP1" ? 0 : 1;
+    EndpointHazards& law = d.entry_loss.hazards[e];
+    law.change = h["change"].reals();
+    law.control = h["control_hazard"].reals();
+    law.ratio = h["ratio"].reals();
+    if (h.has("survival_time")) {
+      d.entry_loss_statements.survival_time[e] = h["survival_time"].reals();
+      d.entry_loss_statements.survival_value[e] = h["survival"].reals();
+    }
+  }
+}
+
 std::optional<std::int32_t> optional_integer(const Node& n) {
   if (n.null()) return std::nullopt;
   return n.integer();
@@ -477,6 +499,7 @@ RunRecord read_results_json(std::string_view text) {
       if (pair.size() != 2) pair.fail("is not a pair of spending statements");
       rec.design.spending.push_back({spending_statement(pair.at(0)), spending_statement(pair.at(1))});
     }
+    if (d.has("hazards")) read_hazards(d["hazards"], rec.design);
     const Node sets = d["sets"];
     for (size_t j = 0; j < sets.size(); ++j) rec.sets.push_back(evaluated_set(sets.at(j)));
     r.designs.push_back(std::move(rec));
