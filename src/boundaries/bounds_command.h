@@ -45,6 +45,11 @@ struct BoundsTable {
   BoundsRequest request;
   GsDesignResult result;
   std::vector<std::string> warnings;
+  // Piecewise hazards only: the ratio behind the events (the common ratio, or the model's
+  // drift-equivalent one) and the calendar times at which the expected events of the subjects
+  // reach each information fraction of the events.
+  double design_hr = 0;
+  std::vector<double> analysis_times;
 };
 // Terminal problems of the calculation throw RunError.
 BoundsTable calculate_bounds(const BoundsRequest& request);
