@@ -156,7 +156,8 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                            allocation = 0.5, spending = sf_obf(), n = NULL, nsim = 0,
                            hr_sim = hr, rho_sim = rho, censor = TRUE, seed = NULL,
                            mvn_accuracy = NULL, verbose = FALSE, exact = FALSE, dropout = 0,
-                           dropout_time = NULL, accrual_time = NULL, accrual_intensity = NULL) {
+                           dropout_time = NULL, accrual_time = NULL, accrual_intensity = NULL,
+                           hazards = NULL) {
   if (missing(hr)) stop("`hr` (the hazard ratios of EP1 and EP2, treatment over control) is missing",
                         call. = FALSE)
   if (missing(accrual)) stop("`accrual` (the accrual period) is missing", call. = FALSE)
@@ -168,6 +169,7 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                       critical, accrual, follow_up, survival, allocation, spending, n, nsim,
                       hr_sim, rho_sim, censor)
   entry$entry_loss <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual)
+  entry$hazards <- check_hazards(hazards)
   calculate_entries(list(entry), check_options(seed, mvn_accuracy, verbose, exact))[[1L]]
 }
 
