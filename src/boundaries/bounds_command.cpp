@@ -12,6 +12,7 @@
 
 #include "boundaries/gsdesign.h"
 #include "common/loss_warnings.h"
+#include "boundaries/piecewise_design.h"
 #include "common/errors.h"
 #include "survival/entry_loss.h"
 #include "common/format.h"
@@ -64,6 +65,12 @@ constexpr const char* kHelp =
     "  --accrual-pieces L  ends of the accrual pieces, comma-separated, increasing, the last\n"
     "                   equal to --accrual (at most 10; default one piece: uniform entry)\n"
     "  --accrual-intensity L  relative intensity of each piece, above 0 (with --accrual-pieces)\n"
+    "  --hazards L      piecewise control hazards per time unit, 1 to 10 pieces, above 0 (the\n"
+    "                   law then replaces --survival)\n"
+    "  --hazard-times L change points c1,..,c(m-1) of the m pieces, increasing, above 0\n"
+    "  --hazard-ratios L ratio (treatment over control) of each piece, above 0 (default --hr\n"
+    "                   in every piece); the table then adds the design's hazard ratio and\n"
+    "                   the calendar times of the analyses\n"
     "  --csv            print the table as CSV\n"
     "\n"
     "Events: the number D whose drift gives the power, rounded up to a whole number and then\n"
@@ -171,12 +178,73 @@ struct Options : BoundsRequest {
   bool help = false;
 };
 
+// --hazard-times c1,..,c(m-1) --hazards h1,..,hm [--hazard-ratios r1,..,rm]: the endpoint's
+// piecewise law (ratios default to --hr in every piece). Every problem of the three options is
+// named in one message.
+void parse_hazards(Options& o, std::map<std::string, std::string>& given) {
+  const bool times = given.count("--hazard-times") > 0, hazards = given.count("--hazards") > 0,
+             ratios = given.count("--hazard-ratios") > 0;
+  if (!hazards && !times && !ratios) return;
+  if (!hazards) {
+    throw OptionError{std::string(times ? "--hazard-times" : "--hazard-ratios") +
+                          " goes with --hazards (the control hazard of each piece)",
+                      "--hazards"};
+  }
+  std::vector<std::string> problems;
+  auto read = [&](const char* name) {
+    std::vector<double> v;
+    if (!given.count(name)) return v;
+    const std::string text = given[name];
+    size_t start = 0;
+    for (;;) {
+      const size_t comma = text.find(',', start);
+      const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      const std::optional<double> x = parse_real(item);
+      if (!x) {
+        problems.push_back(std::string(name) + " '" + item + "' is not a number");
+        v.push_back(std::nan(""));
+      } else {
+        v.push_back(*x);
+      }
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    return v;
+  };
+  const std::vector<double> c = read("--hazard-times"), h = read("--hazards");
+  std::vector<double> r = ratios ? read("--hazard-ratios") : std::vector<double>(h.size(), o.hr);
+  if (h.size() > 10) problems.push_back("--hazards: at most 10 pieces (got " + std::to_string(h.size()) + ")");
+  if (c.size() + 1 != h.size())
+    problems.push_back("--hazard-times: " + std::to_string(h.size()) + " pieces need " +
+                       std::to_string(h.size() - 1) + " change points (got " +
+                       std::to_string(c.size()) + ")");
+  if (r.size() != h.size())
+    problems.push_back("--hazard-ratios: one ratio per piece (" + std::to_string(h.size()) +
+                       "; got " + std::to_string(r.size()) + ")");
+  for (size_t p = 0; p < c.size(); ++p)
+    if (c[p] == c[p] && !(c[p] > (p ? c[p - 1] : 0.0)))
+      problems.push_back("--hazard-times: " + shortest(c[p]) +
+                         (p ? " does not follow the previous change point" : " is not above 0"));
+  for (double x : h)
+    if (x == x && !(x > 0.0)) problems.push_back("--hazards: " + shortest(x) + " is not above 0");
+  for (double x : r)
+    if (x == x && !(x > 0.0))
+      problems.push_back("--hazard-ratios: " + shortest(x) + " is not above 0");
+  if (!problems.empty()) {
+    std::string m = "bad piecewise hazards: ";
+    for (size_t k = 0; k < problems.size(); ++k) m += (k ? "; " : "") + problems[k];
+    throw OptionError{m, ratios ? "--hazard-ratios" : "--hazards"};
+  }
+  o.entry_loss.hazards[0] = {c, h, r};
+}
+
 Options parse(const std::vector<std::string>& args) {
   static const std::vector<std::string> known = {
       "--alpha", "--sides", "--spending", "--phi",       "--cumulative", "--times",
       "--power", "--hr",    "--accrual",  "--follow-up", "--survival",   "--allocation",
       "--dropout", "--dropout-probability", "--dropout-time", "--accrual-pieces",
-      "--accrual-intensity", "--median", "--control-hazard", "--survival-time"};
+      "--accrual-intensity", "--median", "--control-hazard", "--survival-time",
+      "--hazard-times", "--hazards", "--hazard-ratios"};
   std::map<std::string, std::string> given;
   Options o;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -430,6 +498,7 @@ Options parse(const std::vector<std::string>& args) {
     o.entry_loss.accrual_end = ends;
     o.entry_loss.accrual_intensity = rates;
   }
+  parse_hazards(o, given);
   return o;
 }
 
@@ -458,6 +527,11 @@ std::string title(const Options& o) {
     s += ", accrual pieces";
     for (size_t p = 0; p < el.accrual_end.size(); ++p)
       s += (p ? "," : " ") + shortest(el.accrual_end[p]) + ":" + shortest(el.accrual_intensity[p]);
+  }
+  const EndpointHazards& h = el.hazards[0];
+  for (size_t p = 0; p < h.control.size(); ++p) {
+    s += (p ? "," : ", hazards from:hazard:ratio ") + shortest(p ? h.change[p - 1] : 0.0) + ":" +
+         shortest(h.control[p]) + ":" + shortest(h.ratio[p]);
   }
   return s;
 }
@@ -534,6 +608,16 @@ void print_analysis_times(const BoundsTable& t, std::ostream& out) {
   }
 }
 
+// With piecewise hazards: the ratio behind the events and the calendar times of the analyses.
+void print_piecewise(const BoundsTable& t, std::ostream& out) {
+  if (t.analysis_times.empty()) return;
+  out << fmt::Record().lit("Design hazard ratio").f(t.design_hr, 11, 6).str() << "\n";
+  fmt::Record r;
+  r.lit("Analysis times    ");
+  for (double x : t.analysis_times) r.f(x, 12, 6);
+  out << r.str() << "\n";
+}
+
 }  // namespace
 
 BoundsRequest parse_bounds_request(const std::vector<std::string>& options) {
@@ -565,11 +649,16 @@ BoundsTable calculate_bounds(const BoundsRequest& request) {
   in.control_survival = request.survival;
   in.allocation = request.allocation;
   in.exact = request.exact;
+  const bool pieces = request.entry_loss.has_hazards();
+  const PiecewiseEndpoint endpoint{request.entry_loss, request.hr, request.survival,
+                                   request.allocation, request.accrual, request.follow_up};
+  if (pieces) in.hr = design_hazard_ratio(endpoint);
   if (!request.entry_loss.plain()) {
     const survival::EntryLoss el(request.entry_loss, request.accrual);
     const double T = request.accrual + request.follow_up;
     in.event_probability_given = survival::pooled_event_probability(
-        el, request.hr, request.survival, request.allocation, request.accrual, request.follow_up, T);
+        el, request.entry_loss, 0, request.hr, request.survival, request.allocation,
+        request.accrual, request.follow_up, T);
   }
 
   BoundsTable table;
@@ -577,9 +666,15 @@ BoundsTable calculate_bounds(const BoundsRequest& request) {
   std::ostringstream messages;
   BoundaryWork work;
   table.result = design_with_code(in, request.spending, request.phi.value_or(0.0), work, messages);
-  // Per analysis: D t_k events, reached at the calendar time where N L(tau) P(tau) = D t_k (the
-  // probability of an observed event among those enrolled by tau, rising in tau), by bisection.
-  {
+  if (pieces) {
+    table.design_hr = in.hr;
+    table.analysis_times = analysis_times(endpoint, table.result.subjects, table.result.events,
+                                          request.times);
+    for (double t : request.times) table.analysis_events.push_back(table.result.events * t);
+    table.analysis_time = table.analysis_times;
+  } else {
+    // Per analysis: D t_k events, reached at the calendar time where N L(tau) P(tau) = D t_k (the
+    // probability of an observed event among those enrolled by tau, rising in tau), by bisection.
     const survival::EntryLoss el(request.entry_loss, request.accrual);
     const double end = request.accrual + request.follow_up;
     const double N = table.result.subjects;
@@ -661,6 +756,7 @@ int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, 
   } else {
     print_table(o, r, out);
     print_analysis_times(table, out);
+    print_piecewise(table, out);
   }
   for (const std::string& w : table.warnings) err << "kestrel bounds: warning: " << w << "\n";
   {

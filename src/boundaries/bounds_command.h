@@ -52,6 +52,11 @@ struct BoundsTable {
   // Per analysis: the expected events there (events times its information fraction) and the
   // calendar time when the subjects' expected events reach them (loss and pieces included).
   std::vector<double> analysis_events, analysis_time;
+  // Piecewise hazards only: the ratio behind the events (the common ratio, or the model's
+  // drift-equivalent one) and the calendar times at which the expected events of the subjects
+  // reach each information fraction of the events.
+  double design_hr = 0;
+  std::vector<double> analysis_times;
 };
 // Terminal problems of the calculation throw RunError.
 BoundsTable calculate_bounds(const BoundsRequest& request);

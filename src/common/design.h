@@ -36,8 +36,20 @@ struct DeckValues {
   AnalysisArray TLOOK{};  // entries beyond LOOK keep the values of the previous record
 };
 
-// Loss to follow-up and the shape of enrolment of one design. Left empty it is the plain model:
-// nobody is lost, and subjects enter uniformly over the accrual period TA.
+// A piecewise-exponential law of one endpoint: m pieces (1 to 10), piece p running from
+// change[p-1] (0 for the first) to change[p] (open-ended for the last), with the control arm's
+// hazard control[p] and the treatment arm's hazard control[p] * ratio[p] (treatment over control).
+// Empty (no control hazards): the endpoint keeps the exponential law of the design record.
+struct EndpointHazards {
+  std::vector<double> change;   // m - 1 change points, 0 < c1 < ... < c(m-1)
+  std::vector<double> control;  // m control hazards, above 0
+  std::vector<double> ratio;    // m hazard ratios, treatment over control, above 0
+  bool given() const { return !control.empty(); }
+};
+
+// Loss to follow-up, the shape of enrolment and the event-time laws of one design. Left empty it
+// is the plain model: nobody is lost, subjects enter uniformly over the accrual period TA, and
+// each endpoint's times are exponential with the record's survival and hazard ratio.
 struct EntryAndLoss {
   // Hazard of loss to follow-up per time unit, control arm then treatment arm. A lost subject is
   // censored for both endpoints at the same moment.
@@ -48,7 +60,10 @@ struct EntryAndLoss {
   std::vector<double> accrual_end, accrual_intensity;
   bool has_dropout() const { return dropout[0] != 0.0 || dropout[1] != 0.0; }
   bool has_ramp() const { return accrual_end.size() > 1; }
-  bool plain() const { return !has_dropout() && !has_ramp(); }
+  // Piecewise hazards per endpoint (EP1, EP2); an endpoint without them keeps the record's law.
+  std::array<EndpointHazards, 2> hazards;
+  bool has_hazards() const { return hazards[0].given() || hazards[1].given(); }
+  bool plain() const { return !has_dropout() && !has_ramp() && !has_hazards(); }
 };
 
 // How the deck stated a design's loss to follow-up and accrual pieces (for the reports).
@@ -60,6 +75,10 @@ struct EntryAndLossStatements {
   std::array<double, 2> dropout_value{0.0, 0.0};  // as written: hazards or probabilities
   bool accrual_given = false;
   int accrual_line = 0;
+  // HAZARDS statements per endpoint: their deck lines (0 when none), and for a law given as
+  // control survival at stated times, those times and survivals as written.
+  std::array<int, 2> hazards_line{0, 0};
+  std::array<std::vector<double>, 2> survival_time, survival_value;
 };
 
 // The optional MODEL and CONTROL statements of a design: the model it asks for, and its control

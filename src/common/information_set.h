@@ -25,6 +25,9 @@ struct InformationSet {
   // (CORR11 EP1, CORR22 EP2), which then replace the square roots of information fractions.
   bool exact = false;
   std::array<AnalysisArray, NMAXA> CORR11{}, CORR22{};
+  // With piecewise hazards: the information-weighted average hazard ratio (treatment over
+  // control) of EP1 and EP2 over the study, for reference; 0 without them.
+  double AHR1 = 0, AHR2 = 0;
 };
 
 }  // namespace kestrel

@@ -289,7 +289,7 @@ class Reader {
         std::string upper;
         for (char c : src.text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if (f == NSIM && (upper == "DROPOUT" || upper == "ACCRUAL" || upper == "MODEL" ||
-                          upper == "CONTROL")) {
+                          upper == "CONTROL" || upper == "HAZARDS")) {
           why += "; a " + upper +
                  " statement belongs right after a design record and its spending statements";
         }
@@ -482,7 +482,9 @@ class Reader {
     if (t.kind != DeckScanner::Kind::Value || t.quoted || !t.fault.empty()) return {};
     std::string w;
     for (char c : t.text) w += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return w == "DROPOUT" || w == "ACCRUAL" || w == "MODEL" || w == "CONTROL" ? w : std::string();
+    return w == "DROPOUT" || w == "ACCRUAL" || w == "MODEL" || w == "CONTROL" || w == "HAZARDS"
+               ? w
+               : std::string();
   }
 
   // One real item of a DROPOUT or ACCRUAL statement. `kept_ok`: a null value or a slash leaves
@@ -527,6 +529,10 @@ class Reader {
       int at = line;
       if (word == "MODEL" || word == "CONTROL") {
         if (!read_model_control(word, st, g, line)) return;
+        continue;
+      }
+      if (word == "HAZARDS") {
+        if (!read_hazards(st, g, line)) return;
         continue;
       }
       if (word == "DROPOUT") {
@@ -805,6 +811,152 @@ class Reader {
     if (!(std::isfinite(end) && end > 0.0)) return;  // TA or TF already refused
     d.SRVR1 = end_of_study_survival(control_hazard(mc.control, mc.control_value[0], mc.control_time), end);
     d.SRVR2 = end_of_study_survival(control_hazard(mc.control, mc.control_value[1], mc.control_time), end);
+  }
+
+  // HAZARDS EPe m c(1..m-1) h(1..m) r(1..m), or HAZARDS EPe SURVIVAL m t(1..m) s(1..m) r(1..m):
+  // the piecewise-exponential law of one endpoint, at most once per endpoint. Every problem of
+  // the statement is listed; false when the deck ends inside it.
+  bool read_hazards(Statement& st, Design& g, int line) {
+    const int number = g.number;
+    EntryAndLossStatements& how = g.entry_loss_statements;
+    bool ended = false;
+    int at = line;
+    auto word = [&](DeckScanner::Token& t) {
+      const Item r = st.take(t);
+      std::string w;
+      for (char c : t.text) w += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (r == Item::End) ended = true;
+      return r == Item::Read && !t.quoted ? w : std::string();
+    };
+    DeckScanner::Token ep;
+    const std::string e = word(ep);
+    if (ended) {
+      problem(number, sc_.line(), "HAZARDS", "", "the deck ends inside this statement");
+      return false;
+    }
+    if (e != "EP1" && e != "EP2") {
+      problem(number, ep.line ? ep.line : line, "HAZARDS endpoint", echoed(ep.text),
+              "HAZARDS is followed by the endpoint, EP1 or EP2");
+      return true;
+    }
+    const size_t z = e == "EP1" ? 0 : 1;
+    const bool again = how.hazards_line[z] != 0;
+    if (again) {
+      problem(number, line, "HAZARDS " + e, "",
+              "a design takes one HAZARDS statement per endpoint; the first for " + e +
+                  " is on line " + std::to_string(how.hazards_line[z]));
+    } else {
+      how.hazards_line[z] = line;
+    }
+    // SURVIVAL (control survival at stated times) or the number of pieces.
+    DeckScanner::Token form;
+    const bool by_survival = word(form) == "SURVIVAL";
+    if (ended) {
+      problem(number, sc_.line(), "HAZARDS " + e, "", "the deck ends inside this statement");
+      return false;
+    }
+    double count = 0;
+    const std::string f = "HAZARDS " + e + " ";
+    if (by_survival) {
+      if (!entry_loss_item(st, number, f + "number of pieces", count, false, ended, at))
+        return !ended;
+    } else {
+      at = form.line ? form.line : line;
+      if (form.kind != DeckScanner::Kind::Value) {
+        problem(number, at, f + "number of pieces", "(a null value or a slash)",
+                "the value must be given");
+        return true;
+      }
+      if (!form.fault.empty() || form.quoted || !parse_deck_real(form.text, count)) {
+        problem(number, at, f + "number of pieces", echoed(form.text),
+                "the number of pieces (1 to 10), or SURVIVAL followed by the number of stated "
+                "control survivals");
+        return true;
+      }
+    }
+    if (!(count >= 1 && count <= NMAXA && count == std::floor(count))) {
+      problem(number, at, f + "number of pieces", show_real(count),
+              "an endpoint's law has 1 to 10 pieces");
+      return true;
+    }
+    const size_t m = static_cast<size_t>(count);
+    bool ok = true;
+    // Times: the m - 1 change points, or the m times of the stated survivals; above 0, increasing.
+    const size_t nt = by_survival ? m : m - 1;
+    std::vector<double> times(nt), values(m), ratios(m);
+    double prev = 0.0;
+    for (size_t p = 0; p < nt; ++p) {
+      const std::string field = f + (by_survival ? "time(" : "change(") + std::to_string(p + 1) + ")";
+      double v = 0;
+      if (!entry_loss_item(st, number, field, v, false, ended, at)) {
+        if (ended) return false;
+        ok = false;
+        prev = -HUGE_VAL;
+        continue;
+      }
+      times[p] = v;
+      if (!(std::isfinite(v) && v > 0.0 && v > prev)) {
+        problem(number, at, field, show_real(v),
+                p == 0 ? "the first time must be above 0" : "the times must increase");
+        ok = false;
+      }
+      prev = std::isfinite(v) ? v : -HUGE_VAL;
+    }
+    double last = 1.0;
+    for (size_t p = 0; p < m; ++p) {
+      const std::string field =
+          f + (by_survival ? "survival(" : "hazard(") + std::to_string(p + 1) + ")";
+      double v = 0;
+      if (!entry_loss_item(st, number, field, v, false, ended, at)) {
+        if (ended) return false;
+        ok = false;
+        last = HUGE_VAL;
+        continue;
+      }
+      values[p] = v;
+      if (by_survival ? !(v > 0.0 && v < 1.0 && v < last) : !(v > 0.0 && std::isfinite(v))) {
+        problem(number, at, field, show_real(v),
+                by_survival ? (v > 0.0 && v < 1.0
+                                   ? "the control survivals must decrease from one time to the next"
+                                   : "a control survival must lie strictly between 0 and 1")
+                            : "a control hazard must be above 0 (per time unit of TA and TF)");
+        ok = false;
+      }
+      last = v > 0.0 && v < 1.0 ? v : HUGE_VAL;
+    }
+    for (size_t p = 0; p < m; ++p) {
+      const std::string field = f + "ratio(" + std::to_string(p + 1) + ")";
+      double v = 0;
+      if (!entry_loss_item(st, number, field, v, false, ended, at)) {
+        if (ended) return false;
+        ok = false;
+        continue;
+      }
+      ratios[p] = v;
+      if (!(v > 0.0 && std::isfinite(v))) {
+        problem(number, at, field, show_real(v),
+                "a hazard ratio (treatment over control) must be above 0");
+        ok = false;
+      }
+    }
+    if (!ok || again) return true;
+    EndpointHazards& h = g.entry_loss.hazards[z];
+    h.ratio = ratios;
+    if (by_survival) {
+      how.survival_time[z] = times;
+      how.survival_value[z] = values;
+      double t0 = 0.0, s0 = 1.0;
+      for (size_t p = 0; p < m; ++p) {
+        h.control.push_back(std::log(s0 / values[p]) / (times[p] - t0));
+        if (p + 1 < m) h.change.push_back(times[p]);
+        t0 = times[p];
+        s0 = values[p];
+      }
+    } else {
+      h.change = times;
+      h.control = values;
+    }
+    return true;
   }
 
   static std::string show_real(double v) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "survival/margins.h"
+
 namespace kestrel::driver {
 
 // ---------------------------------------------------------------------------------------------
@@ -430,6 +432,70 @@ void qstop_chart(Page& p, const std::vector<double>& q, const std::string& title
 // ---------------------------------------------------------------------------------------------
 // Sections
 
+// The HAZARDS statements in the inputs table: per endpoint and piece its start, control hazard
+// and ratio (treatment over control).
+void hazards_rows(Page& p, const Design& d) {
+  for (size_t e = 0; e < 2; ++e) {
+    const EndpointHazards& h = d.entry_loss.hazards[e];
+    const std::string ep = e == 0 ? "EP1" : "EP2";
+    for (size_t k = 0; k < h.control.size(); ++k) {
+      const std::string piece = ep + " piece " + std::to_string(k + 1) + " from time " +
+                                gnum(k == 0 ? 0.0 : h.change[k - 1]);
+      p << "<tr><th><code>HAZARDS</code></th>" << td_text("control hazard of " + piece)
+        << td_num(gnum(h.control[k])) << td_num(gnum(h.control[k])) << "</tr>";
+      p << "<tr><th><code>HAZARDS</code></th>"
+        << td_text("hazard ratio (treatment over control) of " + piece)
+        << td_num(gnum(h.ratio[k])) << td_num(gnum(h.ratio[k])) << "</tr>";
+    }
+  }
+}
+
+// With piecewise hazards: both arms' assumed survival curves of each endpoint over the study.
+void survival_charts(Page& p, const Design& d) {
+  const EntryAndLoss& el = d.entry_loss;
+  if (!el.has_hazards()) return;
+  const DeckValues& s = d.stored;
+  const double T = s.TA + s.TF;
+  p << "<div class=\"plots\">";
+  for (int e = 0; e < 2; ++e) {
+    const std::string ep = e == 0 ? "EP1" : "EP2";
+    std::vector<Series> series = {{"control", "#0b5fa5", "", 'o', {}},
+                                  {"treatment", "#c2520c", "6 4", 's', {}}};
+    for (int arm = 0; arm < 2; ++arm) {
+      const survival::PiecewiseExponential law = survival::endpoint_margin(
+          el, e, arm, e == 0 ? s.HR1 : s.HR2, e == 0 ? s.SRVR1 : s.SRVR2, T);
+      for (int i = 0; i <= 60; ++i)
+        series[static_cast<size_t>(arm)].points.push_back({T * i / 60.0, law.survival(T * i / 60.0)});
+    }
+    const std::string title = ep + " survival assumed";
+    double ylo = 0, yhi = 1;
+    const auto yt = nice_ticks(ylo, yhi, 5);
+    double xlo = 0, xhi = T;
+    const auto xv = nice_ticks(xlo, xhi, 5);
+    std::vector<std::pair<double, std::string>> xt;
+    for (double x : xv) xt.push_back({x, tick_label(x, xv.size() > 1 ? xv[1] - xv[0] : 1.0)});
+    p << "<figure><svg class=\"survival-plot\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" << fmt2(kW)
+      << "\" height=\"" << fmt2(kH) << "\" viewBox=\"0 0 " << fmt2(kW) << " " << fmt2(kH)
+      << "\" role=\"img\" aria-label=\"" << html_escape(title) << "\">";
+    axes(p, title, "Time since entry", "Survival", yt, ylo, yhi, xt, xlo, xhi);
+    const double pw = kW - kL - kR, ph = kH - kT - kB;
+    for (const Series& c : series) {
+      p << "<g class=\"series\" data-name=\"" << c.name << "\"><polyline fill=\"none\" stroke=\""
+        << c.color << "\" stroke-width=\"2\"" << (c.dash.empty() ? "" : " stroke-dasharray=\"" + c.dash + "\"")
+        << " points=\"";
+      for (const auto& pt : c.points)
+        p << fmt2(kL + (pt.x - xlo) / (xhi - xlo) * pw) << "," << fmt2(kT + (yhi - pt.y) / (yhi - ylo) * ph) << " ";
+      p << "\"/></g>";
+    }
+    legend(p, series, kL + pw - 6, kT + 6);
+    p << "</svg><figcaption>Survival of " << ep << " in each arm"
+      << (el.hazards[static_cast<size_t>(e)].given() ? " under its HAZARDS statement"
+                                                     : " (exponential, from the record)")
+      << ".</figcaption></figure>";
+  }
+  p << "</div>";
+}
+
 void inputs_table(Page& p, const Design& d) {
   const DeckValues& r = d.read;
   const DeckValues& s = d.stored;
@@ -529,6 +595,7 @@ void inputs_table(Page& p, const Design& d) {
         << "</tr>";
     }
   }
+  hazards_rows(p, d);
   p << "</tbody></table>";
 }
 
@@ -715,6 +782,12 @@ void set_section(Page& p, const DesignRecord& d, const EvaluatedSet& set) {
     << ") at the maximum sample size of " << inum(e.MSS) << " subjects.</figcaption>"
        "</figure></div>";
 
+  if (set.information.AHR1 != 0.0 || set.information.AHR2 != 0.0) {
+    p << "<p class=\"average-hr\">Information-weighted average hazard ratio (treatment over control), "
+         "for reference: EP1 " << fixed(set.information.AHR1, 4) << ", EP2 "
+      << fixed(set.information.AHR2, 4)
+      << ". The power and the sample size use the model's drift, not these averages.</p>";
+  }
   p << "<h4>Sample size</h4>";
   results_table(p, id + "-results", d, set);
   per_analysis_table(p, id + "-stopping", set);
@@ -733,6 +806,7 @@ void design_section(Page& p, const DesignRecord& d) {
     << ". Record starts on deck line " << d.design.first_line << ".</p>";
   p << "<h3>Inputs</h3>";
   inputs_table(p, d.design);
+  survival_charts(p, d.design);
   p << "<h3>Copula parameter</h3>";
   p << "<table class=\"kv copula\" id=\"d" << d.design.number << "-copula\"><caption>" << copula_text(s.CPL)
     << " copula</caption><tbody>"

@@ -38,6 +38,41 @@ std::string crivl_title(int CRIVL) {
   return padded(CRIVL >= 1 && CRIVL <= 3 ? titles[CRIVL - 1] : std::string_view(), 80);
 }
 
+// The HAZARDS statements of a design in the input summary: per endpoint the start of each piece,
+// the control hazards and the ratios (treatment over control), and the control survivals they
+// came from when the deck stated those.
+void write_hazards_summary(std::ostream& os, const EntryAndLoss& el,
+                           const EntryAndLossStatements& how) {
+  using fmt::Record;
+  for (size_t e = 0; e < 2; ++e) {
+    const EndpointHazards& h = el.hazards[e];
+    if (!h.given()) continue;
+    Record from, hz, ratio;
+    from.lit(e == 0 ? "  PIECEWISE HAZARDS EP1 FROM:" : "  PIECEWISE HAZARDS EP2 FROM:");
+    hz.lit("             CONTROL HAZARDS:");
+    ratio.lit("        HAZARD RATIOS (T/C) :");
+    for (size_t p = 0; p < h.control.size(); ++p) {
+      from.x(1).f(p == 0 ? 0.0 : h.change[p - 1], 8, 3);
+      hz.x(1).f(h.control[p], 8, 4);
+      ratio.x(1).f(h.ratio[p], 8, 3);
+    }
+    put(os, from);
+    put(os, hz);
+    put(os, ratio);
+    if (!how.survival_time[e].empty()) {
+      Record t, sv;
+      t.lit("    GIVEN AS CONTROL SURV AT:");
+      sv.lit("            CONTROL SURVIVAL:");
+      for (size_t p = 0; p < how.survival_time[e].size(); ++p) {
+        t.x(1).f(how.survival_time[e][p], 8, 3);
+        sv.x(1).f(how.survival_value[e][p], 8, 4);
+      }
+      put(os, t);
+      put(os, sv);
+    }
+  }
+}
+
 void write_input_summary(std::ostream& os, const DeckValues& v,
                          std::vector<std::string>* overflowed, const EntryAndLoss& el,
                          const EntryAndLossStatements& how) {
@@ -113,6 +148,7 @@ void write_input_summary(std::ostream& os, const DeckValues& v,
     put(os, ends, overflowed);
     put(os, rates, overflowed);
   }
+  write_hazards_summary(os, el, how);
   put(os, fmt::list({}));
   put(os, Record().lit(" 1: CORRESPONDING INFORMATION TIME AND LOGRANK TEST").lit(" STATISTICS "));
   put(os, fmt::list({}));

@@ -265,7 +265,35 @@ void information(JsonWriter& w, const InformationSet& s) {
   w.key("CORR12").begin_array();
   for (int i = 0; i < K; ++i) w.values(s.CORR12[static_cast<size_t>(i)].data(), K);
   w.end_array();
+  // Piecewise hazards only: the information-weighted average ratios, for reference.
+  if (s.AHR1 != 0.0 || s.AHR2 != 0.0) {
+    w.key("AHR1").value(s.AHR1);
+    w.key("AHR2").value(s.AHR2);
+  }
   w.end_object();
+}
+
+// The HAZARDS statements of a design, one entry per endpoint that has one.
+void hazards(JsonWriter& w, const Design& d) {
+  const EntryAndLoss& el = d.entry_loss;
+  if (!el.has_hazards()) return;
+  const EntryAndLossStatements& how = d.entry_loss_statements;
+  w.key("hazards").begin_array();
+  for (size_t e = 0; e < 2; ++e) {
+    const EndpointHazards& h = el.hazards[e];
+    if (!h.given()) continue;
+    w.begin_object();
+    w.key("endpoint").value(e == 0 ? "EP1" : "EP2");
+    vec(w, "change", h.change);
+    vec(w, "control_hazard", h.control);
+    vec(w, "ratio", h.ratio);
+    if (!how.survival_time[e].empty()) {
+      vec(w, "survival_time", how.survival_time[e]);
+      vec(w, "survival", how.survival_value[e]);
+    }
+    w.end_object();
+  }
+  w.end_array();
 }
 
 void endpoint_design(JsonWriter& w, const boundaries::GsDesignResult& r) {
@@ -419,7 +447,8 @@ std::string results_json(const RunRecord& run) {
     w.end_array();
     // Only designs with loss to follow-up or accrual pieces carry this entry.
     const EntryAndLoss& el = d.design.entry_loss;
-    if (!el.plain()) {
+    hazards(w, d.design);
+    if (el.has_dropout() || el.has_ramp()) {
       const EntryAndLossStatements& how = d.design.entry_loss_statements;
       w.key("entry_loss").begin_object();
       w.key("dropout_hazard").begin_array();

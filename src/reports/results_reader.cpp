@@ -384,6 +384,10 @@ InformationSet information(const Node& n) {
   const Node corr = n["CORR12"];
   if (corr.size() > s.CORR12.size()) corr.fail("has too many rows");
   for (size_t i = 0; i < corr.size(); ++i) corr.at(i).into(s.CORR12[i]);
+  if (n.has("AHR1")) {
+    s.AHR1 = n["AHR1"].real();
+    s.AHR2 = n["AHR2"].real();
+  }
   return s;
 }
 
@@ -476,6 +480,24 @@ EvaluatedSet evaluated_set(const Node& n) {
     e.simulation = std::move(r);
   }
   return set;
+}
+
+// The HAZARDS statements of a design, as results_json writes them.
+void read_hazards(const Node& list, Design& d) {
+  for (size_t i = 0; i < list.size(); ++i) {
+    const Node h = list.at(i);
+    const std::string ep = h["endpoint"].text();
+    if (ep != "EP1" && ep != "EP2") h.fail("names no endpoint EP1 or EP2");
+    const size_t e = ep == "EP1" ? 0 : 1;
+    EndpointHazards& law = d.entry_loss.hazards[e];
+    law.change = h["change"].reals();
+    law.control = h["control_hazard"].reals();
+    law.ratio = h["ratio"].reals();
+    if (h.has("survival_time")) {
+      d.entry_loss_statements.survival_time[e] = h["survival_time"].reals();
+      d.entry_loss_statements.survival_value[e] = h["survival"].reals();
+    }
+  }
 }
 
 std::optional<std::int32_t> optional_integer(const Node& n) {
@@ -576,6 +598,7 @@ RunRecord read_results_json(std::string_view text) {
     }
     if (d.has("entry_loss")) entry_loss(d["entry_loss"], rec.design);
     if (d.has("model_control")) model_control(d["model_control"], rec.design);
+    if (d.has("hazards")) read_hazards(d["hazards"], rec.design);
     const Node sets = d["sets"];
     for (size_t j = 0; j < sets.size(); ++j) rec.sets.push_back(evaluated_set(sets.at(j)));
     r.designs.push_back(std::move(rec));

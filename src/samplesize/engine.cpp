@@ -25,10 +25,43 @@ std::string endpoint_name(const char* ep, int CPRSK) {
   return name + ")";
 }
 
+// The hazard ratio behind an endpoint's single-endpoint design. With piecewise hazards whose
+// ratios differ it is the ratio the model's drift per unit of null information gives,
+// exp(DRF/VAR0) at the final analysis, so that the design's events carry the model's drift; a
+// common ratio of every piece is that ratio itself.
+double design_ratio(const Design& design, int e, double hr, const InformationSet& set) {
+  const EndpointHazards& h = design.entry_loss.hazards[static_cast<size_t>(e)];
+  if (!h.given()) return hr;
+  bool common = true;
+  for (double r : h.ratio) common = common && r == h.ratio[0];
+  if (common) return h.ratio[0];
+  const size_t K = static_cast<size_t>(set.K - 1);
+  return std::exp(e == 0 ? set.DRF1[K] / set.VAR01[K] : set.DRF2[K] / set.VAR02[K]);
+}
+
+// The simulation's laws: an endpoint with piecewise hazards keeps its control hazards; its
+// pieces' ratios are the stated ones when the record's simulation ratio equals its design ratio,
+// all 1 when the simulation ratio is 1 (the null), and otherwise each multiplied by the
+// simulation ratio over the design ratio (both as stored).
+EntryAndLoss simulation_laws(const Design& design) {
+  EntryAndLoss el = design.entry_loss;
+  const DeckValues& d = design.stored;
+  const double design_hr[2] = {d.HR1, d.HR2}, sim_hr[2] = {d.HR1TR, d.HR2TR};
+  for (int e = 0; e < 2; ++e) {
+    if (sim_hr[e] == design_hr[e]) continue;
+    for (double& r : el.hazards[static_cast<size_t>(e)].ratio)
+      r = sim_hr[e] == 1.0 ? 1.0 : r * (sim_hr[e] / design_hr[e]);
+  }
+  return el;
+}
+
 boundaries::GsDesignInput endpoint_design(const Design& design, const InformationSet& set,
                                           const SpendingStatement& spending, double hr,
                                           const AnalysisArray& finf, double control_survival,
                                           const char* ep) {
+  const int e = ep[2] == '1' ? 0 : 1;
+  const double model_hr = hr;
+  hr = design_ratio(design, e, hr, set);
   const DeckValues& d = design.stored;
   boundaries::GsDesignInput in;
   in.endpoint = endpoint_name(ep, d.CPRSK);
@@ -47,7 +80,8 @@ boundaries::GsDesignInput endpoint_design(const Design& design, const Informatio
   if (!design.entry_loss.plain()) {
     const survival::EntryLoss el(design.entry_loss, d.TA);
     in.event_probability_given =
-        survival::pooled_event_probability(el, hr, control_survival, d.SR, d.TA, d.TF, d.TA + d.TF);
+        survival::pooled_event_probability(el, design.entry_loss, e, model_hr, control_survival,
+                                           d.SR, d.TA, d.TF, d.TA + d.TF);
   }
   return in;
 }
@@ -219,7 +253,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
       s.J1[k] = set.FENR[k] * set.VAR01[k];
       s.J2[k] = set.FENR[k] * set.VAR02[k];
     }
-    s.entry_loss = design.entry_loss;
+    s.entry_loss = simulation_laws(design);
     s.ME1 = ev.ME1;
     s.ME2 = ev.ME2;
     ev.simulation =

@@ -40,12 +40,15 @@ void deviations(int IVAR, double var0, double var1, double& s0, double& s1) {
 // average (a negative or meaningless Pev(k), and a limit that is not a number).
 // With loss to follow-up or accrual pieces both probabilities come from that model: the event
 // probability of a subject enrolled by the analysis, observed until it or until lost.
-double events_at(int N, double hr, double S, const PowerProblem& pb, double finf, double tcal) {
+double events_at(int N, int e, double hr, double S, const PowerProblem& pb, double finf,
+                 double tcal) {
   if (!pb.entry_loss.plain()) {
     const survival::EntryLoss el(pb.entry_loss, pb.TA);
     const double T = pb.TA + pb.TF;
-    const double Pev = survival::pooled_event_probability(el, hr, S, pb.SR, pb.TA, pb.TF, T);
-    const double Pevk = survival::pooled_event_probability(el, hr, S, pb.SR, pb.TA, pb.TF, tcal);
+    const auto& g = pb.entry_loss;
+    const double Pev = survival::pooled_event_probability(el, g, e, hr, S, pb.SR, pb.TA, pb.TF, T);
+    const double Pevk =
+        survival::pooled_event_probability(el, g, e, hr, S, pb.SR, pb.TA, pb.TF, tcal);
     return static_cast<double>(N) * Pev * finf / Pevk;
   }
   const double Pev = survival::PREVENT(hr, S, pb.SR, pb.TA, pb.TF).Pev;
@@ -159,11 +162,11 @@ PowerLimits power_limits(const PowerProblem& pb, int N, std::ostream& report) {
       Reports::line(report, fmt::list({std::string_view(warning), k}));
     }
     double s0, s1;
-    const double W1 = events_at(N, pb.HR1, pb.SRVR1, pb, s.FINF1[i], s.TCAL[i]);
+    const double W1 = events_at(N, 0, pb.HR1, pb.SRVR1, pb, s.FINF1[i], s.TCAL[i]);
     deviations(pb.IVAR, s.VAR01[i], s.VAR11[i], s0, s1);
     L.U1[i] = (std::sqrt(W1) * s.DRF1[i] + s0 * pb.ZB1[i]) / s1;
     if (rule != 4) {
-      const double W2 = events_at(N, pb.HR2, pb.SRVR2, pb, s.FINF2[i], s.TCAL[i]);
+      const double W2 = events_at(N, 1, pb.HR2, pb.SRVR2, pb, s.FINF2[i], s.TCAL[i]);
       deviations(pb.IVAR, s.VAR02[i], s.VAR12[i], s0, s1);
       L.U2[i] = (std::sqrt(W2) * s.DRF2[i] + s0 * pb.ZB2[i]) / s1;
     }
@@ -172,7 +175,7 @@ PowerLimits power_limits(const PowerProblem& pb, int N, std::ostream& report) {
     // EP2 is tested once, at the final analysis, against the fixed-sample critical value.
     const size_t i = static_cast<size_t>(K - 1);
     const double c = numerics::GAUSSINV(1.0 - pb.TYPE1);
-    const double W2 = events_at(N, pb.HR2, pb.SRVR2, pb, s.FINF2[i], s.TCAL[i]);
+    const double W2 = events_at(N, 1, pb.HR2, pb.SRVR2, pb, s.FINF2[i], s.TCAL[i]);
     double s0, s1;
     deviations(pb.IVAR, s.VAR02[i], s.VAR12[i], s0, s1);
     L.U2F = (std::sqrt(W2) * s.DRF2[i] + s0 * c) / s1;

@@ -174,8 +174,9 @@ ExpectedValues expected_values(const ExpectedInput& in, int MSS, const std::vect
     // Observed events by the end of the study, loss to follow-up and accrual pieces included.
     const survival::EntryLoss el(in.entry_loss, in.TA);
     const double T = in.TA + in.TF;
-    Pev1 = survival::pooled_event_probability(el, in.HR1, in.SRVR1, in.SR, in.TA, in.TF, T);
-    Pev2 = survival::pooled_event_probability(el, in.HR2, in.SRVR2, in.SR, in.TA, in.TF, T);
+    const EntryAndLoss& g = in.entry_loss;
+    Pev1 = survival::pooled_event_probability(el, g, 0, in.HR1, in.SRVR1, in.SR, in.TA, in.TF, T);
+    Pev2 = survival::pooled_event_probability(el, g, 1, in.HR2, in.SRVR2, in.SR, in.TA, in.TF, T);
   }
   e.ME1 = maximum_events(MSS, Pev1);
   e.ME2 = maximum_events(MSS, Pev2);

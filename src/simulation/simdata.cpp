@@ -165,14 +165,33 @@ EventTimes draw_event_times(int family, double theta, double l1, double l2, doub
   return t;
 }
 
+EventLaws::EventLaws(const TrialSettings& in)
+    : on_(in.entry_loss.has_hazards()),
+      hazard_{{in.lambda1, in.lambda2}, {in.lambda1 * in.HR1, in.lambda2 * in.HR2}} {
+  if (!on_) return;
+  for (int arm = 0; arm < 2; ++arm) {
+    for (int e = 0; e < 2; ++e) {
+      // An endpoint without pieces keeps its exponential hazard in this arm.
+      law_.push_back(in.entry_loss.hazards[static_cast<size_t>(e)].given()
+                         ? survival::endpoint_margin(in.entry_loss, e, arm, 1.0, 0.5, 1.0)
+                         : survival::PiecewiseExponential(hazard_[arm][e]));
+    }
+  }
+}
+
+EventTimes EventLaws::times(int arm, EventTimes unit) const {
+  if (!on_) return unit;
+  const size_t a = static_cast<size_t>(arm - 1) * 2;
+  return {law_[a].inverse(unit.T1), law_[a + 1].inverse(unit.T2)};
+}
+
 RecordCounts generate_trial(const TrialSettings& in, numerics::UniformGenerator& gen,
                             std::ostream& main_report, TrialWork& work) {
   const int n = in.N > 0 ? in.N : 0;
   const size_t len = static_cast<size_t>(n) * kRecordWidth;
   if (work.ep1.size() < len) work.ep1.resize(len);
   if (work.ep2.size() < len) work.ep2.resize(len);
-  const double hazard[2][2] = {{in.lambda1, in.lambda2},
-                               {in.lambda1 * in.HR1, in.lambda2 * in.HR2}};
+  const EventLaws laws(in);
   RecordCounts counts;
   const ArmPattern pattern = arm_pattern(n, in.r);
   if (n >= 1 && !pattern.simulable()) throw_unsimulable_share(in.r);
@@ -181,8 +200,9 @@ RecordCounts generate_trial(const TrialSettings& in, numerics::UniformGenerator&
     const int arm = i <= pattern.full ? pattern.arm(i) : pattern.drawn_arm(gen.UNIRAND());
     const double u1 = gen.UNIRAND();
     const double u2 = gen.UNIRAND();
-    const double l1 = hazard[arm - 1][0], l2 = hazard[arm - 1][1];
-    const EventTimes t = draw_event_times(in.family, in.theta, l1, l2, u1, u2, main_report);
+    const double l1 = laws.rate(arm, 0), l2 = laws.rate(arm, 1);
+    const EventTimes t =
+        laws.times(arm, draw_event_times(in.family, in.theta, l1, l2, u1, u2, main_report));
     const double u3 = censoring.censored() ? gen.UNIRAND() : 0.0;
     const double loss = censoring.lost() ? CensoringRule::unit_loss(gen.UNIRAND()) : 0.0;
     const double C = censoring.censoring_time(arm, u3, loss);

@@ -15,6 +15,7 @@
 
 #include "common/design.h"
 #include "simulation/logrank.h"
+#include "survival/margins.h"
 
 namespace kestrel::numerics {
 class UniformGenerator;
@@ -157,6 +158,23 @@ struct EventTimes {
 // equation with WLAMBERT, whose failure writes "ERR:S" to `main_report` and stops the run.
 EventTimes draw_event_times(int family, double theta, double l1, double l2, double u1, double u2,
                             std::ostream& main_report);
+
+// Piecewise hazards (TrialSettings::entry_loss.hazards): the copula draws unit-exponential times
+// (hazards 1), and each endpoint's time in arm `arm` (1 control, 2 treatment) is the inverse of
+// its law's cumulative hazard there; an endpoint without pieces keeps its exponential law.
+class EventLaws {
+ public:
+  explicit EventLaws(const TrialSettings& in);
+  bool piecewise() const { return on_; }
+  // The hazards draw_event_times takes for a patient of `arm`: 1 with pieces, the arm's otherwise.
+  double rate(int arm, int e) const { return on_ ? 1.0 : hazard_[arm - 1][e]; }
+  EventTimes times(int arm, EventTimes unit) const;
+
+ private:
+  bool on_ = false;
+  double hazard_[2][2];
+  std::vector<survival::PiecewiseExponential> law_;  // [arm - 1][endpoint], 4 entries
+};
 
 // Fills work.ep1 and work.ep2 with the records of one trial (status, arm code, observed time)
 // and returns the event counts.

@@ -247,8 +247,9 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
   } else {
     const survival::EntryLoss el(in.entry_loss, in.a);
     const double T = in.a + in.f;
-    D1e = in.N * survival::pooled_event_probability(el, in.HR1, in.S1, in.r, in.a, in.f, T);
-    D2e = in.N * survival::pooled_event_probability(el, in.HR2, in.S2, in.r, in.a, in.f, T);
+    const EntryAndLoss& g = in.entry_loss;
+    D1e = in.N * survival::pooled_event_probability(el, g, 0, in.HR1, in.S1, in.r, in.a, in.f, T);
+    D2e = in.N * survival::pooled_event_probability(el, g, 1, in.HR2, in.S2, in.r, in.a, in.f, T);
   }
 
   TrialWork work;

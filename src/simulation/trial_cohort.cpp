@@ -99,6 +99,9 @@ TrialCohort::TrialCohort(std::vector<TrialSettings> analyses, int threads)
     hazard_[0][1] = s.lambda2;
     hazard_[1][0] = s.lambda1 * s.HR1;
     hazard_[1][1] = s.lambda2 * s.HR2;
+    laws_ = std::make_unique<EventLaws>(s);
+  } else {
+    laws_ = std::make_unique<EventLaws>(TrialSettings{});
   }
   const size_t size = static_cast<size_t>(most) + 1;
   for (auto* v : {&u1_, &u2_, &u3_, &loss_, &T1_[0], &T1_[1], &T2_[0], &T2_[1]}) v->resize(size);
@@ -169,8 +172,9 @@ void TrialCohort::draw_patients(int first, int last) {
     for (int arm = 1; arm <= 2; ++arm) {
       if (!(wanted & (1u << (arm - 1)))) continue;
       try {
-        const EventTimes e = draw_event_times(family_, theta_, hazard_[arm - 1][0],
-                                              hazard_[arm - 1][1], u1_[i], u2_[i], report);
+        const EventTimes e = laws_->times(
+            arm, draw_event_times(family_, theta_, laws_->rate(arm, 0), laws_->rate(arm, 1),
+                                  u1_[i], u2_[i], report));
         T1_[arm - 1][i] = e.T1;
         T2_[arm - 1][i] = e.T2;
       } catch (...) {
@@ -200,8 +204,9 @@ void TrialCohort::draw_extras(int k) {
     const double u1 = s.next();
     const double u2 = s.next();
     try {
-      const EventTimes e = draw_event_times(family_, theta_, hazard_[x.arm - 1][0],
-                                            hazard_[x.arm - 1][1], u1, u2, report);
+      const EventTimes e = laws_->times(
+          x.arm, draw_event_times(family_, theta_, laws_->rate(x.arm, 0), laws_->rate(x.arm, 1),
+                                  u1, u2, report));
       x.T1 = e.T1;
       x.T2 = e.T2;
     } catch (...) {

@@ -78,6 +78,7 @@ class TrialCohort {
   bool censored_ = false, lost_ = false;
   int family_ = 1, mode_ = 1, composite_ = 1;
   double theta_ = 0, hazard_[2][2] = {{1, 1}, {1, 1}};
+  std::unique_ptr<EventLaws> laws_;  // the arms' laws of both endpoints
   std::int32_t variant_ = 5, start_ = 1;
   int computed_ = 0;  // analyses 1..computed_ have outcomes (or errors) this replication
 

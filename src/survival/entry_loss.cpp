@@ -91,6 +91,30 @@ double EntryLoss::event_probability(int arm, double lambda, double tau) const {
   return lambda / k * sum / l;
 }
 
+double EntryLoss::event_probability(int arm, const PiecewiseExponential& law, double tau) const {
+  const double l = enrolled(tau);
+  if (!(l > 0.0)) return 0.0;
+  const double d = dropout_[arm];
+  if (!(TA_ > 0.0)) return law.observed(d, tau);  // everybody enters at 0
+  // Entries e in [a, b] are followed for tau - b .. tau - a: the integral of O over that span.
+  double sum = 0.0, start = 0.0;
+  for (size_t p = 0; p < ends_.size() && start < tau; ++p) {
+    const double b = std::min(ends_[p], tau);
+    sum += density_[p] * (law.observed_integral(d, tau - start) - law.observed_integral(d, tau - b));
+    start = ends_[p];
+  }
+  return sum / l;
+}
+
+double pooled_event_probability(const EntryLoss& m, const EntryAndLoss& given, int e, double hr,
+                                double S, double SR, double TA, double TF, double tau) {
+  if (!given.hazards[static_cast<size_t>(e)].given())
+    return pooled_event_probability(m, hr, S, SR, TA, TF, tau);
+  const double T = TA + TF;
+  return (1.0 - SR) * m.event_probability(kControlArm, endpoint_margin(given, e, 0, hr, S, T), tau) +
+         SR * m.event_probability(kTreatmentArm, endpoint_margin(given, e, 1, hr, S, T), tau);
+}
+
 double pooled_event_probability(const EntryLoss& m, double hr, double S, double SR, double TA,
                                 double TF, double tau) {
   const double lc = -std::log(S) / (TA + TF);

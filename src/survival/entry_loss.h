@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/design.h"
+#include "survival/margins.h"
 
 namespace kestrel::survival {
 
@@ -44,6 +45,9 @@ class EntryLoss {
   // observed event (before loss and before tau) by calendar time tau. Exact: per accrual piece,
   // the integral over entry e of lambda/(lambda + d) (1 - exp(-(lambda + d)(tau - e))).
   double event_probability(int arm, double lambda, double tau) const;
+  // The same for an event time with the piecewise-exponential law `law`: per accrual piece
+  // [a, b], the integral over entry e of O(tau - e), O the law's observed() with the arm's loss.
+  double event_probability(int arm, const PiecewiseExponential& law, double tau) const;
 
  private:
   std::vector<double> ends_, cum_;  // piece ends; enrolled fraction at each end
@@ -58,5 +62,9 @@ class EntryLoss {
 // (treatment over control) hazard ratio, S the control survival at TA + TF.
 double pooled_event_probability(const EntryLoss& m, double hr, double S, double SR, double TA,
                                 double TF, double tau);
+// The same for endpoint e (0 EP1, 1 EP2) of a design whose entry, loss and laws are `given`: the
+// endpoint's HAZARDS pieces when stated (hr and S then unused), the function above otherwise.
+double pooled_event_probability(const EntryLoss& m, const EntryAndLoss& given, int e, double hr,
+                                double S, double SR, double TA, double TF, double tau);
 
 }  // namespace kestrel::survival

@@ -98,7 +98,24 @@ InformationModel::InformationModel(const InformationInput& in, int NG)
   X_.assign(n + 1, 0.0);
   Xm_.assign(n + 1, 0.0);
   const double P1 = 1.0 - std::exp(-lb1 * T_), P2 = 1.0 - std::exp(-lb2 * T_);
-  for (int i = 0; i <= NG_; ++i) {
+  // Piecewise hazards: each arm and endpoint reads its law (survival, cumulative hazard) from its
+  // margin, and the grid is equally spaced in the pooled event probability of the pooled law.
+  pieces_ = in.entry_loss.has_hazards();
+  if (pieces_) {
+    for (int z = 0; z < 2; ++z)
+      for (int e = 0; e < 2; ++e)
+        law_[z][e] = endpoint_margin(in.entry_loss, e, z, e == 0 ? in.HR1 : in.HR2,
+                                     e == 0 ? in.SRVR1 : in.SRVR2, T_);
+    const PiecewiseExponential pooled1 = pooled_margin(law_[0][0], law_[1][0], q);
+    const PiecewiseExponential pooled2 = pooled_margin(law_[0][1], law_[1][1], q);
+    const double Q1 = -std::expm1(-pooled1.cumulative(T_)), Q2 = -std::expm1(-pooled2.cumulative(T_));
+    for (int i = 0; i <= NG_; ++i) {
+      const double t1 = pooled1.inverse(-std::log1p(-Q1 * i / NG_));
+      const double t2 = pooled2.inverse(-std::log1p(-Q2 * i / NG_));
+      X_[static_cast<size_t>(i)] = std::min(T_, (1.0 - q) * t2 + q * t1);
+    }
+  }
+  for (int i = 0; !pieces_ && i <= NG_; ++i) {
     const double p1 = P1 * i / NG_, p2 = P2 * i / NG_;
     const double t1 = lb1 > 0.0 ? -std::log(1.0 - p1) / lb1 : T_ * i / NG_;
     const double t2 = lb2 > 0.0 ? -std::log(1.0 - p2) / lb2 : T_ * i / NG_;
@@ -123,9 +140,11 @@ InformationModel::InformationModel(const InformationInput& in, int NG)
       A.kept.assign(n + 1, 1.0);
       for (size_t i = 0; i <= n; ++i) A.kept[i] = el_.retained(k, X_[i]);
     }
-    auto C = [&](double x, double y) {
-      return SJOINT(theta_, SFUN(x, A.l1), SFUN(y, A.l2), code_);
-    };
+    const PiecewiseExponential& L1 = law_[static_cast<size_t>(k)][0];
+    const PiecewiseExponential& L2 = law_[static_cast<size_t>(k)][1];
+    auto S1 = [&](double x) { return pieces_ ? L1.survival(x) : SFUN(x, A.l1); };
+    auto S2 = [&](double x) { return pieces_ ? L2.survival(x) : SFUN(x, A.l2); };
+    auto C = [&](double x, double y) { return SJOINT(theta_, S1(x), S2(y), code_); };
     for (auto* v : {&A.pi1, &A.pi2, &A.dl1, &A.dl2, &A.kdl1, &A.kx1, &A.kdl2, &A.diag_rc,
                     &A.diag_b1})
       v->assign(n + 1, 0.0);
@@ -133,17 +152,19 @@ InformationModel::InformationModel(const InformationInput& in, int NG)
       const double t0 = X_[i - 1], t1 = X_[i], tm = Xm_[i];
       const double c00 = C(t0, t0), c11 = C(t1, t1), cmm = C(tm, tm);
       const double c01 = C(t0, t1), c10 = C(t1, t0);
-      double avS1 = simpson(SFUN(t1, A.l1), SFUN(tm, A.l1), SFUN(t0, A.l1));
-      double avS2 = simpson(SFUN(t1, A.l2), SFUN(tm, A.l2), SFUN(t0, A.l2));
+      double avS1 = simpson(S1(t1), S1(tm), S1(t0));
+      double avS2 = simpson(S2(t1), S2(tm), S2(t0));
       double avC = simpson(c11, cmm, c00);
       if (lost) {
         const double d1 = A.kept[i], d0 = A.kept[i - 1], dm = el_.retained(k, tm);
-        avS1 = simpson(SFUN(t1, A.l1) * d1, SFUN(tm, A.l1) * dm, SFUN(t0, A.l1) * d0);
-        avS2 = simpson(SFUN(t1, A.l2) * d1, SFUN(tm, A.l2) * dm, SFUN(t0, A.l2) * d0);
+        avS1 = simpson(S1(t1) * d1, S1(tm) * dm, S1(t0) * d0);
+        avS2 = simpson(S2(t1) * d1, S2(tm) * dm, S2(t0) * d0);
         avC = simpson(c11 * d1, cmm * dm, c00 * d0);
       }
-      const double lam1 = CHAZARD(t1, A.l1) - CHAZARD(t0, A.l1);
-      const double lam2 = CHAZARD(t1, A.l2) - CHAZARD(t0, A.l2);
+      const double lam1 = pieces_ ? L1.cumulative(t1) - L1.cumulative(t0)
+                                  : CHAZARD(t1, A.l1) - CHAZARD(t0, A.l1);
+      const double lam2 = pieces_ ? L2.cumulative(t1) - L2.cumulative(t0)
+                                  : CHAZARD(t1, A.l2) - CHAZARD(t0, A.l2);
       const double crude1 = (c01 - c11) / c11;  // EP1 first, within the interval
       const double crude2 = (c10 - c11) / c11;  // EP2 first, within the interval
       A.pi1[i] = mode_ == 1 ? avS1 : avC;
@@ -267,6 +288,21 @@ Moments InformationModel::moments(const Look& look) const {
   return m;
 }
 
+double InformationModel::average_ratio(int e, const Look& look) const {
+  const size_t z = static_cast<size_t>(e);
+  double num = 0.0, den = 0.0;
+  for (size_t i = 1; i <= static_cast<size_t>(look.idx); ++i) {
+    const double g = simpson(admin_weight(X_[i], look), admin_weight(Xm_[i], look),
+                             admin_weight(X_[i - 1], look));
+    const double w = g * cv0_[z][i];
+    const double ratio = pieces_ ? law_[1][z].hazard_at(Xm_[i]) / law_[0][z].hazard_at(Xm_[i])
+                                 : (e == 0 ? arm_[1].l1 / arm_[0].l1 : arm_[1].l2 / arm_[0].l2);
+    num += w * std::log(ratio);
+    den += w;
+  }
+  return den > 0.0 ? std::exp(num / den) : 1.0;
+}
+
 // The kernel of one cell, for both arms at once, combined into the score weights:
 //   H(i, j) = q (1-q) [q rc1 rc2 K_t + (1-q) rt1 rt2 K_c],
 // K the covariance of the EP1 and EP2 martingale increments of one arm over the cell:
@@ -308,14 +344,18 @@ void InformationModel::build_kernel() const {
     for (auto* v : {&r.s1n, &r.s1m, &r.p1n, &r.p1m, &r.s2n, &r.s2m, &r.p2n, &r.p2m, &r.n0n, &r.n0m,
                     &r.n1n, &r.n1m, &r.mn, &r.K, &r.EN, &r.EY, &r.ER})
       v->assign(w, 0.0);
+    const PiecewiseExponential& L1 = law_[static_cast<size_t>(k)][0];
+    const PiecewiseExponential& L2 = law_[static_cast<size_t>(k)][1];
+    auto S1 = [&](double x) { return pieces_ ? L1.survival(x) : SFUN(x, A.l1); };
+    auto S2 = [&](double x) { return pieces_ ? L2.survival(x) : SFUN(x, A.l2); };
     for (size_t i = 0; i <= n; ++i) {
-      r.s1n[i] = SFUN(X_[i], A.l1);
-      r.s2n[i] = SFUN(X_[i], A.l2);
+      r.s1n[i] = S1(X_[i]);
+      r.s2n[i] = S2(X_[i]);
       r.p1n[i] = cop.part(r.s1n[i]);
       r.p2n[i] = cop.part(r.s2n[i]);
       if (i > 0) {
-        r.s1m[i] = SFUN(Xm_[i], A.l1);
-        r.s2m[i] = SFUN(Xm_[i], A.l2);
+        r.s1m[i] = S1(Xm_[i]);
+        r.s2m[i] = S2(Xm_[i]);
         r.p1m[i] = cop.part(r.s1m[i]);
         r.p2m[i] = cop.part(r.s2m[i]);
       }

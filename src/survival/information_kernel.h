@@ -16,6 +16,7 @@
 #include "common/reports.h"
 #include "survival/entry_loss.h"
 #include "survival/information.h"
+#include "survival/margins.h"
 
 namespace kestrel::survival::detail {
 
@@ -72,6 +73,10 @@ class InformationModel {
 
   // Mean and variances integrated over intervals 1..look.idx with the look's censoring.
   Moments moments(const Look& look) const;
+  // The information-weighted average hazard ratio of endpoint e up to the look, for reference:
+  // exp of the mean of the log ratio of the arms' marginal hazards weighted by the null variance
+  // increments (1 for equal laws).
+  double average_ratio(int e, const Look& look) const;
 
   // Cross-endpoint covariance (before the enrolment scaling) of the EP1 score at analysis `a`
   // and the EP2 score at analysis `b`: EP1 cells up to a.idx, EP2 cells up to b.idx, weighted by
@@ -127,6 +132,10 @@ class InformationModel {
 
   int NG_;
   EntryLoss el_;
+  // Piecewise hazards stated: every arm and endpoint reads its law from law_[arm][endpoint];
+  // otherwise the exponential hazards of Arm, as always.
+  bool pieces_ = false;
+  std::array<std::array<PiecewiseExponential, 2>, 2> law_;
   int code_, mode_, flag_;
   double q_, theta_, a_, f_, T_;
   std::vector<double> X_, Xm_;

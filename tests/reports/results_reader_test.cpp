@@ -3,6 +3,8 @@
 // and text that is not such a file is refused with a message naming the place.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "reports/html_report.h"
 #include "reports/report_fixture.h"
 #include "reports/results_json.h"
@@ -47,7 +49,16 @@ TEST(ResultsReader, WritingWhatWasReadGivesTheSameFiles) {
   lost_by.designs[0].design.entry_loss_statements.dropout_as_probability = true;
   lost_by.designs[0].design.entry_loss_statements.dropout_time = 2;
   lost_by.designs[0].design.entry_loss_statements.dropout_value = {0.0975, 0.19};
-  for (const RunRecord& run : {finite_run(), testing::stopped_run(), odd, lost, lost_by}) {
+    // Piecewise hazards on both endpoints, EP2's from control survivals, and the average ratios.
+  RunRecord pieces = finite_run();
+  EntryAndLoss& el = pieces.designs[0].design.entry_loss;
+  el.hazards[0] = {{0.25, 1.0}, {1.2, 0.7, 0.35}, {1.0, 0.65, 0.65}};
+  el.hazards[1] = {{1.0}, {-std::log(0.8), std::log(2.0) / 2.0}, {1.0, 0.7}};
+  pieces.designs[0].design.entry_loss_statements.survival_time[1] = {1.0, 3.0};
+  pieces.designs[0].design.entry_loss_statements.survival_value[1] = {0.8, 0.4};
+  pieces.designs[0].sets[0].information.AHR1 = 0.7504499110186116;
+  pieces.designs[0].sets[0].information.AHR2 = 0.8;
+    for (const RunRecord& run : {finite_run(), testing::stopped_run(), odd, lost, lost_by, pieces}) {
     const std::string text = results_json(run);
     const RunRecord back = read_results_json(text);
     EXPECT_EQ(results_json(back), text);

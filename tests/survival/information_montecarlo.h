@@ -12,6 +12,7 @@
 
 #include "survival/entry_loss.h"
 #include "survival/information.h"
+#include "survival/margins.h"
 
 namespace kestrel::survival::testing {
 
@@ -134,6 +135,12 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
   const double a = in.TA, T = in.TA + in.TF, th = in.THETA;
   const double lc1 = -std::log(in.SRVR1) / T, lc2 = -std::log(in.SRVR2) / T;
   const double lam1[2] = {lc1, lc1 * in.HR1}, lam2[2] = {lc2, lc2 * in.HR2};
+  // Piecewise hazards: the times by inverting each arm's cumulative hazard.
+  const bool pieces = in.entry_loss.has_hazards();
+  const PiecewiseExponential law1[2] = {endpoint_margin(in.entry_loss, 0, 0, in.HR1, in.SRVR1, T),
+                                        endpoint_margin(in.entry_loss, 0, 1, in.HR1, in.SRVR1, T)};
+  const PiecewiseExponential law2[2] = {endpoint_margin(in.entry_loss, 1, 0, in.HR2, in.SRVR2, T),
+                                        endpoint_margin(in.entry_loss, 1, 1, in.HR2, in.SRVR2, T)};
   const double taus[2] = {tau1, tau2};
   // Entry uniform over 0..a, or by the accrual pieces; an exponential loss time per subject when
   // the design has loss to follow-up (no draw without it, so the plain streams stay as they are).
@@ -160,8 +167,8 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
       if (th != 0.0) {
         U2 = std::pow(std::pow(U1, -th) * (std::pow(W, -th / (1.0 + th)) - 1.0) + 1.0, -1.0 / th);
       }
-      s.t1 = -std::log(U1) / lam1[s.z];
-      s.t2 = -std::log(U2) / lam2[s.z];
+      s.t1 = pieces ? law1[s.z].inverse(-std::log(U1)) : -std::log(U1) / lam1[s.z];
+      s.t2 = pieces ? law2[s.z].inverse(-std::log(U2)) : -std::log(U2) / lam2[s.z];
     }
     for (int e = 0; e < 2; ++e) {
       for (int k = 0; k < 2; ++k) {
@@ -215,6 +222,12 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
   const double a = in.TA, T = in.TA + in.TF, th = in.THETA;
   const double lc1 = -std::log(in.SRVR1) / T, lc2 = -std::log(in.SRVR2) / T;
   const double lam1[2] = {lc1, lc1 * in.HR1}, lam2[2] = {lc2, lc2 * in.HR2};
+  // Piecewise hazards: the times by inverting each arm's cumulative hazard.
+  const bool pieces = in.entry_loss.has_hazards();
+  const PiecewiseExponential law1[2] = {endpoint_margin(in.entry_loss, 0, 0, in.HR1, in.SRVR1, T),
+                                        endpoint_margin(in.entry_loss, 0, 1, in.HR1, in.SRVR1, T)};
+  const PiecewiseExponential law2[2] = {endpoint_margin(in.entry_loss, 1, 0, in.HR2, in.SRVR2, T),
+                                        endpoint_margin(in.entry_loss, 1, 1, in.HR2, in.SRVR2, T)};
   const int K = static_cast<int>(taus.size()), D = 2 * K;
   const int treated = static_cast<int>(std::lround(n * in.SR));
   const EntryLoss el(in.entry_loss, a);
@@ -238,8 +251,8 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
       if (th != 0.0) {
         U2 = std::pow(std::pow(U1, -th) * (std::pow(W, -th / (1.0 + th)) - 1.0) + 1.0, -1.0 / th);
       }
-      s.t1 = -std::log(U1) / lam1[s.z];
-      s.t2 = -std::log(U2) / lam2[s.z];
+      s.t1 = pieces ? law1[s.z].inverse(-std::log(U1)) : -std::log(U1) / lam1[s.z];
+      s.t2 = pieces ? law2[s.z].inverse(-std::log(U2)) : -std::log(U2) / lam2[s.z];
     }
     for (int e = 0; e < 2; ++e) {
       for (int k = 0; k < K; ++k) {

@@ -61,6 +61,10 @@ deck_lines <- function(d) {
       lines <- c(lines, paste("ACCRUAL", length(el$accrual_end), reals(el$accrual_end),
                               reals(el$accrual_intensity)))
   }
+  # Piecewise hazards, one statement per endpoint that has them.
+  hz <- d$deck$hazards
+  for (e in seq_along(hz))
+    if (!is.null(hz[[e]])) lines <- c(lines, hazards_statement(hz[[e]], c("EP1", "EP2")[e]))
   # The control arm as it was given, and the model.
   ctl <- d$deck$control
   if (!is.null(ctl))

@@ -164,7 +164,8 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                            hr_sim = hr, rho_sim = rho, censor = TRUE, seed = NULL,
                            mvn_accuracy = NULL, verbose = FALSE, exact = FALSE, dropout = 0,
                            dropout_time = NULL, accrual_time = NULL, accrual_intensity = NULL,
-                           median = NULL, control_hazard = NULL, survival_time = NULL) {
+                           median = NULL, control_hazard = NULL, survival_time = NULL,
+                           hazards = NULL) {
   if (missing(hr)) stop("`hr` (the hazard ratios of EP1 and EP2, treatment over control) is missing",
                         call. = FALSE)
   if (missing(accrual)) stop("`accrual` (the accrual period) is missing", call. = FALSE)
@@ -178,6 +179,7 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                       hr_sim, rho_sim, censor)
   entry$entry_loss <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual,
                                  follow_up)
+  entry$hazards <- check_hazards(hazards)
   entry$control <- law$control
   options <- check_options(seed, mvn_accuracy, verbose, exact, simulated = entry$values$NSIM > 0)
   if (options$exact) entry$model <- 2L

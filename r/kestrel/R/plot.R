@@ -5,12 +5,13 @@ endpoint_colours <- c(EP1 = "#1b6ca8", EP2 = "#c0392b")
 set_ltys <- c(EP1 = 1, EP2 = 2, calendar = 1)
 set_pchs <- c(EP1 = 19, EP2 = 17, calendar = 19)
 
-plot.kestrel_design <- function(x, type = c("bounds", "hr", "spending", "power", "events"),
+plot.kestrel_design <- function(x, type = c("bounds", "hr", "spending", "power", "events",
+                                            "survival"),
                                 set = NULL, main = NULL, xlab = NULL, ylab = NULL, col = NULL,
                                 lwd = 2, sizes = NULL, legend = TRUE, ...) {
   type <- if (is.character(type) && length(type) >= 1L && !is.na(type[1L]) &&
               !is.na(pmatch(type[1L], eval(formals()$type)))) match.arg(type) else
-    arg_error("type", 'one of "bounds", "hr", "spending", "power", "events"', type)
+    arg_error("type", 'one of "bounds", "hr", "spending", "power", "events", "survival"', type)
   sets <- chosen_sets(x, set)
   if (is.null(col)) col <- endpoint_colours
   if (!(is.character(col) || is.numeric(col)) || length(col) < 1L)
@@ -22,7 +23,8 @@ plot.kestrel_design <- function(x, type = c("bounds", "hr", "spending", "power",
          hr = plot_bounds(x, sets, "hr", main, xlab, ylab, col, lwd, legend, ...),
          spending = plot_spending(x, sets, main, xlab, ylab, col, lwd, legend, ...),
          power = plot_power(x, sets, sizes, main, xlab, ylab, col, lwd, legend, ...),
-         events = plot_events(x, sets, main, xlab, ylab, col, lwd, legend, ...))
+         events = plot_events(x, sets, main, xlab, ylab, col, lwd, legend, ...),
+         survival = plot_survival(x, main, xlab, ylab, col, lwd, legend, ...))
   # The events and spending plots give the values they drew.
   invisible(if (type %in% c("events", "spending")) drawn else x)
 }
@@ -227,4 +229,33 @@ plot_events <- function(x, sets, main, xlab, ylab, col, lwd, legend, ...) {
                                     events_ep2 = curves[, "EP2"]),
                  analyses = at[, c("set", "endpoint", "analysis", "calendar_time", "events",
                                    "expected_events")]))
+}
+
+# The assumed survival of both arms of each endpoint over the study: the HAZARDS pieces where the
+# design has them, the record's exponential law otherwise. Control solid, treatment dashed.
+plot_survival <- function(x, main, xlab, ylab, col, lwd, legend, ...) {
+  v <- x$deck$values
+  Tend <- v$TA + v$TF
+  t <- seq(0, Tend, length.out = 201L)
+  hz <- x$deck$hazards
+  curves <- list()
+  for (e in 1:2) {
+    h <- if (length(hz) >= e) hz[[e]] else NULL
+    if (is.null(h)) {
+      S <- c(v$SRVR1, v$SRVR2)[e]
+      hr <- 1 / c(v$HR1, v$HR2)[e]  # the deck holds control over treatment
+      h <- new_hazards(0, -log(S) / Tend, hr)
+    }
+    curves[[e]] <- cbind(hazards_survival(h, t, "control"), hazards_survival(h, t, "treatment"))
+  }
+  plot_frame(c(0, Tend), c(0, 1), or_default(main, "Assumed survival"),
+             or_default(xlab, "Time since entry"), or_default(ylab, "Survival"), ...)
+  for (e in 1:2) {
+    lines(t, curves[[e]][, 1L], col = col[e], lwd = lwd, lty = 1)
+    lines(t, curves[[e]][, 2L], col = col[e], lwd = lwd, lty = 2)
+  }
+  if (legend)
+    graphics::legend("topright", legend = c("EP1 control", "EP1 treatment", "EP2 control",
+                                            "EP2 treatment"),
+                     col = rep(col, each = 2L), lty = c(1, 2, 1, 2), lwd = lwd, bty = "n")
 }

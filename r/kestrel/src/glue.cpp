@@ -137,6 +137,26 @@ SpendingStatement statement(const Rcpp::List& l) {
 
 // A design as the R side holds it: list(number, values = deck values as read, spending = one
 // list(EP1 statement, EP2 statement) per evaluated set).
+// Piecewise hazards as the R side holds them: list(EP1, EP2), each NULL or a "kestrel_hazards"
+// object (time: the starts of the pieces, hazard, hr; survival_time and survival when stated so).
+Rcpp::List hazards_entry(const Design& d) {
+  Rcpp::List out(2);
+  for (size_t e = 0; e < 2; ++e) {
+    const EndpointHazards& h = d.entry_loss.hazards[e];
+    if (!h.given()) continue;
+    std::vector<double> start{0.0};
+    start.insert(start.end(), h.change.begin(), h.change.end());
+    Rcpp::List x = Rcpp::List::create(Rcpp::Named("time") = start, Rcpp::Named("hazard") = h.control,
+                                      Rcpp::Named("hr") = h.ratio);
+    const auto& how = d.entry_loss_statements;
+    x["survival_time"] = how.survival_time[e].empty() ? R_NilValue : Rcpp::wrap(how.survival_time[e]);
+    x["survival"] = how.survival_value[e].empty() ? R_NilValue : Rcpp::wrap(how.survival_value[e]);
+    x.attr("class") = "kestrel_hazards";
+    out[e] = x;
+  }
+  return out;
+}
+
 Rcpp::List design_entry(const Design& d) {
   Rcpp::List sets(d.spending.size());
   for (size_t i = 0; i < d.spending.size(); ++i)
@@ -167,6 +187,7 @@ Rcpp::List design_entry(const Design& d) {
                          Rcpp::Named("value") = std::vector<double>{mc.control_value[0],
                                                                     mc.control_value[1]}));
   }
+  if (d.entry_loss.has_hazards()) f.add("hazards", hazards_entry(d));
   return f.list();
 }
 
@@ -213,6 +234,27 @@ Design design_of(const Rcpp::List& entry) {
   // The model a design asks for (the control arm's law is already in SRVR1, SRVR2).
   if (entry.containsElementNamed("model") && !Rf_isNull(entry["model"]))
     d.model_control.model = Rcpp::as<int>(entry["model"]);
+  if (entry.containsElementNamed("hazards") && !Rf_isNull(entry["hazards"])) {
+    const Rcpp::List hz = entry["hazards"];
+    for (R_xlen_t e = 0; e < hz.size() && e < 2; ++e) {
+      if (Rf_isNull(hz[e])) continue;
+      const Rcpp::List h = hz[e];
+      const std::vector<double> start = Rcpp::as<std::vector<double>>(h["time"]);
+      EndpointHazards& law = d.entry_loss.hazards[static_cast<size_t>(e)];
+      law.change.assign(start.begin() + (start.empty() ? 0 : 1), start.end());
+      law.control = Rcpp::as<std::vector<double>>(h["hazard"]);
+      law.ratio = Rcpp::as<std::vector<double>>(h["hr"]);
+      if (law.control.empty() || law.control.size() != start.size() ||
+          law.ratio.size() != start.size() || law.control.size() > 10)
+        Rcpp::stop("piecewise hazards need one start, hazard and ratio per piece (1 to 10)");
+      if (h.containsElementNamed("survival_time") && !Rf_isNull(h["survival_time"])) {
+        d.entry_loss_statements.survival_time[static_cast<size_t>(e)] =
+            Rcpp::as<std::vector<double>>(h["survival_time"]);
+        d.entry_loss_statements.survival_value[static_cast<size_t>(e)] =
+            Rcpp::as<std::vector<double>>(h["survival"]);
+      }
+    }
+  }
   return d;
 }
 
@@ -454,7 +496,8 @@ RcppExport SEXP kestrel_expected_events(SEXP entry_, SEXP n_, SEXP times_) {
       out(static_cast<int>(i), ep) =
           enrolled <= 0 ? 0.0
                         : n * enrolled *
-                              survival::pooled_event_probability(el, hr, S, v.SR, v.TA, v.TF, tau);
+                              survival::pooled_event_probability(el, d.entry_loss, ep, hr, S, v.SR,
+                                                                 v.TA, v.TF, tau);
     }
   }
   return out;
