@@ -7,134 +7,18 @@
 #include <numbers>
 #include <string>
 
+#include "boundaries/score_recursion.h"
 #include "common/errors.h"
 
 namespace kestrel::boundaries {
 namespace {
 
+using Recursion = ScoreRecursion;
+
 constexpr double kMinusInfinity = -8.0;  // the lower bound of one-sided designs (z scale)
 constexpr double kTruncation = 8.0;      // bounds above this are truncated
-constexpr int kNodesPerPanel = 20;
 constexpr double kProbabilityTolerance = 1e-15;  // absolute, on an exit probability
 constexpr double kBoundTolerance = 1e-13;        // on the z scale
-
-double upper_tail(double z) { return 0.5 * std::erfc(z / std::numbers::sqrt2); }
-double density(double z) {
-  return std::exp(-0.5 * z * z) / (std::numbers::sqrt2 * std::sqrt(std::numbers::pi));
-}
-
-// Gauss-Legendre rule on [-1, 1] by Newton's method on the Legendre recurrence.
-struct Rule {
-  std::vector<double> x, w;
-};
-const Rule& gauss_legendre() {
-  static const Rule rule = [] {
-    const int n = kNodesPerPanel;
-    Rule r;
-    r.x.resize(n);
-    r.w.resize(n);
-    for (int i = 0; i < n; ++i) {
-      double x = std::cos(std::numbers::pi * (i + 0.75) / (n + 0.5));
-      double dp = 1.0;
-      for (int it = 0; it < 100; ++it) {
-        double p0 = 1.0, p1 = x;
-        for (int k = 2; k <= n; ++k) {
-          const double p2 = ((2.0 * k - 1.0) * x * p1 - (k - 1.0) * p0) / k;
-          p0 = p1;
-          p1 = p2;
-        }
-        dp = n * (x * p1 - p0) / (x * x - 1.0);
-        const double dx = p1 / dp;
-        x -= dx;
-        if (std::fabs(dx) < 1e-16) break;
-      }
-      r.x[i] = x;
-      r.w[i] = 2.0 / ((1.0 - x * x) * dp * dp);
-    }
-    return r;
-  }();
-  return rule;
-}
-
-// The density of the paths that have stayed inside the bounds, at the nodes of the last
-// continuation region (weights included: wf = weight times density).
-class Recursion {
- public:
-  explicit Recursion(const std::vector<double>& t) : t_(t) {
-    const size_t K = t.size();
-    sigma_.resize(K);
-    s_.resize(K);
-    for (size_t i = 0; i < K; ++i) {
-      sigma_[i] = std::sqrt(i == 0 ? t[0] : t[i] - t[i - 1]);
-      s_[i] = std::sqrt(t[i]);
-    }
-  }
-  double s(size_t i) const { return s_[i]; }
-
-  // P(inside up to analysis i-1, score at i above y) for i >= 1 (zero-mean score scale); for
-  // i = 0 the normal tail. `slope` receives the derivative in y.
-  double upper_exit(size_t i, double y, double* slope = nullptr) const {
-    if (i == 0) {
-      if (slope) *slope = -density(y / sigma_[0]) / sigma_[0];
-      return upper_tail(y / sigma_[0]);
-    }
-    double sum = 0.0, d = 0.0;
-    const double inv = 1.0 / sigma_[i];
-    for (size_t k = 0; k < x_.size(); ++k) {
-      const double z = (y - x_[k]) * inv;
-      sum += wf_[k] * upper_tail(z);
-      if (slope) d += wf_[k] * density(z);
-    }
-    if (slope) *slope = -d * inv;
-    return sum;
-  }
-  double lower_exit(size_t i, double y) const {
-    if (i == 0) return upper_tail(-y / sigma_[0]);
-    double sum = 0.0;
-    for (size_t k = 0; k < x_.size(); ++k) sum += wf_[k] * upper_tail((x_[k] - y) / sigma_[i]);
-    return sum;
-  }
-
-  // Moves the density to analysis i, whose continuation region is (a, b) on the score scale.
-  void advance(size_t i, double a, double b) {
-    const Rule& rule = gauss_legendre();
-    const double width =
-        i + 1 < t_.size() ? std::min(sigma_[i], sigma_[i + 1]) : sigma_[i];
-    const double span = std::max(b - a, 0.0);
-    const int panels = std::max(1, static_cast<int>(std::ceil(span / width)));
-    const double h = span / panels;
-    std::vector<double> x, wf;
-    x.reserve(static_cast<size_t>(panels) * rule.x.size());
-    wf.reserve(x.capacity());
-    for (int p = 0; p < panels; ++p) {
-      const double c = a + (p + 0.5) * h;
-      for (size_t n = 0; n < rule.x.size(); ++n) {
-        const double xn = c + 0.5 * h * rule.x[n];
-        const double wn = 0.5 * h * rule.w[n];
-        double f;
-        if (i == 0) {
-          f = density(xn / sigma_[0]) / sigma_[0];
-        } else {
-          const double inv = 1.0 / sigma_[i];
-          double sum = 0.0;
-          for (size_t k = 0; k < x_.size(); ++k) {
-            const double z = (xn - x_[k]) * inv;
-            sum += wf_[k] * std::exp(-0.5 * z * z);
-          }
-          f = sum * inv / (std::numbers::sqrt2 * std::sqrt(std::numbers::pi));
-        }
-        x.push_back(xn);
-        wf.push_back(wn * f);
-      }
-    }
-    x_.swap(x);
-    wf_.swap(wf);
-  }
-
- private:
-  std::vector<double> t_, sigma_, s_;
-  std::vector<double> x_, wf_;
-};
 
 // The z-scale bound whose upper exit probability at analysis i is `target`: Newton steps kept
 // inside a bracket that bisection shrinks when a step leaves it.
@@ -165,6 +49,8 @@ double solve_bound(const Recursion& r, size_t i, double target) {
   return z;
 }
 
+}  // namespace
+
 // Cumulative alpha of the spending function with the exact normal law for codes 1 and 6 (ALPHAS
 // gives the others exactly, and its messages and clamps).
 std::vector<double> cumulative_target(int iuse, int nn, double alpha, double phi, double side,
@@ -191,7 +77,6 @@ std::vector<double> cumulative_target(int iuse, int nn, double alpha, double phi
   return pe;
 }
 
-}  // namespace
 
 LandemResult exact_bounds(int nn, const std::vector<double>& t, double side, int iuse,
                           double alpha, double phi, const std::vector<double>& user,
