@@ -99,6 +99,13 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
 PowerResult power_with_futility(const PowerProblem& pb, int N, const RectangleProbability& rect,
                                 std::ostream& report);
 
+// With futility stops: the probability that the trial reaches each analysis (1 for the first),
+// neither successful nor stopped for futility before it. Success at analysis k is QSTOP(k); the
+// futility stop at interim k is reach(k) - reach(k + 1) - QSTOP(k).
+std::vector<double> continuation_probabilities(const PowerProblem& pb, int N,
+                                               const RectangleProbability& rect,
+                                               std::ostream& report);
+
 // The power routine the search uses (first crossings).
 inline PowerResult GSDMCPDFPW(const PowerProblem& pb, int N, const RectangleProbability& rect,
                               std::ostream& report) {

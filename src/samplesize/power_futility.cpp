@@ -115,20 +115,86 @@ std::vector<int> stacking(int K, int ep2_from, int ep2_count) {
 
 }  // namespace
 
+namespace {
+
+// The limits of a problem with futility stops and the pieces of its rectangles.
+class Limits {
+ public:
+  Limits(const PowerProblem& pb, int N, std::ostream& report) : pb_(pb), K_(pb.K) {
+    const int rule = decision_rule(pb.rule);
+    if (K_ < 1 || K_ > NMAXA) throw std::invalid_argument("power: number of analyses outside 1..10");
+    if (static_cast<int>(pb.ZB1.size()) < K_ || static_cast<int>(pb.ZB2.size()) < K_)
+      throw std::invalid_argument("power: bounds shorter than the number of analyses");
+    if ((rule == 1 || rule == 2) && static_cast<int>(pb.RCORR.size()) < K_ * (2 * K_ - 1))
+      throw std::invalid_argument("power: packed correlation matrix too short");
+    L = power_limits(pb, N, report);
+    futility_limits(pb, L.U1, pb.ZB1, pb.ZF1, pb.set.VAR01, pb.set.VAR11, S.F1, S.has1);
+    if (rule != 4) futility_limits(pb, L.U2, pb.ZB2, pb.ZF2, pb.set.VAR02, pb.set.VAR12, S.F2, S.has2);
+  }
+  double u1(int k) const { return L.U1[static_cast<size_t>(k - 1)]; }
+  double u2(int k) const { return L.U2[static_cast<size_t>(k - 1)]; }
+  // EP1's statistics 1..K at positions 0..K-1: between the limits before `first`, above at it,
+  // free after it and after `last` (first > last: between up to last, the trial going on).
+  void ep1(Builder& b, int first, int last) const {
+    for (int k = 1; k <= K_; ++k) {
+      const size_t i = static_cast<size_t>(k - 1);
+      if (k < first && k <= last) b.inside(k - 1, u1(k), S.has1[i], S.F1[i]);
+      else if (k == first) b.set(k - 1, kAbove, u1(k));
+      else b.set(k - 1, kFree, 0.0);
+    }
+  }
+  // EP2's statistics from..K at positions K..: the same.
+  void ep2(Builder& b, int from, int first, int last) const {
+    for (int k = from; k <= K_; ++k) {
+      const size_t i = static_cast<size_t>(k - 1);
+      const int at = K_ + (k - from);
+      if (k < first && k <= last) b.inside(at, u2(k), S.has2[i], S.F2[i]);
+      else if (k == first) b.set(at, kAbove, u2(k));
+      else b.set(at, kFree, 0.0);
+    }
+  }
+  // Rule 2 before a joint crossing at analyses 1..last (bit k-1 of c: EP1 above at k, EP2
+  // between; clear: EP1 between, EP2 not below), everything after free.
+  void same_interim_prefix(Builder& b, long long c, int last) const {
+    for (int k = 1; k <= K_; ++k) {
+      const size_t i = static_cast<size_t>(k - 1);
+      if (k > last) {
+        b.set(k - 1, kFree, 0.0);
+        b.set(K_ + k - 1, kFree, 0.0);
+      } else if (((c >> (k - 1)) & 1) != 0) {
+        b.set(k - 1, kAbove, u1(k));
+        b.inside(K_ + k - 1, u2(k), S.has2[i], S.F2[i]);
+      } else {
+        b.inside(k - 1, u1(k), S.has1[i], S.F1[i]);
+        b.not_below(K_ + k - 1, S.has2[i], S.F2[i]);
+      }
+    }
+  }
+  std::vector<double> fixed_sequence_matrix(int k1) const {
+    return survival::ZCORR02(K_, K_ - k1 + 1, k1, pb_.set.FINF1, pb_.set.FINF2, pb_.set.CORR12,
+                             pb_.set.exact ? &pb_.set.CORR11 : nullptr,
+                             pb_.set.exact ? &pb_.set.CORR22 : nullptr);
+  }
+  std::vector<double> final_matrix() const {
+    return survival::ZCORR03(K_, pb_.set.FINF1, pb_.set.CORR12,
+                             pb_.set.exact ? &pb_.set.CORR11 : nullptr);
+  }
+
+  PowerLimits L;
+  StatisticLimits S;
+
+ private:
+  const PowerProblem& pb_;
+  int K_;
+};
+
+}  // namespace
+
 PowerResult power_with_futility(const PowerProblem& pb, int N, const RectangleProbability& rect,
                                 std::ostream& report) {
   const int K = pb.K;
   const int rule = decision_rule(pb.rule);
-  if (K < 1 || K > NMAXA) throw std::invalid_argument("power: number of analyses outside 1..10");
-  if (static_cast<int>(pb.ZB1.size()) < K || static_cast<int>(pb.ZB2.size()) < K)
-    throw std::invalid_argument("power: bounds shorter than the number of analyses");
-  if ((rule == 1 || rule == 2) && static_cast<int>(pb.RCORR.size()) < K * (2 * K - 1))
-    throw std::invalid_argument("power: packed correlation matrix too short");
-  const PowerLimits L = power_limits(pb, N, report);
-  StatisticLimits S;
-  futility_limits(pb, L.U1, pb.ZB1, pb.ZF1, pb.set.VAR01, pb.set.VAR11, S.F1, S.has1);
-  if (rule != 4) futility_limits(pb, L.U2, pb.ZB2, pb.ZF2, pb.set.VAR02, pb.set.VAR12, S.F2, S.has2);
-
+  const Limits lim(pb, N, report);
   PowerResult r;
   r.QSTOP.assign(static_cast<size_t>(K), 0.0);
   r.QEP.assign(static_cast<size_t>(K), {0.0, 0.0});
@@ -139,55 +205,28 @@ PowerResult power_with_futility(const PowerProblem& pb, int N, const RectanglePr
     r.QEP[static_cast<size_t>(ka - 1)][0] += P;
     r.QEP[static_cast<size_t>(kb - 1)][1] += P;
   };
-  auto u1 = [&](int k) { return L.U1[static_cast<size_t>(k - 1)]; };
-  auto u2 = [&](int k) { return L.U2[static_cast<size_t>(k - 1)]; };
-  // EP1's statistics 1..K at positions 0..K-1: between the limits before `first`, above at it,
-  // free after it.
-  auto ep1_first = [&](Builder& b, int first) {
-    for (int k = 1; k <= K; ++k) {
-      const size_t i = static_cast<size_t>(k - 1);
-      if (k < first) b.inside(k - 1, u1(k), S.has1[i], S.F1[i]);
-      else if (k == first) b.set(k - 1, kAbove, u1(k));
-      else b.set(k - 1, kFree, 0.0);
-    }
-  };
-  // EP2's statistics from..K at positions K..: the same for its first crossing.
-  auto ep2_first = [&](Builder& b, int from, int first) {
-    for (int k = from; k <= K; ++k) {
-      const size_t i = static_cast<size_t>(k - 1);
-      const int at = K + (k - from);
-      if (k < first) b.inside(at, u2(k), S.has2[i], S.F2[i]);
-      else if (k == first) b.set(at, kAbove, u2(k));
-      else b.set(at, kFree, 0.0);
-    }
-  };
 
   switch (rule) {
     case 4: {
-      const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12,
-                                                      pb.set.exact ? &pb.set.CORR11 : nullptr);
+      const std::vector<double> R = lim.final_matrix();
       const std::vector<int> st = stacking(K, K, 1);
       Builder b(K + 1);
       for (int k1 = 1; k1 <= K; ++k1) {
-        ep1_first(b, k1);
-        b.set(K, kAbove, L.U2F);
+        lim.ep1(b, k1, K);
+        b.set(K, kAbove, lim.L.U2F);
         add(b.integrate(rect, K + 1, R.data(), st.data()), K, k1, K);
       }
       break;
     }
     case 3: {
-      std::map<int, std::vector<double>> matrices;
       for (int k1 = 1; k1 <= K; ++k1) {
         const int m = K + (K - k1 + 1);
-        const std::vector<double> R =
-            survival::ZCORR02(K, K - k1 + 1, k1, pb.set.FINF1, pb.set.FINF2, pb.set.CORR12,
-                              pb.set.exact ? &pb.set.CORR11 : nullptr,
-                              pb.set.exact ? &pb.set.CORR22 : nullptr);
+        const std::vector<double> R = lim.fixed_sequence_matrix(k1);
         const std::vector<int> st = stacking(K, k1, K - k1 + 1);
         Builder b(m);
         for (int k2 = k1; k2 <= K; ++k2) {
-          ep1_first(b, k1);
-          ep2_first(b, k1, k2);
+          lim.ep1(b, k1, K);
+          lim.ep2(b, k1, k2, K);
           add(b.integrate(rect, m, R.data(), st.data()), k2, k1, k2);
         }
       }
@@ -197,25 +236,11 @@ PowerResult power_with_futility(const PowerProblem& pb, int N, const RectanglePr
       const std::vector<int> all = stacking(K, 1, K);
       Builder b(2 * K);
       for (int kstar = 1; kstar <= K; ++kstar) {
-        // At each earlier analysis neither endpoint below its futility limit and not both above
-        // their efficacy limits: EP1 between and EP2 not below, or EP1 above and EP2 between.
         const long long choices = 1LL << (kstar - 1);
         for (long long c = 0; c < choices; ++c) {
-          for (int k = 1; k < kstar; ++k) {
-            const size_t i = static_cast<size_t>(k - 1);
-            if (((c >> (k - 1)) & 1) != 0) {
-              b.set(k - 1, kAbove, u1(k));
-              b.inside(K + k - 1, u2(k), S.has2[i], S.F2[i]);
-            } else {
-              b.inside(k - 1, u1(k), S.has1[i], S.F1[i]);
-              b.not_below(K + k - 1, S.has2[i], S.F2[i]);
-            }
-          }
-          for (int k = kstar; k <= K; ++k) {
-            const bool at = k == kstar;
-            b.set(k - 1, at ? kAbove : kFree, at ? u1(k) : 0.0);
-            b.set(K + k - 1, at ? kAbove : kFree, at ? u2(k) : 0.0);
-          }
+          lim.same_interim_prefix(b, c, kstar - 1);
+          b.set(kstar - 1, kAbove, lim.u1(kstar));
+          b.set(K + kstar - 1, kAbove, lim.u2(kstar));
           add(b.integrate(rect, 2 * K, pb.RCORR.data(), all.data()), kstar, kstar, kstar);
         }
       }
@@ -226,8 +251,8 @@ PowerResult power_with_futility(const PowerProblem& pb, int N, const RectanglePr
       Builder b(2 * K);
       for (int k1 = 1; k1 <= K; ++k1) {
         for (int k2 = 1; k2 <= K; ++k2) {
-          ep1_first(b, k1);
-          ep2_first(b, 1, k2);
+          lim.ep1(b, k1, K);
+          lim.ep2(b, 1, k2, K);
           add(b.integrate(rect, 2 * K, pb.RCORR.data(), all.data()), k1 > k2 ? k1 : k2, k1, k2);
         }
       }
@@ -235,6 +260,71 @@ PowerResult power_with_futility(const PowerProblem& pb, int N, const RectanglePr
     }
   }
   return r;
+}
+
+std::vector<double> continuation_probabilities(const PowerProblem& pb, int N,
+                                               const RectangleProbability& rect,
+                                               std::ostream& report) {
+  const int K = pb.K;
+  const int rule = decision_rule(pb.rule);
+  const Limits lim(pb, N, report);
+  std::vector<double> reach(static_cast<size_t>(K), 0.0);
+  reach[0] = 1.0;
+  constexpr int kNone = 1 << 20;  // no crossing up to the analysis
+  for (int k = 1; k < K; ++k) {
+    double P = 0.0;
+    switch (rule) {
+      case 4: {
+        const std::vector<double> R = lim.final_matrix();
+        const std::vector<int> st = stacking(K, K, 1);
+        Builder b(K + 1);
+        for (int r1 = 1; r1 <= k + 1; ++r1) {
+          lim.ep1(b, r1 == k + 1 ? kNone : r1, k);
+          b.set(K, kFree, 0.0);
+          P += b.integrate(rect, K + 1, R.data(), st.data());
+        }
+        break;
+      }
+      case 3: {
+        for (int r1 = 1; r1 <= k + 1; ++r1) {
+          const int k1 = r1 <= k ? r1 : K;
+          const int m = K + (K - k1 + 1);
+          const std::vector<double> R = lim.fixed_sequence_matrix(k1);
+          const std::vector<int> st = stacking(K, k1, K - k1 + 1);
+          Builder b(m);
+          lim.ep1(b, r1 <= k ? r1 : kNone, k);
+          if (r1 <= k) lim.ep2(b, k1, kNone, k);
+          else for (int j = K; j < m; ++j) b.set(j, kFree, 0.0);
+          P += b.integrate(rect, m, R.data(), st.data());
+        }
+        break;
+      }
+      case 2: {
+        const std::vector<int> all = stacking(K, 1, K);
+        Builder b(2 * K);
+        for (long long c = 0; c < (1LL << k); ++c) {
+          lim.same_interim_prefix(b, c, k);
+          P += b.integrate(rect, 2 * K, pb.RCORR.data(), all.data());
+        }
+        break;
+      }
+      default: {
+        const std::vector<int> all = stacking(K, 1, K);
+        Builder b(2 * K);
+        for (int r1 = 1; r1 <= k + 1; ++r1) {
+          for (int r2 = 1; r2 <= k + 1; ++r2) {
+            if (r1 <= k && r2 <= k) continue;  // both crossed: the trial succeeded
+            lim.ep1(b, r1 <= k ? r1 : kNone, k);
+            lim.ep2(b, 1, r2 <= k ? r2 : kNone, k);
+            P += b.integrate(rect, 2 * K, pb.RCORR.data(), all.data());
+          }
+        }
+        break;
+      }
+    }
+    reach[static_cast<size_t>(k)] = P;
+  }
+  return reach;
 }
 
 }  // namespace kestrel::samplesize

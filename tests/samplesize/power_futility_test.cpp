@@ -33,7 +33,8 @@ PowerProblem with_futility(int rule, int K, double rho) {
 
 struct Replay {
   double power = 0;
-  std::vector<double> stop;  // success per analysis
+  std::vector<double> stop;   // success per analysis
+  std::vector<double> reach;  // the trial still running at the analysis
 };
 
 // Each draw through the trial: efficacy and futility limits on the scale of the draws.
@@ -52,10 +53,12 @@ Replay replay(const PowerProblem& pb, int N, const EmpiricalLaw& law) {
   };
   Replay r;
   r.stop.assign(static_cast<size_t>(K), 0.0);
+  r.reach.assign(static_cast<size_t>(K), 0.0);
   for (int d = 0; d < law.draws(); ++d) {
     const double* x = law.draw(d);
     int rej1 = 0, rej2 = 0, success = 0;
     for (int k = 0; k < K && success == 0; ++k) {
+      r.reach[static_cast<size_t>(k)] += 1.0 / law.draws();
       const double x1 = x[k], x2 = x[K + k];
       bool futile = false;
       if (rule == 1) {
@@ -103,6 +106,10 @@ TEST(PowerWithFutility, EqualsTheReplayOfEveryDraw) {
         EXPECT_NEAR(a.power, b.power, 1e-12) << "K " << K << " rule " << rule << " N " << N;
         for (int k = 0; k < K; ++k)
           EXPECT_NEAR(a.QSTOP[static_cast<size_t>(k)], b.stop[static_cast<size_t>(k)], 1e-12)
+              << "K " << K << " rule " << rule << " analysis " << k + 1;
+        const std::vector<double> reach = continuation_probabilities(pb, N, law.as_function(), sink);
+        for (int k = 0; k < K; ++k)
+          EXPECT_NEAR(reach[static_cast<size_t>(k)], b.reach[static_cast<size_t>(k)], 1e-12)
               << "K " << K << " rule " << rule << " analysis " << k + 1;
         // As many rectangles as without futility.
         EXPECT_EQ(a.integrals, rectangles_by_first_crossings(rule, K));
