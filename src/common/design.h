@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/futility_rule.h"
 #include "common/information_set.h"
 
 namespace kestrel {
@@ -73,6 +74,8 @@ struct Design {
   // Loss to follow-up and accrual pieces of this design (plain when the deck states neither).
   EntryAndLoss entry_loss;
   EntryAndLossStatements entry_loss_statements;
+  // Futility stops of this design (none unless the deck states FUTILITY).
+  FutilityRule futility;
 };
 
 struct DeckHeader {

@@ -1,5 +1,7 @@
 #include "samplesize/engine.h"
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 
 #include "boundaries/spending.h"
@@ -44,6 +46,7 @@ boundaries::GsDesignInput endpoint_design(const Design& design, const Informatio
   in.control_survival = control_survival;
   in.allocation = d.SR;
   in.exact = set.exact;  // exact bounds go with the exact covariance
+  in.futility = design.futility;
   if (!design.entry_loss.plain()) {
     const survival::EntryLoss el(design.entry_loss, d.TA);
     in.event_probability_given =
@@ -61,6 +64,23 @@ std::vector<double> first(const std::vector<double>& v, int K) {
 
 void empty_lines(std::ostream& os, int n) {
   for (int i = 0; i < n; ++i) Reports::line(os, "");
+}
+
+// The trial's futility stops per analysis at the size found: at interim k the probability of
+// reaching k less those of succeeding at k and of going on; at the final, of reaching it without
+// success.
+void futility_stops(const PowerProblem& pb, Evaluation& ev, const RectangleProbability& rect,
+                    std::ostream& report) {
+  const int K = pb.K;
+  std::ostringstream quiet;  // the limits' warnings were written by the search
+  ev.REACH = continuation_probabilities(pb, ev.MSS, rect, quiet);
+  (void)report;
+  ev.QFUT.assign(static_cast<size_t>(K), 0.0);
+  for (int k = 0; k < K; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    const double next = k + 1 < K ? ev.REACH[i + 1] : 0.0;
+    ev.QFUT[i] = std::max(0.0, ev.REACH[i] - next - (i < ev.QSTOP.size() ? ev.QSTOP[i] : 0.0));
+  }
 }
 
 }  // namespace
@@ -112,13 +132,20 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.NL = bracket.NL;
   ev.NU = bracket.NU;
 
+  // Futility bounds (with FUTILITY only) follow their efficacy bounds through the option.
+  if (design.futility.any()) {
+    ev.ZF1 = first(ev.ep1.futility, K);
+    ev.ZF2 = first(ev.ep2.futility, K);
+  }
   // Critical-value option.
   if (d.CRIVL == 1) {
     ev.ZA2 = ev.ZA1;
     ev.ZB2 = ev.ZB1;
+    ev.ZF2 = ev.ZF1;
   } else if (d.CRIVL == 2) {
     ev.ZA1 = ev.ZA2;
     ev.ZB1 = ev.ZB2;
+    ev.ZF1 = ev.ZF2;
   }
 
   const int rule = decision_rule(d.DF);
@@ -139,6 +166,8 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   pb.RCORR = ev.RCORR;
   pb.ZB1 = ev.ZB1;
   pb.ZB2 = ev.ZB2;
+  pb.ZF1 = ev.ZF1;
+  pb.ZF2 = ev.ZF2;
 
   const RectangleProbability rect = mvn_rectangles(ctx);
   const bool by_patterns = options.formulation == PowerFormulation::patterns;
@@ -177,7 +206,19 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ein.FINF1 = set.FINF1;
   ein.FINF2 = set.FINF2;
   ein.entry_loss = design.entry_loss;
-  const ExpectedValues e = expected_values(ein, ev.MSS, ev.QSTOP, ev.QEP, ctx.reports.console());
+  std::vector<double> stop = ev.QSTOP;
+  std::vector<std::array<double, 2>> endpoint_stop = ev.QEP;
+  if (pb.has_futility()) {
+    // A trial that stops for futility observes no more events of either endpoint: the expected
+    // figures count each endpoint's events until the trial stops.
+    futility_stops(pb, ev, rect, main);
+    for (int k = 0; k < K; ++k) {
+      const size_t i = static_cast<size_t>(k);
+      stop[i] = ev.QSTOP[i] + ev.QFUT[i];
+      endpoint_stop[i] = {stop[i], stop[i]};
+    }
+  }
+  const ExpectedValues e = expected_values(ein, ev.MSS, stop, endpoint_stop, ctx.reports.console());
   ev.ME1 = e.ME1;
   ev.ME2 = e.ME2;
   ev.AVE1 = e.AVE1;

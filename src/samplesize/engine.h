@@ -21,6 +21,9 @@ namespace kestrel::samplesize {
 struct Evaluation {
   boundaries::GsDesignResult ep1, ep2;     // single-endpoint designs as designed
   std::vector<double> ZA1, ZB1, ZA2, ZB2;  // bounds used after the critical-value option
+  // With futility stops (empty without): the futility bounds used, the probability of reaching
+  // each analysis and of stopping there for futility (at the final: of ending without success).
+  std::vector<double> ZF1, ZF2, REACH, QFUT;
   std::vector<double> RCORR;
   int NL = 0, NU = 0;  // the bracket from the single-endpoint sizes
   std::vector<SearchStep> trace;
