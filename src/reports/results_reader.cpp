@@ -378,6 +378,40 @@ std::vector<std::array<double, N>> rows(const std::array<std::vector<double>, N>
   return out;
 }
 
+// The futility statement of a design and the futility figures of a set (written only for
+// designs with futility stops).
+FutilityRule futility_statement(const Node& n) {
+  FutilityRule f;
+  const std::string kind = n["kind"].text();
+  f.kind = kind == "spending"       ? FutilityRule::Kind::spending
+           : kind == "z"            ? FutilityRule::Kind::fixed_z
+           : kind == "hazard_ratio" ? FutilityRule::Kind::hazard_ratio
+                                    : FutilityRule::Kind::none;
+  if (!f.any()) n["kind"].fail("is not a kind of futility stop");
+  f.binding = n["binding"].boolean();
+  f.code = n["code"].integer();
+  f.phi = n["phi"].real();
+  f.cumulative = n["cumulative"].reals();
+  f.values = n["values"].reals();
+  f.line = n["line"].integer();
+  return f;
+}
+
+void futility_figures(const Node& n, samplesize::Evaluation& e) {
+  e.ZF1 = n["ZF1"].reals();
+  e.ZF2 = n["ZF2"].reals();
+  e.REACH = n["reach"].reals();
+  e.QFUT = n["QFUT"].reals();
+  boundaries::GsDesignResult* eps[] = {&e.ep1, &e.ep2};
+  for (int ep = 0; ep < 2; ++ep) {
+    const Node m = n[ep == 0 ? "EP1" : "EP2"];
+    eps[ep]->futility = m["futility"].reals();
+    eps[ep]->null_qpos = m["null_qpos"].reals();
+    eps[ep]->null_qneg = m["null_qneg"].reals();
+    eps[ep]->expected_events_null = m["expected_events_null"].real();
+  }
+}
+
 EvaluatedSet evaluated_set(const Node& n) {
   EvaluatedSet set;
   set.label = n["label"].text();
@@ -424,6 +458,7 @@ EvaluatedSet evaluated_set(const Node& n) {
     r.R = rows<3>({R["EP1"].reals(), R["EP2"].reals(), R["joint"].reals()}, R);
     e.simulation = std::move(r);
   }
+  if (n.has("futility")) futility_figures(n["futility"], e);
   return set;
 }
 
@@ -477,6 +512,7 @@ RunRecord read_results_json(std::string_view text) {
       if (pair.size() != 2) pair.fail("is not a pair of spending statements");
       rec.design.spending.push_back({spending_statement(pair.at(0)), spending_statement(pair.at(1))});
     }
+    if (d.has("futility")) rec.design.futility = futility_statement(d["futility"]);
     const Node sets = d["sets"];
     for (size_t j = 0; j < sets.size(); ++j) rec.sets.push_back(evaluated_set(sets.at(j)));
     r.designs.push_back(std::move(rec));

@@ -1,10 +1,13 @@
 #include "samplesize/engine.h"
 
 #include <algorithm>
+#include <cctype>
 #include <sstream>
 #include <string>
 
+#include "boundaries/futility.h"
 #include "boundaries/spending.h"
+#include "common/format.h"
 #include "common/reports.h"
 #include "survival/correlation_matrix.h"
 #include "survival/entry_loss.h"
@@ -80,6 +83,26 @@ void futility_stops(const PowerProblem& pb, Evaluation& ev, const RectangleProba
     const size_t i = static_cast<size_t>(k);
     const double next = k + 1 < K ? ev.REACH[i + 1] : 0.0;
     ev.QFUT[i] = std::max(0.0, ev.REACH[i] - next - (i < ev.QSTOP.size() ? ev.QSTOP[i] : 0.0));
+  }
+}
+
+// The futility block of the console report: the rule, then per analysis the futility bounds
+// in force and the probabilities of reaching the analysis, of success and of a futility stop
+// there.
+void write_futility_stops(std::ostream& os, const FutilityRule& rule, const Evaluation& ev) {
+  std::string what = boundaries::describe_futility(rule);
+  for (char& c : what) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  Reports::line(os, "");
+  Reports::line(os, " FUTILITY STOPS: " + what);
+  Reports::line(os, "  #ANAL  EP1 FUT-Z  EP2 FUT-Z    P(REACH)  P(SUCCESS) P(FUTILITY)");
+  const size_t K = ev.REACH.size();
+  for (size_t i = 0; i < K; ++i) {
+    fmt::Record r;
+    r.x(1).i(static_cast<int>(i) + 1, 5);
+    if (i + 1 < K) r.f(ev.ZF1[i], 11, 4).f(ev.ZF2[i], 11, 4);
+    else r.lit("      FINAL      FINAL");
+    r.f(ev.REACH[i], 12, 6).f(ev.QSTOP[i], 12, 6).f(ev.QFUT[i], 12, 6);
+    Reports::line(os, r.str());
   }
 }
 
@@ -212,6 +235,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     // A trial that stops for futility observes no more events of either endpoint: the expected
     // figures count each endpoint's events until the trial stops.
     futility_stops(pb, ev, rect, main);
+    write_futility_stops(ctx.reports.console(), design.futility, ev);
     for (int k = 0; k < K; ++k) {
       const size_t i = static_cast<size_t>(k);
       stop[i] = ev.QSTOP[i] + ev.QFUT[i];
