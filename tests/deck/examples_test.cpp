@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 TEST(Examples, ReadCleanlyAndCoverTheModes) {
   std::set<int> itime, cpl, df, codes;
-  int decks = 0, lossy = 0;
+  int decks = 0, lossy = 0, futile = 0;
   for (const auto& e : fs::directory_iterator(fs::path(KESTREL_SOURCE_DIR) / "examples")) {
     if (e.path().extension() != ".txt") continue;
     SCOPED_TRACE(e.path().filename().string());
@@ -37,10 +37,12 @@ TEST(Examples, ReadCleanlyAndCoverTheModes) {
       for (const auto& pair : rec.design.spending)
         for (const auto& sp : pair) codes.insert(sp.code_in_force());
       if (rec.design.entry_loss.has_dropout() && rec.design.entry_loss.has_ramp()) ++lossy;
+      if (rec.design.futility.any()) ++futile;
     }
   }
-  EXPECT_EQ(decks, 4);
-  EXPECT_EQ(lossy, 1);  // one example shows loss to follow-up with a ramped accrual
+  EXPECT_EQ(decks, 5);
+  EXPECT_EQ(lossy, 1);   // one example shows loss to follow-up with a ramped accrual
+  EXPECT_EQ(futile, 1);  // and one futility stops
   EXPECT_EQ(itime, (std::set<int>{1, 2, 3}));
   EXPECT_EQ(cpl, (std::set<int>{1, 2, 3}));
   EXPECT_EQ(df, (std::set<int>{1, 2, 3, 4}));
