@@ -651,6 +651,8 @@ void simulation_section(Page& p, const std::string& id, const DesignRecord& d,
   row("PW2", "Proportion rejecting EP2", fixed(s.PW2, 4));
   row("E1", "Expected number of EP1 events", fixed(s.E1, 1));
   row("E2", "Expected number of EP2 events", fixed(s.E2, 1));
+  for (size_t k = 0; k < s.F.size(); ++k)
+    row("F", "Proportion stopped for futility at analysis " + std::to_string(k + 1), fixed(s.F[k], 4));
   p << "</tbody></table>";
   p << "<table class=\"simulation-r\" id=\"" << id << "-r\"><caption>Simulated rejections per analysis"
        "</caption><thead><tr><th class=\"num\">Analysis</th><th class=\"num\">EP1</th>"

@@ -309,6 +309,7 @@ void simulation(JsonWriter& w, const simulation::SimulationResult& s, int nsim) 
   vec(w, "EP2", r2);
   vec(w, "joint", rj);
   w.end_object();
+  if (!s.F.empty()) vec(w, "F", s.F);  // futility stops, designs with FUTILITY only
   w.end_object();
 }
 

@@ -456,6 +456,7 @@ EvaluatedSet evaluated_set(const Node& n) {
     r.E2 = sim["E2"].real();
     const Node R = sim["R"];
     r.R = rows<3>({R["EP1"].reals(), R["EP2"].reals(), R["joint"].reals()}, R);
+    if (sim.has("F")) r.F = sim["F"].reals();
     e.simulation = std::move(r);
   }
   if (n.has("futility")) futility_figures(n["futility"], e);

@@ -287,6 +287,8 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     s.entry_loss = design.entry_loss;
     s.ME1 = ev.ME1;
     s.ME2 = ev.ME2;
+    s.f1 = ev.ZF1;
+    s.f2 = ev.ZF2;
     ev.simulation =
         simulation::GSDSIMDF(rule, s, ctx.generator, ctx.mvn, ctx.reports.console(), main);
     empty_lines(main, 2);
