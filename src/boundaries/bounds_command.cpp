@@ -450,7 +450,7 @@ void parse_futility(std::map<std::string, std::string>& given, Options& o) {
   const std::vector<double> v = list_option(name, value, false, allowed);
   if (v.size() != K - 1) bad(name, value, allowed);
   for (double x : v)
-    if (hr ? !(x > 0) : !(x > -8 && x < 8)) bad(name, value, allowed);
+    if (hr ? !(x > 0) : !(x >= -8 && x < 8)) bad(name, value, allowed);
   o.futility.kind = hr ? FutilityRule::Kind::hazard_ratio : FutilityRule::Kind::fixed_z;
   o.futility.values = v;
 }

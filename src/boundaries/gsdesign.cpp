@@ -341,7 +341,13 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
   }
 
   // Drift for the power, then the exit probabilities at that drift.
-  if (in.futility.any()) {
+  // Fixed futility bounds all at -8 stop nothing: the design without futility, exactly.
+  bool futility = in.futility.any();
+  if (futility && in.futility.kind == FutilityRule::Kind::fixed_z) {
+    futility = false;
+    for (double z : in.futility.values) futility = futility || z > -8.0;
+  }
+  if (futility) {
     design_with_futility(in, code, phi, power, r, report);
   } else if (in.exact) {
     const std::vector<double> t(in.t.begin(), in.t.begin() + K);
@@ -403,7 +409,7 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
     E += D * in.t[i] * e;
   }
   r.expected_events = E + (1.0 - B) * D;
-  if (in.futility.any()) {
+  if (!r.futility.empty()) {
     double B0 = 0.0, E0 = 0.0;
     for (int i = 0; i < K; ++i) {
       const double e = r.null_qpos[i] + r.null_qneg[i];

@@ -772,13 +772,13 @@ class Reader {
       for (int i = 0; i < K - 1; ++i) {
         const double v = rule.values[static_cast<size_t>(i)];
         if (std::isnan(v)) continue;
-        const bool fine = hr ? (v > 0.0 && std::isfinite(v)) : (v > -8.0 && v < 8.0);
+        const bool fine = hr ? (v > 0.0 && std::isfinite(v)) : (v >= -8.0 && v < 8.0);
         if (!fine) {
           problem(number, at,
                   std::string("FUTILITY ") + (hr ? "HR" : "Z") + "(" + std::to_string(i + 1) + ")",
                   show_real(v),
                   hr ? "a hazard-ratio threshold must be above 0"
-                     : "a futility z must lie between -8 and 8");
+                     : "a futility z must lie from -8 (no stop) up to 8");
           ok = false;
         }
       }

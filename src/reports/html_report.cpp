@@ -752,7 +752,7 @@ void set_section(Page& p, const DesignRecord& d, const EvaluatedSet& set) {
   p << "<h4>Sample size</h4>";
   results_table(p, id + "-results", d, set);
   per_analysis_table(p, id + "-stopping", set);
-  if (d.design.futility.any()) futility_table(p, id + "-futility", d, set);
+  if (!set.evaluation.REACH.empty()) futility_table(p, id + "-futility", d, set);
   trace_table(p, id + "-trace", e);
   if (e.simulation) simulation_section(p, id + "-simulation", d, *e.simulation);
   p << "</section>";

@@ -399,7 +399,7 @@ void evaluated_set(JsonWriter& w, const EvaluatedSet& set, const Design& design)
   w.end_object();
   w.key("simulation");
   if (e.simulation) simulation(w, *e.simulation, design.stored.NSIM); else w.null();
-  if (design.futility.any()) {
+  if (!e.REACH.empty()) {
     w.key("futility");
     futility_figures(w, e);
   }

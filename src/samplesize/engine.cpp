@@ -156,10 +156,8 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.NU = bracket.NU;
 
   // Futility bounds (with FUTILITY only) follow their efficacy bounds through the option.
-  if (design.futility.any()) {
-    ev.ZF1 = first(ev.ep1.futility, K);
-    ev.ZF2 = first(ev.ep2.futility, K);
-  }
+  if (!ev.ep1.futility.empty()) ev.ZF1 = first(ev.ep1.futility, K);
+  if (!ev.ep2.futility.empty()) ev.ZF2 = first(ev.ep2.futility, K);
   // Critical-value option.
   if (d.CRIVL == 1) {
     ev.ZA2 = ev.ZA1;

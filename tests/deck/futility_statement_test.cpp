@@ -60,8 +60,8 @@ TEST(FutilityStatement, EveryProblemIsReportedWithLineFieldAndValue) {
   };
   EXPECT_EQ(messages(deck_with("FUTILITY Z 0 9\nFUTILITY HR -1 1\n")),
             (std::vector<std::string>{
-                "a/input.txt:8: design 1: FUTILITY Z(2) = 9: a futility z must lie between -8 "
-                "and 8",
+                "a/input.txt:8: design 1: FUTILITY Z(2) = 9: a futility z must lie from -8 (no "
+                "stop) up to 8",
                 "a/input.txt:9: design 1: FUTILITY: a design takes one FUTILITY statement; the "
                 "first is on line 8",
                 "a/input.txt:9: design 1: FUTILITY HR(1) = -1: a hazard-ratio threshold must be "
