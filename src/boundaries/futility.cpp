@@ -134,7 +134,7 @@ class Designer {
 }  // namespace
 
 double futility_z_of_hr(double h, double hr, double drift, double t) {
-  return drift * std::sqrt(t) * std::log(h) / std::log(hr);
+  return drift * std::sqrt(t) * std::log(h) / std::log(hr) + 0.0;  // +0.0: no "-0" at h = 1
 }
 
 double hr_of_futility_z(double z, double hr, double drift, double t) {

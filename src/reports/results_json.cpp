@@ -334,6 +334,18 @@ void futility_figures(JsonWriter& w, const samplesize::Evaluation& e) {
   vec(w, "ZF2", e.ZF2);
   vec(w, "reach", e.REACH);
   vec(w, "QFUT", e.QFUT);
+  w.key("nulls").begin_array();
+  for (const auto& f : e.nulls) {
+    w.begin_object();
+    w.key("hypothesis").value(f.hypothesis);
+    w.key("type1").value(f.type1);
+    w.key("type1_without_futility").value(f.type1_without_futility);
+    w.key("ASN").value(f.ASN);
+    vec(w, "reach", f.REACH);
+    vec(w, "QSTOP", f.QSTOP);
+    w.end_object();
+  }
+  w.end_array();
   const boundaries::GsDesignResult* eps[] = {&e.ep1, &e.ep2};
   for (int ep = 0; ep < 2; ++ep) {
     const boundaries::GsDesignResult& r = *eps[ep];

@@ -402,6 +402,17 @@ void futility_figures(const Node& n, samplesize::Evaluation& e) {
   e.ZF2 = n["ZF2"].reals();
   e.REACH = n["reach"].reals();
   e.QFUT = n["QFUT"].reals();
+  const Node nulls = n["nulls"];
+  for (size_t i = 0; i < nulls.size(); ++i) {
+    samplesize::Evaluation::NullFigures f;
+    f.hypothesis = nulls.at(i)["hypothesis"].text();
+    f.type1 = nulls.at(i)["type1"].real();
+    f.type1_without_futility = nulls.at(i)["type1_without_futility"].real();
+    f.ASN = nulls.at(i)["ASN"].real();
+    f.REACH = nulls.at(i)["reach"].reals();
+    f.QSTOP = nulls.at(i)["QSTOP"].reals();
+    e.nulls.push_back(std::move(f));
+  }
   boundaries::GsDesignResult* eps[] = {&e.ep1, &e.ep2};
   for (int ep = 0; ep < 2; ++ep) {
     const Node m = n[ep == 0 ? "EP1" : "EP2"];

@@ -85,6 +85,18 @@ TEST(FutilityDeck, SimulatedStopsMatchTheAnalyticOnes) {
   double total = 0;
   for (int k = 0; k < 3; ++k) total += e.QSTOP[k] + e.QFUT[k];
   EXPECT_NEAR(total, 1.0, 1e-6);
+  // Under the nulls: the futility stops only lower the type I error; each endpoint's efficacy
+  // bounds spend at most alpha, which the partial nulls (the other endpoint at its alternative)
+  // nearly reach, and the trial reaches the later analyses less often than under the alternative.
+  ASSERT_EQ(e.nulls.size(), 3u);
+  for (const auto& f : e.nulls) {
+    SCOPED_TRACE(f.hypothesis);
+    EXPECT_LE(f.type1, f.type1_without_futility);
+    EXPECT_LE(f.type1_without_futility, 0.025 + 1e-6);
+    EXPECT_LT(f.REACH[1], e.REACH[1]);
+  }
+  EXPECT_GT(e.nulls[1].type1_without_futility, 0.02);
+  EXPECT_LT(e.nulls[0].type1_without_futility, e.nulls[1].type1_without_futility);
 }
 
 }  // namespace
