@@ -6,6 +6,8 @@
 # analysis against the simulated ones, with their distance in standard errors; under the null the
 # simulated rejections of both endpoints, of EP1 and of EP2.
 # Usage: tools/futility_montecarlo.sh path/to/kestrel [NSIM] [options such as --exact]
+# RULES, BINDINGS and HYPOTHESES (environment) choose a part: RULES="1 3" BINDINGS=NONBINDING
+# HYPOTHESES=alternative. The null runs use the size of the alternative run of the same rule.
 set -eu
 KESTREL=$(realpath "$1")
 NSIM=${2:-100000}
@@ -13,9 +15,9 @@ shift; [ $# -gt 0 ] && shift
 HERE=$(cd "$(dirname "$0")/.." && pwd)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
-for binding in NONBINDING BINDING; do
-for rule in 1 2 3 4; do
-  for hyp in alternative null; do
+for binding in ${BINDINGS:-NONBINDING BINDING}; do
+for rule in ${RULES:-1 2 3 4}; do
+  for hyp in ${HYPOTHESES:-alternative null}; do
     mkdir -p "$WORK/$rule$hyp$binding/a"
     hrtr="1.4286 1.4286 0.5"
     [ "$hyp" = null ] && hrtr="1.0 1.0 0.5"
