@@ -322,7 +322,9 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     s.c1 = ev.ZB1;
     s.c2 = ev.ZB2;
     s.print = true;
-    s.final_adjust = kFinalAdjust;
+    // The final critical-value search spends alpha with the efficacy bounds alone; binding
+    // futility bounds were designed with the stops in force, so their final bound is kept.
+    s.final_adjust = kFinalAdjust && !(design.futility.binding && !ev.ZF1.empty());
     s.alpha = d.TYPE1;
     // Planned information per randomised subject: an analysis during accrual sees only the
     // enrolled fraction of them.
