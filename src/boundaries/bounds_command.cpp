@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "boundaries/bounds_futility.h"
+#include "boundaries/futility.h"
 #include "boundaries/gsdesign.h"
 #include "common/loss_warnings.h"
 #include "boundaries/piecewise_design.h"
@@ -71,6 +73,15 @@ constexpr const char* kHelp =
     "  --hazard-ratios L ratio (treatment over control) of each piece, above 0 (default --hr\n"
     "                   in every piece); the table then adds the design's hazard ratio and\n"
     "                   the calendar times of the analyses\n"
+    "  --futility-spending C[,X]  futility stops by beta spending of code C (1 to 6 as\n"
+    "                   --spending, spending 1 - power), X the phi of codes 3 and 4; code 5\n"
+    "                   takes the cumulative beta per analysis, the last 1 - power:\n"
+    "                   5,b1,...,bK\n"
+    "  --futility-z L   futility stops below the z of each interim analysis (K - 1 values)\n"
+    "  --futility-hr L  futility stops when the estimated hazard ratio is above the value of\n"
+    "                   each interim analysis (K - 1 values, above 0)\n"
+    "  --binding        binding futility: the efficacy bounds designed with the futility\n"
+    "                   stops in force (default non-binding)\n"
     "  --csv            print the table as CSV\n"
     "\n"
     "Events: the number D whose drift gives the power, rounded up to a whole number and then\n"
@@ -238,13 +249,16 @@ void parse_hazards(Options& o, std::map<std::string, std::string>& given) {
   o.entry_loss.hazards[0] = {c, h, r};
 }
 
+void parse_futility(std::map<std::string, std::string>& given, Options& o);
+
 Options parse(const std::vector<std::string>& args) {
   static const std::vector<std::string> known = {
       "--alpha", "--sides", "--spending", "--phi",       "--cumulative", "--times",
       "--power", "--hr",    "--accrual",  "--follow-up", "--survival",   "--allocation",
       "--dropout", "--dropout-probability", "--dropout-time", "--accrual-pieces",
       "--accrual-intensity", "--median", "--control-hazard", "--survival-time",
-      "--hazard-times", "--hazards", "--hazard-ratios"};
+      "--hazard-times", "--hazards", "--hazard-ratios", "--futility-spending", "--futility-z",
+      "--futility-hr"};
   std::map<std::string, std::string> given;
   Options o;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -264,6 +278,11 @@ Options parse(const std::vector<std::string>& args) {
       if (has_value) throw OptionError{"option --csv takes no value (got '" + value + "')"};
       if (o.csv) throw OptionError{"option --csv given twice"};
       o.csv = true;
+      continue;
+    }
+    if (name == "--binding") {
+      if (has_value) throw OptionError{"option --binding takes no value (got '" + value + "')"};
+      o.futility.binding = true;
       continue;
     }
     if (name == "--exact") {
@@ -499,7 +518,73 @@ Options parse(const std::vector<std::string>& args) {
     o.entry_loss.accrual_intensity = rates;
   }
   parse_hazards(o, given);
+  parse_futility(given, o);
   return o;
+}
+
+// The futility options: one way of three, values per interim analysis, --binding only with one.
+void parse_futility(std::map<std::string, std::string>& given, Options& o) {
+  const size_t K = o.times.size();
+  const char* ways[] = {"--futility-spending", "--futility-z", "--futility-hr"};
+  std::vector<std::string> named;
+  for (const char* w : ways)
+    if (given.count(w)) named.push_back(w);
+  if (named.empty()) {
+    if (o.futility.binding) {
+      throw OptionError{"--binding needs futility stops (--futility-spending, --futility-z or "
+                        "--futility-hr)", "--binding"};
+    }
+    return;
+  }
+  if (named.size() > 1) {
+    throw OptionError{"give the futility stops one way: " + named[0] + " or " + named[1] +
+                      ", not both", named[1]};
+  }
+  const std::string& name = named[0];
+  const std::string value = given[name];
+  if (K < 2) {
+    bad(name, value, "futility stops need at least one interim analysis (--times with 2 or "
+                     "more analyses)");
+  }
+  if (o.sides == 2) bad(name, value, "futility stops apply to one-sided designs (--sides 1)");
+  const std::string interims = std::to_string(K - 1);
+  if (name == "--futility-spending") {
+    const std::string allowed =
+        "a beta-spending code 1 to 6, with its phi for codes 3 (phi > 0) and 4 (phi != 0) "
+        "as 3,X; code 5 with " + std::to_string(K) + " cumulative beta values, positive, "
+        "increasing, the last equal to 1 - power = " + shortest(1.0 - o.power);
+    const std::vector<double> v = list_option(name, value, false, allowed);
+    const double code = v[0];
+    if (!(code >= 1 && code <= 6 && code == std::floor(code))) bad(name, value, allowed);
+    o.futility.kind = FutilityRule::Kind::spending;
+    o.futility.code = static_cast<int>(code);
+    if (o.futility.code == 3 || o.futility.code == 4) {
+      if (v.size() != 2 || !limits::spending_parameter_ok(o.futility.code, v[1])) {
+        bad(name, value, allowed);
+      }
+      o.futility.phi = v[1];
+    } else if (o.futility.code == 5) {
+      std::vector<double> c(v.begin() + 1, v.end());
+      bool ok = c.size() == K;
+      for (size_t i = 0; ok && i < K; ++i) ok = c[i] > 0 && (i == 0 || c[i] > c[i - 1]);
+      ok = ok && std::fabs(c.back() - (1.0 - o.power)) <= 1e-9;
+      if (!ok) bad(name, value, allowed);
+      o.futility.cumulative = c;
+    } else if (v.size() != 1) {
+      bad(name, value, allowed);
+    }
+    return;
+  }
+  const bool hr = name == "--futility-hr";
+  const std::string allowed =
+      interims + " value" + (K > 2 ? "s" : "") + ", one per interim analysis (none for the final)" +
+      (hr ? ", hazard ratios above 0" : ", z values");
+  const std::vector<double> v = list_option(name, value, false, allowed);
+  if (v.size() != K - 1) bad(name, value, allowed);
+  for (double x : v)
+    if (hr ? !(x > 0) : !(x >= -8 && x < 8)) bad(name, value, allowed);
+  o.futility.kind = hr ? FutilityRule::Kind::hazard_ratio : FutilityRule::Kind::fixed_z;
+  o.futility.values = v;
 }
 
 std::string title(const Options& o) {
@@ -533,6 +618,7 @@ std::string title(const Options& o) {
     s += (p ? "," : ", hazards from:hazard:ratio ") + shortest(p ? h.change[p - 1] : 0.0) + ":" +
          shortest(h.control[p]) + ":" + shortest(h.ratio[p]);
   }
+  if (o.futility.any()) s += ", futility " + describe_futility(o.futility);
   return s;
 }
 
@@ -618,6 +704,11 @@ void print_piecewise(const BoundsTable& t, std::ostream& out) {
   out << r.str() << "\n";
 }
 
+void print_table(const Options& o, const BoundsTable& table, std::ostream& out) {
+  print_table(o, table.result, out);
+  if (o.futility.any()) print_futility_table(table, out);
+}
+
 }  // namespace
 
 BoundsRequest parse_bounds_request(const std::vector<std::string>& options) {
@@ -653,6 +744,7 @@ BoundsTable calculate_bounds(const BoundsRequest& request) {
   const PiecewiseEndpoint endpoint{request.entry_loss, request.hr, request.survival,
                                    request.allocation, request.accrual, request.follow_up};
   if (pieces) in.hr = design_hazard_ratio(endpoint);
+  in.futility = request.futility;
   if (!request.entry_loss.plain()) {
     const survival::EntryLoss el(request.entry_loss, request.accrual);
     const double T = request.accrual + request.follow_up;
@@ -716,7 +808,9 @@ void write_bounds_csv(const BoundsTable& table, std::ostream& out) {
   const double side = o.sides == 2 ? 2.0 : 1.0;
   out << "k,time,lower,upper,nominal_lower,nominal_upper,alpha_spent,alpha_cumulative,"
          "crossing_probability,drift,events,subjects,expected_events,analysis_events,"
-         "calendar_time\n";
+         "calendar_time";
+  if (o.futility.any()) out << kFutilityCsvHeader;
+  out << "\n";
   for (int i = 0; i < K; ++i) {
     out << i + 1 << ',' << shortest(o.times[i]) << ',' << shortest(r.za[i]) << ','
         << shortest(r.zb[i]) << ',' << shortest(r.nominal_lower[i] / side) << ','
@@ -724,7 +818,9 @@ void write_bounds_csv(const BoundsTable& table, std::ostream& out) {
         << shortest(r.pe[i]) << ',' << shortest(r.qpos[i]) << ',' << shortest(r.drift) << ','
         << r.events << ',' << r.subjects << ',' << shortest(r.expected_events) << ','
         << shortest(table.analysis_events[static_cast<size_t>(i)]) << ','
-        << shortest(table.analysis_time[static_cast<size_t>(i)]) << "\n";
+        << shortest(table.analysis_time[static_cast<size_t>(i)]);
+    if (o.futility.any()) write_futility_csv_columns(table, i, out);
+    out << "\n";
   }
 }
 
@@ -754,7 +850,7 @@ int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, 
   if (o.csv) {
     write_bounds_csv(table, out);
   } else {
-    print_table(o, r, out);
+    print_table(o, table, out);
     print_analysis_times(table, out);
     print_piecewise(table, out);
   }

@@ -36,6 +36,8 @@ struct BoundsRequest {
   // then holds the survival at the end of the study it was converted to.
   ControlForm control = ControlForm::EndOfStudy;
   double control_value = 0, control_time = 0;
+  // Futility stops (--futility-spending, --futility-z, --futility-hr, --binding); none by default.
+  FutilityRule futility;
 };
 
 // The options as the command line takes them ("--alpha", "0.05", "--times=0.5,1", ...; neither
@@ -60,6 +62,17 @@ struct BoundsTable {
 };
 // Terminal problems of the calculation throw RunError.
 BoundsTable calculate_bounds(const BoundsRequest& request);
+
+// Operating characteristics of a design with futility stops, under the alternative and the
+// null: calendar time of each analysis, subjects enrolled by then, and the expected events,
+// subjects and duration.
+struct FutilityFigures {
+  std::vector<double> time_alt, time_null, enrolled_alt, enrolled_null;
+  double events_alt = 0, events_null = 0, subjects_alt = 0, subjects_null = 0;
+  double duration_alt = 0, duration_null = 0;
+  double type1 = 0;  // the type I error with the futility stops in force
+};
+FutilityFigures futility_figures(const BoundsTable& table);
 
 // The table as CSV, one line per analysis after a header line.
 void write_bounds_csv(const BoundsTable& table, std::ostream& out);

@@ -28,6 +28,15 @@ LandemResult exact_bounds(int nn, const std::vector<double>& t, double side, int
                           double alpha, double phi, const std::vector<double>& user,
                           std::ostream& report);
 
+// Cumulative alpha (both sides together) of spending code iuse at the times t(1..nn), with the
+// exact normal law for codes 1 and 6 (ALPHAS gives the others exactly, and its messages and
+// clamps, written to `report`); pd_spending receives ALPHAS's increments. Stops the run
+// (RunError) when the formula gives a value that is not a number.
+std::vector<double> cumulative_target(int iuse, int nn, double alpha, double phi, double side,
+                                      const std::vector<double>& t,
+                                      const std::vector<double>& user, std::ostream& report,
+                                      std::vector<double>& pd_spending);
+
 // First-crossing probabilities of the z-scale bounds (za, zb) at the information fractions t when
 // the score at fraction t has mean drift*t: qpos upper, qneg lower.
 struct ExactCrossings {

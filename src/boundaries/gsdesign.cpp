@@ -4,6 +4,7 @@
 #include "boundaries/gsdesign.h"
 
 #include "boundaries/exact_boundary.h"
+#include "boundaries/futility.h"
 
 #include <algorithm>
 #include <climits>
@@ -263,6 +264,57 @@ DriftSearch ADRIFT(int K, const std::vector<double>& t, const std::vector<double
   return BISECT(K, t, za, zb, power, start, work, report);
 }
 
+namespace {
+
+// The futility bounds, the drift and the crossing probabilities of a design with futility stops;
+// binding designs replace the efficacy bounds and the alpha they spend.
+void design_with_futility(const GsDesignInput& in, int code, double phi, double power,
+                          GsDesignResult& r, std::ostream& report) {
+  const int K = in.K;
+  if (in.sides == 2) {
+    throw RunError("futility stops apply to one-sided designs only (the design is two-sided)");
+  }
+  FutilityInput f;
+  f.t.assign(in.t.begin(), in.t.begin() + K);
+  f.zb = r.zb;
+  f.rule = in.futility;
+  f.power = power;
+  f.hr = in.hr;
+  if (in.futility.binding) {
+    std::ostringstream quiet;  // ALPHAS has already spoken for these values
+    std::vector<double> pd, user;
+    if (code == 5) user = in.spending.cumulative;
+    f.alpha_cumulative = cumulative_target(code, K, in.alpha, phi, 1.0, f.t, user, quiet, pd);
+  }
+  FutilityDesign d = design_futility(f);
+  if (!d.converged) line(report, " Warning: Convergence problem.");
+  for (int i : d.capped) {
+    line(report, " Futility bound at analysis " + std::to_string(i) +
+                     " above the efficacy bound: set to the efficacy bound.");
+  }
+  require_finite(d.drift, "the drift", "the search of the drift for the power failed");
+  r.drift = d.drift;
+  r.drift_converged = d.converged;
+  r.drift_steps = d.steps;
+  r.futility = std::move(d.futility);
+  r.qpos = std::move(d.qpos);
+  r.qneg = std::move(d.qneg);
+  r.null_qpos = std::move(d.null_pos);
+  r.null_qneg = std::move(d.null_neg);
+  r.futility_capped = std::move(d.capped);
+  if (in.futility.binding) {
+    r.zb = std::move(d.zb);
+    double spent = 0.0;
+    for (int i = 0; i < K; ++i) {
+      r.pd[i] = r.null_qpos[i];
+      spent += r.pd[i];
+      r.pe[i] = spent;
+    }
+  }
+}
+
+}  // namespace
+
 GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, BoundaryWork& work,
                                 std::ostream& report) {
   const int K = in.K;
@@ -293,7 +345,15 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
   }
 
   // Drift for the power, then the exit probabilities at that drift.
-  if (in.exact) {
+  // Fixed futility bounds all at -8 stop nothing: the design without futility, exactly.
+  bool futility = in.futility.any();
+  if (futility && in.futility.kind == FutilityRule::Kind::fixed_z) {
+    futility = false;
+    for (double z : in.futility.values) futility = futility || z > -8.0;
+  }
+  if (futility) {
+    design_with_futility(in, code, phi, power, r, report);
+  } else if (in.exact) {
     const std::vector<double> t(in.t.begin(), in.t.begin() + K);
     const ExactDrift d = exact_drift(t, r.za, r.zb, power);
     if (!d.converged) line(report, " Warning: Convergence problem.");
@@ -353,6 +413,15 @@ GsDesignResult design_with_code(const GsDesignInput& in, int code, double phi, B
     E += D * in.t[i] * e;
   }
   r.expected_events = E + (1.0 - B) * D;
+  if (!r.futility.empty()) {
+    double B0 = 0.0, E0 = 0.0;
+    for (int i = 0; i < K; ++i) {
+      const double e = r.null_qpos[i] + r.null_qneg[i];
+      B0 += e;
+      E0 += D * in.t[i] * e;
+    }
+    r.expected_events_null = E0 + (1.0 - B0) * D;
+  }
   require_finite(r.nominal_upper, "the nominal level of the upper bound",
                  "the bound is not a number");
   require_finite(r.expected_events, "the expected number of events",

@@ -9,6 +9,7 @@
 
 #include "boundaries/spending.h"
 #include "common/design.h"
+#include "common/futility_rule.h"
 
 namespace kestrel::boundaries {
 
@@ -33,6 +34,9 @@ struct GsDesignInput {
   // Names the endpoint in the messages of a stop ("EP2 (both endpoints fatal)"); empty for a
   // design on its own.
   std::string endpoint;
+  // Futility stops at the interim analyses (none by default): the futility bounds and the drift
+  // are then found together (futility.h).
+  FutilityRule futility;
 };
 
 struct GsDesignResult {
@@ -49,6 +53,15 @@ struct GsDesignResult {
   double pev = 0;               // event probability by the end of the study
   bool drift_converged = true;  // false after " Warning: Convergence problem."
   int drift_steps = 0;          // exit-probability evaluations of the drift search
+  // With futility stops: the z-scale futility bounds (the last equal to the efficacy bound), the
+  // first crossings under the null of the efficacy and futility bounds, the analyses whose
+  // beta-spending futility bound was set to the efficacy bound, and the expected number of
+  // events under the null. Without: all empty or zero. qneg then holds the futility stops under
+  // the drift, and pd, pe the alpha the efficacy bounds spend with the stops in force when
+  // binding (without them when not).
+  std::vector<double> futility, null_qpos, null_qneg;
+  std::vector<int> futility_capped;
+  double expected_events_null = 0;
 };
 
 // Messages are written to `report` (the main report); the documented "stop" cases throw RunError,

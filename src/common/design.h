@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/control_arm.h"
+#include "common/futility_rule.h"
 #include "common/information_set.h"
 
 namespace kestrel {
@@ -107,6 +108,8 @@ struct Design {
   EntryAndLoss entry_loss;
   EntryAndLossStatements entry_loss_statements;
   ModelAndControl model_control;
+  // Futility stops of this design (none unless the deck states FUTILITY).
+  FutilityRule futility;
 };
 
 struct DeckHeader {

@@ -15,6 +15,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "common/limits.h"
 #include "deck/deck_scanner.h"
 
 namespace kestrel::driver {
@@ -289,7 +290,7 @@ class Reader {
         std::string upper;
         for (char c : src.text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         if (f == NSIM && (upper == "DROPOUT" || upper == "ACCRUAL" || upper == "MODEL" ||
-                          upper == "CONTROL" || upper == "HAZARDS")) {
+                          upper == "CONTROL" || upper == "HAZARDS" || upper == "FUTILITY")) {
           why += "; a " + upper +
                  " statement belongs right after a design record and its spending statements";
         }
@@ -482,7 +483,8 @@ class Reader {
     if (t.kind != DeckScanner::Kind::Value || t.quoted || !t.fault.empty()) return {};
     std::string w;
     for (char c : t.text) w += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return w == "DROPOUT" || w == "ACCRUAL" || w == "MODEL" || w == "CONTROL" || w == "HAZARDS"
+    return w == "DROPOUT" || w == "ACCRUAL" || w == "MODEL" || w == "CONTROL" || w == "HAZARDS" ||
+                   w == "FUTILITY"
                ? w
                : std::string();
   }
@@ -533,6 +535,10 @@ class Reader {
       }
       if (word == "HAZARDS") {
         if (!read_hazards(st, g, line)) return;
+        continue;
+      }
+      if (word == "FUTILITY") {
+        if (!read_futility(g, st, line)) return;
         continue;
       }
       if (word == "DROPOUT") {
@@ -956,6 +962,139 @@ class Reader {
       h.change = times;
       h.control = values;
     }
+    return true;
+  }
+
+  // FUTILITY [BINDING | NONBINDING] SPENDING code [phi | b(1..K)], FUTILITY [...] Z z(1..K-1)
+  // or FUTILITY [...] HR h(1..K-1), at most once. False when the deck ends inside it.
+  bool read_futility(Design& g, Statement& st, int line) {
+    const int number = g.number;
+    FutilityRule& fr = g.futility;
+    const char* const kForms =
+        "FUTILITY is followed by BINDING or NONBINDING (optional; non-binding by default) and "
+        "by SPENDING with a beta-spending code 1 to 6 (codes 3 and 4 with their parameter, "
+        "code 5 with the cumulative beta of each analysis, the last 1 - POWER), by Z with a "
+        "z value per interim analysis, or by HR with a hazard ratio per interim analysis";
+    if (fr.line > 0) {
+      problem(number, line, "FUTILITY", "",
+              "a design takes one FUTILITY statement; the first is on line " +
+                  std::to_string(fr.line));
+    }
+    const bool again = fr.line > 0;
+    FutilityRule rule;
+    rule.line = line;
+    auto word = [&](std::string& w, int& at) {
+      DeckScanner::Token t;
+      const Item r = st.take(t);
+      at = t.line ? t.line : line;
+      w.clear();
+      for (char c : t.text) w += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (r == Item::End) return Item::End;
+      return t.quoted ? Item::Unreadable : r;
+    };
+    std::string w;
+    int at = line;
+    Item r = word(w, at);
+    if (r == Item::Read && (w == "BINDING" || w == "NONBINDING")) {
+      rule.binding = w == "BINDING";
+      r = word(w, at);
+    }
+    if (r == Item::End) {
+      problem(number, sc_.line(), "FUTILITY", "", std::string("the deck ends inside this statement; ") + kForms);
+      return false;
+    }
+    if (r != Item::Read || (w != "SPENDING" && w != "Z" && w != "HR")) {
+      problem(number, at, "FUTILITY", echoed(w), kForms);
+      if (!again) fr.line = line;
+      return true;
+    }
+    const int K = g.read.LOOK;
+    bool ok = true;
+    if (K < 2) {
+      problem(number, line, "FUTILITY", w,
+              "futility stops need at least one interim analysis; the design has LOOK = " +
+                  std::to_string(K));
+      if (!again) fr.line = line;
+      return true;
+    }
+    bool ended = false;
+    auto values = [&](const std::string& field, int n, std::vector<double>& out) {
+      out.assign(static_cast<size_t>(n), std::nan(""));
+      for (int i = 0; i < n; ++i) {
+        double v = 0;
+        const std::string f = field + "(" + std::to_string(i + 1) + ")";
+        if (!entry_loss_item(st, number, f, v, false, ended, at)) {
+          ok = false;
+          if (ended) return;
+          continue;
+        }
+        out[static_cast<size_t>(i)] = v;
+      }
+    };
+    if (w == "SPENDING") {
+      rule.kind = FutilityRule::Kind::spending;
+      double code = 0;
+      if (!entry_loss_item(st, number, "FUTILITY SPENDING code", code, false, ended, at)) {
+        if (ended) return false;
+        if (!again) fr.line = line;
+        return true;
+      }
+      if (!(code >= 1 && code <= 6 && code == std::floor(code))) {
+        problem(number, at, "FUTILITY SPENDING code", show_real(code),
+                "the beta-spending code must be an integer from 1 to 6 (the codes of the alpha "
+                "spending)");
+        if (!again) fr.line = line;
+        return true;
+      }
+      rule.code = static_cast<int>(code);
+      if (rule.code == 3 || rule.code == 4) {
+        double phi = 0;
+        if (!entry_loss_item(st, number, "FUTILITY SPENDING phi", phi, false, ended, at)) {
+          if (ended) return false;
+          ok = false;
+        } else if (!limits::spending_parameter_ok(rule.code, phi)) {
+          problem(number, at, "FUTILITY SPENDING phi", show_real(phi),
+                  limits::spending_parameter_allowed(rule.code));
+          ok = false;
+        }
+        rule.phi = phi;
+      } else if (rule.code == 5) {
+        values("FUTILITY SPENDING cumulative beta", K, rule.cumulative);
+        if (ended) return false;
+        const double beta = 1.0 - g.read.POWER;
+        bool fine = ok;
+        for (int i = 0; fine && i < K; ++i) {
+          const double c = rule.cumulative[static_cast<size_t>(i)];
+          fine = c > 0.0 && (i == 0 || c > rule.cumulative[static_cast<size_t>(i - 1)]);
+        }
+        if (ok && !(fine && std::fabs(rule.cumulative.back() - beta) <= 1e-9)) {
+          problem(number, at, "FUTILITY SPENDING cumulative beta", "",
+                  "code 5 takes " + std::to_string(K) +
+                      " cumulative beta values, positive and increasing, the last equal to "
+                      "1 - POWER = " + show_real(beta));
+          ok = false;
+        }
+      }
+    } else {
+      const bool hr = w == "HR";
+      rule.kind = hr ? FutilityRule::Kind::hazard_ratio : FutilityRule::Kind::fixed_z;
+      values(std::string("FUTILITY ") + (hr ? "HR" : "Z"), K - 1, rule.values);
+      if (ended) return false;
+      for (int i = 0; i < K - 1; ++i) {
+        const double v = rule.values[static_cast<size_t>(i)];
+        if (std::isnan(v)) continue;
+        const bool fine = hr ? (v > 0.0 && std::isfinite(v)) : (v >= -8.0 && v < 8.0);
+        if (!fine) {
+          problem(number, at,
+                  std::string("FUTILITY ") + (hr ? "HR" : "Z") + "(" + std::to_string(i + 1) + ")",
+                  show_real(v),
+                  hr ? "a hazard-ratio threshold must be above 0"
+                     : "a futility z must lie from -8 (no stop) up to 8");
+          ok = false;
+        }
+      }
+    }
+    if (!again) fr = ok ? rule : FutilityRule{FutilityRule::Kind::none, 0, 0.0, {}, {}, false, line};
     return true;
   }
 

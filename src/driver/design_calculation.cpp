@@ -227,7 +227,7 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   into.design = design;
   write_design_banner(rep.console());
   write_input_summary(rep.main(), v, &into.overflowed, design.entry_loss,
-                      design.entry_loss_statements);
+                      design.entry_loss_statements, &design.futility);
   // The boundary designs write their phi as "Parameter is" in a field of six columns.
   for (const auto& pair : design.spending) {
     for (int ep = 0; ep < 2; ++ep) {

@@ -1,5 +1,7 @@
 #include "reports/html_report.h"
 
+#include "boundaries/futility.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -585,6 +587,10 @@ void inputs_table(Page& p, const Design& d) {
         << td_num(gnum(ep == 0 ? s.SRVR1 : s.SRVR2)) << "</tr>";
     }
   }
+  if (d.futility.any()) {
+    p << "<tr><th><code>FUTILITY</code></th>" << td_text("futility stops at the interim analyses")
+      << td_num(html_escape(boundaries::describe_futility(d.futility))) << td_num("") << "</tr>";
+  }
   if (el.has_ramp()) {
     for (size_t k = 0; k < el.accrual_end.size(); ++k) {
       const std::string piece = "accrual piece " + std::to_string(k + 1);
@@ -735,6 +741,8 @@ void simulation_section(Page& p, const std::string& id, const DesignRecord& d,
   row("PW2", "Proportion rejecting EP2", fixed(s.PW2, 4));
   row("E1", "Expected number of EP1 events", fixed(s.E1, 1));
   row("E2", "Expected number of EP2 events", fixed(s.E2, 1));
+  for (size_t k = 0; k < s.F.size(); ++k)
+    row("F", "Proportion stopped for futility at analysis " + std::to_string(k + 1), fixed(s.F[k], 4));
   p << "</tbody></table>";
   p << "<table class=\"simulation-r\" id=\"" << id << "-r\"><caption>Simulated rejections per analysis"
        "</caption><thead><tr><th class=\"num\">Analysis</th><th class=\"num\">EP1</th>"
@@ -743,6 +751,54 @@ void simulation_section(Page& p, const std::string& id, const DesignRecord& d,
     p << "<tr>" << td_num(std::to_string(k + 1)) << td_num(fixed(s.R[k][0], 4)) << td_num(fixed(s.R[k][1], 4))
       << td_num(fixed(s.R[k][2], 4)) << "</tr>";
   p << "</tbody></table>";
+}
+
+// Futility stops: the futility bounds on the bounds plot, and a table of the bounds and of the
+// operating characteristics per analysis (designs with a FUTILITY statement only).
+void futility_series(const EvaluatedSet& set, std::vector<Series>& series) {
+  const samplesize::Evaluation& e = set.evaluation;
+  if (e.ZF1.empty() && e.ZF2.empty()) return;
+  Series f1{"EP1 futility bound", "#0b5fa5", "1 3", '^', {}};
+  Series f2{"EP2 futility bound", "#c2520c", "1 3", 'd', {}};
+  const int K = count_k(set);
+  for (int k = 0; k + 1 < K; ++k) {
+    const size_t kk = static_cast<size_t>(k);
+    if (!no_lower(at(e.ZF1, k))) f1.points.push_back({set.information.FINF1[kk], at(e.ZF1, k)});
+    if (!no_lower(at(e.ZF2, k))) f2.points.push_back({set.information.FINF2[kk], at(e.ZF2, k)});
+  }
+  if (!f1.points.empty()) series.push_back(f1);
+  if (!f2.points.empty()) series.push_back(f2);
+}
+
+void futility_table(Page& p, const std::string& id, const DesignRecord& d, const EvaluatedSet& set) {
+  const samplesize::Evaluation& e = set.evaluation;
+  const int K = count_k(set);
+  p << "<table class=\"futility\" id=\"" << id << "\"><caption>Futility stops ("
+    << html_escape(boundaries::describe_futility(d.design.futility))
+    << ") at the maximum sample size</caption><thead><tr><th class=\"num\">Analysis</th>"
+       "<th class=\"num\">EP1 futility z</th><th class=\"num\">EP2 futility z</th>"
+       "<th class=\"num\">P(reach)</th><th class=\"num\">P(success)</th>"
+       "<th class=\"num\">P(futility stop)</th><th class=\"num\">EP1 futility<br>stop, null</th>"
+       "<th class=\"num\">EP2 futility<br>stop, null</th></tr></thead><tbody>";
+  for (int k = 0; k < K; ++k) {
+    const bool last = k + 1 == K;
+    p << "<tr>" << td_num(std::to_string(k + 1))
+      << td_num(last ? std::string("final") : fixed(at(e.ZF1, k), 4))
+      << td_num(last ? std::string("final") : fixed(at(e.ZF2, k), 4))
+      << td_num(fixed(at(e.REACH, k), 4)) << td_num(fixed(at(e.QSTOP, k), 4))
+      << td_num(fixed(at(e.QFUT, k), 4)) << td_num(fixed(at(e.ep1.null_qneg, k), 4))
+      << td_num(fixed(at(e.ep2.null_qneg, k), 4)) << "</tr>";
+  }
+  p << "</tbody></table>";
+  p << "<p class=\"note\">A trial stops for futility at the first analysis where an endpoint that "
+       "must still succeed lies below its futility bound; at the final analysis the column gives "
+       "the probability of ending without success. The null columns are each endpoint's "
+       "single-endpoint design under its null. "
+    << (d.design.futility.binding
+            ? "Binding: the efficacy bounds were designed with the futility stops in force, so the "
+              "type I error holds only if the trial does stop."
+            : "Non-binding: the efficacy bounds are those without futility stops.")
+    << "</p>";
 }
 
 void set_section(Page& p, const DesignRecord& d, const EvaluatedSet& set) {
@@ -769,6 +825,7 @@ void set_section(Page& p, const DesignRecord& d, const EvaluatedSet& set) {
   }
   series.push_back(s1);
   series.push_back(s2);
+  futility_series(set, series);
   if (!l1.points.empty()) series.push_back(l1);
   if (!l2.points.empty()) series.push_back(l2);
   p << "<div class=\"plots\"><figure>";
@@ -791,6 +848,7 @@ void set_section(Page& p, const DesignRecord& d, const EvaluatedSet& set) {
   p << "<h4>Sample size</h4>";
   results_table(p, id + "-results", d, set);
   per_analysis_table(p, id + "-stopping", set);
+  if (!set.evaluation.REACH.empty()) futility_table(p, id + "-futility", d, set);
   trace_table(p, id + "-trace", e);
   if (e.simulation) simulation_section(p, id + "-simulation", d, *e.simulation);
   p << "</section>";

@@ -73,9 +73,42 @@ void write_hazards_summary(std::ostream& os, const EntryAndLoss& el,
   }
 }
 
+namespace {
+
+// The futility statement in the input summary: the way, its values and binding or not.
+void write_futility_summary(std::ostream& os, const FutilityRule& f) {
+  using fmt::Record;
+  Record r;
+  r.lit("              FUTILITY STOPS:");
+  switch (f.kind) {
+    case FutilityRule::Kind::spending:
+      r.x(1).lit("BETA SPENDING").i(f.code, 3);
+      if (f.code == 3 || f.code == 4) r.lit("  PARAMETER").f(f.phi, 8, 3);
+      if (f.code == 5)
+        for (double c : f.cumulative) r.x(1).f(c, 8, 4);
+      break;
+    case FutilityRule::Kind::fixed_z:
+      r.x(1).lit("Z AT INTERIMS:");
+      for (double v : f.values) r.x(1).f(v, 6, 2);
+      break;
+    case FutilityRule::Kind::hazard_ratio:
+      r.x(1).lit("HR ABOVE AT INTERIMS:");
+      for (double v : f.values) r.x(1).f(v, 6, 3);
+      break;
+    case FutilityRule::Kind::none:
+      break;
+  }
+  put(os, r);
+  put(os, Record().lit("                             ").x(1).lit(
+              f.binding ? "BINDING (TYPE I ERROR HOLDS ONLY IF THE TRIAL DOES STOP)"
+                        : "NON-BINDING"));
+}
+
+}  // namespace
+
 void write_input_summary(std::ostream& os, const DeckValues& v,
                          std::vector<std::string>* overflowed, const EntryAndLoss& el,
-                         const EntryAndLossStatements& how) {
+                         const EntryAndLossStatements& how, const FutilityRule* futility) {
   using fmt::Record;
   put(os, " GROUP-SEQUENTIAL DESIGNS FOR TWO TIME-TO-EVENT OUTCOMES");
   if (v.ITIME == 3) put(os, " --- GIVEN CALENDER TIME                ---");
@@ -149,6 +182,7 @@ void write_input_summary(std::ostream& os, const DeckValues& v,
     put(os, rates, overflowed);
   }
   write_hazards_summary(os, el, how);
+  if (futility != nullptr && futility->any()) write_futility_summary(os, *futility);
   put(os, fmt::list({}));
   put(os, Record().lit(" 1: CORRESPONDING INFORMATION TIME AND LOGRANK TEST").lit(" STATISTICS "));
   put(os, fmt::list({}));

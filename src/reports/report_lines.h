@@ -38,7 +38,8 @@ std::string crivl_title(int CRIVL);  // 80 characters, blank-padded
 void write_input_summary(std::ostream& main, const DeckValues& stored,
                          std::vector<std::string>* overflowed = nullptr,
                          const EntryAndLoss& entry_loss = {},
-                         const EntryAndLossStatements& statements = {});
+                         const EntryAndLossStatements& statements = {},
+                         const FutilityRule* futility = nullptr);
 
 // The column header line of the summary file.
 std::string summary_header();

@@ -337,6 +337,53 @@ void simulation(JsonWriter& w, const simulation::SimulationResult& s, int nsim) 
   vec(w, "EP2", r2);
   vec(w, "joint", rj);
   w.end_object();
+  if (!s.F.empty()) vec(w, "F", s.F);  // futility stops, designs with FUTILITY only
+  w.end_object();
+}
+
+// Futility stops: the statement of a design and the figures of an evaluated set. Only designs
+// with a FUTILITY statement carry them.
+void futility_statement(JsonWriter& w, const FutilityRule& f) {
+  static const char* const kinds[] = {"none", "spending", "z", "hazard_ratio"};
+  w.begin_object();
+  w.key("kind").value(kinds[static_cast<int>(f.kind)]);
+  w.key("binding").value(f.binding);
+  w.key("code").value(f.code);
+  w.key("phi").value(f.phi);
+  vec(w, "cumulative", f.cumulative);
+  vec(w, "values", f.values);
+  w.key("line").value(f.line);
+  w.end_object();
+}
+
+void futility_figures(JsonWriter& w, const samplesize::Evaluation& e) {
+  w.begin_object();
+  vec(w, "ZF1", e.ZF1);
+  vec(w, "ZF2", e.ZF2);
+  vec(w, "reach", e.REACH);
+  vec(w, "QFUT", e.QFUT);
+  w.key("nulls").begin_array();
+  for (const auto& f : e.nulls) {
+    w.begin_object();
+    w.key("hypothesis").value(f.hypothesis);
+    w.key("type1").value(f.type1);
+    w.key("type1_without_futility").value(f.type1_without_futility);
+    w.key("ASN").value(f.ASN);
+    vec(w, "reach", f.REACH);
+    vec(w, "QSTOP", f.QSTOP);
+    w.end_object();
+  }
+  w.end_array();
+  const boundaries::GsDesignResult* eps[] = {&e.ep1, &e.ep2};
+  for (int ep = 0; ep < 2; ++ep) {
+    const boundaries::GsDesignResult& r = *eps[ep];
+    w.key(ep == 0 ? "EP1" : "EP2").begin_object();
+    vec(w, "futility", r.futility);
+    vec(w, "null_qpos", r.null_qpos);
+    vec(w, "null_qneg", r.null_qneg);
+    w.key("expected_events_null").value(r.expected_events_null);
+    w.end_object();
+  }
   w.end_object();
 }
 
@@ -392,6 +439,10 @@ void evaluated_set(JsonWriter& w, const EvaluatedSet& set, const Design& design)
   w.end_object();
   w.key("simulation");
   if (e.simulation) simulation(w, *e.simulation, design.stored.NSIM); else w.null();
+  if (!e.REACH.empty()) {
+    w.key("futility");
+    futility_figures(w, e);
+  }
   w.end_object();
 }
 
@@ -482,6 +533,10 @@ std::string results_json(const RunRecord& run) {
         w.end_array();
       }
       w.end_object();
+    }
+    if (d.design.futility.any()) {
+      w.key("futility");
+      futility_statement(w, d.design.futility);
     }
     w.key("sets").begin_array();
     for (const EvaluatedSet& s : d.sets) evaluated_set(w, s, d.design);

@@ -432,6 +432,51 @@ std::vector<std::array<double, N>> rows(const std::array<std::vector<double>, N>
   return out;
 }
 
+// The futility statement of a design and the futility figures of a set (written only for
+// designs with futility stops).
+FutilityRule futility_statement(const Node& n) {
+  FutilityRule f;
+  const std::string kind = n["kind"].text();
+  f.kind = kind == "spending"       ? FutilityRule::Kind::spending
+           : kind == "z"            ? FutilityRule::Kind::fixed_z
+           : kind == "hazard_ratio" ? FutilityRule::Kind::hazard_ratio
+                                    : FutilityRule::Kind::none;
+  if (!f.any()) n["kind"].fail("is not a kind of futility stop");
+  f.binding = n["binding"].boolean();
+  f.code = n["code"].integer();
+  f.phi = n["phi"].real();
+  f.cumulative = n["cumulative"].reals();
+  f.values = n["values"].reals();
+  f.line = n["line"].integer();
+  return f;
+}
+
+void futility_figures(const Node& n, samplesize::Evaluation& e) {
+  e.ZF1 = n["ZF1"].reals();
+  e.ZF2 = n["ZF2"].reals();
+  e.REACH = n["reach"].reals();
+  e.QFUT = n["QFUT"].reals();
+  const Node nulls = n["nulls"];
+  for (size_t i = 0; i < nulls.size(); ++i) {
+    samplesize::Evaluation::NullFigures f;
+    f.hypothesis = nulls.at(i)["hypothesis"].text();
+    f.type1 = nulls.at(i)["type1"].real();
+    f.type1_without_futility = nulls.at(i)["type1_without_futility"].real();
+    f.ASN = nulls.at(i)["ASN"].real();
+    f.REACH = nulls.at(i)["reach"].reals();
+    f.QSTOP = nulls.at(i)["QSTOP"].reals();
+    e.nulls.push_back(std::move(f));
+  }
+  boundaries::GsDesignResult* eps[] = {&e.ep1, &e.ep2};
+  for (int ep = 0; ep < 2; ++ep) {
+    const Node m = n[ep == 0 ? "EP1" : "EP2"];
+    eps[ep]->futility = m["futility"].reals();
+    eps[ep]->null_qpos = m["null_qpos"].reals();
+    eps[ep]->null_qneg = m["null_qneg"].reals();
+    eps[ep]->expected_events_null = m["expected_events_null"].real();
+  }
+}
+
 EvaluatedSet evaluated_set(const Node& n) {
   EvaluatedSet set;
   set.label = n["label"].text();
@@ -477,8 +522,10 @@ EvaluatedSet evaluated_set(const Node& n) {
     r.E2 = sim["E2"].real();
     const Node R = sim["R"];
     r.R = rows<3>({R["EP1"].reals(), R["EP2"].reals(), R["joint"].reals()}, R);
+    if (sim.has("F")) r.F = sim["F"].reals();
     e.simulation = std::move(r);
   }
+  if (n.has("futility")) futility_figures(n["futility"], e);
   return set;
 }
 
@@ -599,6 +646,7 @@ RunRecord read_results_json(std::string_view text) {
     if (d.has("entry_loss")) entry_loss(d["entry_loss"], rec.design);
     if (d.has("model_control")) model_control(d["model_control"], rec.design);
     if (d.has("hazards")) read_hazards(d["hazards"], rec.design);
+    if (d.has("futility")) rec.design.futility = futility_statement(d["futility"]);
     const Node sets = d["sets"];
     for (size_t j = 0; j < sets.size(); ++j) rec.sets.push_back(evaluated_set(sets.at(j)));
     r.designs.push_back(std::move(rec));

@@ -1,8 +1,13 @@
 #include "samplesize/engine.h"
 
+#include <algorithm>
+#include <cctype>
+#include <sstream>
 #include <string>
 
+#include "boundaries/futility.h"
 #include "boundaries/spending.h"
+#include "common/format.h"
 #include "common/reports.h"
 #include "survival/correlation_matrix.h"
 #include "survival/entry_loss.h"
@@ -77,6 +82,7 @@ boundaries::GsDesignInput endpoint_design(const Design& design, const Informatio
   in.control_survival = control_survival;
   in.allocation = d.SR;
   in.exact = set.exact;  // exact bounds go with the exact covariance
+  in.futility = design.futility;
   if (!design.entry_loss.plain()) {
     const survival::EntryLoss el(design.entry_loss, d.TA);
     in.event_probability_given =
@@ -95,6 +101,90 @@ std::vector<double> first(const std::vector<double>& v, int K) {
 
 void empty_lines(std::ostream& os, int n) {
   for (int i = 0; i < n; ++i) Reports::line(os, "");
+}
+
+// The trial's futility stops per analysis at the size found: at interim k the probability of
+// reaching k less those of succeeding at k and of going on; at the final, of reaching it without
+// success.
+void futility_stops(const PowerProblem& pb, Evaluation& ev, const RectangleProbability& rect,
+                    std::ostream& report) {
+  const int K = pb.K;
+  std::ostringstream quiet;  // the limits' warnings were written by the search
+  ev.REACH = continuation_probabilities(pb, ev.MSS, rect, quiet);
+  (void)report;
+  ev.QFUT.assign(static_cast<size_t>(K), 0.0);
+  for (int k = 0; k < K; ++k) {
+    const size_t i = static_cast<size_t>(k);
+    const double next = k + 1 < K ? ev.REACH[i + 1] : 0.0;
+    ev.QFUT[i] = std::max(0.0, ev.REACH[i] - next - (i < ev.QSTOP.size() ? ev.QSTOP[i] : 0.0));
+  }
+}
+
+// The trial under the nulls at the size found. Under an endpoint's null its statistic has mean 0
+// and the null variance, so its limits are its bounds themselves.
+void null_figures(const PowerProblem& pb, const InformationSet& set, Evaluation& ev,
+                  const RectangleProbability& rect) {
+  const int K = pb.K;
+  const int rule = decision_rule(pb.rule);
+  std::ostringstream quiet;
+  const char* names[3] = {"global", "EP1 null", "EP2 null"};
+  for (int h = 0; h < (rule == 4 ? 1 : 3); ++h) {
+    PowerProblem q = pb;
+    for (int k = 0; k < K; ++k) {
+      const size_t i = static_cast<size_t>(k);
+      if (h != 2) {
+        q.set.DRF1[i] = 0.0;
+        q.set.VAR11[i] = q.set.VAR01[i];
+      }
+      if (h != 1) {
+        q.set.DRF2[i] = 0.0;
+        q.set.VAR12[i] = q.set.VAR02[i];
+      }
+    }
+    Evaluation::NullFigures f;
+    f.hypothesis = names[h];
+    const PowerResult with = power_by_first_crossings(q, ev.MSS, rect, quiet);
+    f.type1 = with.power;
+    f.QSTOP = with.QSTOP;
+    f.REACH = continuation_probabilities(q, ev.MSS, rect, quiet);
+    PowerProblem without = q;
+    without.ZF1.clear();
+    without.ZF2.clear();
+    f.type1_without_futility = power_by_first_crossings(without, ev.MSS, rect, quiet).power;
+    for (int k = 0; k < K; ++k) {
+      const size_t i = static_cast<size_t>(k);
+      const double stop = f.REACH[i] - (k + 1 < K ? f.REACH[i + 1] : 0.0);
+      f.ASN += ev.MSS * set.FENR[i] * stop;
+    }
+    ev.nulls.push_back(std::move(f));
+  }
+}
+
+// The futility block of the console report: the rule, then per analysis the futility bounds
+// in force and the probabilities of reaching the analysis, of success and of a futility stop
+// there.
+void write_futility_stops(std::ostream& os, const FutilityRule& rule, const Evaluation& ev) {
+  std::string what = boundaries::describe_futility(rule);
+  for (char& c : what) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  Reports::line(os, "");
+  Reports::line(os, " FUTILITY STOPS: " + what);
+  Reports::line(os, "  #ANAL  EP1 FUT-Z  EP2 FUT-Z    P(REACH)  P(SUCCESS) P(FUTILITY)");
+  const size_t K = ev.REACH.size();
+  for (size_t i = 0; i < K; ++i) {
+    fmt::Record r;
+    r.x(1).i(static_cast<int>(i) + 1, 5);
+    if (i + 1 < K) r.f(ev.ZF1[i], 11, 4).f(ev.ZF2[i], 11, 4);
+    else r.lit("      FINAL      FINAL");
+    r.f(ev.REACH[i], 12, 6).f(ev.QSTOP[i], 12, 6).f(ev.QFUT[i], 12, 6);
+    Reports::line(os, r.str());
+  }
+  Reports::line(os, "  UNDER    TYPE I ERROR  WITHOUT FUTILITY      EXP.N  P(REACH) AT EACH ANALYSIS");
+  for (const Evaluation::NullFigures& f : ev.nulls) {
+    fmt::Record r;
+    r.x(2).a(f.hypothesis, 8).f(f.type1, 14, 6).f(f.type1_without_futility, 18, 6).f(f.ASN, 11, 1);
+    for (double x : f.REACH) r.f(x, 10, 6);
+    Reports::line(os, r.str());
+  }
 }
 
 }  // namespace
@@ -146,13 +236,18 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.NL = bracket.NL;
   ev.NU = bracket.NU;
 
+  // Futility bounds (with FUTILITY only) follow their efficacy bounds through the option.
+  if (!ev.ep1.futility.empty()) ev.ZF1 = first(ev.ep1.futility, K);
+  if (!ev.ep2.futility.empty()) ev.ZF2 = first(ev.ep2.futility, K);
   // Critical-value option.
   if (d.CRIVL == 1) {
     ev.ZA2 = ev.ZA1;
     ev.ZB2 = ev.ZB1;
+    ev.ZF2 = ev.ZF1;
   } else if (d.CRIVL == 2) {
     ev.ZA1 = ev.ZA2;
     ev.ZB1 = ev.ZB2;
+    ev.ZF1 = ev.ZF2;
   }
 
   const int rule = decision_rule(d.DF);
@@ -173,6 +268,8 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   pb.RCORR = ev.RCORR;
   pb.ZB1 = ev.ZB1;
   pb.ZB2 = ev.ZB2;
+  pb.ZF1 = ev.ZF1;
+  pb.ZF2 = ev.ZF2;
 
   const RectangleProbability rect = mvn_rectangles(ctx);
   const bool by_patterns = options.formulation == PowerFormulation::patterns;
@@ -211,7 +308,21 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ein.FINF1 = set.FINF1;
   ein.FINF2 = set.FINF2;
   ein.entry_loss = design.entry_loss;
-  const ExpectedValues e = expected_values(ein, ev.MSS, ev.QSTOP, ev.QEP, ctx.reports.console());
+  std::vector<double> stop = ev.QSTOP;
+  std::vector<std::array<double, 2>> endpoint_stop = ev.QEP;
+  if (pb.has_futility()) {
+    // A trial that stops for futility observes no more events of either endpoint: the expected
+    // figures count each endpoint's events until the trial stops.
+    futility_stops(pb, ev, rect, main);
+    null_figures(pb, set, ev, rect);
+    write_futility_stops(ctx.reports.console(), design.futility, ev);
+    for (int k = 0; k < K; ++k) {
+      const size_t i = static_cast<size_t>(k);
+      stop[i] = ev.QSTOP[i] + ev.QFUT[i];
+      endpoint_stop[i] = {stop[i], stop[i]};
+    }
+  }
+  const ExpectedValues e = expected_values(ein, ev.MSS, stop, endpoint_stop, ctx.reports.console());
   ev.ME1 = e.ME1;
   ev.ME2 = e.ME2;
   ev.AVE1 = e.AVE1;
@@ -245,7 +356,9 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     s.c1 = ev.ZB1;
     s.c2 = ev.ZB2;
     s.print = true;
-    s.final_adjust = kFinalAdjust;
+    // The final critical-value search spends alpha with the efficacy bounds alone; binding
+    // futility bounds were designed with the stops in force, so their final bound is kept.
+    s.final_adjust = kFinalAdjust && !(design.futility.binding && !ev.ZF1.empty());
     s.alpha = d.TYPE1;
     // Planned information per randomised subject: an analysis during accrual sees only the
     // enrolled fraction of them.
@@ -256,6 +369,8 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     s.entry_loss = simulation_laws(design);
     s.ME1 = ev.ME1;
     s.ME2 = ev.ME2;
+    s.f1 = ev.ZF1;
+    s.f2 = ev.ZF2;
     ev.simulation =
         simulation::GSDSIMDF(rule, s, ctx.generator, ctx.mvn, ctx.reports.console(), main);
     empty_lines(main, 2);

@@ -21,6 +21,19 @@ namespace kestrel::samplesize {
 struct Evaluation {
   boundaries::GsDesignResult ep1, ep2;     // single-endpoint designs as designed
   std::vector<double> ZA1, ZB1, ZA2, ZB2;  // bounds used after the critical-value option
+  // With futility stops (empty without): the futility bounds used, the probability of reaching
+  // each analysis and of stopping there for futility (at the final: of ending without success).
+  std::vector<double> ZF1, ZF2, REACH, QFUT;
+  // With futility stops, the trial at the size found under the global null (both hazard ratios
+  // 1) and, for rules 1 to 3, under the partial nulls (EP1 at 1 and EP2 at its alternative, then
+  // the reverse): the type I error spent with the futility stops in force and without them, the
+  // probability of reaching and of succeeding at each analysis, the expected sample size.
+  struct NullFigures {
+    std::string hypothesis;  // "global", "EP1 null", "EP2 null"
+    double type1 = 0, type1_without_futility = 0, ASN = 0;
+    std::vector<double> REACH, QSTOP;
+  };
+  std::vector<NullFigures> nulls;
   std::vector<double> RCORR;
   int NL = 0, NU = 0;  // the bracket from the single-endpoint sizes
   std::vector<SearchStep> trace;

@@ -291,6 +291,7 @@ void first_crossing(int* inf, int from, int K, int first) {
 
 PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
                                      const RectangleProbability& rect, std::ostream& report) {
+  if (pb.has_futility()) return power_with_futility(pb, N, rect, report);
   check(pb);
   const int K = pb.K;
   const int rule = decision_rule(pb.rule);

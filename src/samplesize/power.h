@@ -42,6 +42,10 @@ struct PowerProblem {
   InformationSet set;            // TCAL, FINF1, FINF2, DRF1, DRF2, VAR01..VAR12, CORR12
   std::vector<double> RCORR;     // packed matrix of the 2K statistics (rules 1 and 2)
   std::vector<double> ZB1, ZB2;  // upper bounds in force (the lower bounds do not enter)
+  // Futility bounds in force at the interim analyses (one per analysis, the final's unused);
+  // empty: the endpoint has no futility stops. A bound at or below -8 stops nothing.
+  std::vector<double> ZF1, ZF2;
+  bool has_futility() const { return !ZF1.empty() || !ZF2.empty(); }
 };
 
 struct PowerLimits {
@@ -87,6 +91,20 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
                               std::ostream& report);
 PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
                                      const RectangleProbability& rect, std::ostream& report);
+
+// The power of a trial that also stops for futility (power_futility.cpp): at the first analysis
+// where an endpoint that must still succeed lies below its futility bound. First-crossing
+// rectangles whose statistics before a crossing lie between the two bounds; as many rectangles
+// as without futility.
+PowerResult power_with_futility(const PowerProblem& pb, int N, const RectangleProbability& rect,
+                                std::ostream& report);
+
+// With futility stops: the probability that the trial reaches each analysis (1 for the first),
+// neither successful nor stopped for futility before it. Success at analysis k is QSTOP(k); the
+// futility stop at interim k is reach(k) - reach(k + 1) - QSTOP(k).
+std::vector<double> continuation_probabilities(const PowerProblem& pb, int N,
+                                               const RectangleProbability& rect,
+                                               std::ostream& report);
 
 // The power routine the search uses (first crossings).
 inline PowerResult GSDMCPDFPW(const PowerProblem& pb, int N, const RectangleProbability& rect,

@@ -106,7 +106,34 @@ struct Decision {
         return false;
     }
   }
+
+  // After step at interim k without success: whether the trial stops for futility, an endpoint
+  // that must still succeed lying below its futility bound (low1, low2).
+  int kf = 0;
+  bool futile(int rule, int k, bool low1, bool low2) {
+    bool stop = false;
+    switch (rule) {
+      case 1: stop = (!rejected1 && low1) || (!rejected2 && low2); break;
+      case 2: stop = low1 || low2; break;
+      case 3: stop = rejected1 ? (!rejected2 && low2) : low1; break;
+      default: stop = !rejected1 && low1; break;
+    }
+    if (stop) kf = k;
+    return stop;
+  }
 };
+
+// Whether the statistic with Phi(Z) = p lies below the futility bound f of the z scale of the
+// bounds (which counts an effect in the direction of benefit as positive).
+bool below_futility(const std::vector<double>& f, int k, double p) {
+  if (f.empty() || !(f[static_cast<size_t>(k - 1)] > -8.0)) return false;
+  return p > 1.0 - numerics::GAUSSCDF(f[static_cast<size_t>(k - 1)]);
+}
+
+bool futility_stop(int rule, const SimulationInput& in, int k, const TrialOutcome& o, Decision& d) {
+  if (k >= in.K || (in.f1.empty() && in.f2.empty())) return false;
+  return d.futile(rule, k, below_futility(in.f1, k, o.p1), rule != 4 && below_futility(in.f2, k, o.p2));
+}
 
 // Replications a thread runs ahead in one batch.
 constexpr int kAheadPerThread = 32;
@@ -148,6 +175,7 @@ AheadOutcome replicate_ahead(int rule, const SimulationInput& in, TrialCohort& c
       const double alpha1 = 1.0 - numerics::GAUSSCDF(std::fabs(c1));
       const double alpha2 = rule == 4 ? in.alpha : 1.0 - numerics::GAUSSCDF(std::fabs(c2));
       if (out.decision.step(rule, k, K, o.p1 < alpha1, o.p2 < alpha2, o.p2 < in.alpha)) break;
+      if (futility_stop(rule, in, k, o, out.decision)) break;
     }
   } catch (...) {
     return out;
@@ -268,7 +296,11 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
   FinalSearchMemo memo1, memo2;
 
   // Counts one replication and writes the progress line that falls on it.
+  // With futility bounds: trials stopped for futility, and trials ended, per analysis.
+  std::vector<long long> futile(static_cast<size_t>(K), 0), ended(static_cast<size_t>(K), 0);
   auto count = [&](int rep, const Decision& d) {
+    if (d.kf > 0) ++futile[static_cast<size_t>(d.kf - 1)];
+    ++ended[static_cast<size_t>((d.kj > 0 ? d.kj : d.kf > 0 ? d.kf : K) - 1)];
     if (d.kj > 0) {
       ++per_analysis[d.kj - 1][2];
       ++total_joint;
@@ -389,7 +421,8 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
       const double alpha1 = 1.0 - numerics::GAUSSCDF(std::fabs(in.c1[k - 1]));
       const double alpha2 =
           rule == 4 ? in.alpha : 1.0 - numerics::GAUSSCDF(std::fabs(in.c2[k - 1]));
-      if (d.step(rule, k, K, o.p1 < alpha1, o.p2 < alpha2, o.p2 < in.alpha)) {
+      if (d.step(rule, k, K, o.p1 < alpha1, o.p2 < alpha2, o.p2 < in.alpha) ||
+          futility_stop(rule, in, k, o, d)) {
         last = k;
         break;
       }
@@ -417,6 +450,17 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
   }
   res.E1 = e1 + (1.0 - sum_r1) * D1e;
   res.E2 = e2 + (1.0 - sum_r2) * D2e;
+  const bool with_futility = !in.f1.empty() || !in.f2.empty();
+  if (with_futility) {
+    res.F.resize(static_cast<size_t>(K));
+    res.E1 = res.E2 = 0.0;
+    for (int k = 0; k < K; ++k) {
+      res.F[static_cast<size_t>(k)] = static_cast<double>(futile[static_cast<size_t>(k)]) / n;
+      const double stop = static_cast<double>(ended[static_cast<size_t>(k)]) / n;
+      res.E1 += D1e * in.v[k] * stop;
+      res.E2 += D2e * in.w[k] * stop;
+    }
+  }
 
   if (in.print) {
     const double pct[4] = {100.0 * res.PW1, 100.0 * res.PW2, 100.0 * res.PWC, 100.0 * res.PWD};
@@ -425,6 +469,14 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
     for (int k = 0; k < K; ++k) {
       const double r3[3] = {100.0 * res.R[k][0], 100.0 * res.R[k][1], 100.0 * res.R[k][2]};
       write(console, report_line(k + 1, nullptr, r3, 3));
+    }
+    if (with_futility) {
+      write(console, "");
+      write(console, "   FUTILITY STOPS (%)");
+      for (int k = 0; k < K; ++k) {
+        const double f[1] = {100.0 * res.F[static_cast<size_t>(k)]};
+        write(console, report_line(k + 1, nullptr, f, 1));
+      }
     }
   }
   return res;

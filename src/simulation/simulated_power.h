@@ -39,12 +39,18 @@ struct SimulationInput {
   // earlier bounds and alpha as an earlier search of this call, that search's result is reused
   // instead of integrating again. false searches afresh in every replication.
   bool reuse_final_critical_value = true;
+  // Futility bounds of the interim analyses on the z scale of the efficacy bounds (empty: no
+  // futility stops); a bound at or below -8 stops nothing.
+  std::vector<double> f1, f2;
 };
 
 struct SimulationResult {
   double PW1 = 0, PW2 = 0, PWC = 0, PWD = 0;
   double E1 = 0, E2 = 0;
   std::vector<std::array<double, 3>> R;  // per analysis: EP1, EP2, joint rejection proportions
+  // With futility bounds: the proportion of trials stopped for futility at each analysis, and
+  // E1, E2 count each endpoint's events until the trial stops. Empty without.
+  std::vector<double> F;
 };
 
 // Replications between two progress lines: NREP div 10 (every replication below 10), and at

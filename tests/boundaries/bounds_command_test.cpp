@@ -69,7 +69,7 @@ std::vector<Example> documented_examples() {
 
 TEST(BoundsCommand, DocumentedExamplesPrintWhatTheDocumentShows) {
   const std::vector<Example> examples = documented_examples();
-  ASSERT_EQ(examples.size(), 2u);
+  ASSERT_EQ(examples.size(), 3u);
   for (const Example& ex : examples) {
     Outcome o = bounds(ex.args);
     EXPECT_EQ(o.status, 0);

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 TEST(Examples, ReadCleanlyAndCoverTheModes) {
   std::set<int> itime, cpl, df, codes;
-  int decks = 0, lossy = 0, pieces = 0;
+  int decks = 0, lossy = 0, pieces = 0, futile = 0;
   for (const auto& e : fs::directory_iterator(fs::path(KESTREL_SOURCE_DIR) / "examples")) {
     if (e.path().extension() != ".txt") continue;
     SCOPED_TRACE(e.path().filename().string());
@@ -39,11 +39,13 @@ TEST(Examples, ReadCleanlyAndCoverTheModes) {
       if (rec.design.entry_loss.has_dropout() && rec.design.entry_loss.has_ramp()) ++lossy;
       const auto& hz = rec.design.entry_loss.hazards;
       if (hz[0].given() && hz[1].given()) ++pieces;
+      if (rec.design.futility.any()) ++futile;
     }
   }
-  EXPECT_EQ(decks, 5);
-  EXPECT_EQ(lossy, 1);  // one example shows loss to follow-up with a ramped accrual
+  EXPECT_EQ(decks, 6);
+  EXPECT_EQ(lossy, 1);   // one example shows loss to follow-up with a ramped accrual
   EXPECT_EQ(pieces, 1);  // one a delayed effect on both endpoints
+  EXPECT_EQ(futile, 1);  // and one futility stops
   EXPECT_EQ(itime, (std::set<int>{1, 2, 3}));
   EXPECT_EQ(cpl, (std::set<int>{1, 2, 3}));
   EXPECT_EQ(df, (std::set<int>{1, 2, 3, 4}));

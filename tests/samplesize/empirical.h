@@ -81,6 +81,9 @@ class EmpiricalLaw {
     return [this](const Rectangle& r) { return (*this)(r); };
   }
   double mismatch() const { return mismatch_; }
+  // The draws themselves, for replaying a stopping rule on each.
+  int draws() const { return draws_; }
+  const double* draw(int d) const { return &x_[static_cast<size_t>(d) * n_]; }
   long long calls() const { return calls_; }
 
  private:
