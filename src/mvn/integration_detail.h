@@ -99,6 +99,20 @@ struct LatticeResult {
 LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
                      MvnState& state, bool plain = false);
 
+// Where a run of the lattice rules stands: the next lattice index and number of samples, the
+// integrand values spent and the variance-weighted estimate of all lattices so far. A run that
+// stopped at its budget goes on from here when called again with the same progress and a larger
+// budget, exactly as one run with the larger budget would have gone (the same lattices, random
+// numbers and estimate), so no sum already computed is thrown away.
+struct LatticeProgress {
+  bool started = false;
+  int np = 1;
+  long long sampls = 0, intvls = 0;
+  double finest = 0, varest = 0, abserr = 0;
+};
+LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
+                     MvnState& state, LatticeProgress& progress, bool plain = false);
+
 // Fills the integrand walk of the set-up problem with nd effective variables.
 void build_integrand_plan(int nd, MvnState::Work& w);
 

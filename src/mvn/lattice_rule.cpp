@@ -964,6 +964,12 @@ int MvnState::threads() const { return work_->threads; }
 
 LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
                      MvnState& state, bool plain) {
+  LatticeProgress progress;
+  return DKBVRC(ndim, minvls, maxvls, abseps, releps, state, progress, plain);
+}
+
+LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps, double releps,
+                     MvnState& state, LatticeProgress& progress, bool plain) {
   using detail::kLatticeGenerators;
   using detail::kLatticePrimes;
   MvnState::Work& work = state.work();
@@ -971,23 +977,36 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
   double* x = work.x.data();
   LatticeResult out;
   out.inform = 1;
-  long long intvls = 0;
-  double finest = 0, varest = 0, abserr = 0;
-  long long sampls = kMinsmp;
-  int np = 1;  // 1-based lattice index
   // Lattice sizes are prime(np); the starting size is the first with enough points.
   auto prime = [](int i) { return static_cast<long long>(kLatticePrimes[i - 1]); };
-  if (minvls >= 0) {
-    bool found = false;
-    for (int i = std::min(ndim, 10); i <= kPlim; ++i) {
-      np = i;
-      if (minvls < 2 * sampls * prime(i)) {
-        found = true;
-        break;
+  if (!progress.started) {
+    progress = LatticeProgress{};
+    progress.started = true;
+    progress.sampls = kMinsmp;
+    if (minvls >= 0) {
+      bool found = false;
+      for (int i = std::min(ndim, 10); i <= kPlim; ++i) {
+        progress.np = i;
+        if (minvls < 2 * progress.sampls * prime(i)) {
+          found = true;
+          break;
+        }
       }
+      if (!found) progress.sampls = std::max<long long>(kMinsmp, minvls / (2 * prime(progress.np)));
     }
-    if (!found) sampls = std::max<long long>(kMinsmp, minvls / (2 * prime(np)));
+  } else if (progress.intvls + 2 * progress.sampls * prime(progress.np) > maxvls) {
+    // A budget that does not reach the next lattice adds nothing.
+    out.finest = progress.finest;
+    out.abserr = progress.abserr;
+    out.intvls = progress.intvls;
+    return out;
   }
+  long long& intvls = progress.intvls;
+  double& finest = progress.finest;
+  double& varest = progress.varest;
+  double& abserr = progress.abserr;
+  long long& sampls = progress.sampls;
+  int& np = progress.np;  // 1-based lattice index
   for (;;) {
     const long long p = prime(np);
     vk[1] = 1.0 / static_cast<double>(p);

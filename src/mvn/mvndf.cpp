@@ -5,6 +5,9 @@
 #include "mvn/mvndf.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -85,20 +88,25 @@ MvnResult MVNDST(int n, const double* lower, const double* upper, const int* inf
   return r;
 }
 
-MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const int* infin,
-                       const double* correl, MvnState& state, numerics::UniformGenerator& gen) {
-  // The limits, types and correlations are only read, so the caller's arrays stay unchanged.
+namespace {
+
+// The budget of attempt k (5000, 15000, 30000, 50000 times n^3); above n = 34 it exceeds 32 bits
+// and is capped at the largest 32-bit value.
+long long attempt_budget(long long m, long long n3) {
+  return std::min<long long>(m * n3, std::numeric_limits<std::int32_t>::max());
+}
+
+// Each attempt starts the lattice rules afresh with its own budget.
+MvnResult attempts_restarting(int n, const double* upper, const double* lower, const int* infin,
+                              const double* correl, MvnState& state, numerics::UniformGenerator& gen) {
   MvnResult r;
   long long total = 0;
   int attempts = 0;
-  const bool profile = profiling();
-  const auto started = profile ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
   const long long n3 = n >= 1 && n <= kMaxDim ? static_cast<long long>(n) * n * n : 0;
   long long m = 0;
   for (int k = 1;; ++k) {
     m = m + 5000LL * k;
-    // The budget m n^3 exceeds 32 bits above n = 34; it is capped at the largest 32-bit value.
-    const long long maxpts = std::min<long long>(m * n3, std::numeric_limits<std::int32_t>::max());
+    const long long maxpts = attempt_budget(m, n3);
     const std::int32_t seed = gen.GETSEED();
     gen.SETSEED(seed);
     r = MVNDST(n, lower, upper, infin, correl, maxpts, state.accuracy(), state.accuracy(), state);
@@ -108,10 +116,166 @@ MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const in
     r.inform = 0;
   }
   r.total_evaluations = total;
+  r.attempts = attempts;
+  r.method = r.total_evaluations > 0 ? "lattice" : "direct";
+  return r;
+}
+
+// Three effective variables with a nonsingular factor: the first sorted variable y1 is integrated
+// out numerically and the other two, given y1, form a bivariate normal probability (the same
+// transformation as the two-variable shortcut):
+//   P = integral over y1 in [a1, b1] of phi(y1) BVN(I2 - c21 y1, (I3 - c31 y1) / d; c32 / d),
+//   d = sqrt(1 + c32^2).
+// The integrand is smooth (analytic) in y1, so adaptive Gauss-Kronrod quadrature reaches the
+// accuracy of the bivariate function with a few hundred evaluations, where the lattice rules,
+// whose integrand has the inverse normal's steep ends, often miss 1e-8 after millions.
+// Returns false when the factor is singular (the lattice rules answer).
+bool conditioned_trivariate(const MvnState::Work& w, double& value, double& error) {
+  const double* cov = w.cov.data();
+  const double* a = w.a.data();
+  const double* b = w.b.data();
+  const int* infi = w.infi.data();
+  if (!(cov[1] > 0 && cov[3] > 0 && cov[6] > 0)) return false;
+  const double c21 = cov[2], c31 = cov[4], c32 = cov[5];
+  const double d = std::sqrt(1 + c32 * c32), r = c32 / d;
+  const int types[2] = {infi[2], infi[3]};
+  constexpr double kFar = 10;  // phi(10) < 1e-22
+  const double lo = infi[1] != 0 ? std::max(a[1], -kFar) : -kFar;
+  const double hi = infi[1] != 1 ? std::min(b[1], kFar) : kFar;
+  value = 0;
+  error = 1e-15;
+  if (!(lo < hi)) return true;
+  auto f = [&](double y) {
+    const double lower[2] = {a[2] - c21 * y, (a[3] - c31 * y) / d};
+    const double upper[2] = {b[2] - c21 * y, (b[3] - c31 * y) / d};
+    return std::exp(-0.5 * y * y) / 2.5066282746310002 * BVNMVN(lower, upper, types, r);
+  };
+  // Gauss-Kronrod 7-15 nodes and weights on [-1, 1].
+  static constexpr double xk[8] = {0.991455371120812639206854697526329, 0.949107912342758524526189684047851,
+                                   0.864864423359769072789712788640926, 0.741531185599394439863864773280788,
+                                   0.586087235467691130294144845693013, 0.405845151377397166906606412076961,
+                                   0.207784955007898467600689403773245, 0.000000000000000000000000000000000};
+  static constexpr double wk[8] = {0.022935322010529224963732008058970, 0.063092092629978553290700663189204,
+                                   0.104790010322250183839876322541518, 0.140653259715525918745189590510238,
+                                   0.169004726639267902826583426598550, 0.190350578064785409913256402421014,
+                                   0.204432940075298892414161999234649, 0.209482141084727828012999174891714};
+  static constexpr double wg[4] = {0.129484966168869693270611432679082, 0.279705391489276667901467771423780,
+                                   0.381830050505118944950369775488975, 0.417959183673469387755102040816327};
+  struct Piece {
+    double lo, hi, value, error;
+  };
+  auto rule = [&](double l, double h) {
+    const double c = (l + h) / 2, hw = (h - l) / 2;
+    const double fc = f(c);
+    double k = wk[7] * fc, g = wg[3] * fc;
+    for (int j = 0; j < 7; ++j) {
+      const double f1 = f(c - hw * xk[j]), f2 = f(c + hw * xk[j]);
+      k += wk[j] * (f1 + f2);
+      if (j % 2 == 1) g += wg[j / 2] * (f1 + f2);
+    }
+    return Piece{l, h, k * hw, std::fabs((k - g) * hw)};
+  };
+  constexpr double kTolerance = 1e-14;
+  constexpr int kMaxPieces = 400;
+  std::array<Piece, kMaxPieces> pieces;  // on the stack: nothing is allocated per probability
+  int count = 0;
+  // Start from pieces of width at most 1, so that narrow features are seen.
+  const int n0 = std::max(1, static_cast<int>(std::ceil(hi - lo)));
+  for (int i = 0; i < n0; ++i) pieces[static_cast<size_t>(count++)] = rule(lo + (hi - lo) * i / n0, lo + (hi - lo) * (i + 1) / n0);
+  for (;;) {
+    double total_error = 0;
+    size_t worst = 0;
+    for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
+      total_error += pieces[i].error;
+      if (pieces[i].error > pieces[worst].error) worst = i;
+    }
+    if (total_error <= kTolerance || count >= kMaxPieces) {
+      value = 0;
+      for (size_t i = 0; i < static_cast<size_t>(count); ++i) value += pieces[i].value;
+      error = std::max(total_error, 1e-15);
+      return true;
+    }
+    const Piece p = pieces[worst];
+    const double mid = (p.lo + p.hi) / 2;
+    pieces[worst] = rule(p.lo, mid);
+    pieces[static_cast<size_t>(count++)] = rule(mid, p.hi);
+  }
+}
+
+// One set-up; each attempt adds its budget and the lattice rules go on where they stopped.
+MvnResult attempts_continuing(int n, const double* upper, const double* lower, const int* infin,
+                              const double* correl, MvnState& state, numerics::UniformGenerator& gen) {
+  MvnResult r;
+  const std::int32_t first_seed = gen.GETSEED();
+  gen.SETSEED(first_seed);
+  r.attempts = 1;
+  r.method = "direct";
+  if (n > kMaxDim || n < 1) {
+    r.inform = 2;
+    r.value = 0;
+    r.error = 1;
+    return r;
+  }
+  MvnState::Work& w = state.work();
+  w.reserve(n);
+  double d = 0, e = 0;
+  const int nd = n - MVNSETUP(n, correl, lower, upper, infin, w, d, e);
+  if (nd == 0) {
+    r.value = 1;
+    return r;
+  }
+  if (nd == 1) {
+    r.value = e - d;
+    r.error = 2e-16;
+    return r;
+  }
+  if (nd == 3 && state.method() == LatticeMethod::continued) {
+    double v = 0, err = 0;
+    if (conditioned_trivariate(w, v, err) && err <= state.accuracy()) {
+      r.value = v;
+      r.error = err;
+      r.method = "conditioned";
+      return r;
+    }
+  }
+  build_integrand_plan(nd, w);
+  r.method = "lattice-continued";
+  const long long n3 = static_cast<long long>(n) * n * n;
+  LatticeProgress progress;
+  long long m = 0, budget = 0;
+  for (int k = 1;; ++k) {
+    m = m + 5000LL * k;
+    budget += attempt_budget(m, n3);
+    if (k > 1) {
+      const std::int32_t seed = gen.GETSEED();
+      gen.SETSEED(seed);
+    }
+    const LatticeResult lr = DKBVRC(nd - 1, 0, budget, state.accuracy(), state.accuracy(), state, progress);
+    r.value = lr.finest;
+    r.error = lr.abserr;
+    r.inform = lr.inform;
+    r.attempts = k;
+    if (m >= 50000 || lr.inform != 1) break;
+  }
+  r.evaluations = r.total_evaluations = progress.intvls;
+  return r;
+}
+
+}  // namespace
+
+MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const int* infin,
+                       const double* correl, MvnState& state, numerics::UniformGenerator& gen) {
+  // The limits, types and correlations are only read, so the caller's arrays stay unchanged.
+  const bool profile = profiling();
+  const auto started = profile ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+  const MvnResult r = state.method() == LatticeMethod::restart
+                          ? attempts_restarting(n, upper, lower, infin, correl, state, gen)
+                          : attempts_continuing(n, upper, lower, infin, correl, state, gen);
   if (profile) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::fprintf(stderr, "mvn n=%d attempts=%d points=%lld last=%lld inform=%d error=%.3e value=%.10e s=%.4f\n", n,
-                 attempts, total, r.evaluations, r.inform, r.error, r.value, seconds);
+    std::fprintf(stderr,
+                 "mvn n=%d method=%s attempts=%d points=%lld last=%lld inform=%d error=%.3e value=%.10e s=%.4f\n",
+                 n, r.method, r.attempts, r.total_evaluations, r.evaluations, r.inform, r.error, r.value, seconds);
   }
   return r;
 }

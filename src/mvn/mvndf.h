@@ -13,6 +13,13 @@ namespace kestrel::mvn {
 
 // State carried across probability calls of a run: the lattice-rule generator (MVNUNI) and the
 // work storage reused between calls. The generator restarts with each design of a deck run.
+// How a probability that misses its accuracy within a budget tries again. `continued` (the
+// default): the lattice rules go on from the sums they have under the next, larger budget, so no
+// integrand value is computed twice and the worst case costs the sum of the four budgets.
+// `restart`: each of the four attempts starts the lattice rules afresh with its own budget
+// (Genz's wrapper as first written; the earlier attempts' work is thrown away).
+enum class LatticeMethod { continued, restart };
+
 class MvnState {
  public:
   MvnState();
@@ -36,6 +43,8 @@ class MvnState {
   // that size, and the values change with it.
   void set_accuracy(double eps) { accuracy_ = eps; }
   double accuracy() const { return accuracy_; }
+  void set_method(LatticeMethod m) { method_ = m; }
+  LatticeMethod method() const { return method_; }
   struct Work;
   Work& work() { return *work_; }
 
@@ -45,6 +54,7 @@ class MvnState {
   std::int64_t x10_ = kStart[0], x11_ = kStart[1], x12_ = kStart[2];
   std::int64_t x20_ = kStart[3], x21_ = kStart[4], x22_ = kStart[5];
   double accuracy_ = 1e-8;
+  LatticeMethod method_ = LatticeMethod::continued;
   std::unique_ptr<Work> work_;
 };
 
@@ -52,13 +62,16 @@ struct MvnResult {
   double value = 0;
   double error = 0;
   int inform = 0;
-  long long evaluations = 0;        // integrand values used (by the last attempt)
+  long long evaluations = 0;        // integrand values used (by the last attempt; continued: all)
   long long total_evaluations = 0;  // integrand values used by all attempts together
+  int attempts = 0;                 // budgets tried (1 to 4)
+  const char* method = "";          // what gave the value: "direct", "lattice", "lattice-continued"
 };
 
 // P(lower <= X <= upper) with limit types infin: negative free, 0 (-inf, b], 1 [a, inf), 2 [a, b];
-// correl: strict lower triangle by rows (n(n-1)/2 values). Four attempts with a growing budget,
-// each asking for the state's accuracy.
+// correl: strict lower triangle by rows (n(n-1)/2 values). Four budgets, growing, each asking for
+// the state's accuracy; the state's method says whether a later budget goes on from the sums of
+// the earlier ones or starts afresh.
 double MVNDF(int n, const double* upper, const double* lower, const int* infin,
              const double* correl, MvnState& state, numerics::UniformGenerator& gen);
 // The same, also returning the error estimate, status and number of integrand values of the

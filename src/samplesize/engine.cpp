@@ -9,6 +9,7 @@
 #include "boundaries/spending.h"
 #include "common/format.h"
 #include "common/reports.h"
+#include "mvn/mvndf.h"
 #include "survival/correlation_matrix.h"
 #include "survival/entry_loss.h"
 
@@ -189,6 +190,11 @@ void write_futility_stops(std::ostream& os, const FutilityRule& rule, const Eval
 
 }  // namespace
 
+double coarse_search_accuracy(double requested) {
+  const double coarse = std::min(1e-6, 100.0 * requested);
+  return coarse > requested ? coarse : 0.0;
+}
+
 std::string search_warning(int design, std::string_view set, const Evaluation& e, double POWER) {
   SearchResult ended;
   ended.end = e.end;
@@ -271,12 +277,19 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   pb.ZF1 = ev.ZF1;
   pb.ZF2 = ev.ZF2;
 
-  const RectangleProbability rect = mvn_rectangles(ctx);
+  double error_sum = 0;
+  const RectangleProbability rect = mvn_rectangles(ctx, &error_sum);
   const bool by_patterns = options.formulation == PowerFormulation::patterns;
-  PowerAtSize power = [&](int N) {
-    return by_patterns ? power_by_patterns(pb, N, rect, main)
-                       : power_by_first_crossings(pb, N, rect, main);
+  auto power_with = [&](std::ostream& report) -> PowerAtSize {
+    return [&](int N) {
+      error_sum = 0;
+      PowerResult p = by_patterns ? power_by_patterns(pb, N, rect, report)
+                                  : power_by_first_crossings(pb, N, rect, report);
+      p.error = error_sum;
+      return p;
+    };
   };
+  const PowerAtSize power = power_with(main);
 
   SearchInput sin;
   sin.rule = rule;
@@ -284,7 +297,30 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   sin.POWER = d.POWER;
   sin.NL = ev.NL;
   sin.NU = ev.NU;
-  SearchResult sr = size_search(sin, power, ctx.reports.console());
+  const double requested = ctx.mvn.accuracy();
+  const double coarse = options.staged_search ? coarse_search_accuracy(requested) : 0.0;
+  SearchResult sr;
+  if (coarse > 0) {
+    // A size evaluated again at the full accuracy has written its warnings already.
+    std::ostream quiet(nullptr);
+    const PowerAtSize again = power_with(quiet);
+    auto at = [&](double eps, const PowerAtSize& f) -> PowerAtSize {
+      return [&ctx, eps, &f](int N) {
+        ctx.mvn.set_accuracy(eps);
+        return f(N);
+      };
+    };
+    StagedPower staged{at(coarse, power), at(requested, power), at(requested, again)};
+    try {
+      sr = size_search(sin, staged, ctx.reports.console());
+    } catch (...) {
+      ctx.mvn.set_accuracy(requested);
+      throw;
+    }
+    ctx.mvn.set_accuracy(requested);
+  } else {
+    sr = size_search(sin, power, ctx.reports.console());
+  }
   ev.trace = sr.trace;
   ev.MSS = sr.MSS;
   ev.APW = sr.APW;

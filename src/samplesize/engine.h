@@ -63,7 +63,15 @@ enum class PowerFormulation { first_crossings, patterns };
 struct EngineOptions {
   PowerFormulation formulation = PowerFormulation::first_crossings;
   bool simulate = true;  // false skips the simulated power even when NSIM >= 1
+  // The size search in two stages: the secant steps at a coarser accuracy (100 times the
+  // requested one, at most 1e-6), the last pair and any further step at the requested accuracy.
+  // false: every step at the requested accuracy.
+  bool staged_search = true;
 };
+
+// The accuracy of the coarse stage of the search for a requested accuracy; 0 when the requested
+// one is already that coarse (one stage).
+double coarse_search_accuracy(double requested);
 
 // The warning of an evaluation whose search ended by a safeguard or below POWER (empty when none),
 // naming the design and the set.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 
 #include "common/format.h"
 #include "common/reports.h"
@@ -28,23 +29,108 @@ int ceiling_size(double x) {
 
 }  // namespace
 
-SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::ostream& console) {
-  SearchResult r;
-  int NL = in.NL, NU = in.NU;
-  if (in.MSSG <= 0 && NL == NU) {
-    const Bracket b = widened({NL, NU});
-    NU = b.NU;
-  }
-  double x0 = NL, x1 = NU;
-  int iter = 0;
+namespace {
 
+// The secant iteration from the pair (NL, NU) with their evaluations, steps 7.1 to 7.6 with the
+// safeguards; `evaluate` gives the power at a new size and `emit` reports its trace line.
+struct Secant {
+  int NL = 0, NU = 0;
+  double x0 = 0, x1 = 0;
+  PowerResult lower, upper;
+  int iter = 0;
+  int before_lower = 0;  // the size evaluated before NL (0 when none)
+};
+
+SearchEnd secant(Secant& st, double POWER, const PowerAtSize& evaluate,
+                 const std::function<void(int, int, double)>& emit) {
+  for (;;) {
+    if (st.iter >= kMaxSecantSteps) return SearchEnd::step_limit;
+    ++st.iter;
+    const double d0 = st.lower.power - POWER;
+    const double d1 = st.upper.power - POWER;
+    if (d1 == d0) return SearchEnd::flat;
+    double x = (st.x0 * d1 - st.x1 * d0) / (d1 - d0);
+    if (!std::isfinite(x)) return SearchEnd::non_finite;
+    if (x <= 0.0) x = 50.0;
+    const int Nnew = ceiling_size(x);
+    if (Nnew == st.NU) return SearchEnd::settled;
+    if (Nnew == st.NL && st.NU == st.before_lower) {
+      // The sizes run a, b, a and the next would be b again: the ceiling alternates.
+      // Keep the larger of the two with its evaluation.
+      if (st.NL > st.NU) {
+        std::swap(st.NL, st.NU);
+        std::swap(st.lower, st.upper);
+      }
+      return SearchEnd::alternating;
+    }
+    st.before_lower = st.NL;
+    st.NL = st.NU;
+    st.x0 = st.NL;
+    st.lower = std::move(st.upper);
+    st.NU = Nnew;
+    st.x1 = st.NU;
+    st.upper = evaluate(st.NU);
+    emit(st.iter, st.NU, st.upper.power);
+  }
+}
+
+// Whether the secant step from the pair settles at NU for every power of NL within its error
+// estimate (none known: no).
+bool settles_within_error(const Secant& st, double POWER) {
+  const double e = st.lower.error;
+  if (!(e >= 0) || !std::isfinite(e)) return false;
+  const double d1 = st.upper.power - POWER;
+  for (const double d0 : {st.lower.power - e - POWER, st.lower.power + e - POWER}) {
+    if (!(std::fabs(d1 - d0) > 0) || (d1 - d0) * (st.upper.power - st.lower.power) <= 0) return false;
+    double x = (st.x0 * d1 - st.x1 * d0) / (d1 - d0);
+    if (!std::isfinite(x)) return false;
+    if (x <= 0.0) x = 50.0;
+    if (ceiling_size(x) != st.NU) return false;
+  }
+  return true;
+}
+
+// Search state shared by both forms of the search: starting pair, console heading.
+struct SearchStart {
+  int NL = 0, NU = 0;
+};
+
+SearchStart start_search(const SearchInput& in, std::ostream& console) {
+  SearchStart s{in.NL, in.NU};
+  if (in.MSSG <= 0 && s.NL == s.NU) s.NU = widened({s.NL, s.NU}).NU;
   Reports::line(console, "");
   Reports::line(console, fmt::list({std::string_view("ITERATION STARTS")}));
   Reports::line(console, "");
   if (decision_rule(in.rule) != 1) {
     Reports::line(console, fmt::list({std::string_view(" ITER     MSS       POWER")}));
   }
-  if (in.MSSG >= 1) NU = in.MSSG;
+  if (in.MSSG >= 1) s.NU = in.MSSG;
+  return s;
+}
+
+void finish_search(SearchResult& r, const SearchInput& in, Secant& st, std::ostream& console) {
+  r.MSS = st.NU;
+  r.APW = st.upper.power;
+  r.NL = st.NL;
+  r.NU = st.NU;
+  r.QSTOP = std::move(st.upper.QSTOP);
+  r.QEP = std::move(st.upper.QEP);
+  r.below_target = in.MSSG <= 0 && !(r.APW >= in.POWER);
+  Reports::line(
+      console, fmt::Record().x(1).lit("FINAL").x(2).i(r.MSS, 6).x(2).f(100.0 * r.APW, 10, 2).str());
+  Reports::line(console, "");
+}
+
+}  // namespace
+
+SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::ostream& console) {
+  SearchResult r;
+  const SearchStart start = start_search(in, console);
+  Secant st;
+  st.NL = start.NL;
+  st.NU = start.NU;
+  st.x0 = st.NL;
+  st.x1 = st.NU;
 
   auto evaluate = [&](int N) {
     PowerResult p = power(N);
@@ -52,76 +138,95 @@ SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::o
     r.integrals += p.integrals;
     return p;
   };
+  auto emit = [&](int iter, int N, double P) {
+    r.trace.push_back({iter, N, P});
+    trace_line(console, iter, N, P);
+  };
 
-  PowerResult lower, upper;
   if (in.MSSG <= 0) {
-    lower = evaluate(NL);
-    r.trace.push_back({iter, NL, lower.power});
-    trace_line(console, iter, NL, lower.power);
+    st.lower = evaluate(st.NL);
+    emit(0, st.NL, st.lower.power);
   }
-  upper = evaluate(NU);
-  r.trace.push_back({iter, NU, upper.power});
-  trace_line(console, iter, NU, upper.power);
+  st.upper = evaluate(st.NU);
+  emit(0, st.NU, st.upper.power);
+
+  r.end = in.MSSG >= 1 ? SearchEnd::given_size : secant(st, in.POWER, evaluate, emit);
+  finish_search(r, in, st, console);
+  return r;
+}
+
+SearchResult size_search(const SearchInput& in, const StagedPower& power, std::ostream& console) {
+  SearchResult r;
+  const SearchStart start = start_search(in, console);
+  Secant st;
+  st.NL = start.NL;
+  st.NU = start.NU;
+  st.x0 = st.NL;
+  st.x1 = st.NU;
+
+  auto counted = [&](const PowerAtSize& f) {
+    return [&r, &f](int N) {
+      PowerResult p = f(N);
+      ++r.evaluations;
+      r.integrals += p.integrals;
+      return p;
+    };
+  };
+  auto emit = [&](int iter, int N, double P) {
+    r.trace.push_back({iter, N, P});
+    trace_line(console, iter, N, P);
+  };
 
   if (in.MSSG >= 1) {
+    st.upper = counted(power.full)(st.NU);
+    emit(0, st.NU, st.upper.power);
     r.end = SearchEnd::given_size;
-  } else {
-    int before_lower = 0;  // the size evaluated before NL (0 when none)
-    for (;;) {
-      if (iter >= kMaxSecantSteps) {
-        r.end = SearchEnd::step_limit;
-        break;
-      }
-      ++iter;
-      const double d0 = lower.power - in.POWER;
-      const double d1 = upper.power - in.POWER;
-      if (d1 == d0) {
-        r.end = SearchEnd::flat;
-        break;
-      }
-      double x = (x0 * d1 - x1 * d0) / (d1 - d0);
-      if (!std::isfinite(x)) {
-        r.end = SearchEnd::non_finite;
-        break;
-      }
-      if (x <= 0.0) x = 50.0;
-      const int Nnew = ceiling_size(x);
-      if (Nnew == NU) {
-        r.end = SearchEnd::settled;
-        break;
-      }
-      if (Nnew == NL && NU == before_lower) {
-        // The sizes run a, b, a and the next would be b again: the ceiling alternates.
-        // Keep the larger of the two with its evaluation.
-        if (NL > NU) {
-          std::swap(NL, NU);
-          std::swap(lower, upper);
-        }
-        r.end = SearchEnd::alternating;
-        break;
-      }
-      before_lower = NL;
-      NL = NU;
-      x0 = NL;
-      lower = std::move(upper);
-      NU = Nnew;
-      x1 = NU;
-      upper = evaluate(NU);
-      r.trace.push_back({iter, NU, upper.power});
-      trace_line(console, iter, NU, upper.power);
-    }
+    finish_search(r, in, st, console);
+    return r;
   }
 
-  r.MSS = NU;
-  r.APW = upper.power;
-  r.NL = NL;
-  r.NU = NU;
-  r.QSTOP = std::move(upper.QSTOP);
-  r.QEP = std::move(upper.QEP);
-  r.below_target = in.MSSG <= 0 && !(r.APW >= in.POWER);
-  Reports::line(
-      console, fmt::Record().x(1).lit("FINAL").x(2).i(r.MSS, 6).x(2).f(100.0 * r.APW, 10, 2).str());
-  Reports::line(console, "");
+  // Coarse stage. The newest trace line is held back until the next one comes, so that the line
+  // of a size evaluated again at the full accuracy shows the full power.
+  bool pending = false;
+  SearchStep held;
+  auto flush = [&] {
+    if (pending) emit(held.iteration, held.size, held.power);
+    pending = false;
+  };
+  auto hold = [&](int iter, int N, double P) {
+    flush();
+    held = {iter, N, P};
+    pending = true;
+  };
+  st.lower = counted(power.coarse)(st.NL);
+  hold(0, st.NL, st.lower.power);
+  st.upper = counted(power.coarse)(st.NU);
+  hold(0, st.NU, st.upper.power);
+  const SearchEnd coarse_end = secant(st, in.POWER, counted(power.coarse), hold);
+
+  // Full stage: the last pair again at the full accuracy, and on from there.
+  st.upper = counted(power.full_again)(st.NU);
+  if (pending && held.size == st.NU) held.power = st.upper.power;
+  if (coarse_end != SearchEnd::settled) {
+    // A search that ended by a safeguard keeps its size; only the reported power is made full.
+    flush();
+    r.end = coarse_end;
+    finish_search(r, in, st, console);
+    return r;
+  }
+  flush();
+  --st.iter;  // the settling step is taken again with the full powers
+  if (settles_within_error(st, in.POWER)) {
+    // The coarse power of NL, anywhere within its error estimate, and the full power of NU settle
+    // at NU: the full power of NL would too.
+    ++st.iter;
+    r.end = SearchEnd::settled;
+    finish_search(r, in, st, console);
+    return r;
+  }
+  st.lower = counted(power.full_again)(st.NL);
+  r.end = secant(st, in.POWER, counted(power.full), emit);
+  finish_search(r, in, st, console);
   return r;
 }
 

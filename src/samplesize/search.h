@@ -75,6 +75,21 @@ using PowerAtSize = std::function<PowerResult(int N)>;
 // Steps 1 to 9 of the search: console heading, trace lines, final line.
 SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::ostream& console);
 
+// The powers of a staged search: `coarse` at an accuracy that tells neighbouring sizes apart,
+// `full` at the requested accuracy, and `full_again` the same for a size whose evaluation the
+// coarse search has already reported (its warnings not written twice).
+struct StagedPower {
+  PowerAtSize coarse, full, full_again;
+};
+
+// The same search in two stages: the secant iteration at the coarse accuracy until it settles;
+// then both sizes of its last pair at the full accuracy, and the iteration goes on from that
+// pair at the full accuracy until it settles again (at once when the full powers agree with
+// the coarse decision). MSS, APW, QSTOP and QEP come from full-accuracy evaluations only; so do
+// the trace lines from the last pair on (the earlier steps show their coarse powers). A given
+// size is evaluated once, at the full accuracy.
+SearchResult size_search(const SearchInput& in, const StagedPower& power, std::ostream& console);
+
 struct ExpectedInput {
   int K = 1;
   double HR1 = 1, HR2 = 1, SRVR1 = 0.5, SRVR2 = 0.5, SR = 0.5, TA = 1, TF = 0;

@@ -41,7 +41,11 @@ TEST(MvnWork, NoAllocationAfterTheFirstCallOfADimension) {
   EXPECT_GT(before, start);  // the first call sizes the storage
   for (int m : {6, 4, 3, 5}) {
     const MvnResult r = MVNDF_detail(m, limits.data(), limits.data(), infin.data(), correl.data(), state, gen);
-    EXPECT_GT(r.evaluations, 0) << m;
+    // Three variables are integrated by conditioning on the first, without the lattice rules.
+    if (m != 3) {
+      EXPECT_GT(r.evaluations, 0) << m;
+    }
+    EXPECT_STREQ(r.method, m == 3 ? "conditioned" : "lattice-continued") << m;
   }
   EXPECT_EQ(g_allocations.load(), before);
 }

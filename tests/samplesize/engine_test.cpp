@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -315,6 +316,45 @@ TEST(InterimDuringAccrual, DesignedBoundsSpendAlphaUnderThePowersCorrelation) {
   const double spent2 = 1.0 - mvn::BVU(-ev.ZB2[0], -ev.ZB2[1], r22);
   EXPECT_NEAR(spent1, 0.025, 1e-5);
   EXPECT_NEAR(spent2, 0.025, 1e-5);
+}
+
+}  // namespace
+}  // namespace kestrel::samplesize
+
+namespace kestrel::samplesize {
+namespace {
+
+TEST(Engine, StagedSearchGivesTheOneStageSizesWithPowersWithinTheAccuracy) {
+  // A few designs (rules 1 to 4, K = 2 and 3) searched in one stage at the requested accuracy and
+  // in two (coarse steps, the result at the requested accuracy): the same sizes, and powers that
+  // differ only by the integration error of the rectangles they add up.
+  constexpr double kAccuracy = 1e-7;
+  for (int K : {2, 3}) {
+    const InformationSet s = testing::synthetic_set(K, 0.4);
+    for (int rule = 1; rule <= 4; ++rule) {
+      if (K == 3 && rule <= 2) continue;  // kept quick: K = 3 for the rules with fewer rectangles
+      Evaluation ev[2];
+      std::string main_report[2];
+      for (int staged = 0; staged < 2; ++staged) {
+        Session r;
+        r.mvn.set_accuracy(kAccuracy);
+        EngineOptions o;
+        o.staged_search = staged == 1;
+        const Design d = make_design(K, rule, 3, 1, 2, 0);
+        ev[staged] = evaluate_design(d, s, d.spending[0], 1.0, 1.0, r.ctx, o);
+        main_report[staged] = r.mem.main.str();
+        EXPECT_EQ(r.mvn.accuracy(), kAccuracy);  // given back after the coarse stage
+      }
+      const double bound = 2 * kAccuracy * std::sqrt(static_cast<double>(rectangles_by_first_crossings(rule, K)));
+      EXPECT_EQ(ev[1].MSS, ev[0].MSS) << "rule " << rule << " K " << K;
+      EXPECT_EQ(ev[1].ME1, ev[0].ME1);
+      EXPECT_EQ(ev[1].ME2, ev[0].ME2);
+      EXPECT_NEAR(ev[1].APW, ev[0].APW, bound) << "rule " << rule << " K " << K;
+      for (int k = 0; k < K; ++k) EXPECT_NEAR(ev[1].QSTOP[static_cast<size_t>(k)], ev[0].QSTOP[static_cast<size_t>(k)], bound);
+      EXPECT_EQ(main_report[1], main_report[0]);
+      EXPECT_LE(ev[1].power_evaluations, ev[0].power_evaluations + 2);
+    }
+  }
 }
 
 }  // namespace

@@ -309,3 +309,93 @@ TEST(ExpectedValues, StoppingProbabilitiesWeightTheAnalyses) {
 
 }  // namespace
 }  // namespace kestrel::samplesize
+
+namespace kestrel::samplesize {
+namespace {
+
+// A smooth concave power curve; the coarse evaluation carries a deterministic error below its
+// stated estimate `e`.
+struct StagedScript {
+  double e = 2e-6;
+  std::vector<int> coarse_calls, full_calls, again_calls;
+  static double truth(int N) { return 1.0 - std::exp(-static_cast<double>(N) / 400.0); }
+  PowerResult at(int N, double p, double err) {
+    PowerResult r;
+    r.power = p;
+    r.error = err;
+    r.QSTOP.assign(2, 0.0);
+    r.QEP.assign(2, {0.0, 0.0});
+    r.QSTOP.back() = p;
+    return r;
+  }
+  StagedPower fns() {
+    return {[this](int N) {
+              coarse_calls.push_back(N);
+              return at(N, truth(N) + 0.9 * e * std::sin(N * 1.7), e);
+            },
+            [this](int N) {
+              full_calls.push_back(N);
+              return at(N, truth(N), 1e-9);
+            },
+            [this](int N) {
+              again_calls.push_back(N);
+              return at(N, truth(N), 1e-9);
+            }};
+  }
+};
+
+TEST(StagedSizeSearch, SameSizeAsTheFullSearchWithFullPowersReported) {
+  // Targets across the curve, some whose root lies a hair from an integer (where the coarse
+  // powers cannot decide and the neighbour is evaluated at the full accuracy as well).
+  for (double target : {0.6, 0.7, 0.75, 0.8, 0.85, 0.9, 1.0 - std::exp(-1000.0005 / 400.0)}) {
+    Scripted full{StagedScript::truth};
+    std::ostringstream c1, c2;
+    const SearchInput in{2, 0, target, 300, 500};
+    const SearchResult want = size_search(in, full.fn(), c1);
+    StagedScript s;
+    const SearchResult got = size_search(in, s.fns(), c2);
+    EXPECT_EQ(got.MSS, want.MSS) << target;
+    EXPECT_EQ(got.end, SearchEnd::settled) << target;
+    EXPECT_DOUBLE_EQ(got.APW, StagedScript::truth(got.MSS)) << target;
+    EXPECT_DOUBLE_EQ(got.QSTOP.back(), got.APW) << target;
+    // No size is evaluated at the full accuracy for the first time unless the full search steps on.
+    EXPECT_TRUE(s.full_calls.empty()) << target;
+    ASSERT_FALSE(s.again_calls.empty());
+    EXPECT_EQ(s.again_calls.front(), got.MSS) << target;
+    EXPECT_LE(s.again_calls.size(), 2u) << target;
+    // The trace ends with the full power of the result, as the final line does.
+    EXPECT_DOUBLE_EQ(got.trace.back().power, got.APW) << target;
+    EXPECT_EQ(got.trace.size(), s.coarse_calls.size()) << target;
+  }
+}
+
+TEST(StagedSizeSearch, GivenSizeIsEvaluatedOnceAtTheFullAccuracy) {
+  StagedScript s;
+  std::ostringstream console;
+  const SearchResult r = size_search(SearchInput{1, 300, 0.8, 480, 520}, s.fns(), console);
+  EXPECT_TRUE(s.coarse_calls.empty());
+  EXPECT_EQ(s.full_calls, std::vector<int>{300});
+  EXPECT_DOUBLE_EQ(r.APW, StagedScript::truth(300));
+}
+
+TEST(StagedSizeSearch, CoarsePowersThatMisleadAreCorrectedByFurtherFullSteps) {
+  // Coarse powers off by far more than their stated estimate: the full stage must step on from
+  // the last pair to the size the full search gives.
+  Scripted full{StagedScript::truth};
+  std::ostringstream c1, c2;
+  const SearchInput in{1, 0, 0.8, 300, 500};
+  const SearchResult want = size_search(in, full.fn(), c1);
+  StagedScript s;
+  StagedPower f = s.fns();
+  f.coarse = [&s](int N) {
+    s.coarse_calls.push_back(N);
+    return s.at(N, StagedScript::truth(N) - 0.004, 1e-7);
+  };
+  const SearchResult got = size_search(in, f, c2);
+  EXPECT_EQ(got.MSS, want.MSS);
+  EXPECT_FALSE(s.full_calls.empty());
+  EXPECT_DOUBLE_EQ(got.APW, StagedScript::truth(got.MSS));
+}
+
+}  // namespace
+}  // namespace kestrel::samplesize
