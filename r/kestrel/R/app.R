@@ -76,6 +76,9 @@ app_fields <- function() {
     app_field("rho", "dependence", "Correlation of the event times", unit = "0 to below 1"),
     app_field("copula", "dependence", "Copula", "choice",
               choices = c(clayton = "Clayton", stable = "positive stable", frank = "Frank")),
+    app_field("hazards", "endpoints", "Piecewise hazards (instead of survival)", "hazards",
+              "per endpoint: piece starts (0 first), control hazards per time unit, ratios treatment / control",
+              blank = "blank: one exponential piece", parts = endpoints),
     app_field("accrual", "accrual", "Accrual period", unit = "time units", start = "2"),
     app_field("follow_up", "accrual", "Follow-up after accrual", unit = "time units", start = "3"),
     app_field("dropout", "accrual", "Loss to follow-up", "pair",
@@ -140,6 +143,7 @@ formal_default <- function(name) {
 field_inputs <- function(f) {
   switch(f$type,
          pair = paste0(f$id, c("_1", "_2")),
+         hazards = paste0(f$id, rep(c("_time_", "_hazard_", "_hr_"), 2L), rep(1:2, each = 3L)),
          spending = paste0(f$id, rep(c("_family_", "_parameter_"), each = 2L), 1:2),
          f$id)
 }
@@ -195,6 +199,14 @@ app_arguments <- function(input, fields = app_fields()) {
         else if (is.null(b)) a
         else if (is.numeric(a) && is.numeric(b)) c(a, b)
         else c(if (is.null(a)) "" else as.character(a), as.character(b))
+      },
+      hazards = {
+        laws <- lapply(1:2, function(i) {
+          parts <- lapply(ids[3L * (i - 1L) + 1:3], function(id) parse_numbers(get(id)))
+          if (all(vapply(parts, is.null, logical(1)))) NULL
+          else stats::setNames(parts, c("time", "hazard", "hr"))
+        })
+        if (all(vapply(laws, is.null, logical(1)))) NULL else laws
       },
       choice = { v <- get(ids); if (is.null(v) || !nzchar(v)) NULL else v },
       flag = { v <- get(ids); if (is.null(v)) NULL else isTRUE(v) },
@@ -268,7 +280,12 @@ app_check <- function(args, fields = app_fields(), errors = list()) {
 
 r_value <- function(x) {
   if (inherits(x, "kestrel_spending")) return(spending_code(x))
-  if (is.list(x)) return(sprintf("list(%s)", paste(vapply(x, r_value, ""), collapse = ", ")))
+  if (is.null(x)) return("NULL")
+  if (is.list(x)) {
+    items <- vapply(x, r_value, "")
+    if (!is.null(names(x))) items <- paste(names(x), "=", items)
+    return(sprintf("list(%s)", paste(items, collapse = ", ")))
+  }
   parts <- if (is.character(x)) sprintf('"%s"', gsub('(["\\\\])', "\\\\\\1", x))
     else if (is.logical(x)) ifelse(x, "TRUE", "FALSE")
     else deck_real(x)

@@ -20,6 +20,10 @@ field_ui <- function(f) {
     number = textInput(ids, NULL, k$field_text(f), width = "100%"),
     pair = div(class = "pair", lapply(1:2, function(i)
       part(i, textInput(ids[i], NULL, k$field_text(f, i), width = "100%")))),
+    hazards = div(class = "pair", lapply(1:2, function(i)
+      part(i, div(lapply(1:3, function(j)
+        textInput(ids[3L * (i - 1L) + j], NULL, "", width = "100%",
+                  placeholder = c("piece starts: 0, 0.25", "control hazards", "ratios T/C")[j])))))),
     choice = selectInput(ids, NULL, choice_list(f$choices), selected = f$default, width = "100%",
                          selectize = FALSE),
     flag = checkboxInput(ids, "yes", value = isTRUE(f$default)),

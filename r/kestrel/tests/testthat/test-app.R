@@ -69,11 +69,14 @@ test_that("the R code panel's code gives the same design in a fresh R session", 
                     dropout_1 = "0.05", dropout_2 = "0.03", dropout_time = "1",
                     accrual_time = "0.5, 2", accrual_intensity = "1, 3",
                     spending_family_2 = "hsd", spending_parameter_2 = "-2",
-                    mvn_accuracy = "1e-6"))
+                    hazards_time_1 = "0, 0.5", hazards_hazard_1 = "0.6, 0.3",
+                    hazards_hr_1 = "1, 0.65", mvn_accuracy = "1e-6"))
   expect_equal(x$errors, list())
   d <- do.call(kestrel_design, x$args)
   code <- kestrel:::app_r_code(x$args, d$seed)
   expect_match(code, "spending = list(sf_obf(), sf_hsd(-2))", fixed = TRUE)
+  expect_match(code, "hazards = list(list(time = c(0, 0.5), hazard = c(0.6, 0.3), hr = c(1, 0.65)), NULL)",
+               fixed = TRUE)
   expect_false(grepl("alpha =", code, fixed = TRUE))  # defaults are left out
   script <- tempfile(fileext = ".R")
   writeLines(c(sub("print(d)\nsample_size(d); power(d)\n", "", code, fixed = TRUE),
