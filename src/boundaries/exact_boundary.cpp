@@ -187,24 +187,7 @@ ExactDrift exact_drift(const std::vector<double>& t, const std::vector<double>& 
     std::swap(lo, hi);
     std::swap(flo, fhi);
   }
-  // Illinois steps: regula falsi with the stale end's value halved.
-  int stale = 0;
-  for (int it = 0; it < 100; ++it) {
-    d = hi - fhi * (hi - lo) / (fhi - flo);
-    f = excess(d);
-    if (std::fabs(f) <= 1e-12 || hi - lo <= 1e-12) break;
-    if ((f < 0.0) == (flo < 0.0)) {
-      lo = d;
-      flo = f;
-      if (stale == 1) fhi /= 2.0;
-      stale = 1;
-    } else {
-      hi = d;
-      fhi = f;
-      if (stale == -1) flo /= 2.0;
-      stale = -1;
-    }
-  }
+  illinois_steps(excess, lo, flo, hi, fhi, 100, d, f);
   r.drift = d;
   return r;
 }

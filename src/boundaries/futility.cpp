@@ -179,23 +179,7 @@ FutilityDesign design_futility(const FutilityInput& in) {
       std::swap(lo, hi);
       std::swap(flo, fhi);
     }
-    int stale = 0;
-    for (int it = 0; it < 200; ++it) {
-      d = hi - fhi * (hi - lo) / (fhi - flo);
-      f = excess(d);
-      if (std::fabs(f) <= 1e-12 || hi - lo <= 1e-12) break;
-      if ((f < 0.0) == (flo < 0.0)) {
-        lo = d;
-        flo = f;
-        if (stale == 1) fhi /= 2.0;
-        stale = 1;
-      } else {
-        hi = d;
-        fhi = f;
-        if (stale == -1) flo /= 2.0;
-        stale = -1;
-      }
-    }
+    illinois_steps(excess, lo, flo, hi, fhi, 200, d, f);
     r.converged = std::fabs(f) <= 1e-9;
   }
   Pass p = designer.pass(d);

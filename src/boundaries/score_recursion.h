@@ -168,4 +168,29 @@ class ScoreRecursion {
   std::vector<double> x_, wf_;
 };
 
+// Illinois steps (regula falsi with the stale end's value halved) on a bracket lo < hi whose
+// values flo and fhi have opposite signs, until the value is within 1e-12 of zero or the bracket
+// narrower than 1e-12, at most `max_steps` steps. d and f receive the last point and its value.
+template <class F>
+void illinois_steps(F&& g, double lo, double flo, double hi, double fhi, int max_steps, double& d,
+                    double& f) {
+  int stale = 0;
+  for (int it = 0; it < max_steps; ++it) {
+    d = hi - fhi * (hi - lo) / (fhi - flo);
+    f = g(d);
+    if (std::fabs(f) <= 1e-12 || hi - lo <= 1e-12) break;
+    if ((f < 0.0) == (flo < 0.0)) {
+      lo = d;
+      flo = f;
+      if (stale == 1) fhi /= 2.0;
+      stale = 1;
+    } else {
+      hi = d;
+      fhi = f;
+      if (stale == -1) flo /= 2.0;
+      stale = -1;
+    }
+  }
+}
+
 }  // namespace kestrel::boundaries
