@@ -31,16 +31,16 @@ check_futility <- function(futility, binding, K, power, sides = 1L) {
   known <- c("spending", "parameter", "values", "z", "hr")
   unknown <- setdiff(names(futility), known)
   if (length(unknown))
-    add("unknown element%s %s (allowed: %s)", if (length(unknown) > 1L) "s" else "",
+    add("`futility` has unknown element%s %s (allowed: %s)", if (length(unknown) > 1L) "s" else "",
         paste(sprintf("`%s`", unknown), collapse = ", "), paste(known, collapse = ", "))
   ways <- intersect(c("spending", "z", "hr"), names(futility))
   if (length(ways) != 1L) {
-    add("one way of giving the stops, `spending`, `z` or `hr` (got %s)",
+    add("`futility` must name one way of giving the stops, `spending`, `z` or `hr` (got %s)",
         if (length(ways)) paste(sprintf("`%s`", ways), collapse = " and ") else "none")
   }
   if (K < 2L)
-    add("futility stops need at least one interim analysis (the design has one analysis)")
-  if (sides != 1L) add("futility stops apply to one-sided designs (`sides` = 1)")
+    add("`futility` needs at least one interim analysis (the design has one analysis)")
+  if (sides != 1L) add("`futility` applies to one-sided designs only (`sides` = 1)")
   way <- if (length(ways) == 1L) ways else ""
   interims <- max(K - 1L, 1L)
   per_interim <- sprintf("%d value%s, one per interim analysis (none for the final analysis)",
@@ -51,7 +51,8 @@ check_futility <- function(futility, binding, K, power, sides = 1L) {
     sf <- futility$spending
     if (inherits(sf, "kestrel_spending")) {
       if (!is.null(futility$parameter) || !is.null(futility$values))
-        add("`parameter` and `values` go with a spending code, not with a spending object")
+        add(paste("`futility`: `parameter` and `values` go with a spending code, not with a",
+                  "spending object"))
       futility$spending <- sf$code
       if (sf$code %in% 3:4) futility$parameter <- sf$phi
       if (sf$code == 5L) futility$values <- sf$cumulative
@@ -59,8 +60,8 @@ check_futility <- function(futility, binding, K, power, sides = 1L) {
     }
     code <- NA_integer_
     if (!is.numeric(sf) || length(sf) != 1L || is.na(sf) || !(sf %in% 1:6))
-      add("`spending` a beta-spending code 1 to 6 (the codes of the alpha spending; got %s)",
-          show_value(sf))
+      add(paste("`futility`: `spending` must be a beta-spending code 1 to 6 (the codes of the",
+                "alpha spending; got %s)"), show_value(sf))
     else code <- as.integer(sf)
     p <- futility$parameter
     v <- futility$values
@@ -69,46 +70,48 @@ check_futility <- function(futility, binding, K, power, sides = 1L) {
       if (code %in% 3:4) {
         ok <- is.numeric(p) && length(p) == 1L && is.finite(p) && if (code == 3L) p > 0 else p != 0
         if (!ok)
-          add("`parameter` %s for spending code %d (got %s)",
+          add("`futility`: `parameter` must be %s for spending code %d (got %s)",
               if (code == 3L) "the power family's phi, above 0" else
                 "the Hwang-Shih-DeCani gamma, other than 0", code, show_value(p))
         else entry$phi <- as.numeric(p)
       } else if (!is.null(p)) {
-        add("no `parameter` for spending code %d (codes 3 and 4 take one; got %s)", code,
-            show_value(p))
+        add(paste("`futility`: `parameter` must be NULL for spending code %d (codes 3 and 4",
+                  "take one; got %s)"), code, show_value(p))
       }
       if (code == 5L) {
         beta <- 1 - power
         ok <- is.numeric(v) && length(v) == K && all(is.finite(v)) && all(v > 0) &&
           all(diff(v) > 0) && abs(v[K] - beta) <= 1e-9
         if (!ok)
-          add(paste("`values` %d cumulative beta values for spending code 5, one per analysis,",
-                    "positive, increasing, the last equal to 1 - power = %s (got %s)"), K,
+          add(paste("`futility`: `values` must be %d cumulative beta values for spending code 5,",
+                    "one per analysis, positive, increasing, the last equal to 1 - power = %s",
+                    "(got %s)"), K,
               format(beta), show_value(v))
         else entry$cumulative <- as.numeric(v)
       } else if (!is.null(v)) {
-        add("no `values` for spending code %d (code 5 takes the cumulative beta; got %s)", code,
-            show_value(v))
+        add(paste("`futility`: `values` must be NULL for spending code %d (code 5 takes the",
+                  "cumulative beta; got %s)"), code, show_value(v))
       }
     }
   } else if (way %in% c("z", "hr")) {
     v <- futility[[way]]
     if (!is.null(futility$parameter) || !is.null(futility$values))
-      add("`parameter` and `values` go with `spending` only")
+      add("`futility`: `parameter` and `values` go with `spending` only")
     if (!is.numeric(v) || anyNA(v) || length(v) != interims) {
-      add("`%s` %s%s (got %s)", way, per_interim,
+      add("`futility`: `%s` must be %s%s (got %s)", way, per_interim,
           if (is.numeric(v) && length(v) == K && K > 1L)
             ": the final analysis' efficacy bound decides there" else "", show_value(v))
     } else if (way == "z" && !all(v >= -8 & v < 8)) {
-      add("`z` futility bounds from -8 (no stop) up to 8 (got %s)", show_value(v))
+      add("`futility`: `z` must be futility bounds from -8 (no stop) up to 8 (got %s)",
+          show_value(v))
     } else if (way == "hr" && !all(is.finite(v) & v > 0)) {
-      add("`hr` hazard-ratio thresholds (treatment over control) above 0 (got %s)", show_value(v))
+      add(paste("`futility`: `hr` must be hazard-ratio thresholds (treatment over control)",
+                "above 0 (got %s)"), show_value(v))
     } else {
       entry$values <- as.numeric(v)
     }
   }
-  if (length(problems) == 1L)
-    stop(sprintf("`futility` must have %s", problems), call. = FALSE)
+  if (length(problems) == 1L) stop(problems, call. = FALSE)
   if (length(problems) > 1L)
     stop(sprintf("`futility` has %d problems:\n%s", length(problems),
                  paste0("  - ", problems, collapse = "\n")), call. = FALSE)

@@ -105,6 +105,60 @@ futility_rows <- function(x, s) {
         one(f$ZF2, s$ep2, f$ep2, s$information$FINF2, s$ME2))
 }
 
+as.data.frame.kestrel_design <- function(x, row.names = NULL, optional = FALSE, ...) {
+  out <- boundaries(x)
+  out <- cbind(out, assumption_columns(x, nrow(out)))
+  rownames(out) <- row.names
+  out
+}
+
+summary.kestrel_design <- function(object, ...) {
+  structure(list(results = object$results, copula_parameter = object$copula_parameter,
+                 seed = if (object$settings$nsim > 0) object$seed else NA_integer_,
+                 assumptions = assumption_lines(object),
+                 analyses = lapply(object$sets, function(s) {
+                   a <- data.frame(set = s$label, analysis = seq_len(s$information$K),
+                              calendar_time = s$information$TCAL,
+                              enrolled_fraction = s$information$FENR,
+                              information_ep1 = s$information$FINF1,
+                              information_ep2 = s$information$FINF2,
+                              p_success = s$QSTOP, p_ep1_first = s$QEP[, 1],
+                              p_ep2_first = s$QEP[, 2], stringsAsFactors = FALSE)
+                   if (!is.null(s$futility)) {
+                     a$p_reach <- s$futility$REACH
+                     a$p_futility <- s$futility$QFUT
+                     # Simulated trials stop for futility at the interim analyses only.
+                     if (!is.null(s$simulation) && length(s$simulation$F))
+                       a$simulated_futility <- c(utils::head(s$simulation$F, -1L), NA)
+                   }
+                   a
+                 })),
+            class = "summary.kestrel_design")
+}
+
+as.data.frame.summary.kestrel_design <- function(x, row.names = NULL, optional = FALSE, ...) {
+  out <- x$results
+  rownames(out) <- row.names
+  out
+}
+
+print.summary.kestrel_design <- function(x, ...) {
+  cat(sprintf("Copula parameter: design %s, simulation %s\n",
+              format(x$copula_parameter[["design"]], digits = 6),
+              format(x$copula_parameter[["simulation"]], digits = 6)))
+  if (!is.na(x$seed)) cat(sprintf("Seed of the uniform generator: %d\n", x$seed))
+  cat("Assumptions:\n")
+  cat(sub("^  ", "  ", x$assumptions), sep = "\n")
+  cat("\nResults per evaluated set:\n")
+  print(x$results, row.names = FALSE, digits = 6)
+  for (a in x$analyses) {
+    cat(sprintf("\nAnalyses of set %s:\n", a$set[1]))
+    a$set <- NULL
+    print(a, row.names = FALSE, digits = 5)
+  }
+  invisible(x)
+}
+
 # The futility block of a set: the bounds in force, the probabilities of reaching each analysis,
 # of success and of a futility stop there, and the type I error under the nulls.
 print_futility <- function(x, s) {
@@ -115,15 +169,15 @@ print_futility <- function(x, s) {
                       ep2_futility_z = zf(f$ZF2), p_reach = fmt(f$REACH, 4),
                       p_success = fmt(s$QSTOP, 4), p_futility = fmt(f$QFUT, 4))
   if (!is.null(s$simulation) && length(s$simulation$F))
-    shown$simulated_futility <- fmt(s$simulation$F, 4)
+    shown$simulated_futility <- c(fmt(utils::head(s$simulation$F, -1L), 4), "")
   cat(sprintf("  Futility stops (%s):\n", futility_label(x$deck$futility)))
   out <- utils::capture.output(print(shown, row.names = FALSE))
   cat(paste0("    ", out, collapse = "\n"), "\n", sep = "")
   for (e in 1:2) {
     capped <- f[[c("ep1", "ep2")[e]]]$capped
     if (length(capped))
-      cat(sprintf("    EP%d: the futility bound at analysis %s came out above the efficacy bound and is set to it\n",
-                  e, paste(capped, collapse = ", ")))
+      cat(sprintf(paste("    EP%d: the futility bound at analysis %s came out above the efficacy",
+                        "bound and is set to it\n"), e, paste(capped, collapse = ", ")))
   }
   nf <- null_figures(x, s$label)
   if (!is.null(nf)) {
