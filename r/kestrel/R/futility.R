@@ -145,10 +145,9 @@ futility_label <- function(entry) {
 futility_statement <- function(entry) {
   head <- paste("FUTILITY", if (isTRUE(entry$binding)) "BINDING" else "NONBINDING")
   switch(names(futility_kinds)[entry$kind],
-         spending = paste(head, "SPENDING", entry$code,
-                          if (entry$code %in% 3:4) deck_real(entry$phi) else NULL,
-                          if (entry$code == 5L) paste(deck_real(entry$cumulative), collapse = " ")
-                          else NULL),
+         spending = paste(c(head, "SPENDING", entry$code,
+                            if (entry$code %in% 3:4) deck_real(entry$phi),
+                            if (entry$code == 5L) deck_real(entry$cumulative)), collapse = " "),
          z = paste(head, "Z", paste(deck_real(entry$values), collapse = " ")),
          hr = paste(head, "HR", paste(deck_real(entry$values), collapse = " ")))
 }
