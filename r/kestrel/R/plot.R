@@ -60,6 +60,8 @@ plot_bounds <- function(x, sets, scale, main, xlab, ylab, col, lwd, legend, ...)
                                           sprintf("Set %s", sets))), length(sets))
   for (i in seq_along(sets)) {
     s <- x$sets[[sets[i]]]
+    # Futility bounds dashed, or dotted where the set's efficacy bounds are dashed.
+    futility_lty <- if (set_ltys[[sets[i]]] == 2) 3 else 2
     plot_frame(c(0, 1), ylim, main[i], or_default(xlab, "Information fraction"),
                or_default(ylab, if (scale == "z") (if (futile) "Bounds (z)" else "Upper bound (z)") else
                  "Hazard ratio at the bound"), ...)
@@ -74,7 +76,7 @@ plot_bounds <- function(x, sets, scale, main, xlab, ylab, col, lwd, legend, ...)
         fz <- if (scale == "z") t$futility_z else t$futility_hr_at_bound
         # The final analysis' futility bound is its efficacy bound.
         fz[nrow(t)] <- yy[nrow(t)]
-        lines(t$information_fraction, fz, col = col[[ep]], lwd = lwd, lty = 2)
+        lines(t$information_fraction, fz, col = col[[ep]], lwd = lwd, lty = futility_lty)
         points(t$information_fraction, fz, col = col[[ep]], pch = 1)
       }
     }
@@ -82,7 +84,7 @@ plot_bounds <- function(x, sets, scale, main, xlab, ylab, col, lwd, legend, ...)
       keys <- c("EP1", "EP2", if (futile) paste(c("EP1", "EP2"), "futility"))
       graphics::legend(if (scale == "z") "topright" else "bottomright", bty = "n", cex = 0.8,
                        legend = keys, col = rep(col, length.out = length(keys)), lwd = lwd,
-                       lty = c(rep(set_ltys[[sets[i]]], 2L), if (futile) c(2, 2)),
+                       lty = c(rep(set_ltys[[sets[i]]], 2L), if (futile) rep(futility_lty, 2L)),
                        pch = c(rep(set_pchs[[sets[i]]], 2L), if (futile) c(1, 1)))
     }
   }
