@@ -119,3 +119,15 @@ test_that("a futility design's table, print, summary, plots and lists of designs
   on.exit(grDevices::dev.off())
   for (type in c("bounds", "hr")) expect_invisible(plot(d, type = type))
 })
+
+test_that("simulated trials stop for futility as often as calculated (within 4 standard errors)", {
+  nsim <- 3000
+  d <- do.call(kestrel_design, c(example_args, list(futility = list(spending = 1), n = 300,
+                                                    nsim = nsim, seed = 11)))
+  s <- d$sets[[1]]
+  calc <- c(s$futility$QFUT[1:2], s$APW)
+  sim <- c(s$simulation$F[1:2], s$simulation$PWC)
+  expect_true(all(abs(sim - calc) < 4 * sqrt(calc * (1 - calc) / nsim)))
+  expect_equal(summary(d)$analyses[[1]]$simulated_futility, c(sim[1:2], NA))
+  expect_equal(d$results$simulated_futility_stop, sum(sim[1:2]))
+})
