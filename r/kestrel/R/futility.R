@@ -48,14 +48,14 @@ check_futility <- function(futility, binding, K, power, sides = 1L) {
   entry <- list(kind = futility_kinds[[if (nzchar(way)) way else "spending"]], binding = binding,
                 code = 0L, phi = 0, cumulative = numeric(), values = numeric())
   if (way == "spending") {
-    sf <- futility$spending
+    sf <- futility[["spending"]]
     if (inherits(sf, "kestrel_spending")) {
-      if (!is.null(futility$parameter) || !is.null(futility$values))
+      if (!is.null(futility[["parameter"]]) || !is.null(futility[["values"]]))
         add(paste("`futility`: `parameter` and `values` go with a spending code, not with a",
                   "spending object"))
-      futility$spending <- sf$code
-      if (sf$code %in% 3:4) futility$parameter <- sf$phi
-      if (sf$code == 5L) futility$values <- sf$cumulative
+      futility[["spending"]] <- sf$code
+      if (sf$code %in% 3:4) futility[["parameter"]] <- sf$phi
+      if (sf$code == 5L) futility[["values"]] <- sf$cumulative
       sf <- sf$code
     }
     code <- NA_integer_
@@ -63,8 +63,8 @@ check_futility <- function(futility, binding, K, power, sides = 1L) {
       add(paste("`futility`: `spending` must be a beta-spending code 1 to 6 (the codes of the",
                 "alpha spending; got %s)"), show_value(sf))
     else code <- as.integer(sf)
-    p <- futility$parameter
-    v <- futility$values
+    p <- futility[["parameter"]]
+    v <- futility[["values"]]
     if (!is.na(code)) {
       entry$code <- code
       if (code %in% 3:4) {
@@ -95,7 +95,7 @@ check_futility <- function(futility, binding, K, power, sides = 1L) {
     }
   } else if (way %in% c("z", "hr")) {
     v <- futility[[way]]
-    if (!is.null(futility$parameter) || !is.null(futility$values))
+    if (!is.null(futility[["parameter"]]) || !is.null(futility[["values"]]))
       add("`futility`: `parameter` and `values` go with `spending` only")
     if (!is.numeric(v) || anyNA(v) || length(v) != interims) {
       add("`futility`: `%s` must be %s%s (got %s)", way, per_interim,
