@@ -350,6 +350,7 @@ app_results_table <- function(d) {
                     expected_events_ep2 = fmt(r$expected_events_ep2, 1),
                     stringsAsFactors = FALSE)
   if (any(!is.na(r$simulated_power))) out$simulated_power <- fmt(r$simulated_power, 4)
+  if (!is.null(r$futility_stop)) out$futility_stop <- fmt(r$futility_stop, 4)
   out
 }
 
@@ -395,7 +396,8 @@ app_headings <- c(set = "set", sample_size = "maximum sample size", power = "pow
                   hr_at_bound = "hazard ratio at bound", enrolled = "enrolled fraction",
                   p_success = "P(success at analysis)", futility_z = "futility bound z",
                   futility_hr = "hazard ratio at futility bound",
-                  p_futility = "P(futility stop at analysis)")
+                  p_futility = "P(futility stop at analysis)",
+                  futility_stop = "P(futility stop at an interim)")
 
 # The CSV of the tables: every boundary row with its set's size and power.
 app_csv_table <- function(d) {

@@ -72,7 +72,7 @@ kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times 
   # Futility stops at the interim analyses, checked as kestrel_design() checks them.
   args <- c(args, futility_options(check_futility(futility, binding, length(times), power,
                                                   sides), num))
-  out <- .Call(kestrel_bounds_table, args)
+  out <- tryCatch(.Call(kestrel_bounds_table, args), error = futility_refusal)
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$converged)
     warning("the drift search did not reach the power; drift, events and subjects are not reliable",

@@ -184,7 +184,7 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
   entry$futility <- check_futility(futility, binding, entry$values$LOOK, entry$values$POWER)
   options <- check_options(seed, mvn_accuracy, verbose, exact, simulated = entry$values$NSIM > 0)
   if (options$exact) entry$model <- 2L
-  calculate_entries(list(entry), options)[[1L]]
+  tryCatch(calculate_entries(list(entry), options)[[1L]], error = futility_refusal)
 }
 
 # Loss to follow-up and accrual pieces as the core takes them, NULL when there are none:

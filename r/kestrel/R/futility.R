@@ -199,3 +199,17 @@ rbind_fill <- function(frames) {
 futility_settings <- function(entry) {
   list(futility = futility_argument(entry), binding = isTRUE(entry$binding))
 }
+
+# The core's refusal of a fixed or hazard-ratio futility bound above the efficacy bound (known
+# only once the efficacy bounds are calculated), in the words of the arguments; any other error
+# as it is.
+futility_refusal <- function(e) {
+  m <- regmatches(conditionMessage(e), regexec(paste0(
+    "^(?:design \\d+, (.*?): (EP[12]) \\([^)]*\\): )?the futility bound at analysis (\\d+), ",
+    "(.*), lies above the efficacy bound ([^:]+):"), conditionMessage(e), perl = TRUE))[[1L]]
+  if (!length(m)) stop(e)
+  where <- if (nzchar(m[2L])) sprintf(" of %s (%s)", m[3L], m[2L]) else ""
+  stop(sprintf(paste("`futility` must give bounds below the efficacy bounds: at analysis %s the",
+                     "futility bound%s, %s, lies above the efficacy bound %s"),
+               m[4L], where, m[5L], m[6L]), call. = FALSE)
+}

@@ -56,6 +56,8 @@ test_that("bad arguments are R errors naming the argument", {
   expect_error(kestrel_bounds(times = c(0.5, 1), futility = list(hr = c(0.9, 1))),
                "`hr` must be 1 value, one per interim analysis")
   expect_error(kestrel_bounds(times = c(0.5, 1), binding = TRUE), "`binding` must be FALSE")
+  expect_error(kestrel_bounds(times = c(0.3, 0.6, 1), futility = list(hr = c(0.5, 0.5))),
+               "`futility` must give bounds below the efficacy bounds: at analysis 1 the futility bound, hazard ratio 0.5")
 })
 
 test_that("exact = TRUE gives the exact bounds and the exact model of a design", {

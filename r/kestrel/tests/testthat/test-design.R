@@ -67,7 +67,7 @@ test_that("bad arguments are R errors naming the argument", {
     list(list(spending = 5, values = c(0.05, 0.1, 0.3)), three, "the last equal to 1 - power = 0.2"),
     list(list(z = c(0, 0), hr = c(1, 1)), three, "must name one way .* \\(got `z` and `hr`\\)"),
     list("obf", three, "`futility` must be NULL \\(no futility stops\\) or a list"),
-    list(list(z = c(3, 3)), three, "futility bound at analysis 2, z 3, lies above the efficacy bound")))
+    list(list(z = c(3, 3)), three, "`futility` must give bounds below the efficacy bounds: at analysis 2 the futility bound of EP1 .*, z 3, lies above")))
     expect_error(design(looks = case[[2]], futility = case[[1]], n = 300), case[[3]])
   expect_error(design(binding = TRUE), "`binding` must be FALSE when there are no futility stops")
   expect_error(design(looks = three, futility = list(z = c(0, 0)), binding = NA), "`binding` must be TRUE or FALSE")
