@@ -809,11 +809,11 @@ void null_table(Page& p, const std::string& id, const DesignRecord& d, const Eva
   p << "<table class=\"nulls\" id=\"" << id << "\"><caption>Operating characteristics under the "
        "alternative and the nulls at the maximum sample size</caption><thead><tr>"
        "<th>Hypothesis</th><th class=\"num\">P(success)</th>"
-       "<th class=\"num\">P(success)<br>without futility</th><th class=\"num\">Expected<br>subjects</th>"
-       "<th class=\"num\">Expected<br>EP1 events</th><th class=\"num\">Expected<br>EP2 events</th>"
-       "<th class=\"num\">Expected<br>duration</th><th class=\"num\">Analysis</th>"
-       "<th class=\"num\">P(reach)</th><th class=\"num\">P(efficacy stop)</th>"
-       "<th class=\"num\">P(futility stop)</th></tr></thead><tbody>";
+       "<th class=\"num\">without<br>futility</th><th class=\"num\">Expected<br>subjects</th>"
+       "<th class=\"num\">EP1<br>events</th><th class=\"num\">EP2<br>events</th>"
+       "<th class=\"num\">Duration</th><th class=\"num\">Analysis</th>"
+       "<th class=\"num\">P(reach)</th><th class=\"num\">Efficacy<br>stop</th>"
+       "<th class=\"num\">Futility<br>stop</th></tr></thead><tbody>";
   for (const auto& f : e.nulls) {
     const size_t K = f.REACH.size();
     for (size_t k = 0; k < K; ++k) {
@@ -821,7 +821,7 @@ void null_table(Page& p, const std::string& id, const DesignRecord& d, const Eva
       if (k == 0) {
         const std::string rows = " rowspan=\"" + std::to_string(K) + "\"";
         p << "<td" << rows << ">" << html_escape(f.hypothesis) << "</td>";
-        for (const std::string& v : {fixed(f.success, 6), fixed(f.success_without_futility, 6),
+        for (const std::string& v : {fixed(f.success, 5), fixed(f.success_without_futility, 5),
                                      fixed(f.ASN, 1), fixed(f.AVE1, 1), fixed(f.AVE2, 1),
                                      fixed(f.duration, 3)})
           p << "<td class=\"num\"" << rows << ">" << v << "</td>";
@@ -834,9 +834,10 @@ void null_table(Page& p, const std::string& id, const DesignRecord& d, const Eva
   p << "</tbody></table>";
   p << "<p class=\"note\">P(success) is the power under the alternative and the type I error "
        "spent under a null (global: both hazard ratios 1; EP1 null: EP1 at 1 and EP2 at its "
-       "alternative; EP2 null: the reverse). The expected figures count the subjects, events and "
-       "time until the trial stops, for success, for futility or at the final analysis, where the "
-       "futility column gives the probability of ending without success. "
+       "alternative; EP2 null: the reverse), with the futility stops in force and without them. "
+       "Subjects, events and duration are expected values until the trial stops, for success, for "
+       "futility or at the final analysis; at the final analysis the futility column gives the "
+       "probability of ending without success. "
     << (!futility ? "The design has no futility stops."
         : d.design.futility.binding
             ? "Binding futility stops: the type I error holds only if the trial does stop."
