@@ -165,7 +165,7 @@ Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
 }
 
 Evaluation evaluate_design(const Design& design, const InformationSet& set,
-                           const std::array<SpendingStatement, 2>& spending, double /*theta*/,
+                           const std::array<SpendingStatement, 2>& spending, double theta,
                            double thetatr, RunContext& ctx, const EngineOptions& options) {
   const DeckValues& d = design.stored;
   const int K = set.K;
@@ -318,7 +318,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.AVE2 = e.AVE2;
   ev.ASN = e.ASN;
   if (pb.has_futility() || ctx.under_nulls) {
-    operating_characteristics(pb, design, ev, ctx);
+    operating_characteristics(pb, design, theta, ev, ctx);
     write_operating_characteristics(ctx.reports.console(), ev);
   }
   empty_lines(main, 2);

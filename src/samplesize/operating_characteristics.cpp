@@ -9,7 +9,9 @@
 #include "common/reports.h"
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
+#include "survival/correlation_matrix.h"
 #include "survival/entry_loss.h"
+#include "survival/information.h"
 
 namespace kestrel::samplesize {
 
@@ -20,10 +22,39 @@ const char* const kNames[] = {"alternative", "global", "EP1 null", "EP2 null"};
 
 double at(const std::vector<double>& v, size_t i) { return i < v.size() ? v[i] : 0.0; }
 
-// Under an endpoint's null its statistic has mean 0 and its null variance, so its limits are its
-// bounds themselves; the correlations stay those of the design.
-PowerProblem under(const PowerProblem& pb, Hypothesis h) {
+// The information at the design's analysis times (its calendar times, whatever timed them) when
+// the endpoints' hazard ratios are those of hypothesis h: an endpoint under its null has ratio 1
+// (every piece of its piecewise hazards too). Its reports go nowhere.
+InformationSet information_under(const Design& design, const InformationSet& set, double theta,
+                                 Hypothesis h, const numerics::UniformGenerator& generator) {
+  survival::InformationInput in = survival::information_input(design.stored, theta, design.entry_loss);
+  in.K = set.K;
+  in.exact = set.exact;
+  in.TLOOK = set.TCAL;
+  for (int e = 0; e < 2; ++e) {
+    if (!(h == kGlobal || h == (e == 0 ? kEp1Null : kEp2Null))) continue;
+    (e == 0 ? in.HR1 : in.HR2) = 1.0;
+    for (double& r : in.entry_loss.hazards[static_cast<size_t>(e)].ratio) r = 1.0;
+  }
+  MemoryReports sink;
+  numerics::UniformGenerator g = generator;
+  return survival::BVRLGRNK01(in, g, sink.reports);
+}
+
+// The problem under hypothesis h at the design's analysis times: the information fractions,
+// drifts, variances and correlations of that hypothesis (info), the bounds of the design. Under
+// an endpoint's null its statistic has mean 0 and its null variance, so its limits are its
+// bounds themselves.
+PowerProblem under(const PowerProblem& pb, Hypothesis h, const InformationSet& info) {
   PowerProblem q = pb;
+  if (h != kAlternative) {
+    InformationSet& s = q.set;
+    s.FINF1 = info.FINF1, s.FINF2 = info.FINF2, s.DRF1 = info.DRF1, s.DRF2 = info.DRF2;
+    s.VAR01 = info.VAR01, s.VAR02 = info.VAR02, s.VAR11 = info.VAR11, s.VAR12 = info.VAR12;
+    s.CORR12 = info.CORR12, s.CORR11 = info.CORR11, s.CORR22 = info.CORR22;
+    q.RCORR = survival::ZCORR01(pb.K, s.FINF1, s.FINF2, s.CORR12, s.exact ? &s.CORR11 : nullptr,
+                                s.exact ? &s.CORR22 : nullptr);
+  }
   for (int k = 0; k < pb.K; ++k) {
     const size_t i = static_cast<size_t>(k);
     if (h == kGlobal || h == kEp1Null) {
@@ -70,8 +101,8 @@ std::vector<double> null_events(const Design& design, const InformationSet& set,
   return events;
 }
 
-void operating_characteristics(const PowerProblem& pb, const Design& design, Evaluation& ev,
-                               RunContext& ctx) {
+void operating_characteristics(const PowerProblem& pb, const Design& design, double theta,
+                               Evaluation& ev, RunContext& ctx) {
   const int K = pb.K;
   const InformationSet& set = pb.set;
   // Copies of the run's generators: the figures leave the rest of the run as it was.
@@ -99,7 +130,8 @@ void operating_characteristics(const PowerProblem& pb, const Design& design, Eva
   const int last = decision_rule(pb.rule) == 4 ? kGlobal : kEp2Null;
   for (int hh = kAlternative; hh <= last; ++hh) {
     const Hypothesis h = static_cast<Hypothesis>(hh);
-    const PowerProblem q = under(pb, h);
+    const PowerProblem q =
+        under(pb, h, h == kAlternative ? set : information_under(design, set, theta, h, generator));
     Evaluation::NullFigures f;
     f.hypothesis = kNames[h];
     if (h == kAlternative) {

@@ -36,12 +36,14 @@ void expected_figures(const AnalysisFigures& at, Evaluation::NullFigures& f);
 std::vector<double> null_events(const Design& design, const InformationSet& set, int MSS, int e);
 
 // Fills ev.nulls at ev.MSS: the alternative first (its success and stops for efficacy those of
-// the search, ev.APW and ev.QSTOP; with futility stops its reach ev.REACH), then the nulls. The
-// alternative's events at each analysis are the planned ones, ME x FINF. The integrals use their
-// own copies of the run's generators, so that nothing else of the run depends on whether they
-// are computed.
-void operating_characteristics(const PowerProblem& pb, const Design& design, Evaluation& ev,
-                               RunContext& ctx);
+// the search, ev.APW and ev.QSTOP; with futility stops its reach ev.REACH), then the nulls, each
+// at the design's calendar analysis times with the information, drifts and correlations the
+// survival model gives there under that hypothesis (copula parameter theta) and the design's
+// bounds. The alternative's events at each analysis are the planned ones, ME x FINF. The
+// integrals use their own copies of the run's generators, so that nothing else of the run
+// depends on whether they are computed.
+void operating_characteristics(const PowerProblem& pb, const Design& design, double theta,
+                               Evaluation& ev, RunContext& ctx);
 
 // The console block of ev.nulls.
 void write_operating_characteristics(std::ostream& console, const Evaluation& ev);

@@ -1,7 +1,8 @@
 // The trial under the alternative and the nulls: the events each endpoint has under its null at
 // an analysis against a brute-force integral over the entry times, and a one-analysis design,
 // whose figures are those of the fixed design (the type I error under the global null the
-// bivariate normal orthant above the two critical values, nothing stopping early).
+// bivariate normal orthant above the two critical values with the correlation of the two
+// statistics under that null, nothing stopping early).
 #include "samplesize/operating_characteristics.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include "mvn/mvndf.h"
 #include "numerics/uniform_generator.h"
 #include "samplesize/synthetic.h"
+#include "survival/copula_parameter.h"
+#include "survival/information.h"
 
 namespace kestrel::samplesize {
 namespace {
@@ -91,7 +94,8 @@ TEST(OperatingCharacteristics, OneAnalysisGivesTheFixedDesign) {
     ctx.under_nulls = true;
     Design d = plain_design();
     d.stored.DF = rule;
-    const Evaluation ev = GSDBVRSURV01(d, s, d.spending[0], 1.0, 1.0, ctx);
+    const double theta = survival::CORRCLYTN(1000, d.stored.RHO).theta;
+    const Evaluation ev = GSDBVRSURV01(d, s, d.spending[0], theta, theta, ctx);
     ASSERT_EQ(ev.nulls.size(), rule == 4 ? 2u : 4u);
     const std::vector<double> null1 = null_events(d, s, ev.MSS, 0);
     const std::vector<double> null2 = null_events(d, s, ev.MSS, 1);
@@ -109,8 +113,15 @@ TEST(OperatingCharacteristics, OneAnalysisGivesTheFixedDesign) {
       else EXPECT_LE(f.success, d.stored.TYPE1 + 1e-9);
     }
     // Global null: both statistics above their critical values (rule 1: z(0.975) each; rule 4:
-    // EP2 at the fixed-sample level too), correlated as the set says.
-    const double c = 1.959963984540054, r = s.CORR12[0][0];
+    // EP2 at the fixed-sample level too), correlated as the survival model says at the analysis
+    // time when both hazard ratios are 1.
+    survival::InformationInput in = survival::information_input(d.stored, theta);
+    in.HR1 = in.HR2 = 1.0;
+    in.TLOOK[0] = s.TCAL[0];
+    MemoryReports sink;
+    const double r = survival::BVRLGRNK01(in, gen, sink.reports).CORR12[0][0];
+    EXPECT_GT(r, 0.1);
+    const double c = 1.959963984540054;
     double orthant = 0;
     const int n = 100000;
     for (int i = 0; i < n; ++i) {
