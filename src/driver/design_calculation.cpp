@@ -474,6 +474,7 @@ struct DesignCalculator::State {
     }
     if (o.mvn_accuracy) mvn.set_accuracy(*o.mvn_accuracy);
     ctx.exact = o.exact;
+    ctx.under_nulls = o.under_nulls;
   }
 
   std::optional<std::int32_t> seed;

@@ -76,6 +76,7 @@ struct CalculationOptions {
   std::optional<std::int32_t> seed;    // seed of the uniform generator; the clock's when empty
   std::optional<double> mvn_accuracy;  // accuracy of the normal probabilities instead of 1e-8
   bool exact = false;  // the exact covariance under the alternative and exact bounds (--exact)
+  bool under_nulls = false;  // every design also under the nulls (--under-nulls)
   // Receives every console line as it is written (progress, iteration traces); also the place
   // where a caller can stop a long calculation by throwing.
   std::function<void(std::string_view line)> console_line;

@@ -118,6 +118,8 @@ app_fields <- function() {
     app_field("n", "rule", "Given maximum sample size", unit = "subjects",
               blank = "blank: searched to reach the power"),
     app_field("exact", "model", "Exact model (--exact)", "flag"),
+    app_field("under_nulls", "model", "Also under the nulls (--under-nulls)", "flag",
+              "the design's figures under the global and partial nulls"),
     app_field("mvn_accuracy", "model", "Accuracy of the normal probabilities",
               unit = "1e-10 to 1e-4", blank = "blank: 1e-8"),
     app_field("nsim", "simulation", "Simulated trials", unit = "0: none"),
@@ -490,7 +492,8 @@ app_files <- function(d, args, dir) {
   deck <- file.path(dir, "kestrel-deck.txt")
   kestrel_write_deck(d, deck, title = "written by the Kestrel web application")
   text <- rawToChar(readBin(deck, "raw", n = file.info(deck)$size))
-  out <- .Call(kestrel_run_outputs, text, "input.txt", d$seed, d$mvn_accuracy, isTRUE(d$exact))
+  out <- .Call(kestrel_run_outputs, text, "input.txt", d$seed, d$mvn_accuracy, isTRUE(d$exact),
+               isTRUE(d$under_nulls))
   writeBin(charToRaw(out$html), file.path(dir, "kestrel-report.html"))
   writeBin(charToRaw(out$json), file.path(dir, "kestrel-results.json"))
   utils::write.csv(app_csv_table(d), file.path(dir, "kestrel-tables.csv"), row.names = FALSE)
@@ -501,5 +504,6 @@ app_files <- function(d, args, dir) {
 # The command that gives the deck's reports with the program.
 app_program_command <- function(d) {
   paste0("kestrel --seed ", d$seed, if (isTRUE(d$exact)) " --exact" else "",
+         if (isTRUE(d$under_nulls)) " --under-nulls" else "",
          if (!is.null(d$mvn_accuracy)) paste0(" --mvn-accuracy ", format(d$mvn_accuracy)) else "")
 }

@@ -1,17 +1,19 @@
 # Decks: every design of an existing deck run without report files, and designs written as a deck
 # the program reads.
 
-kestrel_deck <- function(path, seed = NULL, mvn_accuracy = NULL, verbose = FALSE, exact = FALSE) {
+kestrel_deck <- function(path, seed = NULL, mvn_accuracy = NULL, verbose = FALSE, exact = FALSE,
+                         under_nulls = FALSE) {
   path <- check_string(path, "path", "the path of one deck file")
   if (!file.exists(path))
     stop(sprintf("`path` must be an existing deck file: %s does not exist", show_value(path)),
          call. = FALSE)
-  check_options(1L, mvn_accuracy, verbose, exact)
+  check_options(1L, mvn_accuracy, verbose, exact, under_nulls = under_nulls)
   size <- file.info(path)$size
   text <- rawToChar(readBin(path, "raw", n = size))
   deck <- .Call(kestrel_read_deck, text, path)
   simulated <- any(vapply(deck$designs, function(e) e$values$NSIM > 0, logical(1)))
-  options <- check_options(seed, mvn_accuracy, verbose, exact, simulated = simulated)
+  options <- check_options(seed, mvn_accuracy, verbose, exact, simulated = simulated,
+                           under_nulls = under_nulls)
   if (deck$incomplete_record_line > 0)
     warning(sprintf("%s:%d: the deck ends inside this record; it is not calculated", path,
                     deck$incomplete_record_line), call. = FALSE)

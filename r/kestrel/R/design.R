@@ -73,8 +73,10 @@ design_entry <- function(hr, rho, looks, timing, rule, alpha, power, copula, com
   list(number = 1L, values = values, spending = statements)
 }
 
-check_options <- function(seed, mvn_accuracy, verbose, exact = FALSE, simulated = TRUE) {
+check_options <- function(seed, mvn_accuracy, verbose, exact = FALSE, simulated = TRUE,
+                          under_nulls = FALSE) {
   exact <- check_flag(exact, "exact")
+  under_nulls <- check_flag(under_nulls, "under_nulls")
   # Without a seed, R's random stream gives one: set.seed() then repeats a simulation. A
   # calculation without simulated trials draws nothing and leaves R's stream alone.
   seed <- if (!is.null(seed)) check_whole(seed, "seed", 1, 2147483646) else
@@ -85,7 +87,8 @@ check_options <- function(seed, mvn_accuracy, verbose, exact = FALSE, simulated 
   if (!(isTRUE(verbose) || isFALSE(verbose) || identical(verbose, "trace")))
     arg_error("verbose", 'TRUE (progress lines), FALSE or "trace" (the calculation\'s own trace)',
               verbose)
-  list(seed = seed, mvn_accuracy = mvn_accuracy, verbose = verbose, exact = exact)
+  list(seed = seed, mvn_accuracy = mvn_accuracy, verbose = verbose, exact = exact,
+       under_nulls = under_nulls)
 }
 
 # Readable progress lines from the calculation's console trace: what is being calculated and how
@@ -147,7 +150,7 @@ calculate_entries <- function(entries, options, title = "") {
                                                    integer(1))),
                  trace = function(line) cat(line, "\n", sep = ""))
   run <- .Call(kestrel_calculate, entries, options$seed, options$mvn_accuracy, line,
-               isTRUE(options$exact))
+               isTRUE(options$exact), isTRUE(options$under_nulls))
   designs <- lapply(run$designs, function(d) {
     o <- options
     # A design's own model (MODEL EXACT of a deck) holds beside the option for every design.
@@ -165,7 +168,8 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                            mvn_accuracy = NULL, verbose = FALSE, exact = FALSE, dropout = 0,
                            dropout_time = NULL, accrual_time = NULL, accrual_intensity = NULL,
                            median = NULL, control_hazard = NULL, survival_time = NULL,
-                           hazards = NULL, futility = NULL, binding = FALSE) {
+                           hazards = NULL, futility = NULL, binding = FALSE,
+                           under_nulls = FALSE) {
   if (missing(hr)) stop("`hr` (the hazard ratios of EP1 and EP2, treatment over control) is missing",
                         call. = FALSE)
   if (missing(accrual)) stop("`accrual` (the accrual period) is missing", call. = FALSE)
@@ -182,7 +186,8 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
   entry$hazards <- check_hazards(hazards)
   entry$control <- law$control
   entry$futility <- check_futility(futility, binding, entry$values$LOOK, entry$values$POWER)
-  options <- check_options(seed, mvn_accuracy, verbose, exact, simulated = entry$values$NSIM > 0)
+  options <- check_options(seed, mvn_accuracy, verbose, exact, simulated = entry$values$NSIM > 0,
+                           under_nulls = under_nulls)
   if (options$exact) entry$model <- 2L
   tryCatch(calculate_entries(list(entry), options)[[1L]], error = futility_refusal)
 }

@@ -172,10 +172,12 @@ null_figures <- function(x, set = NULL) {
   rows <- lapply(x$sets[set], function(s) {
     if (!length(s$nulls)) return(NULL)
     do.call(rbind, lapply(s$nulls, function(n) {
-      data.frame(set = s$label, hypothesis = n$hypothesis, type1 = n$type1,
-                 type1_without_futility = n$type1_without_futility,
-                 expected_sample_size = n$ASN,
-                 reach = I(list(n$REACH)), stringsAsFactors = FALSE)
+      data.frame(set = s$label, hypothesis = n$hypothesis, success = n$success,
+                 success_without_futility = n$success_without_futility,
+                 expected_sample_size = n$ASN, expected_events_ep1 = n$AVE1,
+                 expected_events_ep2 = n$AVE2, expected_duration = n$duration,
+                 reach = I(list(n$REACH)), efficacy = I(list(n$QSTOP)),
+                 futility = I(list(n$QFUT)), stringsAsFactors = FALSE)
     }))
   })
   rows <- Filter(Negate(is.null), rows)

@@ -58,6 +58,7 @@ print.kestrel_design <- function(x, ...) {
       cat(sprintf("  Simulated power (%d trials): both %s, EP1 %s, EP2 %s\n", v$NSIM,
                   fmt(s$simulation$PWC, 4), fmt(s$simulation$PW1, 4), fmt(s$simulation$PW2, 4)))
     if (!is.null(s$futility)) print_futility(x, s)
+    print_nulls(x, s)
   }
   invisible(x)
 }
@@ -159,6 +160,23 @@ print.summary.kestrel_design <- function(x, ...) {
   invisible(x)
 }
 
+# The operating characteristics of a set under the alternative and the nulls, where the design
+# has them (futility stops, or under_nulls = TRUE): the probability of success (the power, or the
+# type I error spent) with the futility stops and without them, and the expected size, events and
+# duration.
+print_nulls <- function(x, s) {
+  nf <- null_figures(x, s$label)
+  if (is.null(nf)) return(invisible())
+  cat("  Under the alternative and the nulls (success with the futility stops and without;",
+      "expected size, events, duration):\n")
+  for (i in seq_len(nrow(nf)))
+    cat(sprintf("    %-11s %s  %s  %s  %s  %s  %s\n", nf$hypothesis[i], fmt(nf$success[i], 6),
+                fmt(nf$success_without_futility[i], 6), fmt(nf$expected_sample_size[i], 1),
+                fmt(nf$expected_events_ep1[i], 1), fmt(nf$expected_events_ep2[i], 1),
+                fmt(nf$expected_duration[i], 2)))
+  invisible()
+}
+
 # The futility block of a set: the bounds in force, the probabilities of reaching each analysis,
 # of success and of a futility stop there, and the type I error under the nulls.
 print_futility <- function(x, s) {
@@ -178,13 +196,6 @@ print_futility <- function(x, s) {
     if (length(capped))
       cat(sprintf(paste("    EP%d: the futility bound at analysis %s came out above the efficacy",
                         "bound and is set to it\n"), e, paste(capped, collapse = ", ")))
-  }
-  nf <- null_figures(x, s$label)
-  if (!is.null(nf)) {
-    cat("  Under the nulls (type I error with the futility stops and without, expected size):\n")
-    for (i in seq_len(nrow(nf)))
-      cat(sprintf("    %-9s %s  %s  %s\n", nf$hypothesis[i], fmt(nf$type1[i], 6),
-                  fmt(nf$type1_without_futility[i], 6), fmt(nf$expected_sample_size[i], 1)))
   }
   if (isTRUE(x$deck$futility$binding))
     cat("  Binding: the type I error holds only if the trial does stop at the futility bounds\n")

@@ -24,7 +24,8 @@ new_design <- function(d, seed, options, title) {
                       results = NULL, sets = sets,
                       copula_parameter = c(design = d$THETA, simulation = d$THETATR),
                       seed = seed, mvn_accuracy = options$mvn_accuracy,
-                      exact = isTRUE(options$exact), title = title,
+                      exact = isTRUE(options$exact),
+                      under_nulls = isTRUE(options$under_nulls), title = title,
                       report = d$report, matrix = d$matrix, deck = d$entry),
                  class = "kestrel_design")
   x$results <- design_results(x)

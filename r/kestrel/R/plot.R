@@ -150,7 +150,7 @@ power_grid <- function(x, sizes) {
     }
   }
   seed <- if (is.na(x$seed)) NULL else x$seed
-  run <- .Call(kestrel_calculate, entries, seed, x$mvn_accuracy, line, isTRUE(x$exact))
+  run <- .Call(kestrel_calculate, entries, seed, x$mvn_accuracy, line, isTRUE(x$exact), FALSE)
   do.call(rbind, lapply(seq_along(sizes), function(i) {
     data.frame(size = sizes[i],
                set = vapply(run$designs[[i]]$sets, function(s) r_set_label(s$label), ""),

@@ -371,10 +371,11 @@ Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summa
   for (size_t i = 0; i < e.nulls.size(); ++i) {
     const auto& n = e.nulls[i];
     nulls[static_cast<R_xlen_t>(i)] = Rcpp::List::create(
-        Rcpp::Named("hypothesis") = n.hypothesis, Rcpp::Named("type1") = n.type1,
-        Rcpp::Named("type1_without_futility") = n.type1_without_futility,
-        Rcpp::Named("ASN") = n.ASN, Rcpp::Named("REACH") = head(n.REACH, K),
-        Rcpp::Named("QSTOP") = head(n.QSTOP, K));
+        Rcpp::Named("hypothesis") = n.hypothesis, Rcpp::Named("success") = n.success,
+        Rcpp::Named("success_without_futility") = n.success_without_futility,
+        Rcpp::Named("ASN") = n.ASN, Rcpp::Named("AVE1") = n.AVE1, Rcpp::Named("AVE2") = n.AVE2,
+        Rcpp::Named("duration") = n.duration, Rcpp::Named("REACH") = head(n.REACH, K),
+        Rcpp::Named("QSTOP") = head(n.QSTOP, K), Rcpp::Named("QFUT") = head(n.QFUT, K));
   }
   f.add("nulls", nulls);
   f.add("summary_line", summary_line);
@@ -392,9 +393,11 @@ std::function<void(std::string_view)> console_sink(SEXP line) {
   };
 }
 
-driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, SEXP line, bool exact) {
+driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, SEXP line, bool exact,
+                                      bool under_nulls = false) {
   driver::CalculationOptions o;
   o.exact = exact;
+  o.under_nulls = under_nulls;
   if (!Rf_isNull(seed)) o.seed = Rcpp::as<int>(seed);
   if (!Rf_isNull(accuracy)) o.mvn_accuracy = Rcpp::as<double>(accuracy);
   o.console_line = console_sink(line);
@@ -412,12 +415,13 @@ driver::CalculationOptions options_of(SEXP seed, SEXP accuracy, SEXP line, bool 
 // Calculates the designs one after the other in one run (one generator, carried fields).
 // [[export]]
 RcppExport SEXP kestrel_calculate(SEXP entries_, SEXP seed_, SEXP accuracy_, SEXP line_,
-                                  SEXP exact_) {
+                                  SEXP exact_, SEXP under_nulls_) {
   BEGIN_RCPP
   const Rcpp::List entries(entries_);
   std::vector<Design> designs;
   for (R_xlen_t i = 0; i < entries.size(); ++i) designs.push_back(design_of(entries[i]));
-  driver::DesignCalculator calc(options_of(seed_, accuracy_, line_, Rcpp::as<bool>(exact_)));
+  driver::DesignCalculator calc(
+      options_of(seed_, accuracy_, line_, Rcpp::as<bool>(exact_), Rcpp::as<bool>(under_nulls_)));
   Rcpp::List out(designs.size());
   for (size_t i = 0; i < designs.size(); ++i) {
     driver::DesignCalculation c;
@@ -524,7 +528,7 @@ RcppExport SEXP kestrel_bounds_table(SEXP args_) {
 // in memory instead of written: list(html, json). The same record the program fills (version,
 // header, seed, the deck's SHA-256), so that the page is the one `kestrel --seed` writes.
 RcppExport SEXP kestrel_run_outputs(SEXP text_, SEXP name_, SEXP seed_, SEXP accuracy_,
-                                    SEXP exact_) {
+                                    SEXP exact_, SEXP under_nulls_) {
   BEGIN_RCPP
   const std::string text = Rcpp::as<std::string>(text_);
   const std::string name = Rcpp::as<std::string>(name_);
@@ -540,7 +544,8 @@ RcppExport SEXP kestrel_run_outputs(SEXP text_, SEXP name_, SEXP seed_, SEXP acc
   record.designs_in_deck = static_cast<int>(deck.designs.size());
   if (!Rf_isNull(accuracy_)) record.mvn_accuracy = Rcpp::as<double>(accuracy_);
   record.exact = exact;
-  driver::DesignCalculator calc(options_of(seed_, accuracy_, R_NilValue, exact));
+  record.under_nulls = Rcpp::as<bool>(under_nulls_);
+  driver::DesignCalculator calc(options_of(seed_, accuracy_, R_NilValue, exact, record.under_nulls));
   for (const auto& rec : deck.designs) {
     try {
       record.designs.push_back(calc.calculate(rec.design).record);
@@ -602,10 +607,10 @@ RcppExport SEXP kestrel_spending_curve(SEXP code_, SEXP alpha_, SEXP phi_, SEXP 
 static const R_CallMethodDef kCallMethods[] = {
     {"kestrel_spending_curve", reinterpret_cast<DL_FUNC>(&kestrel_spending_curve), 4},
     {"kestrel_expected_events", reinterpret_cast<DL_FUNC>(&kestrel_expected_events), 3},
-    {"kestrel_calculate", reinterpret_cast<DL_FUNC>(&kestrel_calculate), 5},
+    {"kestrel_calculate", reinterpret_cast<DL_FUNC>(&kestrel_calculate), 6},
     {"kestrel_read_deck", reinterpret_cast<DL_FUNC>(&kestrel_read_deck), 2},
     {"kestrel_bounds_table", reinterpret_cast<DL_FUNC>(&kestrel_bounds_table), 1},
-    {"kestrel_run_outputs", reinterpret_cast<DL_FUNC>(&kestrel_run_outputs), 5},
+    {"kestrel_run_outputs", reinterpret_cast<DL_FUNC>(&kestrel_run_outputs), 6},
     {nullptr, nullptr, 0}};
 
 RcppExport void R_init_kestrel(DllInfo* dll) {

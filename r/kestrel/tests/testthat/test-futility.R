@@ -109,8 +109,17 @@ test_that("a futility design's table, print, summary, plots and lists of designs
   expect_true(any(grepl("Futility stops at the interim analyses: z 0.0, 0.5; non-binding", out,
                         fixed = TRUE)))
   expect_true(any(grepl("^    EP1 null ", out)))
-  expect_setequal(null_figures(d)$hypothesis, c("global", "EP1 null", "EP2 null"))
+  expect_setequal(null_figures(d)$hypothesis, c("alternative", "global", "EP1 null", "EP2 null"))
   expect_null(null_figures(d0))
+  # under_nulls = TRUE: the design without futility gets the same rows; without stops the
+  # success with and without them agree, the alternative's is the power and no null spends more
+  # than alpha.
+  u <- null_figures(do.call(kestrel_design, c(example_args, list(n = 500, under_nulls = TRUE))))
+  expect_identical(u$hypothesis, null_figures(d)$hypothesis)
+  expect_identical(u$success, u$success_without_futility)
+  expect_equal(u$success[1], power(d0)[[1]], tolerance = 1e-12)
+  expect_equal(u$expected_sample_size[1], d0$sets[[1]]$ASN, tolerance = 1e-9)
+  expect_true(all(u$success[-1] <= 0.025 + 1e-6))
   expect_true(all(c("p_reach", "p_futility") %in% names(summary(d)$analyses[[1]])))
   # Designs with and without stops in one table: NA where a design has none.
   both <- as.data.frame(kestrel_designs(list(d0, d)))
