@@ -100,7 +100,7 @@ void describe(std::vector<std::int64_t>& key, int n, const double* upper, const 
   for (long long i = 0; i < nc; ++i) key.push_back(rounded(correl[i]));
 }
 
-constexpr size_t kMemoLimit = 200000;  // rectangles remembered at most (then forgotten together)
+constexpr size_t kMemoLimit = 20000;  // rectangles remembered at most (then forgotten together)
 
 }  // namespace
 
