@@ -1,8 +1,11 @@
 // Cost of futility stops: one information-fraction design end to end (both single-endpoint
-// designs, the size search, the expected values and, with futility, the stops per analysis) for
-// its EP1-driven information set, without and with beta-spending futility bounds (code 1,
-// non-binding). Args: K, rule, futility 0/1. Counters: rectangle probabilities of the search, its
-// power evaluations and the size found.
+// designs, the size search, the expected values and, with futility, the stops per analysis and
+// the figures under the nulls) for its EP1-driven information set, without and with
+// beta-spending futility bounds (code 1, non-binding). Args: K, rule, futility 0/1. Counters:
+// rectangle probabilities of the search, its power evaluations and the size found.
+// futility_power: one power evaluation of that design at its size, with its futility bounds or
+// without them (the same efficacy bounds, as non-binding futility keeps them). Counter: the
+// rectangle probabilities of one evaluation.
 #include <benchmark/benchmark.h>
 
 #include <vector>
@@ -78,6 +81,65 @@ void futility_design(benchmark::State& state) {
   state.counters["evaluations"] = e.power_evaluations;
   state.counters["MSS"] = e.MSS;
 }
+
+// The power problem of the futility design at its size, as the engine builds it.
+samplesize::PowerProblem power_problem(const Design& d, const InformationSet& set,
+                                       const samplesize::Evaluation& e) {
+  samplesize::PowerProblem pb;
+  const DeckValues& v = d.stored;
+  pb.rule = v.DF;
+  pb.K = set.K;
+  pb.TYPE1 = v.TYPE1;
+  pb.SR = v.SR;
+  pb.HR1 = v.HR1;
+  pb.HR2 = v.HR2;
+  pb.SRVR1 = v.SRVR1;
+  pb.SRVR2 = v.SRVR2;
+  pb.TA = v.TA;
+  pb.TF = v.TF;
+  pb.set = set;
+  pb.entry_loss = d.entry_loss;
+  pb.RCORR = e.RCORR;
+  pb.ZB1 = e.ZB1;
+  pb.ZB2 = e.ZB2;
+  pb.ZF1 = e.ZF1;
+  pb.ZF2 = e.ZF2;
+  return pb;
+}
+
+void futility_power(benchmark::State& state) {
+  const int K = static_cast<int>(state.range(0));
+  const Design d = design(K, static_cast<int>(state.range(1)), true);
+  MemoryReports setup;
+  numerics::UniformGenerator g0{[] { return 123457; }};
+  const double theta = survival::CORRCLYTN(1000, d.stored.RHO).theta;
+  const survival::InformationSets sets =
+      survival::BVRLGRNK02(survival::information_input(d.stored, theta), g0, setup.reports);
+  samplesize::EngineOptions opt;
+  opt.simulate = false;
+  mvn::MvnState mvn0;
+  RunContext ctx0{setup.reports, g0, mvn0};
+  const samplesize::Evaluation e =
+      samplesize::evaluate_design(d, sets.ep1_driven, d.spending[0], theta, theta, ctx0, opt);
+  samplesize::PowerProblem pb = power_problem(d, sets.ep1_driven, e);
+  if (state.range(2) == 0) {
+    pb.ZF1.clear();
+    pb.ZF2.clear();
+  }
+  MemoryReports mem;
+  numerics::UniformGenerator gen{[] { return 123457; }};
+  mvn::MvnState mvn;
+  RunContext ctx{mem.reports, gen, mvn};
+  const samplesize::RectangleProbability rect = samplesize::mvn_rectangles(ctx);
+  samplesize::PowerResult p;
+  for (auto _ : state) p = samplesize::power_by_first_crossings(pb, e.MSS, rect, mem.main);
+  state.counters["rectangles"] = static_cast<double>(p.integrals);
+  state.counters["power"] = p.power;
+}
+
+BENCHMARK(futility_power)
+    ->ArgsProduct({{3, 5}, {1, 2, 3, 4}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK(futility_design)
     ->ArgsProduct({{3}, {1, 2, 3, 4}, {0, 1}})

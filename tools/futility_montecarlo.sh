@@ -1,13 +1,18 @@
 #!/bin/sh
 # Monte-Carlo check of the futility stops through the program (not part of the suite): for each
 # decision rule, the example futility design (beta spending 1, allocation 1:1) with NSIM trials
-# under the alternative, then under the global null (HR1TR = HR2TR = 1), non-binding and binding.
-# Prints the analytic power APW against the simulated PWCS and the analytic futility stops per
-# analysis against the simulated ones, with their distance in standard errors; under the null the
-# simulated rejections of both endpoints, of EP1 and of EP2.
+# under the alternative, then at the size found under the global null (HR1TR = HR2TR = 1) and,
+# for rules 1 to 3, under each partial null (one endpoint's HR1TR or HR2TR 1, the other at its
+# alternative), non-binding and binding. Prints the analytic power APW against the simulated
+# PWCS, and under each null the analytic type I error (with the futility stops in force, and
+# without them) against the simulated rejections of both endpoints; per analysis the analytic
+# futility stops against the simulated ones; each with its distance in standard errors of the
+# simulation. Under the global null of a non-binding design it also says whether the simulated
+# type I error is at most TYPE1 + 3 SE.
 # Usage: tools/futility_montecarlo.sh path/to/kestrel [NSIM] [options such as --exact]
 # RULES, BINDINGS and HYPOTHESES (environment) choose a part: RULES="1 3" BINDINGS=NONBINDING
-# HYPOTHESES=alternative. The null runs use the size of the alternative run of the same rule.
+# HYPOTHESES="alternative null ep1null ep2null". The null runs use the size of the alternative
+# run of the same rule, so HYPOTHESES starts with alternative.
 set -eu
 KESTREL=$(realpath "$1")
 NSIM=${2:-100000}
@@ -17,13 +22,19 @@ WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 for binding in ${BINDINGS:-NONBINDING BINDING}; do
 for rule in ${RULES:-1 2 3 4}; do
-  for hyp in ${HYPOTHESES:-alternative null}; do
+  for hyp in ${HYPOTHESES:-alternative null ep1null ep2null}; do
+    case "$hyp" in
+      alternative) hrtr="1.4286 1.4286 0.5" ;;
+      null) hrtr="1.0 1.0 0.5" ;;
+      ep1null) hrtr="1.0 1.4286 0.5" ;;
+      ep2null) hrtr="1.4286 1.0 0.5" ;;
+    esac
+    # Rule 4 tests EP2 only at the final: no partial nulls.
+    [ "$rule" = 4 ] && [ "$hyp" != alternative ] && [ "$hyp" != null ] && continue
     mkdir -p "$WORK/$rule$hyp$binding/a"
-    hrtr="1.4286 1.4286 0.5"
-    [ "$hyp" = null ] && hrtr="1.0 1.0 0.5"
-    # The design at the size found under the alternative is run under the null at that size.
+    # The design at the size found under the alternative is run under the nulls at that size.
     mssg=0
-    [ "$hyp" = null ] && mssg=$(cat "$WORK/mss$rule$binding")
+    [ "$hyp" != alternative ] && mssg=$(cat "$WORK/mss$rule$binding")
     cat > "$WORK/$rule$hyp$binding/a/input.txt" <<DECK
 0 0 0.0 0.0
 'futility Monte-Carlo check'
@@ -53,10 +64,17 @@ if hyp == "alternative":
     for k, (a, b) in enumerate(zip(e["futility"]["QFUT"][:-1], s["F"][:-1])):
         print(f"    futility stop at analysis {k + 1}: analytic {a:.4f}  simulated {b:.4f}  ({z(b, a):+.2f} SE)")
 else:
-    se = math.sqrt(0.025 * 0.975 / n)
-    print(f"rule {rule} {binding:10s} global null at MSS {e['MSS']}: both {s['PWCS']:.5f}  EP1 {s['PW1S']:.5f}"
-          f"  EP2 {s['PW2']:.5f}  (TYPE1 0.025, 3 SE = {3 * se:.5f}); futility stops "
-          + " ".join(f"{f:.4f}" for f in s["F"][:-1]))
+    name = {"null": "global", "ep1null": "EP1 null", "ep2null": "EP2 null"}[hyp]
+    f = [h for h in e["nulls"] if h["hypothesis"] == name][0]
+    line = (f"rule {rule} {binding:10s} {name:8s} at MSS {e['MSS']}: type I error analytic {f['success']:.5f}"
+            f" (without futility {f['success_without_futility']:.5f})  simulated {s['PWCS']:.5f}"
+            f"  ({z(s['PWCS'], f['success']):+.2f} SE); EP1 {s['PW1S']:.5f}  EP2 {s['PW2']:.5f}")
+    if name == "global" and binding == "NONBINDING":
+        bound = 0.025 + 3 * math.sqrt(0.025 * 0.975 / n)
+        line += f"; at most TYPE1 + 3 SE ({bound:.5f}): {'yes' if s['PWCS'] <= bound else 'NO'}"
+    print(line)
+    for k, (a, b) in enumerate(zip(f["QFUT"][:-1], s["F"][:-1])):
+        print(f"    futility stop at analysis {k + 1}: analytic {a:.4f}  simulated {b:.4f}  ({z(b, a):+.2f} SE)")
 PY
   done
 done

@@ -21,7 +21,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestrel [-C DIR] [--seed N] [--mvn-accuracy EPS] [--exact]\n"
+    "usage: kestrel [-C DIR] [--seed N] [--mvn-accuracy EPS] [--exact] [--under-nulls]\n"
     "                    [--designs LIST | --shard I/N]\n"
     "       kestrel merge DIR...\n"
     "       kestrel bounds [OPTIONS]     (kestrel bounds --help)\n"
@@ -53,6 +53,11 @@ constexpr const char* kUsage =
     "             hazard ratios (the at-risk fractions' and the variance estimate's fluctuation\n"
     "             included) in the power, and bounds by the exact recursion (alpha spent to\n"
     "             1e-9); the reports name the model in force\n"
+    "  --under-nulls\n"
+    "             evaluate every design also under the global null (both hazard ratios 1)\n"
+    "             and, for decision rules 1 to 3, the two partial nulls: type I error, stops\n"
+    "             for efficacy and futility per analysis, expected subjects, events and\n"
+    "             duration (designs with futility stops always are)\n"
     "  --help     show this text\n"
     "  --version  show the version\n"
     "\n"
@@ -110,8 +115,9 @@ int main(int argc, char** argv) {
   };
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    for (const char* name : {"-C", "--seed", "--mvn-accuracy", "--exact"}) {
-      if ((a == "-C" || a == "--exact" ? a == name : names_option(a, name)) && repeated(name))
+    for (const char* name : {"-C", "--seed", "--mvn-accuracy", "--exact", "--under-nulls"}) {
+      const bool flag = a == "-C" || a == "--exact" || a == "--under-nulls";
+      if ((flag ? a == name : names_option(a, name)) && repeated(name))
         return bad_option(std::string("option ") + name + " given twice");
     }
     if (a == "--help" || a == "-h") {
@@ -140,6 +146,8 @@ int main(int argc, char** argv) {
       options.seed = static_cast<std::int32_t>(n);
     } else if (a == "--exact") {
       options.exact = true;
+    } else if (a == "--under-nulls") {
+      options.under_nulls = true;
     } else if (names_option(a, "--mvn-accuracy")) {
       std::string v;
       if (!option_value(args, i, "--mvn-accuracy", v)) return bad_option("--mvn-accuracy needs a value");

@@ -19,6 +19,9 @@ struct RunContext {
   // --exact: the exact covariance of the scores under the alternative and the exact boundary
   // method, together, instead of the martingale covariance and the grid recursion.
   bool exact = false;
+  // --under-nulls: every design is also evaluated under the global and partial nulls (a design
+  // with futility stops always is).
+  bool under_nulls = false;
 };
 
 }  // namespace kestrel

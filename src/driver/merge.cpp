@@ -55,6 +55,10 @@ std::string mismatch(const std::string& a_name, const RunRecord& a, const std::s
   if (a.exact != b.exact)
     return both + " ran with different options (" + (a.exact ? "--exact" : "no --exact") + " and " +
            (b.exact ? "--exact" : "no --exact") + "); every shard must run with the same model";
+  if (a.under_nulls != b.under_nulls)
+    return both + " ran with different options (" + (a.under_nulls ? "--under-nulls" : "no --under-nulls") +
+           " and " + (b.under_nulls ? "--under-nulls" : "no --under-nulls") +
+           "); every shard must run with the same --under-nulls";
   return {};
 }
 
@@ -175,6 +179,7 @@ RunRecord merge_runs(const std::vector<std::pair<std::string, RunRecord>>& shard
   merged.version = first.version;
   merged.mvn_accuracy = first.mvn_accuracy;
   merged.exact = first.exact;
+  merged.under_nulls = first.under_nulls;
   merged.seed_given = first.seed_given;
   merged.deck_sha256 = first.deck_sha256;
   merged.designs_in_deck = first.designs_in_deck;

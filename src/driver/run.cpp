@@ -56,6 +56,7 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
     put(rep.main(), line);
   }
   if (options.exact) ctx.exact = true;  // each design's input summary names the model
+  ctx.under_nulls = options.under_nulls;
   put(rep.summary(), summary_header());
   rep.summary().flush();
 
@@ -178,6 +179,7 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   record.selection = options.selection.text();
   if (options.mvn_accuracy) record.mvn_accuracy = *options.mvn_accuracy;
   record.exact = options.exact;
+  record.under_nulls = options.under_nulls;
   RunOptions run_options = options;
   run_options.record = &record;
   if (!run_options.notes) run_options.notes = &notes;

@@ -27,6 +27,8 @@ struct RunOptions {
   DesignSelection selection;
   // --exact: the exact covariance of the scores under the alternative and exact bounds
   bool exact = false;
+  // --under-nulls: every design is also evaluated under the global and partial nulls
+  bool under_nulls = false;
   RunRecord* record = nullptr;  // filled for the results file and the HTML report when set
   std::ostream* notes = nullptr;  // warnings that do not stop the run (standard error)
 };

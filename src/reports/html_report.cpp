@@ -801,6 +801,51 @@ void futility_table(Page& p, const std::string& id, const DesignRecord& d, const
     << "</p>";
 }
 
+// The operating characteristics under the alternative and each null (designs with futility
+// stops, and every design of a run with --under-nulls): one row per hypothesis and analysis.
+void null_table(Page& p, const std::string& id, const DesignRecord& d, const EvaluatedSet& set) {
+  const samplesize::Evaluation& e = set.evaluation;
+  const bool futility = !e.ZF1.empty() || !e.ZF2.empty();
+  p << "<table class=\"nulls\" id=\"" << id << "\"><caption>Operating characteristics under the "
+       "alternative and the nulls at the maximum sample size</caption><thead><tr>"
+       "<th>Hypothesis</th><th class=\"num\">P(success)</th>"
+       "<th class=\"num\">without<br>futility</th><th class=\"num\">Expected<br>subjects</th>"
+       "<th class=\"num\">EP1<br>events</th><th class=\"num\">EP2<br>events</th>"
+       "<th class=\"num\">Duration</th><th class=\"num\">Analysis</th>"
+       "<th class=\"num\">P(reach)</th><th class=\"num\">Efficacy<br>stop</th>"
+       "<th class=\"num\">Futility<br>stop</th></tr></thead><tbody>";
+  for (const auto& f : e.nulls) {
+    const size_t K = f.REACH.size();
+    for (size_t k = 0; k < K; ++k) {
+      p << "<tr>";
+      if (k == 0) {
+        const std::string rows = " rowspan=\"" + std::to_string(K) + "\"";
+        p << "<td" << rows << ">" << html_escape(f.hypothesis) << "</td>";
+        for (const std::string& v : {fixed(f.success, 5), fixed(f.success_without_futility, 5),
+                                     fixed(f.ASN, 1), fixed(f.AVE1, 1), fixed(f.AVE2, 1),
+                                     fixed(f.duration, 3)})
+          p << "<td class=\"num\"" << rows << ">" << v << "</td>";
+      }
+      p << td_num(std::to_string(k + 1)) << td_num(fixed(f.REACH[k], 4))
+        << td_num(fixed(at(f.QSTOP, static_cast<int>(k)), 4))
+        << td_num(fixed(at(f.QFUT, static_cast<int>(k)), 4)) << "</tr>";
+    }
+  }
+  p << "</tbody></table>";
+  p << "<p class=\"note\">P(success) is the power under the alternative and the type I error "
+       "spent under a null (global: both hazard ratios 1; EP1 null: EP1 at 1 and EP2 at its "
+       "alternative; EP2 null: the reverse), with the futility stops in force and without them. "
+       "Subjects, events and duration are expected values until the trial stops, for success, for "
+       "futility or at the final analysis; at the final analysis the futility column gives the "
+       "probability of ending without success. "
+    << (!futility ? "The design has no futility stops."
+        : d.design.futility.binding
+            ? "Binding futility stops: the type I error holds only if the trial does stop."
+            : "Non-binding futility stops: the type I error without them holds whether or not "
+              "the trial stops.")
+    << "</p>";
+}
+
 void set_section(Page& p, const DesignRecord& d, const EvaluatedSet& set) {
   const std::string id = set_id(d, set);
   const samplesize::Evaluation& e = set.evaluation;
@@ -849,6 +894,7 @@ void set_section(Page& p, const DesignRecord& d, const EvaluatedSet& set) {
   results_table(p, id + "-results", d, set);
   per_analysis_table(p, id + "-stopping", set);
   if (!set.evaluation.REACH.empty()) futility_table(p, id + "-futility", d, set);
+  if (!set.evaluation.nulls.empty()) null_table(p, id + "-nulls", d, set);
   trace_table(p, id + "-trace", e);
   if (e.simulation) simulation_section(p, id + "-simulation", d, *e.simulation);
   p << "</section>";
@@ -923,6 +969,7 @@ std::string html_report(const RunRecord& run) {
     p << " &#183; normal probabilities to " << eps << " (--mvn-accuracy)";
   }
   if (run.exact) p << " &#183; exact covariance under the alternative and exact bounds (--exact)";
+  if (run.under_nulls) p << " &#183; every design also under the nulls (--under-nulls)";
   p << " &#183; " << run.designs.size()
     << (run.designs.size() == 1 ? " design" : " designs") << "</p></header>\n";
   if (run.error) {

@@ -362,18 +362,6 @@ void futility_figures(JsonWriter& w, const samplesize::Evaluation& e) {
   vec(w, "ZF2", e.ZF2);
   vec(w, "reach", e.REACH);
   vec(w, "QFUT", e.QFUT);
-  w.key("nulls").begin_array();
-  for (const auto& f : e.nulls) {
-    w.begin_object();
-    w.key("hypothesis").value(f.hypothesis);
-    w.key("type1").value(f.type1);
-    w.key("type1_without_futility").value(f.type1_without_futility);
-    w.key("ASN").value(f.ASN);
-    vec(w, "reach", f.REACH);
-    vec(w, "QSTOP", f.QSTOP);
-    w.end_object();
-  }
-  w.end_array();
   const boundaries::GsDesignResult* eps[] = {&e.ep1, &e.ep2};
   for (int ep = 0; ep < 2; ++ep) {
     const boundaries::GsDesignResult& r = *eps[ep];
@@ -385,6 +373,27 @@ void futility_figures(JsonWriter& w, const samplesize::Evaluation& e) {
     w.end_object();
   }
   w.end_object();
+}
+
+// The trial under the alternative and the nulls (designs with futility stops, and every design
+// of a run with --under-nulls).
+void null_figures(JsonWriter& w, const std::vector<samplesize::Evaluation::NullFigures>& nulls) {
+  w.begin_array();
+  for (const auto& f : nulls) {
+    w.begin_object();
+    w.key("hypothesis").value(f.hypothesis);
+    w.key("success").value(f.success);
+    w.key("success_without_futility").value(f.success_without_futility);
+    w.key("ASN").value(f.ASN);
+    w.key("AVE1").value(f.AVE1);
+    w.key("AVE2").value(f.AVE2);
+    w.key("duration").value(f.duration);
+    vec(w, "reach", f.REACH);
+    vec(w, "QSTOP", f.QSTOP);
+    vec(w, "QFUT", f.QFUT);
+    w.end_object();
+  }
+  w.end_array();
 }
 
 void evaluated_set(JsonWriter& w, const EvaluatedSet& set, const Design& design) {
@@ -443,6 +452,10 @@ void evaluated_set(JsonWriter& w, const EvaluatedSet& set, const Design& design)
     w.key("futility");
     futility_figures(w, e);
   }
+  if (!e.nulls.empty()) {
+    w.key("nulls");
+    null_figures(w, e.nulls);
+  }
   w.end_object();
 }
 
@@ -466,6 +479,7 @@ std::string results_json(const RunRecord& run) {
   w.key("selection");
   if (run.selection.empty()) w.null(); else w.value(run.selection);
   if (run.exact) w.key("model").value("exact covariance under the alternative, exact bounds");
+  if (run.under_nulls) w.key("under_nulls").value(true);
   w.key("status").value(run.error ? "stopped" : "complete");
   w.key("error");
   if (run.error) w.value(*run.error); else w.null();

@@ -456,17 +456,6 @@ void futility_figures(const Node& n, samplesize::Evaluation& e) {
   e.ZF2 = n["ZF2"].reals();
   e.REACH = n["reach"].reals();
   e.QFUT = n["QFUT"].reals();
-  const Node nulls = n["nulls"];
-  for (size_t i = 0; i < nulls.size(); ++i) {
-    samplesize::Evaluation::NullFigures f;
-    f.hypothesis = nulls.at(i)["hypothesis"].text();
-    f.type1 = nulls.at(i)["type1"].real();
-    f.type1_without_futility = nulls.at(i)["type1_without_futility"].real();
-    f.ASN = nulls.at(i)["ASN"].real();
-    f.REACH = nulls.at(i)["reach"].reals();
-    f.QSTOP = nulls.at(i)["QSTOP"].reals();
-    e.nulls.push_back(std::move(f));
-  }
   boundaries::GsDesignResult* eps[] = {&e.ep1, &e.ep2};
   for (int ep = 0; ep < 2; ++ep) {
     const Node m = n[ep == 0 ? "EP1" : "EP2"];
@@ -475,6 +464,27 @@ void futility_figures(const Node& n, samplesize::Evaluation& e) {
     eps[ep]->null_qneg = m["null_qneg"].reals();
     eps[ep]->expected_events_null = m["expected_events_null"].real();
   }
+}
+
+// The trial under the alternative and the nulls.
+std::vector<samplesize::Evaluation::NullFigures> null_figures(const Node& nulls) {
+  std::vector<samplesize::Evaluation::NullFigures> out;
+  for (size_t i = 0; i < nulls.size(); ++i) {
+    const Node m = nulls.at(i);
+    samplesize::Evaluation::NullFigures f;
+    f.hypothesis = m["hypothesis"].text();
+    f.success = m["success"].real();
+    f.success_without_futility = m["success_without_futility"].real();
+    f.ASN = m["ASN"].real();
+    f.AVE1 = m["AVE1"].real();
+    f.AVE2 = m["AVE2"].real();
+    f.duration = m["duration"].real();
+    f.REACH = m["reach"].reals();
+    f.QSTOP = m["QSTOP"].reals();
+    f.QFUT = m["QFUT"].reals();
+    out.push_back(std::move(f));
+  }
+  return out;
 }
 
 EvaluatedSet evaluated_set(const Node& n) {
@@ -526,6 +536,7 @@ EvaluatedSet evaluated_set(const Node& n) {
     e.simulation = std::move(r);
   }
   if (n.has("futility")) futility_figures(n["futility"], e);
+  if (n.has("nulls")) e.nulls = null_figures(n["nulls"]);
   return set;
 }
 
@@ -615,6 +626,8 @@ RunRecord read_results_json(std::string_view text) {
   if (!run["selection"].null()) r.selection = run["selection"].text();
   // The model key is written only by runs with --exact.
   r.exact = run.has("model");
+  // Written only by runs with --under-nulls.
+  if (run.has("under_nulls")) r.under_nulls = run["under_nulls"].boolean();
   if (!run["error"].null()) r.error = run["error"].text();
   const std::string& status = run["status"].text();
   if (status != "stopped" && status != "complete")

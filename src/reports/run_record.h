@@ -49,6 +49,7 @@ struct RunRecord {
   int designs_in_deck = 0;
   std::string selection;
   bool exact = false;  // --exact: exact covariance under the alternative and exact bounds
+  bool under_nulls = false;  // --under-nulls: every design also under the nulls
   DeckHeader header;
   std::vector<DesignRecord> designs;  // deck order
   std::optional<std::string> error;   // message of the terminal error that stopped the run

@@ -10,6 +10,7 @@
 #include "common/format.h"
 #include "common/reports.h"
 #include "mvn/mvndf.h"
+#include "samplesize/operating_characteristics.h"
 #include "survival/correlation_matrix.h"
 #include "survival/entry_loss.h"
 
@@ -121,46 +122,6 @@ void futility_stops(const PowerProblem& pb, Evaluation& ev, const RectangleProba
   }
 }
 
-// The trial under the nulls at the size found. Under an endpoint's null its statistic has mean 0
-// and the null variance, so its limits are its bounds themselves.
-void null_figures(const PowerProblem& pb, const InformationSet& set, Evaluation& ev,
-                  const RectangleProbability& rect) {
-  const int K = pb.K;
-  const int rule = decision_rule(pb.rule);
-  std::ostringstream quiet;
-  const char* names[3] = {"global", "EP1 null", "EP2 null"};
-  for (int h = 0; h < (rule == 4 ? 1 : 3); ++h) {
-    PowerProblem q = pb;
-    for (int k = 0; k < K; ++k) {
-      const size_t i = static_cast<size_t>(k);
-      if (h != 2) {
-        q.set.DRF1[i] = 0.0;
-        q.set.VAR11[i] = q.set.VAR01[i];
-      }
-      if (h != 1) {
-        q.set.DRF2[i] = 0.0;
-        q.set.VAR12[i] = q.set.VAR02[i];
-      }
-    }
-    Evaluation::NullFigures f;
-    f.hypothesis = names[h];
-    const PowerResult with = power_by_first_crossings(q, ev.MSS, rect, quiet);
-    f.type1 = with.power;
-    f.QSTOP = with.QSTOP;
-    f.REACH = continuation_probabilities(q, ev.MSS, rect, quiet);
-    PowerProblem without = q;
-    without.ZF1.clear();
-    without.ZF2.clear();
-    f.type1_without_futility = power_by_first_crossings(without, ev.MSS, rect, quiet).power;
-    for (int k = 0; k < K; ++k) {
-      const size_t i = static_cast<size_t>(k);
-      const double stop = f.REACH[i] - (k + 1 < K ? f.REACH[i + 1] : 0.0);
-      f.ASN += ev.MSS * set.FENR[i] * stop;
-    }
-    ev.nulls.push_back(std::move(f));
-  }
-}
-
 // The futility block of the console report: the rule, then per analysis the futility bounds
 // in force and the probabilities of reaching the analysis, of success and of a futility stop
 // there.
@@ -177,13 +138,6 @@ void write_futility_stops(std::ostream& os, const FutilityRule& rule, const Eval
     if (i + 1 < K) r.f(ev.ZF1[i], 11, 4).f(ev.ZF2[i], 11, 4);
     else r.lit("      FINAL      FINAL");
     r.f(ev.REACH[i], 12, 6).f(ev.QSTOP[i], 12, 6).f(ev.QFUT[i], 12, 6);
-    Reports::line(os, r.str());
-  }
-  Reports::line(os, "  UNDER    TYPE I ERROR  WITHOUT FUTILITY      EXP.N  P(REACH) AT EACH ANALYSIS");
-  for (const Evaluation::NullFigures& f : ev.nulls) {
-    fmt::Record r;
-    r.x(2).a(f.hypothesis, 8).f(f.type1, 14, 6).f(f.type1_without_futility, 18, 6).f(f.ASN, 11, 1);
-    for (double x : f.REACH) r.f(x, 10, 6);
     Reports::line(os, r.str());
   }
 }
@@ -211,7 +165,7 @@ Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
 }
 
 Evaluation evaluate_design(const Design& design, const InformationSet& set,
-                           const std::array<SpendingStatement, 2>& spending, double /*theta*/,
+                           const std::array<SpendingStatement, 2>& spending, double theta,
                            double thetatr, RunContext& ctx, const EngineOptions& options) {
   const DeckValues& d = design.stored;
   const int K = set.K;
@@ -350,7 +304,6 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     // A trial that stops for futility observes no more events of either endpoint: the expected
     // figures count each endpoint's events until the trial stops.
     futility_stops(pb, ev, rect, main);
-    null_figures(pb, set, ev, rect);
     write_futility_stops(ctx.reports.console(), design.futility, ev);
     for (int k = 0; k < K; ++k) {
       const size_t i = static_cast<size_t>(k);
@@ -364,6 +317,10 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.AVE1 = e.AVE1;
   ev.AVE2 = e.AVE2;
   ev.ASN = e.ASN;
+  if (pb.has_futility() || ctx.under_nulls) {
+    operating_characteristics(pb, design, theta, ev, ctx);
+    write_operating_characteristics(ctx.reports.console(), ev);
+  }
   empty_lines(main, 2);
 
   if (d.NSIM >= 1 && options.simulate) {

@@ -24,14 +24,20 @@ struct Evaluation {
   // With futility stops (empty without): the futility bounds used, the probability of reaching
   // each analysis and of stopping there for futility (at the final: of ending without success).
   std::vector<double> ZF1, ZF2, REACH, QFUT;
-  // With futility stops, the trial at the size found under the global null (both hazard ratios
-  // 1) and, for rules 1 to 3, under the partial nulls (EP1 at 1 and EP2 at its alternative, then
-  // the reverse): the type I error spent with the futility stops in force and without them, the
-  // probability of reaching and of succeeding at each analysis, the expected sample size.
+  // The trial at the size found under the alternative, then under the global null (both hazard
+  // ratios 1) and, for rules 1 to 3, under the partial nulls (EP1 at 1 and EP2 at its
+  // alternative, then the reverse): always with futility stops, with --under-nulls for every
+  // design (empty otherwise). The probability of success (the power under the alternative, the
+  // type I error spent under a null) with the futility stops in force and without them; per
+  // analysis the probability of reaching it, of succeeding there and of stopping there for
+  // futility (at the final: of ending without success); the expected sample size, events of each
+  // endpoint and calendar time at which the trial stops (for success, for futility or at the
+  // final analysis).
   struct NullFigures {
-    std::string hypothesis;  // "global", "EP1 null", "EP2 null"
-    double type1 = 0, type1_without_futility = 0, ASN = 0;
-    std::vector<double> REACH, QSTOP;
+    std::string hypothesis;  // "alternative", "global", "EP1 null", "EP2 null"
+    double success = 0, success_without_futility = 0;
+    double ASN = 0, AVE1 = 0, AVE2 = 0, duration = 0;
+    std::vector<double> REACH, QSTOP, QFUT;
   };
   std::vector<NullFigures> nulls;
   std::vector<double> RCORR;

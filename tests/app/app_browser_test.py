@@ -1,13 +1,13 @@
 #!/usr/bin/python3
 """The web application (kestrel::run_app()) in a real browser.
 
-Starts the application with Rscript in the background on 127.0.0.1, drives it in headless
-Chromium through chromedriver, and checks what a user sees against kestrel_design() and the
-program: a design that is not the default calculated and compared with kestrel_design() of the
-same inputs; a bad value refused with its message next to its field and nothing calculated; a
-second click while a calculation runs starting nothing; a long calculation cancelled while the
-page stays usable; the downloaded deck run by the program giving the same sample size and the
-same HTML report; two kept designs compared. Every process it started is stopped at the end.
+Starts the application with Rscript in the background on 127.0.0.1, drives it in headless Chromium
+through chromedriver, and checks what a user sees against kestrel_design() and the program: a
+design that is not the default (with futility stops) calculated and compared with kestrel_design()
+of the same inputs; a bad value refused with its message next to its field and nothing calculated;
+a second click while a calculation runs starting nothing; a long calculation cancelled while the
+page stays usable; the downloaded deck run by the program giving the same sample size and the same
+HTML report; two kept designs compared. Every process it started is stopped at the end.
 
 Environment: R_LIBS (a library holding kestrel, shiny and callr), KESTREL_BINARY (the program).
 With --screenshots DIR it also writes the page at 1280x800 and 1920x1080 into DIR.
@@ -38,11 +38,13 @@ SEED = 2024
 DESIGN_R = ('hr = c(0.75, 0.8), survival = c(0.35, 0.5), rho = 0.3, looks = c(0.5, 1), '
             'timing = "information_ep2", rule = "same", power = 0.85, accrual = 2.5, '
             'follow_up = 2, dropout = 0.02, spending = list(sf_obf(), sf_pocock()), '
-            'mvn_accuracy = 1e-6, seed = %d' % SEED)
+            'futility = list(z = 0), mvn_accuracy = 1e-6, seed = %d' % SEED)
 TEXT_FIELDS = {"hr_1": "0.75", "hr_2": "0.8", "survival_1": "0.35", "survival_2": "0.5",
                "rho": "0.3", "looks": "0.5, 1", "power": "0.85", "accrual": "2.5",
-               "follow_up": "2", "dropout_1": "0.02", "mvn_accuracy": "1e-6", "seed": str(SEED)}
-SELECTS = {"timing": "information_ep2", "rule": "same", "spending_family_2": "pocock"}
+               "follow_up": "2", "dropout_1": "0.02", "mvn_accuracy": "1e-6", "seed": str(SEED),
+               "futility_values": "0"}
+SELECTS = {"timing": "information_ep2", "rule": "same", "spending_family_2": "pocock",
+           "futility_kind": "z"}
 
 failures = []
 

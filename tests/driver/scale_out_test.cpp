@@ -126,23 +126,29 @@ struct Runs {
 };
 
 TEST(ScaleOut, MergedPartsEqualTheWholeRun) {
-  Runs r;
-  ASSERT_EQ(r.run("whole", r.options).status, 0);
-  // A design list and a shard together take every design once, design 1 apart from the designs
-  // that carry its simulated powers.
-  ASSERT_EQ(r.run("p1", r.options + " --designs 2-3").status, 0);
-  ASSERT_EQ(r.run("p2", r.options + " --shard 1/3").status, 0);
-  std::ostringstream err;
-  fs::create_directories(r.dir("merged"));
-  ASSERT_EQ(merge_command({r.dir("p1").string(), r.dir("p2").string()}, r.dir("merged"), err), 0)
-      << err.str();
-  for (const char* f : {"a/kestrel-results.json", "a/kestrel-report.html", "a/TEST_7b.OUT"})
-    EXPECT_EQ(slurp(r.dir("merged") / f), slurp(r.dir("whole") / f)) << f;
-  // The part's own summary table carries only what the part ran: nothing simulated there.
-  const std::string part = slurp(r.dir("p1") / "a/TEST_7b.OUT");
-  EXPECT_NE(part.find(" 0.0000, 0.0000, 0.0000, 0.0000 ,"), std::string::npos) << part;
-  EXPECT_NE(slurp(r.dir("p1") / "a/TEST_7a.OUT").find(" DESIGNS OF THIS RUN (designs 2-3 of 3): 2 3\n"),
-            std::string::npos);
+  // Also with every design under the nulls: the merge carries those figures.
+  for (const std::string extra : {"", " --under-nulls"}) {
+    SCOPED_TRACE(extra);
+    Runs r;
+    ASSERT_EQ(r.run("whole", r.options + extra).status, 0);
+    // A design list and a shard together take every design once, design 1 apart from the designs
+    // that carry its simulated powers.
+    ASSERT_EQ(r.run("p1", r.options + extra + " --designs 2-3").status, 0);
+    ASSERT_EQ(r.run("p2", r.options + extra + " --shard 1/3").status, 0);
+    std::ostringstream err;
+    fs::create_directories(r.dir("merged"));
+    ASSERT_EQ(merge_command({r.dir("p1").string(), r.dir("p2").string()}, r.dir("merged"), err), 0)
+        << err.str();
+    for (const char* f : {"a/kestrel-results.json", "a/kestrel-report.html", "a/TEST_7b.OUT"})
+      EXPECT_EQ(slurp(r.dir("merged") / f), slurp(r.dir("whole") / f)) << f;
+    EXPECT_EQ(slurp(r.dir("merged") / "a/kestrel-results.json").find("\"nulls\"") != std::string::npos,
+              !extra.empty());
+    // The part's own summary table carries only what the part ran: nothing simulated there.
+    const std::string part = slurp(r.dir("p1") / "a/TEST_7b.OUT");
+    EXPECT_NE(part.find(" 0.0000, 0.0000, 0.0000, 0.0000 ,"), std::string::npos) << part;
+    EXPECT_NE(slurp(r.dir("p1") / "a/TEST_7a.OUT").find(" DESIGNS OF THIS RUN (designs 2-3 of 3): 2 3\n"),
+              std::string::npos);
+  }
 }
 
 TEST(ScaleOut, BadPartsAndShardSetsAreRefusedAndNothingIsWritten) {
@@ -152,6 +158,7 @@ TEST(ScaleOut, BadPartsAndShardSetsAreRefusedAndNothingIsWritten) {
   ASSERT_EQ(r.run("d2", r.options + " --designs 2").status, 0);
   ASSERT_EQ(r.run("seed12", "--seed 12 --mvn-accuracy 1e-5 --shard 2/2").status, 0);
   ASSERT_EQ(r.run("coarse", "--seed 11 --mvn-accuracy 1e-4 --designs 2").status, 0);
+  ASSERT_EQ(r.run("nulls", r.options + " --under-nulls --shard 2/2").status, 0);
   std::string other = kDeck;
   other.replace(other.find("three parts"), 11, "another deck");
   ASSERT_EQ(r.run("other", r.options + " --shard 2/2", other.c_str()).status, 0);
@@ -189,6 +196,7 @@ TEST(ScaleOut, BadPartsAndShardSetsAreRefusedAndNothingIsWritten) {
       {{"s1", "v2"}, "different versions of kestrel (0.1.0 and 0.2.0)"},
       {{"s1", "seed12"}, "different options (--seed 11 and --seed 12)"},
       {{"d2", "coarse"}, "--mvn-accuracy 1e-05 and 0.0001"},
+      {{"s1", "nulls"}, "different options (no --under-nulls and --under-nulls)"},
       {{"s1", "stopped"}, "the run stopped (design 2: stopped)"},
       {{"s1", "broken"}, "not valid JSON"},
       {{"s1", "empty"}, "no results file"},

@@ -141,6 +141,33 @@ TEST(HtmlReport, BoundaryTablesShowTheRecordToTheDigitsPrinted) {
   }
 }
 
+TEST(HtmlReport, NullsTableShowsEachHypothesisAndAnalysis) {
+  RunRecord run = testing::sample_run();
+  EXPECT_EQ(html_report(run).find("class=\"nulls\""), std::string::npos);  // only with figures
+  auto& e = run.designs[0].sets[1].evaluation;
+  for (const char* h : {"alternative", "global"})
+    e.nulls.push_back({h, 0.0123456, 0.0234567, 612.5, 301.25, 280.5, 4.75, {1.0, 0.5, 0.25},
+                       {0.1, 0.2, 0.3}, {0.4, 0.05, 0.0}});
+  const auto rows = table_rows(html_report(run), "d1-ep2-nulls");
+  ASSERT_EQ(rows.size(), 6u);  // three analyses per hypothesis
+  for (size_t h = 0; h < 2; ++h) {
+    const auto& f = e.nulls[h];
+    ASSERT_EQ(rows[3 * h].size(), 11u);
+    EXPECT_EQ(rows[3 * h][0], f.hypothesis);
+    const double head[] = {f.success, f.success_without_futility, f.ASN, f.AVE1, f.AVE2, f.duration};
+    for (size_t c = 0; c < 6; ++c) EXPECT_TRUE(shows(rows[3 * h][c + 1], head[c]));
+    for (size_t k = 0; k < 3; ++k) {
+      const auto& r = rows[3 * h + k];
+      const size_t at = k == 0 ? 7 : 0;  // the later rows hold only the analysis' cells
+      ASSERT_EQ(r.size(), at + 4);
+      EXPECT_EQ(r[at], std::to_string(k + 1));
+      EXPECT_TRUE(shows(r[at + 1], f.REACH[k]));
+      EXPECT_TRUE(shows(r[at + 2], f.QSTOP[k]));
+      EXPECT_TRUE(shows(r[at + 3], f.QFUT[k]));
+    }
+  }
+}
+
 TEST(HtmlReport, SampleSizeAndStoppingTablesShowTheRecord) {
   const RunRecord run = testing::sample_run();
   const std::string html = html_report(run);

@@ -38,6 +38,11 @@ TEST(ResultsReader, WritingWhatWasReadGivesTheSameFiles) {
   odd.designs[0].design.spending[0][0].phi = -0.1;
   odd.designs[0].design.spending[0][1].deck_code = 5;
   odd.designs[0].design.spending[0][1].cumulative = {0.001, 1.0 / 3.0 * 0.075};
+  // A run with every design under the nulls: the figures of each hypothesis.
+  odd.under_nulls = true;
+  for (const char* h : {"alternative", "global", "EP1 null"})
+    odd.designs[0].sets[0].evaluation.nulls.push_back(
+        {h, 0.8 / 3, 0.9 / 7, 612.5, 301.25, 1.0 / 3, 4.75, {1.0, 0.5, 0.25}, {0.1, 0.2, 0.3}, {0.4, 0.05, 0.0}});
   // Loss to follow-up as hazards with accrual pieces, and as probabilities of being lost by a
   // time without pieces: every key of the entry_loss object.
   RunRecord lost = odd;

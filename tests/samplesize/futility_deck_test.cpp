@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -27,15 +28,15 @@ std::string read(const fs::path& p) {
 
 struct DeckOutcome {
   int status = -1;
-  std::string summary, console, results;
+  std::string summary, console, results, main;
 };
 
-DeckOutcome run(const std::string& deck) {
+DeckOutcome run(const std::string& deck, const std::string& options = "") {
   std::random_device rd;
   const fs::path dir = fs::temp_directory_path() / ("kestrel-futility-" + std::to_string(rd()));
   fs::create_directories(dir / "a");
   std::ofstream(dir / "a" / "input.txt") << deck;
-  const std::string cmd = std::string(KESTREL_BINARY) + " -C " + dir.string() + " --seed 2026 >" +
+  const std::string cmd = std::string(KESTREL_BINARY) + " -C " + dir.string() + " --seed 2026 " + options + " >" +
                           (dir / "console.txt").string() + " 2>&1";
   const int rc = std::system(cmd.c_str());
   DeckOutcome r;
@@ -43,6 +44,7 @@ DeckOutcome run(const std::string& deck) {
   r.summary = read(dir / "a" / "TEST_7b.OUT");
   r.console = read(dir / "console.txt");
   r.results = read(dir / "a" / "kestrel-results.json");
+  r.main = read(dir / "a" / "TEST_7a.OUT");
   std::error_code ec;
   fs::remove_all(dir, ec);
   return r;
@@ -88,15 +90,91 @@ TEST(FutilityDeck, SimulatedStopsMatchTheAnalyticOnes) {
   // Under the nulls: the futility stops only lower the type I error; each endpoint's efficacy
   // bounds spend at most alpha, which the partial nulls (the other endpoint at its alternative)
   // nearly reach, and the trial reaches the later analyses less often than under the alternative.
-  ASSERT_EQ(e.nulls.size(), 3u);
-  for (const auto& f : e.nulls) {
+  ASSERT_EQ(e.nulls.size(), 4u);
+  EXPECT_EQ(e.nulls[0].hypothesis, "alternative");
+  EXPECT_EQ(e.nulls[0].success, e.APW);
+  EXPECT_EQ(e.nulls[0].QFUT, e.QFUT);
+  EXPECT_NEAR(e.nulls[0].AVE1, e.AVE1, 1e-9);
+  EXPECT_NEAR(e.nulls[0].AVE2, e.AVE2, 1e-9);
+  EXPECT_GT(e.nulls[0].success_without_futility, e.APW);  // the power the futility stops cost
+  for (size_t h = 1; h < e.nulls.size(); ++h) {
+    const auto& f = e.nulls[h];
     SCOPED_TRACE(f.hypothesis);
-    EXPECT_LE(f.type1, f.type1_without_futility);
-    EXPECT_LE(f.type1_without_futility, 0.025 + 1e-6);
+    EXPECT_LE(f.success, f.success_without_futility);
+    EXPECT_LE(f.success_without_futility, 0.025 + 1e-6);
     EXPECT_LT(f.REACH[1], e.REACH[1]);
+    EXPECT_LT(f.duration, e.nulls[0].duration);  // the trial stops sooner under a null
   }
-  EXPECT_GT(e.nulls[1].type1_without_futility, 0.02);
-  EXPECT_LT(e.nulls[0].type1_without_futility, e.nulls[1].type1_without_futility);
+  EXPECT_GT(e.nulls[2].success_without_futility, 0.02);
+  EXPECT_LT(e.nulls[1].success_without_futility, e.nulls[2].success_without_futility);
+}
+
+// The console without the block of operating characteristics (an empty line, its heading and
+// its lines, each starting with two blanks).
+std::string without_block(const std::string& console) {
+  std::istringstream in(console);
+  std::string out, line;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    if (line.rfind(" OPERATING CHARACTERISTICS", 0) == 0) {
+      inside = true;
+      out.pop_back();  // the empty line before it
+      continue;
+    }
+    if (inside && line.rfind("  ", 0) == 0) continue;
+    inside = false;
+    out += line + "\n";
+  }
+  return out;
+}
+
+TEST(FutilityDeck, UnderNullsOnlyAddsTheFiguresUnderTheNulls) {
+  // A design without futility stops: --under-nulls leaves the summary, the main report and the
+  // console as they were but for its block, and adds the figures to the results file.
+  const DeckOutcome plain = run(record(0));
+  const DeckOutcome nulls = run(record(0), "--under-nulls");
+  ASSERT_EQ(plain.status, 0);
+  ASSERT_EQ(nulls.status, 0);
+  EXPECT_EQ(plain.summary, nulls.summary);
+  EXPECT_EQ(plain.main, nulls.main);
+  EXPECT_EQ(plain.console.find("OPERATING CHARACTERISTICS"), std::string::npos);
+  EXPECT_NE(nulls.console.find("OPERATING CHARACTERISTICS"), std::string::npos);
+  EXPECT_EQ(plain.console, without_block(nulls.console));
+  EXPECT_EQ(plain.results.find("\"nulls\""), std::string::npos);
+  EXPECT_EQ(plain.results.find("under_nulls"), std::string::npos);
+  const kestrel::driver::RunRecord rec = kestrel::driver::read_results_json(nulls.results);
+  EXPECT_TRUE(rec.under_nulls);
+  const auto& e = rec.designs.at(0).sets.at(0).evaluation;
+  ASSERT_EQ(e.nulls.size(), 4u);
+  EXPECT_TRUE(e.REACH.empty());  // no futility stops
+  for (const auto& f : e.nulls) {
+    double ends = 0;  // every trial ends: success or the final analysis
+    for (size_t k = 0; k < f.REACH.size(); ++k) ends += f.QSTOP[k] + f.QFUT[k];
+    EXPECT_NEAR(ends, 1.0, 1e-6) << f.hypothesis;
+  }
+}
+
+TEST(FutilityDeck, SimulatedNullStopsMatchTheAnalyticOnes) {
+  // The example design simulated under the global null (HR1TR = HR2TR = 1): its futility stops
+  // per analysis and its rejections of both endpoints at the analytic figures under that null.
+  const int nsim = 2000;
+  std::string deck = record(nsim) + "FUTILITY SPENDING 1\n";
+  deck.replace(deck.find("1.4286 1.4286 0.5 1.4286 1.4286 0.5"), 35, "1.4286 1.4286 0.5 1 1 0.5");
+  const DeckOutcome r = run(deck);
+  ASSERT_EQ(r.status, 0) << r.console;
+  const kestrel::driver::RunRecord rec = kestrel::driver::read_results_json(r.results);
+  const auto& e = rec.designs.at(0).sets.at(0).evaluation;
+  ASSERT_TRUE(e.simulation.has_value());
+  ASSERT_EQ(e.nulls.size(), 4u);
+  const auto& g = e.nulls[1];
+  ASSERT_EQ(g.hypothesis, "global");
+  auto within = [&](double sim, double p) {
+    return std::fabs(sim - p) <= 4 * std::sqrt(std::max(p * (1 - p), 1e-4) / nsim);
+  };
+  EXPECT_TRUE(within(e.simulation->PWC, g.success)) << e.simulation->PWC << " " << g.success;
+  for (int k = 0; k < 2; ++k)
+    EXPECT_TRUE(within(e.simulation->F[k], g.QFUT[k]))
+        << "analysis " << k + 1 << ": " << e.simulation->F[k] << " " << g.QFUT[k];
 }
 
 }  // namespace

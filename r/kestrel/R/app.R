@@ -98,6 +98,14 @@ app_fields <- function() {
     app_field("spending", "analyses", "Alpha spending", "spending", "parameter when the family has one",
               parts = endpoints),
     app_field("alpha", "analyses", "Significance level", unit = "one-sided"),
+    app_field("futility", "analyses", "Futility stops at the interim analyses", "futility",
+              paste("beta spending: code [parameter | cumulative beta per analysis];",
+                    "z or hazard ratio: one value per interim analysis"),
+              blank = "none: no futility stops",
+              choices = c(none = "none", spending = "beta spending (code 1 to 6)",
+                          z = "fixed z per interim", hr = "hazard ratio per interim")),
+    app_field("binding", "analyses", "Binding futility stops", "flag",
+              "efficacy bounds designed with the futility stops in force"),
     app_field("rule", "rule", "Decision rule", "choice",
               choices = c(any = "1: both endpoints, at any analyses",
                           same = "2: both at the same analysis",
@@ -145,6 +153,7 @@ field_inputs <- function(f) {
          pair = paste0(f$id, c("_1", "_2")),
          hazards = paste0(f$id, rep(c("_time_", "_hazard_", "_hr_"), 2L), rep(1:2, each = 3L)),
          spending = paste0(f$id, rep(c("_family_", "_parameter_"), each = 2L), 1:2),
+         futility = paste0(f$id, c("_kind", "_values")),
          f$id)
 }
 
@@ -181,6 +190,19 @@ spending_of <- function(family, parameter) {
                       paste(names(spending_families), collapse = ", "), family), call. = FALSE))
 }
 
+# The `futility` argument from the way chosen and the values typed ("3, -2": code 3 with its
+# parameter; "5, 0.01, 0.1, 0.2": code 5 with the cumulative beta); kestrel_design() checks it.
+futility_of <- function(kind, values) {
+  if (is.null(kind) || !nzchar(kind) || kind == "none") return(NULL)
+  v <- parse_numbers(values)
+  if (kind != "spending") return(stats::setNames(list(if (is.null(v)) numeric() else v), kind))
+  if (!is.numeric(v)) return(list(spending = if (is.null(v)) NA_real_ else v))
+  c(list(spending = v[1L]),
+    if (length(v) > 1L) {
+      if (v[1L] == 5) list(values = v[-1L]) else list(parameter = v[-1L])
+    })
+}
+
 # The arguments of kestrel_design() from the form's values (`input` is anything indexed by the
 # control ids: shiny's input or a list), with the messages of the values that could not even be
 # made into an argument (a spending parameter).
@@ -209,6 +231,7 @@ app_arguments <- function(input, fields = app_fields()) {
         if (all(vapply(laws, is.null, logical(1)))) NULL else laws
       },
       choice = { v <- get(ids); if (is.null(v) || !nzchar(v)) NULL else v },
+      futility = futility_of(get(ids[1L]), get(ids[2L])),
       flag = { v <- get(ids); if (is.null(v)) NULL else isTRUE(v) },
       spending = {
         sfs <- lapply(1:2, function(i) {
@@ -327,6 +350,7 @@ app_results_table <- function(d) {
                     expected_events_ep2 = fmt(r$expected_events_ep2, 1),
                     stringsAsFactors = FALSE)
   if (any(!is.na(r$simulated_power))) out$simulated_power <- fmt(r$simulated_power, 4)
+  if (!is.null(r$futility_stop)) out$futility_stop <- fmt(r$futility_stop, 4)
   out
 }
 
@@ -334,11 +358,18 @@ app_results_table <- function(d) {
 app_bounds_table <- function(d, set, endpoint) {
   b <- boundaries(d, set)
   b <- b[b$endpoint == endpoint, ]
-  data.frame(analysis = b$analysis, time = fmt(b$calendar_time, 3),
-             information = fmt(b$information_fraction, 4), events = fmt(b$events, 1),
-             upper_z = fmt(b$upper_z_used, 4), nominal_p = fmt(b$nominal_level, 6),
-             alpha_spent = fmt(b$alpha_spent, 6), cumulative_alpha = fmt(b$cumulative_alpha, 6),
-             hr_at_bound = fmt(b$hr_at_bound, 4), stringsAsFactors = FALSE)
+  out <- data.frame(analysis = b$analysis, time = fmt(b$calendar_time, 3),
+                    information = fmt(b$information_fraction, 4), events = fmt(b$events, 1),
+                    upper_z = fmt(b$upper_z_used, 4), nominal_p = fmt(b$nominal_level, 6),
+                    alpha_spent = fmt(b$alpha_spent, 6),
+                    cumulative_alpha = fmt(b$cumulative_alpha, 6),
+                    hr_at_bound = fmt(b$hr_at_bound, 4), stringsAsFactors = FALSE)
+  if (!is.null(b$futility_z)) {
+    out$futility_z <- fmt(b$futility_z, 4)
+    out$futility_hr <- fmt(b$futility_hr_at_bound, 4)
+    out$p_futility <- fmt(b$p_futility, 4)
+  }
+  out
 }
 
 # Per analysis of one set: timing, events of both endpoints, probability of success there.
@@ -363,7 +394,10 @@ app_headings <- c(set = "set", sample_size = "maximum sample size", power = "pow
                   events = "events", upper_z = "upper bound z", nominal_p = "nominal p",
                   alpha_spent = "alpha spent", cumulative_alpha = "cumulative alpha",
                   hr_at_bound = "hazard ratio at bound", enrolled = "enrolled fraction",
-                  p_success = "P(success at analysis)")
+                  p_success = "P(success at analysis)", futility_z = "futility bound z",
+                  futility_hr = "hazard ratio at futility bound",
+                  p_futility = "P(futility stop at analysis)",
+                  futility_stop = "P(futility stop at an interim)")
 
 # The CSV of the tables: every boundary row with its set's size and power.
 app_csv_table <- function(d) {
@@ -390,7 +424,8 @@ app_compare_table <- function(designs, labels = names(designs)) {
         paste(format(el$accrual_end), collapse = ", "),
       spending = paste(vapply(d$deck$spending[[1L]], function(s)
         spending_label(statement_spending(s)), ""), collapse = " / "),
-      exact = if (isTRUE(d$exact)) "TRUE" else "FALSE")
+      exact = if (isTRUE(d$exact)) "TRUE" else "FALSE",
+      futility = if (is.null(d$deck$futility)) "none" else futility_label(d$deck$futility))
   }
   rows <- lapply(designs, function(d) c(vapply(inputs, function(a) shown(d, a), ""), extra(d)))
   m <- do.call(cbind, rows)

@@ -4,7 +4,8 @@ kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times 
                            hr = 0.7, accrual = 1, follow_up = 1, survival = 0.5,
                            allocation = 0.5, exact = FALSE, dropout = 0, dropout_time = NULL,
                            accrual_time = NULL, accrual_intensity = NULL, median = NULL,
-                           control_hazard = NULL, survival_time = NULL, hazards = NULL) {
+                           control_hazard = NULL, survival_time = NULL, hazards = NULL,
+                           futility = NULL, binding = FALSE) {
   sides <- check_choice(sides, "sides", c(one = 1L, two = 2L))
   # The limits of the deck checks and kestrel_design(), per side: a one-sided level from 1e-6
   # to 0.5, a power above it.
@@ -68,7 +69,10 @@ kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times 
     if (length(hz$time) > 1L) args <- c(args, "--hazard-times", num(hz$time[-1L]))
     args <- c(args, "--hazards", num(hz$hazard), "--hazard-ratios", num(hz$hr))
   }
-  out <- .Call(kestrel_bounds_table, args)
+  # Futility stops at the interim analyses, checked as kestrel_design() checks them.
+  args <- c(args, futility_options(check_futility(futility, binding, length(times), power,
+                                                  sides), num))
+  out <- tryCatch(.Call(kestrel_bounds_table, args), error = futility_refusal)
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$converged)
     warning("the drift search did not reach the power; drift, events and subjects are not reliable",

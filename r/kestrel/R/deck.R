@@ -50,6 +50,8 @@ deck_lines <- function(d) {
       if (code == 5L) lines <- c(lines, reals(st$cumulative))
     }
   }
+  # Futility stops, after the spending statements.
+  if (!is.null(d$deck$futility)) lines <- c(lines, futility_statement(d$deck$futility))
   # Loss to follow-up and accrual pieces, after the spending statements.
   el <- d$deck$entry_loss
   if (!is.null(el)) {

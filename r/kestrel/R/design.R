@@ -165,7 +165,7 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                            mvn_accuracy = NULL, verbose = FALSE, exact = FALSE, dropout = 0,
                            dropout_time = NULL, accrual_time = NULL, accrual_intensity = NULL,
                            median = NULL, control_hazard = NULL, survival_time = NULL,
-                           hazards = NULL) {
+                           hazards = NULL, futility = NULL, binding = FALSE) {
   if (missing(hr)) stop("`hr` (the hazard ratios of EP1 and EP2, treatment over control) is missing",
                         call. = FALSE)
   if (missing(accrual)) stop("`accrual` (the accrual period) is missing", call. = FALSE)
@@ -181,9 +181,10 @@ kestrel_design <- function(hr, rho = 0, looks = 1, timing = "information", rule 
                                  follow_up)
   entry$hazards <- check_hazards(hazards)
   entry$control <- law$control
+  entry$futility <- check_futility(futility, binding, entry$values$LOOK, entry$values$POWER)
   options <- check_options(seed, mvn_accuracy, verbose, exact, simulated = entry$values$NSIM > 0)
   if (options$exact) entry$model <- 2L
-  calculate_entries(list(entry), options)[[1L]]
+  tryCatch(calculate_entries(list(entry), options)[[1L]], error = futility_refusal)
 }
 
 # Loss to follow-up and accrual pieces as the core takes them, NULL when there are none:

@@ -28,6 +28,8 @@ print.kestrel_design <- function(x, ...) {
               if (v$ITIME == 3L) "calendar times" else "information fractions",
               paste(format(v$TLOOK), collapse = ", ")))
   cat(assumption_lines(x), sep = "\n")
+  if (!is.null(x$deck$futility))
+    cat(sprintf("  Futility stops at the interim analyses: %s\n", futility_label(x$deck$futility)))
   if (length(x$sets) > 1L)
     cat(paste0("  Two sets: a protocol states the set of the endpoint whose events trigger the\n",
                "  analyses, or the larger size when that is not decided (see ?kestrel_design)\n"))
@@ -55,6 +57,7 @@ print.kestrel_design <- function(x, ...) {
     if (!is.null(s$simulation))
       cat(sprintf("  Simulated power (%d trials): both %s, EP1 %s, EP2 %s\n", v$NSIM,
                   fmt(s$simulation$PWC, 4), fmt(s$simulation$PW1, 4), fmt(s$simulation$PW2, 4)))
+    if (!is.null(s$futility)) print_futility(x, s)
   }
   invisible(x)
 }
@@ -76,8 +79,30 @@ bounds_rows <- function(x, s) {
                cumulative_alpha = r$pe, crossing_probability = r$qpos,
                p_success = s$QSTOP, stringsAsFactors = FALSE)
   }
-  rbind(one("EP1", s$ep1, s$ZA1, s$ZB1, s$information$FINF1, s$ME1),
-        one("EP2", s$ep2, s$ZA2, s$ZB2, s$information$FINF2, s$ME2))
+  out <- rbind(one("EP1", s$ep1, s$ZA1, s$ZB1, s$information$FINF1, s$ME1),
+               one("EP2", s$ep2, s$ZA2, s$ZB2, s$information$FINF2, s$ME2))
+  if (!is.null(s$futility)) out <- cbind(out, futility_rows(x, s))
+  out
+}
+
+# The futility columns of one set's boundary rows (EP1's analyses, then EP2's): the bound in
+# force (the final one is the efficacy bound; NA where a bound of -8 stops nothing), its nominal
+# level and hazard ratio, the endpoint's own first-crossing probabilities of its futility bound
+# under its alternative and of both bounds under its null, and the trial's probabilities of
+# reaching each analysis and of stopping there for futility (at the final: ending without success).
+# The hazard ratio at the bound is that of hr_at_bound: the estimated ratio at the trial's events.
+futility_rows <- function(x, s) {
+  f <- s$futility
+  r_share <- x$deck$values$SR
+  one <- function(zf, r, e, finf, events_at) {
+    zf <- no_lower(zf)
+    data.frame(futility_z = zf, futility_nominal_level = stats::pnorm(zf),
+               futility_hr_at_bound = exp(-zf / sqrt(r_share * (1 - r_share) * events_at * finf)),
+               futility_crossing_probability = r$qneg, futility_crossing_null = e$null_qneg,
+               efficacy_crossing_null = e$null_qpos, p_reach = f$REACH, p_futility = f$QFUT)
+  }
+  rbind(one(f$ZF1, s$ep1, f$ep1, s$information$FINF1, s$ME1),
+        one(f$ZF2, s$ep2, f$ep2, s$information$FINF2, s$ME2))
 }
 
 as.data.frame.kestrel_design <- function(x, row.names = NULL, optional = FALSE, ...) {
@@ -92,13 +117,21 @@ summary.kestrel_design <- function(object, ...) {
                  seed = if (object$settings$nsim > 0) object$seed else NA_integer_,
                  assumptions = assumption_lines(object),
                  analyses = lapply(object$sets, function(s) {
-                   data.frame(set = s$label, analysis = seq_len(s$information$K),
+                   a <- data.frame(set = s$label, analysis = seq_len(s$information$K),
                               calendar_time = s$information$TCAL,
                               enrolled_fraction = s$information$FENR,
                               information_ep1 = s$information$FINF1,
                               information_ep2 = s$information$FINF2,
                               p_success = s$QSTOP, p_ep1_first = s$QEP[, 1],
                               p_ep2_first = s$QEP[, 2], stringsAsFactors = FALSE)
+                   if (!is.null(s$futility)) {
+                     a$p_reach <- s$futility$REACH
+                     a$p_futility <- s$futility$QFUT
+                     # Simulated trials stop for futility at the interim analyses only.
+                     if (!is.null(s$simulation) && length(s$simulation$F))
+                       a$simulated_futility <- c(utils::head(s$simulation$F, -1L), NA)
+                   }
+                   a
                  })),
             class = "summary.kestrel_design")
 }
@@ -124,4 +157,35 @@ print.summary.kestrel_design <- function(x, ...) {
     print(a, row.names = FALSE, digits = 5)
   }
   invisible(x)
+}
+
+# The futility block of a set: the bounds in force, the probabilities of reaching each analysis,
+# of success and of a futility stop there, and the type I error under the nulls.
+print_futility <- function(x, s) {
+  f <- s$futility
+  K <- s$information$K
+  zf <- function(z) ifelse(seq_len(K) == K, "final", fmt(no_lower(z), 4))
+  shown <- data.frame(analysis = seq_len(K), ep1_futility_z = zf(f$ZF1),
+                      ep2_futility_z = zf(f$ZF2), p_reach = fmt(f$REACH, 4),
+                      p_success = fmt(s$QSTOP, 4), p_futility = fmt(f$QFUT, 4))
+  if (!is.null(s$simulation) && length(s$simulation$F))
+    shown$simulated_futility <- c(fmt(utils::head(s$simulation$F, -1L), 4), "")
+  cat(sprintf("  Futility stops (%s):\n", futility_label(x$deck$futility)))
+  out <- utils::capture.output(print(shown, row.names = FALSE))
+  cat(paste0("    ", out, collapse = "\n"), "\n", sep = "")
+  for (e in 1:2) {
+    capped <- f[[c("ep1", "ep2")[e]]]$capped
+    if (length(capped))
+      cat(sprintf(paste("    EP%d: the futility bound at analysis %s came out above the efficacy",
+                        "bound and is set to it\n"), e, paste(capped, collapse = ", ")))
+  }
+  nf <- null_figures(x, s$label)
+  if (!is.null(nf)) {
+    cat("  Under the nulls (type I error with the futility stops and without, expected size):\n")
+    for (i in seq_len(nrow(nf)))
+      cat(sprintf("    %-9s %s  %s  %s\n", nf$hypothesis[i], fmt(nf$type1[i], 6),
+                  fmt(nf$type1_without_futility[i], 6), fmt(nf$expected_sample_size[i], 1)))
+  }
+  if (isTRUE(x$deck$futility$binding))
+    cat("  Binding: the type I error holds only if the trial does stop at the futility bounds\n")
 }

@@ -19,7 +19,8 @@ new_design <- function(d, seed, options, title) {
   })
   names(sets) <- vapply(sets, function(s) s$label, character(1))
   x <- structure(list(settings = c(deck_settings(d$entry$values, d$entry$spending),
-                                   assumption_settings(d$entry, options$exact)),
+                                   assumption_settings(d$entry, options$exact),
+                                   futility_settings(d$entry$futility)),
                       results = NULL, sets = sets,
                       copula_parameter = c(design = d$THETA, simulation = d$THETATR),
                       seed = seed, mvn_accuracy = options$mvn_accuracy,
@@ -59,15 +60,25 @@ deck_settings <- function(v, spending) {
 design_results <- function(x) {
   rows <- lapply(x$sets, function(s) {
     sim <- s$simulation
-    data.frame(set = s$label, analyses = s$information$K, sample_size = s$MSS, power = s$APW,
-               events_ep1 = s$ME1, events_ep2 = s$ME2, expected_sample_size = s$ASN,
-               expected_events_ep1 = s$AVE1, expected_events_ep2 = s$AVE2,
-               simulated_power = if (is.null(sim)) NA_real_ else sim$PWC,
-               simulated_power_ep1 = if (is.null(sim)) NA_real_ else sim$PW1,
-               simulated_power_ep2 = if (is.null(sim)) NA_real_ else sim$PW2,
-               search = s$end, stringsAsFactors = FALSE)
+    out <- data.frame(set = s$label, analyses = s$information$K, sample_size = s$MSS,
+                      power = s$APW, events_ep1 = s$ME1, events_ep2 = s$ME2,
+                      expected_sample_size = s$ASN, expected_events_ep1 = s$AVE1,
+                      expected_events_ep2 = s$AVE2,
+                      simulated_power = if (is.null(sim)) NA_real_ else sim$PWC,
+                      simulated_power_ep1 = if (is.null(sim)) NA_real_ else sim$PW1,
+                      simulated_power_ep2 = if (is.null(sim)) NA_real_ else sim$PW2,
+                      search = s$end, stringsAsFactors = FALSE)
+    # With futility stops: the probability of stopping for futility at an interim analysis
+    # (analytic and simulated); the expected figures above count those stops.
+    if (!is.null(s$futility)) {
+      interim <- seq_len(s$information$K - 1L)
+      out$futility_stop <- sum(s$futility$QFUT[interim])
+      out$simulated_futility_stop <- if (is.null(sim) || !length(sim$F)) NA_real_ else
+        sum(sim$F[interim])
+    }
+    out
   })
-  out <- do.call(rbind, rows)
+  out <- rbind_fill(rows)
   out <- cbind(out, assumption_columns(x, nrow(out)))
   rownames(out) <- NULL
   out
@@ -92,7 +103,7 @@ print.kestrel_designs <- function(x, ...) {
 }
 
 as.data.frame.kestrel_designs <- function(x, row.names = NULL, optional = FALSE, ...) {
-  out <- do.call(rbind, lapply(seq_along(x), function(i) {
+  out <- rbind_fill(lapply(seq_along(x), function(i) {
     r <- x[[i]]$results
     cbind(design = rep(i, nrow(r)), r)
   }))

@@ -50,14 +50,20 @@ plot_bounds <- function(x, sets, scale, main, xlab, ylab, col, lwd, legend, ...)
   on.exit(par(old))
   tab <- boundaries(x, sets)
   y <- if (scale == "z") tab$upper_z_used else tab$hr_at_bound
-  ylim <- range(y, if (scale == "hr") c(1, x$settings$hr), finite = TRUE)
+  # Futility bounds (designs with them): a dashed line per endpoint, meeting the efficacy bound
+  # at the final analysis.
+  futile <- !is.null(tab$futility_z)
+  fy <- if (!futile) NULL else if (scale == "z") tab$futility_z else tab$futility_hr_at_bound
+  ylim <- range(y, fy, if (scale == "hr") c(1, x$settings$hr), finite = TRUE)
   ylim <- ylim + c(-0.08, 0.12) * diff(ylim)
   main <- rep_len(or_default(main, ifelse(sets == "calendar", "Calendar analyses",
                                           sprintf("Set %s", sets))), length(sets))
   for (i in seq_along(sets)) {
     s <- x$sets[[sets[i]]]
+    # Futility bounds dashed, or dotted where the set's efficacy bounds are dashed.
+    futility_lty <- if (set_ltys[[sets[i]]] == 2) 3 else 2
     plot_frame(c(0, 1), ylim, main[i], or_default(xlab, "Information fraction"),
-               or_default(ylab, if (scale == "z") "Upper bound (z)" else
+               or_default(ylab, if (scale == "z") (if (futile) "Bounds (z)" else "Upper bound (z)") else
                  "Hazard ratio at the bound"), ...)
     mtext(set_caption(s), side = 3, line = c(0.9, 0.1), cex = 0.75)
     if (scale == "hr") abline(h = c(1, x$settings$hr), col = c("grey60", col), lty = 3)
@@ -66,11 +72,21 @@ plot_bounds <- function(x, sets, scale, main, xlab, ylab, col, lwd, legend, ...)
       yy <- if (scale == "z") t$upper_z_used else t$hr_at_bound
       lines(t$information_fraction, yy, col = col[[ep]], lwd = lwd, lty = set_ltys[[sets[i]]])
       points(t$information_fraction, yy, col = col[[ep]], pch = set_pchs[[sets[i]]])
+      if (futile) {
+        fz <- if (scale == "z") t$futility_z else t$futility_hr_at_bound
+        # The final analysis' futility bound is its efficacy bound.
+        fz[nrow(t)] <- yy[nrow(t)]
+        lines(t$information_fraction, fz, col = col[[ep]], lwd = lwd, lty = futility_lty)
+        points(t$information_fraction, fz, col = col[[ep]], pch = 1)
+      }
     }
-    if (legend)
+    if (legend) {
+      keys <- c("EP1", "EP2", if (futile) paste(c("EP1", "EP2"), "futility"))
       graphics::legend(if (scale == "z") "topright" else "bottomright", bty = "n", cex = 0.8,
-                       legend = c("EP1", "EP2"), col = col, lwd = lwd,
-                       lty = set_ltys[[sets[i]]], pch = set_pchs[[sets[i]]])
+                       legend = keys, col = rep(col, length.out = length(keys)), lwd = lwd,
+                       lty = c(rep(set_ltys[[sets[i]]], 2L), if (futile) rep(futility_lty, 2L)),
+                       pch = c(rep(set_pchs[[sets[i]]], 2L), if (futile) c(1, 1)))
+    }
   }
 }
 

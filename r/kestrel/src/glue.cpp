@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "boundaries/bounds_command.h"
+#include "boundaries/futility.h"
 #include "boundaries/spending.h"
 #include "common/errors.h"
 #include "common/sha256.h"
 #include "deck/deck.h"
+#include "numerics/normal.h"
 #include "driver/design_calculation.h"
 #include "reports/html_report.h"
 #include "reports/report_lines.h"
@@ -157,6 +159,28 @@ Rcpp::List hazards_entry(const Design& d) {
   return out;
 }
 
+// Futility stops as the R side holds them: list(kind = 1 beta spending, 2 fixed z, 3 hazard
+// ratios; binding; code, phi, cumulative of beta spending; values per interim of the others).
+Rcpp::List futility_entry(const FutilityRule& r) {
+  return Rcpp::List::create(Rcpp::Named("kind") = static_cast<int>(r.kind),
+                            Rcpp::Named("binding") = r.binding, Rcpp::Named("code") = r.code,
+                            Rcpp::Named("phi") = r.phi, Rcpp::Named("cumulative") = r.cumulative,
+                            Rcpp::Named("values") = r.values);
+}
+
+FutilityRule futility_rule(const Rcpp::List& l) {
+  FutilityRule r;
+  const int kind = Rcpp::as<int>(l["kind"]);
+  if (kind < 1 || kind > 3) Rcpp::stop("futility stops are of kind 1 (spending), 2 (z) or 3 (hr)");
+  r.kind = static_cast<FutilityRule::Kind>(kind);
+  r.binding = Rcpp::as<bool>(l["binding"]);
+  r.code = Rcpp::as<int>(l["code"]);
+  r.phi = Rcpp::as<double>(l["phi"]);
+  r.cumulative = Rcpp::as<std::vector<double>>(l["cumulative"]);
+  r.values = Rcpp::as<std::vector<double>>(l["values"]);
+  return r;
+}
+
 Rcpp::List design_entry(const Design& d) {
   Rcpp::List sets(d.spending.size());
   for (size_t i = 0; i < d.spending.size(); ++i)
@@ -188,6 +212,7 @@ Rcpp::List design_entry(const Design& d) {
                                                                     mc.control_value[1]}));
   }
   if (d.entry_loss.has_hazards()) f.add("hazards", hazards_entry(d));
+  if (d.futility.any()) f.add("futility", futility_entry(d.futility));
   return f.list();
 }
 
@@ -234,6 +259,8 @@ Design design_of(const Rcpp::List& entry) {
   // The model a design asks for (the control arm's law is already in SRVR1, SRVR2).
   if (entry.containsElementNamed("model") && !Rf_isNull(entry["model"]))
     d.model_control.model = Rcpp::as<int>(entry["model"]);
+  if (entry.containsElementNamed("futility") && !Rf_isNull(entry["futility"]))
+    d.futility = futility_rule(Rcpp::as<Rcpp::List>(entry["futility"]));
   if (entry.containsElementNamed("hazards") && !Rf_isNull(entry["hazards"])) {
     const Rcpp::List hz = entry["hazards"];
     for (R_xlen_t e = 0; e < hz.size() && e < 2; ++e) {
@@ -316,11 +343,40 @@ Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summa
       for (int j = 0; j < 3; ++j) rej(k, j) = sim.R[static_cast<size_t>(k)][static_cast<size_t>(j)];
     Fields sf;
     sf.add("PW1", sim.PW1).add("PW2", sim.PW2).add("PWC", sim.PWC).add("PWD", sim.PWD)
-        .add("E1", sim.E1).add("E2", sim.E2).add("R", rej);
+        .add("E1", sim.E1).add("E2", sim.E2).add("R", rej).add("F", head(sim.F, K));
     f.add("simulation", sf.list());
   } else {
     f.add_null("simulation");
   }
+  // Futility stops (designs with them only): the bounds in force, the probabilities of reaching
+  // each analysis and of stopping there for futility, and per endpoint its own futility design.
+  if (!e.REACH.empty()) {
+    auto endpoint_futility = [K](const boundaries::GsDesignResult& r) {
+      return Rcpp::List::create(Rcpp::Named("futility") = head(r.futility, K),
+                                Rcpp::Named("null_qpos") = head(r.null_qpos, K),
+                                Rcpp::Named("null_qneg") = head(r.null_qneg, K),
+                                Rcpp::Named("expected_events_null") = r.expected_events_null,
+                                Rcpp::Named("capped") = r.futility_capped);
+    };
+    Fields ff;
+    ff.add("ZF1", head(e.ZF1, K)).add("ZF2", head(e.ZF2, K)).add("REACH", head(e.REACH, K))
+        .add("QFUT", head(e.QFUT, K)).add("ep1", endpoint_futility(e.ep1))
+        .add("ep2", endpoint_futility(e.ep2));
+    f.add("futility", ff.list());
+  } else {
+    f.add_null("futility");
+  }
+  // The trial under the nulls, where the calculation gives it (R's null_figures() reads it).
+  Rcpp::List nulls(e.nulls.size());
+  for (size_t i = 0; i < e.nulls.size(); ++i) {
+    const auto& n = e.nulls[i];
+    nulls[static_cast<R_xlen_t>(i)] = Rcpp::List::create(
+        Rcpp::Named("hypothesis") = n.hypothesis, Rcpp::Named("type1") = n.type1,
+        Rcpp::Named("type1_without_futility") = n.type1_without_futility,
+        Rcpp::Named("ASN") = n.ASN, Rcpp::Named("REACH") = head(n.REACH, K),
+        Rcpp::Named("QSTOP") = head(n.QSTOP, K));
+  }
+  f.add("nulls", nulls);
   f.add("summary_line", summary_line);
   return f.list();
 }
@@ -436,6 +492,27 @@ RcppExport SEXP kestrel_bounds_table(SEXP args_) {
       .add("subjects", std::vector<int>(static_cast<size_t>(K), t.result.subjects))
       .add("expected_events", std::vector<double>(static_cast<size_t>(K), t.result.expected_events))
       .add("analysis_events", t.analysis_events).add("calendar_time", t.analysis_time);
+  // The futility columns of the program's CSV, with futility stops only.
+  if (t.request.futility.any()) {
+    const boundaries::GsDesignResult& r = t.result;
+    const boundaries::FutilityFigures ff = boundaries::futility_figures(t);
+    std::vector<double> nominal, hr;
+    for (int i = 0; i < K; ++i) {
+      const size_t j = static_cast<size_t>(i);
+      nominal.push_back(numerics::GAUSSCDF(r.futility[j]));
+      hr.push_back(boundaries::hr_of_futility_z(r.futility[j], t.request.hr, r.drift,
+                                                t.request.times[j]));
+    }
+    const auto each = [K](double v) { return std::vector<double>(static_cast<size_t>(K), v); };
+    f.add("futility", head(r.futility, K)).add("futility_nominal", nominal).add("futility_hr", hr)
+        .add("futility_stop_alternative", head(r.qneg, K))
+        .add("futility_stop_null", head(r.null_qneg, K)).add("efficacy_null", head(r.null_qpos, K))
+        .add("time_alternative", ff.time_alt).add("time_null", ff.time_null)
+        .add("expected_events_null", each(ff.events_null))
+        .add("expected_subjects_alternative", each(ff.subjects_alt))
+        .add("expected_subjects_null", each(ff.subjects_null))
+        .add("type1_with_futility", each(ff.type1));
+  }
   Rcpp::List out = f.list();
   return Rcpp::List::create(Rcpp::Named("table") = out,
                             Rcpp::Named("warnings") = t.warnings,

@@ -27,6 +27,12 @@ field_ui <- function(f) {
     choice = selectInput(ids, NULL, choice_list(f$choices), selected = f$default, width = "100%",
                          selectize = FALSE),
     flag = checkboxInput(ids, "yes", value = isTRUE(f$default)),
+    futility = div(class = "pair",
+                   div(class = "part", selectInput(ids[1L], NULL, choice_list(f$choices),
+                                                   selected = "none", width = "100%",
+                                                   selectize = FALSE)),
+                   div(class = "part", textInput(ids[2L], NULL, "", width = "100%",
+                                                 placeholder = "1; 3, 2; 0, 0; 1, 0.95"))),
     spending = div(class = "pair", lapply(1:2, function(i)
       part(i, div(selectInput(ids[i], NULL, choice_list(k$spending_families), selected = "obf",
                               width = "100%", selectize = FALSE),

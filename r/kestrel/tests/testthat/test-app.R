@@ -11,6 +11,7 @@ form <- function(...) {
     values[ids] <- switch(f$type,
       pair = list(kestrel:::field_text(f, 1L), kestrel:::field_text(f, 2L)),
       spending = list("obf", "obf", "", ""),
+      futility = list("none", ""),
       choice = list(f$default), flag = list(isTRUE(f$default)),
       list(kestrel:::field_text(f)))
   }
@@ -49,7 +50,11 @@ test_that("a bad value gets kestrel_design()'s own message, next to its field", 
     list(set = list(seed = "1.5"), field = "seed"),
     list(set = list(nsim = "10", allocation = "0.55"), field = "allocation"),
     list(set = list(accrual = ""), field = "accrual"),
-    list(set = list(timing = "calendar", looks = "1, 9"), field = "looks"))
+    list(set = list(timing = "calendar", looks = "1, 9"), field = "looks"),
+    list(set = list(futility_kind = "z", futility_values = "0"), field = "futility"),
+    list(set = list(looks = "0.5, 1", futility_kind = "spending", futility_values = "3"),
+         field = "futility"),
+    list(set = list(binding = TRUE), field = "binding"))
   for (case in cases) {
     x <- checked(do.call(form, case$set))
     expect_named(x$errors, case$field)
@@ -70,13 +75,15 @@ test_that("the R code panel's code gives the same design in a fresh R session", 
                     accrual_time = "0.5, 2", accrual_intensity = "1, 3",
                     spending_family_2 = "hsd", spending_parameter_2 = "-2",
                     hazards_time_1 = "0, 0.5", hazards_hazard_1 = "0.6, 0.3",
-                    hazards_hr_1 = "1, 0.65", mvn_accuracy = "1e-6"))
+                    hazards_hr_1 = "1, 0.65", mvn_accuracy = "1e-6",
+                    futility_kind = "spending", futility_values = "4, -2", binding = TRUE))
   expect_equal(x$errors, list())
   d <- do.call(kestrel_design, x$args)
   code <- kestrel:::app_r_code(x$args, d$seed)
   expect_match(code, "spending = list(sf_obf(), sf_hsd(-2))", fixed = TRUE)
   expect_match(code, "hazards = list(list(time = c(0, 0.5), hazard = c(0.6, 0.3), hr = c(1, 0.65)), NULL)",
                fixed = TRUE)
+  expect_match(code, "futility = list(spending = 4, parameter = -2),\n  binding = TRUE", fixed = TRUE)
   expect_false(grepl("alpha =", code, fixed = TRUE))  # defaults are left out
   script <- tempfile(fileext = ".R")
   writeLines(c(sub("print(d)\nsample_size(d); power(d)\n", "", code, fixed = TRUE),

@@ -50,6 +50,14 @@ test_that("bad arguments are R errors naming the argument", {
   expect_error(kestrel_bounds(accrual = 0, follow_up = 0), "follow_up")
   expect_error(kestrel_bounds(spending = 1), "`spending`")
   expect_error(kestrel_bounds(spending = sf_cumulative(c(0.01, 0.025)), times = 1), "cumulative")
+  expect_error(kestrel_bounds(futility = list(spending = 1)), "`futility` needs at least one interim")
+  expect_error(kestrel_bounds(times = c(0.5, 1), sides = 2, futility = list(z = 0)),
+               "`futility` applies to one-sided designs only")
+  expect_error(kestrel_bounds(times = c(0.5, 1), futility = list(hr = c(0.9, 1))),
+               "`hr` must be 1 value, one per interim analysis")
+  expect_error(kestrel_bounds(times = c(0.5, 1), binding = TRUE), "`binding` must be FALSE")
+  expect_error(kestrel_bounds(times = c(0.3, 0.6, 1), futility = list(hr = c(0.5, 0.5))),
+               "`futility` must give bounds below the efficacy bounds: at analysis 1 the futility bound, hazard ratio 0.5")
 })
 
 test_that("exact = TRUE gives the exact bounds and the exact model of a design", {

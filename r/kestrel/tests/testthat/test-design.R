@@ -50,6 +50,27 @@ test_that("bad arguments are R errors naming the argument", {
   expect_s3_class(design(accrual = 1.2, follow_up = 1.4, looks = c(1.3, 2.6), n = 300),
                   "kestrel_design")
   expect_error(kestrel_design(accrual = 1, follow_up = 1, survival = 0.5), "`hr`")
+  # Futility stops: every problem of the argument in one message.
+  three <- c(1, 3, 5)
+  for (case in list(
+    list(list(z = 0), 5, "`futility` needs at least one interim analysis"),
+    list(list(z = c(0, 0, 0)), three, "`z` must be 2 values, one per interim analysis \\(none for the final"),
+    list(list(hr = c(1, -1)), three, "`hr` must be hazard-ratio thresholds .* above 0"),
+    list(list(hr = c(1, Inf)), three, "`hr` must be hazard-ratio"),
+    list(list(z = c(0, 8)), three, "`z` must be futility bounds from -8"),
+    list(list(spending = 3), three, "`parameter` must be the power family's phi, above 0 for spending code 3 \\(got NULL\\)"),
+    list(list(spending = 4, parameter = 0), three, "Hwang-Shih-DeCani gamma, other than 0"),
+    list(list(spending = 1, parameter = 2), three, "`parameter` must be NULL for spending code 1"),
+    list(list(spending = 7), three, "`spending` must be a beta-spending code 1 to 6"),
+    list(list(spending = 5, values = c(0.1, 0.05, 0.2), foo = 1), three,
+         "`futility` has 2 problems:\n  - `futility` has unknown element `foo`.*\n  - .*`values` must be 3 cumulative beta values"),
+    list(list(spending = 5, values = c(0.05, 0.1, 0.3)), three, "the last equal to 1 - power = 0.2"),
+    list(list(z = c(0, 0), hr = c(1, 1)), three, "must name one way .* \\(got `z` and `hr`\\)"),
+    list("obf", three, "`futility` must be NULL \\(no futility stops\\) or a list"),
+    list(list(z = c(3, 3)), three, "`futility` must give bounds below the efficacy bounds: at analysis 2 the futility bound of EP1 .*, z 3, lies above")))
+    expect_error(design(looks = case[[2]], futility = case[[1]], n = 300), case[[3]])
+  expect_error(design(binding = TRUE), "`binding` must be FALSE when there are no futility stops")
+  expect_error(design(looks = three, futility = list(z = c(0, 0)), binding = NA), "`binding` must be TRUE or FALSE")
 })
 
 test_that("one analysis gives each endpoint the fixed design's bound", {
