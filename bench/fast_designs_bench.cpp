@@ -10,7 +10,10 @@
 //   ExampleDeck/i/after              the README's example decks (examples/*.txt) in the same two
 //                                   ways
 // The times are process CPU seconds (every thread) and wall seconds; KESTREL_THREADS sets the
-// threads. The K = 5 'before' rows take tens of seconds and the K = 10 rows minutes to hours:
+// threads. The figures of the README: the K = 5 table and the examples,
+//   KESTREL_THREADS=2 build/release/fast_designs_bench --benchmark_filter='IssueDeck/5/.*/1|ExampleDeck/./1'
+// and the K = 10 rows (minutes each),
+//   KESTREL_THREADS=2 build/release/fast_designs_bench --benchmark_filter='IssueDeck/10/' The K = 5 'before' rows take tens of seconds and the K = 10 rows minutes to hours:
 // run a selection with --benchmark_filter, e.g. 'IssueDeck/5/./8/1'.
 #include <benchmark/benchmark.h>
 
@@ -71,6 +74,7 @@ void run(benchmark::State& state, const std::string& text, double accuracy, bool
     numerics::UniformGenerator gen{[] { return 12345; }};
     mvn::MvnState mvn;
     mvn.set_method(after ? mvn::LatticeMethod::continued : mvn::LatticeMethod::restart);
+    mvn.set_reuse(after);  // as a deck run
     RunContext ctx{mem.reports, gen, mvn};
     driver::run_deck(deck, ctx, ro, calc);
     benchmark::DoNotOptimize(mem.summary.str());

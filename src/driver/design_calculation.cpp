@@ -472,6 +472,7 @@ struct DesignCalculator::State {
       given_seed = *o.seed;
       generator.SETSEED(*o.seed);
     }
+    mvn.set_reuse(true);  // as a deck run
     if (o.mvn_accuracy) mvn.set_accuracy(*o.mvn_accuracy);
     ctx.exact = o.exact;
     ctx.under_nulls = o.under_nulls;

@@ -189,6 +189,7 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
     return seed;
   });
   mvn::MvnState mvn_state;
+  mvn_state.set_reuse(true);
   RunContext ctx{reports, generator, mvn_state};
   // Writes the results file and the HTML report, then puts every report in place, all or none:
   // each is written out and closed as its temporary file first, and only when all are complete

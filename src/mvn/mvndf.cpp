@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <cstring>
+#include <unordered_map>
 
 #include "mvn/integration_detail.h"
 #include "numerics/uniform_generator.h"
@@ -53,8 +55,54 @@ void MvnState::Work::reserve(int n) {
   capacity = n;
 }
 
-MvnState::MvnState() : work_(std::make_unique<Work>()) {}
+// Rectangles computed since the generator last restarted, by their rounded description.
+struct MvnState::Memo {
+  struct Hash {
+    size_t operator()(const std::vector<std::int64_t>& key) const {
+      std::uint64_t h = 1469598103934665603ULL;
+      for (const std::int64_t v : key) h = (h ^ static_cast<std::uint64_t>(v)) * 1099511628211ULL;
+      return static_cast<size_t>(h);
+    }
+  };
+  std::unordered_map<std::vector<std::int64_t>, MvnResult, Hash> values;
+  std::vector<std::int64_t> key;
+};
+
+MvnState::MvnState() : work_(std::make_unique<Work>()), memo_(std::make_unique<Memo>()) {}
 MvnState::~MvnState() = default;
+void MvnState::forget_rectangles() { memo_->values.clear(); }
+
+namespace {
+
+// A real rounded to 1e-12 (its bits when it is too large for that or not finite).
+std::int64_t rounded(double x) {
+  if (std::isfinite(x) && std::fabs(x) < 1e6) return std::llround(x * 1e12);
+  std::int64_t bits = 0;
+  std::memcpy(&bits, &x, sizeof bits);
+  return bits;
+}
+
+// The description of a rectangle that decides its value: dimension, accuracy, method, per
+// variable its type and the limits that type uses, the correlations.
+void describe(std::vector<std::int64_t>& key, int n, const double* upper, const double* lower, const int* infin,
+              const double* correl, const MvnState& state) {
+  key.clear();
+  key.push_back(n);
+  key.push_back(rounded(state.accuracy() * 1e12));
+  key.push_back(static_cast<std::int64_t>(state.method()));
+  for (int i = 0; i < n; ++i) {
+    const int t = infin[i] < 0 ? -1 : infin[i];
+    key.push_back(t);
+    if (t == 1 || t == 2) key.push_back(rounded(lower[i]));
+    if (t == 0 || t == 2) key.push_back(rounded(upper[i]));
+  }
+  const long long nc = static_cast<long long>(n) * (n - 1) / 2;
+  for (long long i = 0; i < nc; ++i) key.push_back(rounded(correl[i]));
+}
+
+constexpr size_t kMemoLimit = 20000;  // rectangles remembered at most (then forgotten together)
+
+}  // namespace
 
 MvnResult MVNDST(int n, const double* lower, const double* upper, const int* infin, const double* correl,
                  long long maxpts, double abseps, double releps, MvnState& state) {
@@ -268,9 +316,29 @@ MvnResult MVNDF_detail(int n, const double* upper, const double* lower, const in
   // The limits, types and correlations are only read, so the caller's arrays stay unchanged.
   const bool profile = profiling();
   const auto started = profile ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
-  const MvnResult r = state.method() == LatticeMethod::restart
-                          ? attempts_restarting(n, upper, lower, infin, correl, state, gen)
-                          : attempts_continuing(n, upper, lower, infin, correl, state, gen);
+  MvnState::Memo* memo = nullptr;
+  MvnResult r;
+  if (state.reuse() && n >= 4 && n <= kMaxDim) {
+    memo = &state.memo();
+    describe(memo->key, n, upper, lower, infin, correl, state);
+    const auto it = memo->values.find(memo->key);
+    if (it != memo->values.end()) {
+      r = it->second;
+      r.method = "reused";
+      r.attempts = 0;
+      r.evaluations = r.total_evaluations = 0;
+      memo = nullptr;
+    }
+  }
+  if (r.method[0] == '\0') {
+    r = state.method() == LatticeMethod::restart
+            ? attempts_restarting(n, upper, lower, infin, correl, state, gen)
+            : attempts_continuing(n, upper, lower, infin, correl, state, gen);
+    if (memo != nullptr) {
+      if (memo->values.size() >= kMemoLimit) memo->values.clear();
+      memo->values.emplace(memo->key, r);
+    }
+  }
   if (profile) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::fprintf(stderr,

@@ -29,10 +29,21 @@ class MvnState {
   double MVNUNI();
   // Puts the lattice-rule generator back to its starting state. A deck run does so before each
   // design, so that a design's probabilities do not depend on the designs calculated before it.
+  // It also forgets the rectangles remembered for reuse (below).
   void restart_generator() {
     x10_ = kStart[0], x11_ = kStart[1], x12_ = kStart[2];
     x20_ = kStart[3], x21_ = kStart[4], x22_ = kStart[5];
+    forget_rectangles();
   }
+  // Reuse of computed rectangles (off unless set; a deck run sets it): a probability asked again, since the generator
+  // last restarted, with the same dimension, limit types, accuracy and method and with limits and
+  // correlations equal after rounding to 1e-12, is answered with the value computed the first
+  // time (the profile line's method "reused") and draws no random numbers.
+  void set_reuse(bool on) { reuse_ = on; }
+  bool reuse() const { return reuse_; }
+  void forget_rectangles();
+  struct Memo;
+  Memo& memo() { return *memo_; }
   // Threads used by the lattice sums, 1 to 256. The default is the number of hardware threads,
   // or the environment variable KESTREL_THREADS when it is a whole number of at least 1 (above
   // 256 taken as 256). The numbers are the same for every setting.
@@ -55,7 +66,9 @@ class MvnState {
   std::int64_t x20_ = kStart[3], x21_ = kStart[4], x22_ = kStart[5];
   double accuracy_ = 1e-8;
   LatticeMethod method_ = LatticeMethod::continued;
+  bool reuse_ = false;
   std::unique_ptr<Work> work_;
+  std::unique_ptr<Memo> memo_;
 };
 
 struct MvnResult {
@@ -65,7 +78,8 @@ struct MvnResult {
   long long evaluations = 0;        // integrand values used (by the last attempt; continued: all)
   long long total_evaluations = 0;  // integrand values used by all attempts together
   int attempts = 0;                 // budgets tried (1 to 4)
-  const char* method = "";          // what gave the value: "direct", "lattice", "lattice-continued"
+  const char* method = "";          // what gave the value: "direct", "lattice", "lattice-continued",
+                                    // "conditioned", "reused"
 };
 
 // P(lower <= X <= upper) with limit types infin: negative free, 0 (-inf, b], 1 [a, inf), 2 [a, b];

@@ -320,6 +320,38 @@ TEST(Mvndf, RepeatedCallsAgreeWithinTheErrorEstimate) {
   EXPECT_LE(std::fabs(first.value - third.value), first.error + third.error);
 }
 
+// With reuse on, a rectangle asked again (limits and correlations equal to 1e-12) takes the first
+// value and draws no random numbers, so the next new rectangle gets the value it would get without
+// the repeat; any other change of the rectangle, the accuracy or a restart computes afresh.
+TEST(Mvndf, ReusedRectanglesTakeTheFirstValueAndNoRandomNumbers) {
+  const Problem p{{-1.0, -0.5, 0.1, -0.3}, {1.0, 2.0, 1.8, 1.5}, {0.3, 0.2, 0.5, 0.1, 0.4, 0.2}, {2, 2, 2, 2}};
+  Problem nearly = p, other = p;
+  nearly.upper[1] += 3e-14;
+  nearly.correl[4] -= 2e-14;
+  other.upper[1] += 1e-9;
+  const Problem next{{0.2, -0.4, -0.8, 0.0}, {1.5, 1.0, 2.5, 2.0}, {0.6, 0.3, 0.4, 0.5, 0.2, 0.7}, {1, 0, 2, 2}};
+  MvnState plain, reusing;
+  reusing.set_reuse(true);
+  auto g1 = fixed_generator(), g2 = fixed_generator();
+  const MvnResult a = run(p, plain, g1), b = run(next, plain, g1);
+  const MvnResult a1 = run(p, reusing, g2), a2 = run(nearly, reusing, g2), b1 = run(next, reusing, g2);
+  EXPECT_EQ(a1.value, a.value);
+  EXPECT_EQ(a2.value, a.value);
+  EXPECT_STREQ(a2.method, "reused");
+  EXPECT_EQ(a2.total_evaluations, 0);
+  EXPECT_EQ(b1.value, b.value);  // the repeat drew nothing
+  const MvnResult c = run(other, reusing, g2);
+  EXPECT_STRNE(c.method, "reused");
+  EXPECT_NE(c.value, a.value);
+  EXPECT_LE(std::fabs(c.value - a.value), c.error + a.error + 1e-9);
+  reusing.set_accuracy(1e-6);
+  EXPECT_STRNE(run(p, reusing, g2).method, "reused");
+  reusing.set_accuracy(1e-8);
+  EXPECT_STREQ(run(p, reusing, g2).method, "reused");
+  reusing.restart_generator();
+  EXPECT_STRNE(run(p, reusing, g2).method, "reused");
+}
+
 TEST(Mvndf, FreshStatesGiveIdenticalSequences) {
   Problem p{{-1.0, -0.5, 0.1}, {1.0, 2.0, 1.8}, {0.3, -0.2, 0.5}, {2, 1, 0}};
   std::vector<double> seq[2];
