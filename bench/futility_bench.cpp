@@ -82,31 +82,6 @@ void futility_design(benchmark::State& state) {
   state.counters["MSS"] = e.MSS;
 }
 
-// The power problem of the futility design at its size, as the engine builds it.
-samplesize::PowerProblem power_problem(const Design& d, const InformationSet& set,
-                                       const samplesize::Evaluation& e) {
-  samplesize::PowerProblem pb;
-  const DeckValues& v = d.stored;
-  pb.rule = v.DF;
-  pb.K = set.K;
-  pb.TYPE1 = v.TYPE1;
-  pb.SR = v.SR;
-  pb.HR1 = v.HR1;
-  pb.HR2 = v.HR2;
-  pb.SRVR1 = v.SRVR1;
-  pb.SRVR2 = v.SRVR2;
-  pb.TA = v.TA;
-  pb.TF = v.TF;
-  pb.set = set;
-  pb.entry_loss = d.entry_loss;
-  pb.RCORR = e.RCORR;
-  pb.ZB1 = e.ZB1;
-  pb.ZB2 = e.ZB2;
-  pb.ZF1 = e.ZF1;
-  pb.ZF2 = e.ZF2;
-  return pb;
-}
-
 void futility_power(benchmark::State& state) {
   const int K = static_cast<int>(state.range(0));
   const Design d = design(K, static_cast<int>(state.range(1)), true);
@@ -121,7 +96,7 @@ void futility_power(benchmark::State& state) {
   RunContext ctx0{setup.reports, g0, mvn0};
   const samplesize::Evaluation e =
       samplesize::evaluate_design(d, sets.ep1_driven, d.spending[0], theta, theta, ctx0, opt);
-  samplesize::PowerProblem pb = power_problem(d, sets.ep1_driven, e);
+  samplesize::PowerProblem pb = samplesize::power_problem(d, sets.ep1_driven, e);
   if (state.range(2) == 0) {
     pb.ZF1.clear();
     pb.ZF2.clear();

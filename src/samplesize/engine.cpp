@@ -158,6 +158,30 @@ std::string search_warning(int design, std::string_view set, const Evaluation& e
   return search_warning(design, set, ended, POWER);
 }
 
+PowerProblem power_problem(const Design& design, const InformationSet& set, const Evaluation& ev) {
+  const DeckValues& d = design.stored;
+  PowerProblem pb;
+  pb.rule = decision_rule(d.DF);
+  pb.K = set.K;
+  pb.IVAR = kVariance;
+  pb.TYPE1 = d.TYPE1;
+  pb.SR = d.SR;
+  pb.HR1 = d.HR1;
+  pb.HR2 = d.HR2;
+  pb.SRVR1 = d.SRVR1;
+  pb.SRVR2 = d.SRVR2;
+  pb.TA = d.TA;
+  pb.TF = d.TF;
+  pb.set = set;
+  pb.entry_loss = design.entry_loss;
+  pb.RCORR = ev.RCORR;
+  pb.ZB1 = ev.ZB1;
+  pb.ZB2 = ev.ZB2;
+  pb.ZF1 = ev.ZF1;
+  pb.ZF2 = ev.ZF2;
+  return pb;
+}
+
 Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,
                         const std::array<SpendingStatement, 2>& spending, double theta,
                         double thetatr, RunContext& ctx) {
@@ -211,25 +235,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   }
 
   const int rule = decision_rule(d.DF);
-  PowerProblem pb;
-  pb.rule = rule;
-  pb.K = K;
-  pb.IVAR = kVariance;
-  pb.TYPE1 = d.TYPE1;
-  pb.SR = d.SR;
-  pb.HR1 = d.HR1;
-  pb.HR2 = d.HR2;
-  pb.SRVR1 = d.SRVR1;
-  pb.SRVR2 = d.SRVR2;
-  pb.TA = d.TA;
-  pb.TF = d.TF;
-  pb.set = set;
-  pb.entry_loss = design.entry_loss;
-  pb.RCORR = ev.RCORR;
-  pb.ZB1 = ev.ZB1;
-  pb.ZB2 = ev.ZB2;
-  pb.ZF1 = ev.ZF1;
-  pb.ZF2 = ev.ZF2;
+  const PowerProblem pb = power_problem(design, set, ev);
 
   double error_sum = 0;
   const RectangleProbability rect = mvn_rectangles(ctx, &error_sum);

@@ -101,16 +101,16 @@ TEST(PowerIntegrationMethods, RunningMethodGivesTheLatticeRulesFirstCrossingsOnE
         int seen = 0;
         const PowerProblem pb = engine_problem(rule, s);
         numerics::UniformGenerator gen{[] { return 20261207; }};
-        mvn::MvnState spec, running;
-        spec.set_method(mvn::LatticeMethod::restart);
+        mvn::MvnState restarting, running;
+        restarting.set_method(mvn::LatticeMethod::restart);
         running.set_reuse(true);
         // Coarse accuracies keep it quick; neither method depends on them.
         const double eps = K <= 3 ? 1e-6 : (K <= 6 ? 1e-5 : 1e-4);
-        spec.set_accuracy(eps);
+        restarting.set_accuracy(eps);
         running.set_accuracy(eps);
         const RectangleProbability both = [&](const Rectangle& r) {
           if (seen++ % every != 0) return 0.0;
-          mvn::MvnResult a = mvn::MVNDF_detail(r.m, r.limits, r.lower_limits(), r.infin, r.correl, spec, gen);
+          mvn::MvnResult a = mvn::MVNDF_detail(r.m, r.limits, r.lower_limits(), r.infin, r.correl, restarting, gen);
           const mvn::MvnResult b =
               mvn::MVNDF_detail(r.m, r.limits, r.lower_limits(), r.infin, r.correl, running, gen);
           // Twice the estimates (a few lattice sizes combined were seen to miss by up to 1.8 of
