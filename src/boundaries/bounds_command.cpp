@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -549,10 +550,14 @@ void parse_futility(std::map<std::string, std::string>& given, Options& o) {
   if (o.sides == 2) bad(name, value, "futility stops apply to one-sided designs (--sides 1)");
   const std::string interims = std::to_string(K - 1);
   if (name == "--futility-spending") {
+    // 1 - power to ten digits (the check's tolerance is 1e-9): 0.1, not 0.09999999999999998.
+    char beta[32];
+    std::snprintf(beta, sizeof beta, "%.10g", 1.0 - o.power);
+    const std::string beta_text = beta;
     const std::string allowed =
         "a beta-spending code 1 to 6, with its phi for codes 3 (phi > 0) and 4 (phi != 0) "
         "as 3,X; code 5 with " + std::to_string(K) + " cumulative beta values, positive, "
-        "increasing, the last equal to 1 - power = " + shortest(1.0 - o.power);
+        "increasing, the last equal to 1 - power = " + beta_text;
     const std::vector<double> v = list_option(name, value, false, allowed);
     const double code = v[0];
     if (!(code >= 1 && code <= 6 && code == std::floor(code))) bad(name, value, allowed);

@@ -161,33 +161,8 @@ ExactDrift exact_drift(const std::vector<double>& t, const std::vector<double>& 
     for (double q : c.qpos) pw += q;
     return pw - power;
   };
-  // Bracket from the fixed-design start value by steps of 0.25, as the grid method does.
-  double d = (ZNORM(power) + zb[K - 1]) / std::sqrt(t[K - 1]);
-  double f = excess(d);
-  double lo = d, flo = f, hi = d, fhi = f;
-  const double step = f < 0.0 ? 0.25 : -0.25;
-  for (int k = 0; k < 200 && (f < 0.0) == (flo < 0.0) && f != 0.0; ++k) {
-    lo = d;
-    flo = f;
-    d += step;
-    f = excess(d);
-  }
-  if (f == 0.0) {
-    r.drift = d;
-    return r;
-  }
-  if ((f < 0.0) == (flo < 0.0)) {
-    r.drift = d;
-    r.converged = false;
-    return r;
-  }
-  hi = d;
-  fhi = f;
-  if (lo > hi) {
-    std::swap(lo, hi);
-    std::swap(flo, fhi);
-  }
-  illinois_steps(excess, lo, flo, hi, fhi, 100, d, f);
+  double d = 0.0, f = 0.0;
+  r.converged = drift_root(excess, (ZNORM(power) + zb[K - 1]) / std::sqrt(t[K - 1]), 100, d, f);
   r.drift = d;
   return r;
 }

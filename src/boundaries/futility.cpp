@@ -159,29 +159,10 @@ FutilityDesign design_futility(const FutilityInput& in) {
     for (double q : p.qpos) pw += q;
     return pw - in.power;
   };
-  // Bracket from the fixed-design start value by steps of 0.25, then Illinois steps.
-  double d = (ZNORM(in.power) + in.zb[K - 1]) / std::sqrt(in.t[K - 1]);
-  double f = excess(d);
-  double lo = d, flo = f, hi = d, fhi = f;
-  const double step = f < 0.0 ? 0.25 : -0.25;
-  for (int k = 0; k < 200 && (f < 0.0) == (flo < 0.0) && f != 0.0; ++k) {
-    lo = d;
-    flo = f;
-    d += step;
-    f = excess(d);
-  }
-  if (f != 0.0 && (f < 0.0) == (flo < 0.0)) {
-    r.converged = false;
-  } else if (f != 0.0) {
-    hi = d;
-    fhi = f;
-    if (lo > hi) {
-      std::swap(lo, hi);
-      std::swap(flo, fhi);
-    }
-    illinois_steps(excess, lo, flo, hi, fhi, 200, d, f);
-    r.converged = std::fabs(f) <= 1e-9;
-  }
+  double d = 0.0, f = 0.0;
+  r.converged = drift_root(excess, (ZNORM(in.power) + in.zb[K - 1]) / std::sqrt(in.t[K - 1]), 200,
+                           d, f) &&
+                std::fabs(f) <= 1e-9;
   Pass p = designer.pass(d);
   r.drift = d;
   if (rule.kind == FutilityRule::Kind::fixed_z || rule.kind == FutilityRule::Kind::hazard_ratio) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "boundaries/spending.h"
@@ -191,6 +192,32 @@ void illinois_steps(F&& g, double lo, double flo, double hi, double fhi, int max
       stale = -1;
     }
   }
+}
+
+// The drift whose power excess g(d) is zero: from the fixed-design start value d0, steps of 0.25
+// towards the sign change (at most 200, as the grid method steps), then Illinois steps (at most
+// max_steps). d and f receive the last point and its value; false when no sign change was found.
+template <class F>
+bool drift_root(F&& g, double d0, int max_steps, double& d, double& f) {
+  d = d0;
+  f = g(d);
+  double lo = d, flo = f;
+  const double step = f < 0.0 ? 0.25 : -0.25;
+  for (int k = 0; k < 200 && (f < 0.0) == (flo < 0.0) && f != 0.0; ++k) {
+    lo = d;
+    flo = f;
+    d += step;
+    f = g(d);
+  }
+  if (f == 0.0) return true;
+  if ((f < 0.0) == (flo < 0.0)) return false;
+  double hi = d, fhi = f;
+  if (lo > hi) {
+    std::swap(lo, hi);
+    std::swap(flo, fhi);
+  }
+  illinois_steps(g, lo, flo, hi, fhi, max_steps, d, f);
+  return true;
 }
 
 }  // namespace kestrel::boundaries
