@@ -73,7 +73,7 @@ void run(benchmark::State& state, const std::string& text, double accuracy, bool
     MemoryReports mem;
     numerics::UniformGenerator gen{[] { return 12345; }};
     mvn::MvnState mvn;
-    mvn.set_method(after ? mvn::LatticeMethod::continued : mvn::LatticeMethod::restart);
+    mvn.set_method(after ? mvn::LatticeMethod::weighted : mvn::LatticeMethod::restart);
     mvn.set_reuse(after);  // as a deck run
     RunContext ctx{mem.reports, gen, mvn};
     driver::run_deck(deck, ctx, ro, calc);

@@ -16,6 +16,10 @@
 #include "mvn/integration_detail.h"
 #include "mvn/kernels.h"
 
+namespace kestrel::mvn::detail {
+#include "mvn/weighted_lattices.inc"
+}  // namespace kestrel::mvn::detail
+
 // Inline assembly is written for GCC on x86-64 only. Clang checks the register operands of every
 // asm statement, also in branches that are never instantiated, before it knows the instruction
 // set of the function, and other processors have none of these instructions: both take the
@@ -1007,12 +1011,18 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
   double& abserr = progress.abserr;
   long long& sampls = progress.sampls;
   int& np = progress.np;  // 1-based lattice index
+  // Weighted lattices keep their components in the order built for the sorted variables (the
+  // first matter most), so only the shift is random; Korobov ones also reorder their generators.
+  const bool weighted = state.method() == LatticeMethod::weighted;
+  const int klim = weighted ? 1 : kKlim;
   for (;;) {
     const long long p = prime(np);
     vk[1] = 1.0 / static_cast<double>(p);
     long long k = 1;
     for (int i = 2; i <= ndim; ++i) {
-      if (i <= kKlim) {
+      if (weighted && i <= detail::kWeightedDims) {
+        vk[i] = static_cast<double>(detail::kWeightedGenerators[np - 1][i - 1]) * vk[1];
+      } else if (i <= kKlim) {
         k = (kLatticeGenerators[np - 1][std::min(ndim - 1, kKlim - 1) - 1] * k) % p;
         vk[i] = static_cast<double>(k) * vk[1];
       } else {
@@ -1029,7 +1039,7 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
       varsqr = static_cast<double>(i - 2) * varsqr / static_cast<double>(i) + difint * difint;
     };
     if (plain || work.threads < 2 || p * ndim < kSharedSumSize) {
-      for (long long i = 1; i <= sampls; ++i) update(i, DKSMRC(ndim, kKlim, static_cast<int>(p), vk, x, state, plain));
+      for (long long i = 1; i <= sampls; ++i) update(i, DKSMRC(ndim, klim, static_cast<int>(p), vk, x, state, plain));
     } else {
       // The random numbers of every sample are drawn first, in the order of the loop above (the
       // reordered generators carry over from sample to sample); the sums then run on every
@@ -1043,7 +1053,7 @@ LatticeResult DKBVRC(int ndim, long long minvls, long long maxvls, double abseps
       if (work.sample_sum.size() < static_cast<size_t>(sampls)) work.sample_sum.resize(static_cast<size_t>(sampls));
       for (long long i = 0; i < sampls; ++i) {
         const size_t o = static_cast<size_t>(i) * stride;
-        draw_sample(ndim, kKlim, vk, work.sample_shift.data() + o, state);
+        draw_sample(ndim, klim, vk, work.sample_shift.data() + o, state);
         std::copy(vk + 1, vk + ndim + 1, work.sample_vk.data() + o + 1);
       }
       if (!work.workers) {

@@ -277,7 +277,7 @@ MvnResult attempts_continuing(int n, const double* upper, const double* lower, c
     r.error = 2e-16;
     return r;
   }
-  if (nd == 3 && state.method() == LatticeMethod::continued) {
+  if (nd == 3 && state.method() != LatticeMethod::restart) {
     double v = 0, err = 0;
     if (conditioned_trivariate(w, v, err) && err <= state.accuracy()) {
       r.value = v;
@@ -287,7 +287,7 @@ MvnResult attempts_continuing(int n, const double* upper, const double* lower, c
     }
   }
   build_integrand_plan(nd, w);
-  r.method = "lattice-continued";
+  r.method = state.method() == LatticeMethod::weighted ? "weighted-lattice" : "lattice-continued";
   const long long n3 = static_cast<long long>(n) * n * n;
   LatticeProgress progress;
   long long m = 0, budget = 0;

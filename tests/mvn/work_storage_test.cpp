@@ -45,7 +45,7 @@ TEST(MvnWork, NoAllocationAfterTheFirstCallOfADimension) {
     if (m != 3) {
       EXPECT_GT(r.evaluations, 0) << m;
     }
-    EXPECT_STREQ(r.method, m == 3 ? "conditioned" : "lattice-continued") << m;
+    EXPECT_STREQ(r.method, m == 3 ? "conditioned" : "weighted-lattice") << m;
   }
   EXPECT_EQ(g_allocations.load(), before);
 }

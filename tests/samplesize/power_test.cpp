@@ -244,7 +244,7 @@ TEST(PowerIntegrationMethods, ContinuedLatticeRulesAgreeWithRestartedOnesWithinT
         const PowerProblem pb = schedule_problem(rule, K, 0.5, exponent);
         MemoryReports mem;
         numerics::UniformGenerator gen{[] { return 20261207; }};
-        mvn::MvnState restarted, continued;
+        mvn::MvnState restarted, continued;  // continued: the default, weighted lattices going on through the budgets
         restarted.set_method(mvn::LatticeMethod::restart);
         const double eps = K <= 3 ? 1e-7 : 1e-5;
         restarted.set_accuracy(eps);
@@ -266,7 +266,7 @@ TEST(PowerIntegrationMethods, ContinuedLatticeRulesAgreeWithRestartedOnesWithinT
           }
           EXPECT_NEAR(a.value, b.value, 2 * (a.error + b.error) + 1e-15)
               << "rule " << rule << " K " << K << " m " << r.m << " exponent " << exponent;
-          EXPECT_STREQ(b.method, r.m <= 2 ? "direct" : r.m == 3 ? "conditioned" : "lattice-continued");
+          EXPECT_STREQ(b.method, r.m <= 2 ? "direct" : r.m == 3 ? "conditioned" : "weighted-lattice");
           if (b.attempts > 1) ++continued_beyond_first;
           ++compared;
           return b.value;
