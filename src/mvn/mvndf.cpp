@@ -169,65 +169,42 @@ MvnResult attempts_restarting(int n, const double* upper, const double* lower, c
   return r;
 }
 
-// Three effective variables with a nonsingular factor: the first sorted variable y1 is integrated
-// out numerically and the other two, given y1, form a bivariate normal probability (the same
-// transformation as the two-variable shortcut):
-//   P = integral over y1 in [a1, b1] of phi(y1) BVN(I2 - c21 y1, (I3 - c31 y1) / d; c32 / d),
-//   d = sqrt(1 + c32^2).
-// The integrand is smooth (analytic) in y1, so adaptive Gauss-Kronrod quadrature reaches the
-// accuracy of the bivariate function with a few hundred evaluations, where the lattice rules,
-// whose integrand has the inverse normal's steep ends, often miss 1e-8 after millions.
-// Returns false when the factor is singular (the lattice rules answer).
-bool conditioned_trivariate(const MvnState::Work& w, double& value, double& error) {
-  const double* cov = w.cov.data();
-  const double* a = w.a.data();
-  const double* b = w.b.data();
-  const int* infi = w.infi.data();
-  if (!(cov[1] > 0 && cov[3] > 0 && cov[6] > 0)) return false;
-  const double c21 = cov[2], c31 = cov[4], c32 = cov[5];
-  const double d = std::sqrt(1 + c32 * c32), r = c32 / d;
-  const int types[2] = {infi[2], infi[3]};
-  constexpr double kFar = 10;  // phi(10) < 1e-22
-  const double lo = infi[1] != 0 ? std::max(a[1], -kFar) : -kFar;
-  const double hi = infi[1] != 1 ? std::min(b[1], kFar) : kFar;
-  value = 0;
-  error = 1e-15;
-  if (!(lo < hi)) return true;
-  auto f = [&](double y) {
-    const double lower[2] = {a[2] - c21 * y, (a[3] - c31 * y) / d};
-    const double upper[2] = {b[2] - c21 * y, (b[3] - c31 * y) / d};
-    return std::exp(-0.5 * y * y) / 2.5066282746310002 * BVNMVN(lower, upper, types, r);
-  };
-  // Gauss-Kronrod 7-15 nodes and weights on [-1, 1].
-  static constexpr double xk[8] = {0.991455371120812639206854697526329, 0.949107912342758524526189684047851,
-                                   0.864864423359769072789712788640926, 0.741531185599394439863864773280788,
-                                   0.586087235467691130294144845693013, 0.405845151377397166906606412076961,
-                                   0.207784955007898467600689403773245, 0.000000000000000000000000000000000};
-  static constexpr double wk[8] = {0.022935322010529224963732008058970, 0.063092092629978553290700663189204,
-                                   0.104790010322250183839876322541518, 0.140653259715525918745189590510238,
-                                   0.169004726639267902826583426598550, 0.190350578064785409913256402421014,
-                                   0.204432940075298892414161999234649, 0.209482141084727828012999174891714};
-  static constexpr double wg[4] = {0.129484966168869693270611432679082, 0.279705391489276667901467771423780,
-                                   0.381830050505118944950369775488975, 0.417959183673469387755102040816327};
+// Gauss-Kronrod 7-15 nodes and weights on [-1, 1].
+constexpr double kGkNodes[8] = {0.991455371120812639206854697526329, 0.949107912342758524526189684047851,
+                                0.864864423359769072789712788640926, 0.741531185599394439863864773280788,
+                                0.586087235467691130294144845693013, 0.405845151377397166906606412076961,
+                                0.207784955007898467600689403773245, 0.000000000000000000000000000000000};
+constexpr double kGkWeights[8] = {0.022935322010529224963732008058970, 0.063092092629978553290700663189204,
+                                  0.104790010322250183839876322541518, 0.140653259715525918745189590510238,
+                                  0.169004726639267902826583426598550, 0.190350578064785409913256402421014,
+                                  0.204432940075298892414161999234649, 0.209482141084727828012999174891714};
+constexpr double kGaussWeights[4] = {0.129484966168869693270611432679082, 0.279705391489276667901467771423780,
+                                     0.381830050505118944950369775488975, 0.417959183673469387755102040816327};
+constexpr double kFar = 10;  // phi(10) < 1e-22: the first variable's interval is cut there
+constexpr int kMaxPieces = 400;
+
+// Adaptive Gauss-Kronrod quadrature of f over [lo, hi], starting from pieces of width at most 1
+// (so that narrow features are seen) and halving the piece of largest error estimate until the
+// estimates add up to at most `tolerance` or kMaxPieces pieces are in use. Returns the sum of
+// the estimates as the error.
+template <class F>
+double adaptive_quadrature(double lo, double hi, double tolerance, const F& f, double& error) {
   struct Piece {
     double lo, hi, value, error;
   };
   auto rule = [&](double l, double h) {
     const double c = (l + h) / 2, hw = (h - l) / 2;
     const double fc = f(c);
-    double k = wk[7] * fc, g = wg[3] * fc;
+    double k = kGkWeights[7] * fc, g = kGaussWeights[3] * fc;
     for (int j = 0; j < 7; ++j) {
-      const double f1 = f(c - hw * xk[j]), f2 = f(c + hw * xk[j]);
-      k += wk[j] * (f1 + f2);
-      if (j % 2 == 1) g += wg[j / 2] * (f1 + f2);
+      const double f1 = f(c - hw * kGkNodes[j]), f2 = f(c + hw * kGkNodes[j]);
+      k += kGkWeights[j] * (f1 + f2);
+      if (j % 2 == 1) g += kGaussWeights[j / 2] * (f1 + f2);
     }
     return Piece{l, h, k * hw, std::fabs((k - g) * hw)};
   };
-  constexpr double kTolerance = 1e-14;
-  constexpr int kMaxPieces = 400;
   std::array<Piece, kMaxPieces> pieces;  // on the stack: nothing is allocated per probability
   int count = 0;
-  // Start from pieces of width at most 1, so that narrow features are seen.
   const int n0 = std::max(1, static_cast<int>(std::ceil(hi - lo)));
   for (int i = 0; i < n0; ++i) pieces[static_cast<size_t>(count++)] = rule(lo + (hi - lo) * i / n0, lo + (hi - lo) * (i + 1) / n0);
   for (;;) {
@@ -237,17 +214,87 @@ bool conditioned_trivariate(const MvnState::Work& w, double& value, double& erro
       total_error += pieces[i].error;
       if (pieces[i].error > pieces[worst].error) worst = i;
     }
-    if (total_error <= kTolerance || count >= kMaxPieces) {
-      value = 0;
+    if (total_error <= tolerance || count >= kMaxPieces) {
+      double value = 0;
       for (size_t i = 0; i < static_cast<size_t>(count); ++i) value += pieces[i].value;
-      error = std::max(total_error, 1e-15);
-      return true;
+      error = total_error;
+      return value;
     }
     const Piece p = pieces[worst];
     const double mid = (p.lo + p.hi) / 2;
     pieces[worst] = rule(p.lo, mid);
     pieces[static_cast<size_t>(count++)] = rule(mid, p.hi);
   }
+}
+
+// Three variables y1 + 0, y2 + c21 y1, y3 + c31 y1 + c32 y2 of independent standard normal y in
+// their intervals (lower ends a, upper ends b, limit types as infin): the integral over y1 of its
+// density times the bivariate normal probability of the other two given y1 (the same
+// transformation as the two-variable shortcut),
+//   P = integral over y1 in [a1, b1] of phi(y1) BVN(I2 - c21 y1, (I3 - c31 y1) / d; c32 / d),
+//   d = sqrt(1 + c32^2).
+// The integrand is smooth (analytic) in y1, so adaptive quadrature reaches the accuracy of the
+// bivariate function with a few hundred evaluations.
+double trivariate_by_conditioning(const double* a, const double* b, const int* infi, double c21, double c31,
+                                  double c32, double tolerance, double& error) {
+  const double d = std::sqrt(1 + c32 * c32), r = c32 / d;
+  const int types[2] = {infi[1], infi[2]};
+  const double lo = infi[0] != 0 ? std::max(a[0], -kFar) : -kFar;
+  const double hi = infi[0] != 1 ? std::min(b[0], kFar) : kFar;
+  error = 0;
+  if (!(lo < hi)) return 0;
+  auto f = [&](double y) {
+    const double lower[2] = {a[1] - c21 * y, (a[2] - c31 * y) / d};
+    const double upper[2] = {b[1] - c21 * y, (b[2] - c31 * y) / d};
+    return std::exp(-0.5 * y * y) / 2.5066282746310002 * BVNMVN(lower, upper, types, r);
+  };
+  return adaptive_quadrature(lo, hi, tolerance, f, error);
+}
+
+// Three effective variables with a nonsingular factor (rows scaled to a unit diagonal): the
+// first sorted variable integrated out numerically against the bivariate probability of the
+// other two. The lattice rules, whose integrand has the steep ends of the inverse normal
+// function, often miss 1e-8 after millions of values; this reaches 1e-14. Returns false when
+// the factor is singular (the lattice rules answer).
+bool conditioned_trivariate(const MvnState::Work& w, double& value, double& error) {
+  const double* cov = w.cov.data();
+  if (!(cov[1] > 0 && cov[3] > 0 && cov[6] > 0)) return false;
+  value = trivariate_by_conditioning(w.a.data() + 1, w.b.data() + 1, w.infi.data() + 1, cov[2], cov[4], cov[5],
+                                     1e-14, error);
+  error = std::max(error, 1e-15);
+  return true;
+}
+
+// Four effective variables: the first sorted variable y1 integrated out numerically against the
+// three-variable probability of the others given y1 (their intervals moved by c_i1 y1, their
+// factor rows 2..4 unchanged), itself by conditioning. Each inner probability is asked for a
+// tenth of the accuracy, and the outer quadrature for a tenth: the error estimate is the outer
+// one plus the largest inner one. Returns false when the factor is singular.
+bool conditioned_quadrivariate(const MvnState::Work& w, double accuracy, double& value, double& error) {
+  const double* cov = w.cov.data();
+  const double* a = w.a.data();
+  const double* b = w.b.data();
+  const int* infi = w.infi.data();
+  if (!(cov[1] > 0 && cov[3] > 0 && cov[6] > 0 && cov[10] > 0)) return false;
+  const double lo = infi[1] != 0 ? std::max(a[1], -kFar) : -kFar;
+  const double hi = infi[1] != 1 ? std::min(b[1], kFar) : kFar;
+  value = 0;
+  error = 1e-15;
+  if (!(lo < hi)) return true;
+  const double inner_tolerance = accuracy / 10;
+  double worst_inner = 0;
+  auto f = [&](double y) {
+    const double lower[3] = {a[2] - cov[2] * y, a[3] - cov[4] * y, a[4] - cov[7] * y};
+    const double upper[3] = {b[2] - cov[2] * y, b[3] - cov[4] * y, b[4] - cov[7] * y};
+    double e = 0;
+    const double p = trivariate_by_conditioning(lower, upper, infi + 2, cov[5], cov[8], cov[9], inner_tolerance, e);
+    worst_inner = std::max(worst_inner, e);
+    return std::exp(-0.5 * y * y) / 2.5066282746310002 * p;
+  };
+  double outer = 0;
+  value = adaptive_quadrature(lo, hi, accuracy / 10, f, outer);
+  error = std::max(outer + worst_inner, 1e-15);
+  return true;
 }
 
 // One set-up; each attempt adds its budget and the lattice rules go on where they stopped.
@@ -277,9 +324,10 @@ MvnResult attempts_continuing(int n, const double* upper, const double* lower, c
     r.error = 2e-16;
     return r;
   }
-  if (nd == 3 && state.method() != LatticeMethod::restart) {
+  if ((nd == 3 || nd == 4) && state.method() != LatticeMethod::restart) {
     double v = 0, err = 0;
-    if (conditioned_trivariate(w, v, err) && err <= state.accuracy()) {
+    const bool done = nd == 3 ? conditioned_trivariate(w, v, err) : conditioned_quadrivariate(w, state.accuracy(), v, err);
+    if (done && err <= state.accuracy()) {
       r.value = v;
       r.error = err;
       r.method = "conditioned";
