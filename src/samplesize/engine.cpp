@@ -1,6 +1,7 @@
 #include "samplesize/engine.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cctype>
 #include <sstream>
 #include <string>
@@ -237,15 +238,15 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   const int rule = decision_rule(d.DF);
   const PowerProblem pb = power_problem(design, set, ev);
 
-  double error_sum = 0;
-  const RectangleProbability rect = mvn_rectangles(ctx, &error_sum);
+  double error_squares = 0;
+  const RectangleProbability rect = mvn_rectangles(ctx, &error_squares);
   const bool by_patterns = options.formulation == PowerFormulation::patterns;
   auto power_with = [&](std::ostream& report) -> PowerAtSize {
     return [&](int N) {
-      error_sum = 0;
+      error_squares = 0;
       PowerResult p = by_patterns ? power_by_patterns(pb, N, rect, report)
                                   : power_by_first_crossings(pb, N, rect, report);
-      p.error = error_sum;
+      p.error = std::sqrt(error_squares);
       return p;
     };
   };
@@ -270,7 +271,9 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
         return f(N);
       };
     };
-    StagedPower staged{at(coarse, power), at(requested, power), at(requested, again)};
+    StagedPower staged{at(coarse, power), at(requested, power), at(requested, again), {}};
+    // Between the two: ten times the requested accuracy, for the other size of the last pair.
+    if (10 * requested < coarse) staged.between = at(10 * requested, again);
     try {
       sr = size_search(sin, staged, ctx.reports.console());
     } catch (...) {

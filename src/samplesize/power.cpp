@@ -14,16 +14,16 @@
 
 namespace kestrel::samplesize {
 
-RectangleProbability mvn_rectangles(RunContext& ctx, double* error_sum) {
-  if (error_sum == nullptr) {
+RectangleProbability mvn_rectangles(RunContext& ctx, double* error_squares) {
+  if (error_squares == nullptr) {
     return [&ctx](const Rectangle& r) {
       return mvn::MVNDF(r.m, r.limits, r.lower_limits(), r.infin, r.correl, ctx.mvn, ctx.generator);
     };
   }
-  return [&ctx, error_sum](const Rectangle& r) {
+  return [&ctx, error_squares](const Rectangle& r) {
     const mvn::MvnResult res =
         mvn::MVNDF_detail(r.m, r.limits, r.lower_limits(), r.infin, r.correl, ctx.mvn, ctx.generator);
-    *error_sum += res.error;
+    *error_squares += res.error * res.error;
     return res.value;
   };
 }

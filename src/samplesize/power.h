@@ -58,7 +58,11 @@ struct PowerResult {
   std::vector<double> QSTOP;               // per analysis: success there
   std::vector<std::array<double, 2>> QEP;  // per analysis: first rejection of EP1, of EP2
   long long integrals = 0;                 // rectangle probabilities computed
-  double error = -1;  // sum of the error estimates of those probabilities; negative: not known
+  // Error estimate of the power: the root of the sum of the squared error estimates of its
+  // probabilities (each is 3.5 standard errors of an independently randomized estimate, and
+  // the power adds each probability once, so this is 3.5 standard errors of the power);
+  // negative: not known.
+  double error = -1;
 };
 
 // One rectangle of the stacked statistics: m statistics with their limits, limit types (1 above
@@ -82,8 +86,8 @@ struct Rectangle {
 using RectangleProbability = std::function<double(const Rectangle&)>;
 
 // The run's multivariate normal integration (lattice-rule state and process generator of ctx).
-// With error_sum, each probability's error estimate is added to *error_sum.
-RectangleProbability mvn_rectangles(RunContext& ctx, double* error_sum = nullptr);
+// With error_squares, the square of each probability's error estimate is added to *error_squares.
+RectangleProbability mvn_rectangles(RunContext& ctx, double* error_squares = nullptr);
 
 // The limits at size N. An analysis not after the end of accrual writes the warning line to
 // `report` and is computed anyway.

@@ -224,6 +224,19 @@ SearchResult size_search(const SearchInput& in, const StagedPower& power, std::o
     finish_search(r, in, st, console);
     return r;
   }
+  if (power.between) {
+    // The other size at an accuracy between the two: if its power there, anywhere within its
+    // error estimate, settles at NU too, that is the result.
+    const PowerResult coarse_lower = st.lower;
+    st.lower = counted(power.between)(st.NL);
+    if (settles_within_error(st, in.POWER)) {
+      ++st.iter;
+      r.end = SearchEnd::settled;
+      finish_search(r, in, st, console);
+      return r;
+    }
+    st.lower = coarse_lower;
+  }
   st.lower = counted(power.full_again)(st.NL);
   r.end = secant(st, in.POWER, counted(power.full), emit);
   finish_search(r, in, st, console);

@@ -80,6 +80,7 @@ SearchResult size_search(const SearchInput& in, const PowerAtSize& power, std::o
 // coarse search has already reported (its warnings not written twice).
 struct StagedPower {
   PowerAtSize coarse, full, full_again;
+  PowerAtSize between;  // optional: an accuracy between the two, for the other size of the last pair
 };
 
 // The same search in two stages: the secant iteration at the coarse accuracy until it settles;

@@ -317,7 +317,7 @@ namespace {
 // stated estimate `e`.
 struct StagedScript {
   double e = 2e-6;
-  std::vector<int> coarse_calls, full_calls, again_calls;
+  std::vector<int> coarse_calls, full_calls, again_calls, between_calls;
   static double truth(int N) { return 1.0 - std::exp(-static_cast<double>(N) / 400.0); }
   PowerResult at(int N, double p, double err) {
     PowerResult r;
@@ -340,20 +340,41 @@ struct StagedScript {
             [this](int N) {
               again_calls.push_back(N);
               return at(N, truth(N), 1e-9);
-            }};
+            },
+            {}};
+  }
+  // The accuracy between the two: an error a hundredth of the coarse one, below its estimate.
+  StagedPower fns_with_between() {
+    StagedPower f = fns();
+    f.between = [this](int N) {
+      between_calls.push_back(N);
+      return at(N, truth(N) - 0.009 * e * std::cos(N * 1.3), e / 100);
+    };
+    return f;
   }
 };
 
 TEST(StagedSizeSearch, SameSizeAsTheFullSearchWithFullPowersReported) {
   // Targets across the curve, some whose root lies a hair from an integer (where the coarse
   // powers cannot decide and the neighbour is evaluated at the full accuracy as well).
-  for (double target : {0.6, 0.7, 0.75, 0.8, 0.85, 0.9, 1.0 - std::exp(-1000.0005 / 400.0)}) {
+  // With an accuracy between the two, the neighbour of the hair is settled there (its power is
+  // 1e-7 below the target, its error estimate 2e-8) and not evaluated at the full accuracy.
+  const double hair = 1.0 - std::exp(-1000.0005 / 400.0);
+  for (const bool between : {false, true})
+  for (double target : {0.6, 0.7, 0.75, 0.8, 0.85, 0.9, hair}) {
     Scripted full{StagedScript::truth};
     std::ostringstream c1, c2;
     const SearchInput in{2, 0, target, 300, 500};
     const SearchResult want = size_search(in, full.fn(), c1);
     StagedScript s;
-    const SearchResult got = size_search(in, s.fns(), c2);
+    const SearchResult got = size_search(in, between ? s.fns_with_between() : s.fns(), c2);
+    if (between && target == hair) {
+      EXPECT_EQ(s.between_calls, std::vector<int>{got.MSS - 1});
+      EXPECT_EQ(s.again_calls, std::vector<int>{got.MSS});
+    }
+    if (!between) {
+      EXPECT_EQ(s.again_calls.size(), target == hair ? 2u : 1u) << target;
+    }
     EXPECT_EQ(got.MSS, want.MSS) << target;
     EXPECT_EQ(got.end, SearchEnd::settled) << target;
     EXPECT_DOUBLE_EQ(got.APW, StagedScript::truth(got.MSS)) << target;
