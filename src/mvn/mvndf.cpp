@@ -183,6 +183,9 @@ constexpr double kGaussWeights[4] = {0.129484966168869693270611432679082, 0.2797
 constexpr double kFar = 10;  // phi(10) < 1e-22: the first variable's interval is cut there
 constexpr int kMaxPieces = 400;
 
+// Standard normal density.
+double normal_density(double y) { return std::exp(-0.5 * y * y) / 2.5066282746310002; }
+
 // Adaptive Gauss-Kronrod quadrature of f over [lo, hi], starting from pieces of width at most 1
 // (so that narrow features are seen) and halving the piece of largest error estimate until the
 // estimates add up to at most `tolerance` or kMaxPieces pieces are in use. Returns the sum of
@@ -246,7 +249,7 @@ double trivariate_by_conditioning(const double* a, const double* b, const int* i
   auto f = [&](double y) {
     const double lower[2] = {a[1] - c21 * y, (a[2] - c31 * y) / d};
     const double upper[2] = {b[1] - c21 * y, (b[2] - c31 * y) / d};
-    return std::exp(-0.5 * y * y) / 2.5066282746310002 * BVNMVN(lower, upper, types, r);
+    return normal_density(y) * BVNMVN(lower, upper, types, r);
   };
   return adaptive_quadrature(lo, hi, tolerance, f, error);
 }
@@ -289,7 +292,7 @@ bool conditioned_quadrivariate(const MvnState::Work& w, double accuracy, double&
     double e = 0;
     const double p = trivariate_by_conditioning(lower, upper, infi + 2, cov[5], cov[8], cov[9], inner_tolerance, e);
     worst_inner = std::max(worst_inner, e);
-    return std::exp(-0.5 * y * y) / 2.5066282746310002 * p;
+    return normal_density(y) * p;
   };
   double outer = 0;
   value = adaptive_quadrature(lo, hi, accuracy / 10, f, outer);
