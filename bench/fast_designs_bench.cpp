@@ -7,10 +7,10 @@
 //                                   search, continued lattice rules); after = 0: every search
 //                                   step at the requested accuracy and every budget starting
 //                                   the lattice rules afresh (as before)
-//   ExampleDeck/i/after              the README's example decks (examples/*.txt) in the same two
+//   ExampleDeck/i/after              the example decks (examples/*.txt) in the same two
 //                                   ways
 // The times are process CPU seconds (every thread) and wall seconds; KESTREL_THREADS sets the
-// threads. The figures of the README: the K = 5 table and the examples,
+// threads. The figures of docs/speed-and-accuracy.md: the K = 5 table and the examples,
 //   KESTREL_THREADS=2 build/release/fast_designs_bench --benchmark_filter='IssueDeck/5/.*/1|ExampleDeck/./1'
 // and the K = 10 rows (minutes each),
 //   KESTREL_THREADS=2 build/release/fast_designs_bench --benchmark_filter='IssueDeck/10/' The K = 5 'before' rows take tens of seconds and the K = 10 rows minutes to hours:

@@ -21,7 +21,7 @@ test_that("a design built in R with futility is the hand-written example deck, a
   expect_identical(futility_figures(d), futility_figures(e))
   expect_equal(e$settings$futility, list(spending = 1L))
   expect_false(e$settings$binding)
-  # The README's figures of the example: 713 subjects, futility stops 0.081 and 0.065.
+  # The figures of the example in docs/deck.md: 713 subjects, futility stops 0.081 and 0.065.
   expect_equal(sample_size(d)[["EP2"]], 713L)
   expect_equal(d$sets[[1]]$futility$QFUT[1:2], c(0.081, 0.065), tolerance = 0.001 / 0.065)
   # Written as a deck: the statement, read back to the same design, and the program's reports.
