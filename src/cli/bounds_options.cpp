@@ -173,6 +173,7 @@ BoundsOptions parse(const std::vector<std::string>& args) {
     }
     if (name == "--binding") {
       if (has_value) throw OptionError{"option --binding takes no value (got '" + value + "')"};
+      if (o.futility.binding) throw OptionError{"option --binding given twice"};
       o.futility.binding = true;
       continue;
     }
@@ -310,6 +311,13 @@ BoundsOptions parse(const std::vector<std::string>& args) {
       throw OptionError{"give the control arm once: --survival (with --survival-time), --median "
                         "or --control-hazard",
                         has("--median") ? "--median" : "--control-hazard"};
+    }
+    if (forms == 1 && has("--hazards")) {
+      const char* form = has("--survival") ? "--survival" : has("--median") ? "--median"
+                                                                              : "--control-hazard";
+      throw OptionError{std::string("give the control arm once: --hazards (the piecewise law) and ") +
+                            form + " were both given; choose one",
+                        form};
     }
     if (has("--survival-time") && !has("--survival")) {
       throw OptionError{"--survival-time goes with --survival (the survival at that time)",

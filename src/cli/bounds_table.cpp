@@ -238,7 +238,12 @@ void write_futility_csv_columns(const BoundsResult& table, int i, std::ostream& 
 
 void print_bounds_table(const BoundsResult& table, std::ostream& out) {
   print_table(table.request, table.result, out);
-  if (table.futility_in_force) print_futility_table(table, out);
+  if (table.futility_in_force) {
+    print_futility_table(table, out);
+  } else if (table.request.futility.any()) {
+    out << "\nFutility stops: " << boundaries::describe_futility(table.request.futility)
+        << ": a bound of -8 stops nothing; the design is the one without futility stops\n";
+  }
   print_analysis_times(table, out);
   print_piecewise(table, out);
 }

@@ -82,6 +82,7 @@ TEST(PiecewiseBounds, EqualPiecesAndDelayedEffect) {
                                    "--follow-up", "3", "--survival", "0.4", "--dropout", "0.05"};
   const BoundsResult plain = calculate_bounds(parse_bounds_request(base));
   std::vector<std::string> pw = base;
+  pw.erase(pw.begin() + 8, pw.begin() + 10);  // the pieces are the control arm: no --survival
   for (const char* o : {"--hazard-times", "1,2", "--hazards"}) pw.push_back(o);
   pw.push_back(hs + "," + hs + "," + hs);
   const BoundsResult pieces = calculate_bounds(parse_bounds_request(pw));
