@@ -236,6 +236,7 @@ FutilityFigures futility_figures(const BoundsResult& table) {
   const survival::EntryLoss m(o.entry_loss, o.accrual);
   const double N = r.subjects, D = r.events;
   FutilityFigures f;
+  if (!table.futility_in_force) return f;  // no stops, no figures of them
   f.events_alt = r.expected_events;
   f.events_null = r.expected_events_null;
   double left_alt = 1.0, left_null = 1.0;

@@ -77,7 +77,7 @@ BoundsResult calculate_bounds(const BoundsRequest& request);
 
 // Operating characteristics of a design with futility stops in force, under the alternative and
 // the null: calendar time of each analysis, subjects enrolled by then, and the expected events,
-// subjects and duration.
+// subjects and duration; all empty and zero without futility stops in force.
 struct FutilityFigures {
   std::vector<double> time_alt, time_null, enrolled_alt, enrolled_null;
   double events_alt = 0, events_null = 0, subjects_alt = 0, subjects_null = 0;

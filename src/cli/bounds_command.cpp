@@ -80,7 +80,6 @@ constexpr const char* kHelp =
     "Exit status: 0 success, 1 the calculation did not converge or could not be completed,\n"
     "2 bad options.\n";
 
-
 }  // namespace
 
 int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -126,6 +125,5 @@ int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, 
   }
   return 0;
 }
-
 
 }  // namespace kestrel::cli

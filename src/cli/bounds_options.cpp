@@ -20,6 +20,9 @@ namespace {
 
 constexpr int kMaxAnalyses = 25;
 
+// The options given, each with its value as written.
+using Given = std::map<std::string, std::string>;
+
 [[noreturn]] void bad(const std::string& option, const std::string& value,
                       const std::string& allowed) {
   throw OptionError{"invalid value '" + value + "' for " + option + ": " + allowed, option};
@@ -79,11 +82,10 @@ std::vector<double> list_option(const std::string& option, const std::string& va
   return out;
 }
 
-
 // --hazard-times c1,..,c(m-1) --hazards h1,..,hm [--hazard-ratios r1,..,rm]: the endpoint's
 // piecewise law (ratios default to --hr in every piece). Every problem of the three options is
 // named in one message.
-void parse_hazards(BoundsOptions& o, std::map<std::string, std::string>& given) {
+void parse_hazards(BoundsOptions& o, Given& given) {
   const bool times = given.count("--hazard-times") > 0, hazards = given.count("--hazards") > 0,
              ratios = given.count("--hazard-ratios") > 0;
   if (!hazards && !times && !ratios) return;
@@ -140,9 +142,10 @@ void parse_hazards(BoundsOptions& o, std::map<std::string, std::string>& given) 
   o.entry_loss.hazards[0] = {c, h, r};
 }
 
-void parse_futility(std::map<std::string, std::string>& given, BoundsOptions& o);
+void parse_futility(Given& given, BoundsOptions& o);
 
-BoundsOptions parse(const std::vector<std::string>& args) {
+// The arguments as option -> value (each option once), the switches set in `o`.
+Given read_arguments(const std::vector<std::string>& args, BoundsOptions& o) {
   static const std::vector<std::string> known = {
       "--alpha", "--sides", "--spending", "--phi",       "--cumulative", "--times",
       "--power", "--hr",    "--accrual",  "--follow-up", "--survival",   "--allocation",
@@ -150,8 +153,7 @@ BoundsOptions parse(const std::vector<std::string>& args) {
       "--accrual-intensity", "--median", "--control-hazard", "--survival-time",
       "--hazard-times", "--hazards", "--hazard-ratios", "--futility-spending", "--futility-z",
       "--futility-hr"};
-  std::map<std::string, std::string> given;
-  BoundsOptions o;
+  Given given;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i], value;
     bool has_value = false;
@@ -201,8 +203,11 @@ BoundsOptions parse(const std::vector<std::string>& args) {
     }
     given[name] = value;
   }
-  if (o.help) return o;
+  return given;
+}
 
+// Sides, alpha, the spending function and the analyses.
+void read_spending(Given& given, BoundsOptions& o) {
   auto has = [&](const char* n) { return given.count(n) > 0; };
   if (has("--sides")) {
     const std::string allowed = "sides must be 1 (one-sided) or 2 (two-sided symmetric)";
@@ -272,6 +277,11 @@ BoundsOptions parse(const std::vector<std::string>& args) {
                       " cumulative alpha values, the last equal to alpha",
                       "--cumulative"};
   }
+}
+
+// Power, hazard ratio, allocation and the study's periods.
+void read_design(Given& given, BoundsOptions& o) {
+  auto has = [&](const char* n) { return given.count(n) > 0; };
   auto open_unit = [&](const char* name, double& target, const char* what) {
     if (!has(name)) return;
     const std::string allowed = std::string(what) + " must be greater than 0 and less than 1";
@@ -304,7 +314,11 @@ BoundsOptions parse(const std::vector<std::string>& args) {
                       shortest(o.follow_up) + ": the study must last some time (sum > 0)",
                       "--follow-up"};
   }
-  // The control arm in another form, converted to the survival at the end of the study.
+}
+
+// The control arm in another form, converted to the survival at the end of the study.
+void read_control_arm(Given& given, BoundsOptions& o) {
+  auto has = [&](const char* n) { return given.count(n) > 0; };
   {
     const int forms = has("--median") + has("--control-hazard") + has("--survival");
     if (forms > 1) {
@@ -349,6 +363,11 @@ BoundsOptions parse(const std::vector<std::string>& args) {
       }
     }
   }
+}
+
+// Loss to follow-up and accrual pieces.
+void read_entry_loss(Given& given, BoundsOptions& o) {
+  auto has = [&](const char* n) { return given.count(n) > 0; };
   // Loss to follow-up: hazards, or probabilities of being lost by a time.
   auto per_arm = [&](const char* name, bool probability) {
     const std::string allowed =
@@ -415,13 +434,23 @@ BoundsOptions parse(const std::vector<std::string>& args) {
     o.entry_loss.accrual_end = ends;
     o.entry_loss.accrual_intensity = rates;
   }
+}
+
+BoundsOptions parse(const std::vector<std::string>& args) {
+  BoundsOptions o;
+  Given given = read_arguments(args, o);
+  if (o.help) return o;
+  read_spending(given, o);
+  read_design(given, o);
+  read_control_arm(given, o);
+  read_entry_loss(given, o);
   parse_hazards(o, given);
   parse_futility(given, o);
   return o;
 }
 
 // The futility options: one way of three, values per interim analysis, --binding only with one.
-void parse_futility(std::map<std::string, std::string>& given, BoundsOptions& o) {
+void parse_futility(Given& given, BoundsOptions& o) {
   const size_t K = o.times.size();
   const char* ways[] = {"--futility-spending", "--futility-z", "--futility-hr"};
   std::vector<std::string> named;
@@ -502,6 +531,5 @@ boundaries::BoundsRequest parse_bounds_request(const std::vector<std::string>& o
     throw RunError(e.message, 0, e.option);
   }
 }
-
 
 }  // namespace kestrel::cli

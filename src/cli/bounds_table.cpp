@@ -23,7 +23,7 @@ std::string shortest(double v) {
 
 namespace {
 
-inline constexpr const char* kFutilityCsvHeader =
+constexpr const char* kFutilityCsvHeader =
     ",futility,futility_nominal,futility_hr,futility_stop_alternative,futility_stop_null,"
     "efficacy_null,time_alternative,time_null,expected_events_null,expected_subjects_alternative,"
     "expected_subjects_null,type1_with_futility";
@@ -47,7 +47,7 @@ const char* spending_name(int code) {
   }
 }
 
-std::string title(const boundaries::BoundsRequest& o) {
+std::string title(const BoundsRequest& o) {
   std::string s = "Group sequential design: alpha " + shortest(o.alpha) +
                   (o.sides == 2 ? " two-sided" : " one-sided") + ", spending " +
                   std::to_string(o.spending) + " (" + spending_name(o.spending);
@@ -82,7 +82,7 @@ std::string title(const boundaries::BoundsRequest& o) {
   return s;
 }
 
-void print_table(const boundaries::BoundsRequest& o, const GsDesignResult& r, std::ostream& out) {
+void print_table(const BoundsRequest& o, const GsDesignResult& r, std::ostream& out) {
   const int K = static_cast<int>(o.times.size());
   const double side = o.sides == 2 ? 2.0 : 1.0;
   out << title(o) << "\n";
@@ -164,8 +164,6 @@ void print_piecewise(const BoundsResult& t, std::ostream& out) {
   out << r.str() << "\n";
 }
 
-
-
 void print_futility_table(const BoundsResult& table, std::ostream& out) {
   const BoundsRequest& o = table.request;
   const GsDesignResult& r = table.result;
@@ -226,7 +224,8 @@ void write_futility_csv_columns(const BoundsResult& table, int i, std::ostream& 
   const FutilityFigures f = boundaries::futility_figures(table);
   const size_t k = static_cast<size_t>(i);
   out << ',' << shortest(r.futility[k]) << ',' << shortest(numerics::GAUSSCDF(r.futility[k]))
-      << ',' << shortest(boundaries::hr_of_futility_z(r.futility[k], o.hr, r.drift, o.times[k])) << ','
+      << ',' << shortest(boundaries::hr_of_futility_z(r.futility[k], o.hr, r.drift, o.times[k]))
+      << ','
       << shortest(r.qneg[k]) << ',' << shortest(r.null_qneg[k]) << ','
       << shortest(r.null_qpos[k]) << ',' << shortest(f.time_alt[k]) << ','
       << shortest(f.time_null[k]) << ',' << shortest(f.events_null) << ','
@@ -270,6 +269,5 @@ void write_bounds_csv(const BoundsResult& table, std::ostream& out) {
     out << "\n";
   }
 }
-
 
 }  // namespace kestrel::cli
