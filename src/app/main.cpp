@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "boundaries/bounds_command.h"
+#include "cli/bounds_command.h"
 #include "common/errors.h"
 #include "driver/merge.h"
 #include "driver/run.h"
@@ -97,8 +97,7 @@ int main(int argc, char** argv) {
   kestrel::driver::remove_temporary_files_on_signals();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "bounds") {
-    return kestrel::boundaries::run_bounds_command({args.begin() + 1, args.end()}, std::cout,
-                                                   std::cerr);
+    return kestrel::cli::run_bounds_command({args.begin() + 1, args.end()}, std::cout, std::cerr);
   }
   if (!args.empty() && args[0] == "merge") {
     return kestrel::driver::merge_command({args.begin() + 1, args.end()}, ".", std::cerr);

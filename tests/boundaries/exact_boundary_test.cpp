@@ -11,7 +11,6 @@
 #include <sstream>
 #include <vector>
 
-#include "boundaries/bounds_command.h"
 #include "boundaries/exact_recursion.h"
 #include "boundaries/reference_normal.h"
 #include "common/errors.h"
@@ -95,18 +94,6 @@ TEST(ExactBounds, CrossingsAndDriftAgreeWithTheIndependentRecursion) {
     }
     EXPECT_NEAR(power, 0.9, 1e-10);
   }
-}
-
-TEST(ExactBounds, BoundsCommandTakesTheOptionAndSaysSo) {
-  BoundsRequest q = parse_bounds_request({"--times", "0.5,0.75,1", "--exact"});
-  ASSERT_TRUE(q.exact);
-  const BoundsTable t = calculate_bounds(q);
-  EXPECT_NEAR(t.result.zb[1], 2.359018, 5e-7);
-  EXPECT_NEAR(t.result.pe[2], 0.025, 1e-10);
-  std::ostringstream out, err;
-  EXPECT_EQ(run_bounds_command({"--times=0.5,1", "--exact"}, out, err), 0);
-  EXPECT_NE(out.str().find(", exact bounds"), std::string::npos) << out.str();
-  EXPECT_EQ(run_bounds_command({"--exact=1"}, out, err), 2);
 }
 
 // The first bound has a closed form: the upper quantile of the alpha spent there (per side).

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "boundaries/bounds_command.h"
+#include "boundaries/bounds_request.h"
 #include "boundaries/futility.h"
 #include "boundaries/gsdesign.h"
 #include "common/errors.h"
@@ -63,7 +63,7 @@ TEST(FutilityBounds, MatchRpactExactly) {
   ASSERT_EQ(rpact_cases().size(), 32u);
   for (const RpactCase& c : rpact_cases()) {
     SCOPED_TRACE(name(c));
-    const BoundsTable t = calculate_bounds(request_for(c, true));
+    const BoundsResult t = calculate_bounds(request_for(c, true));
     const GsDesignResult& r = t.result;
     ASSERT_TRUE(r.drift_converged);
     for (int k = 0; k < c.K; ++k) {
@@ -149,34 +149,6 @@ TEST(FutilityBounds, Identities) {
   for (double q : rh.qpos) pw += q;
   EXPECT_NEAR(pw, 0.9, 1e-9);
   EXPECT_GT(rh.drift, plain.drift);
-}
-
-struct Refusal {
-  std::vector<std::string> args;
-  std::string needle;
-};
-
-TEST(FutilityBounds, BadOptionsRefused) {
-  const std::vector<Refusal> cases = {
-      {{"--futility-z", "0"}, "at least one interim analysis"},
-      {{"--times", "0.5,1", "--futility-z", "0,0"}, "1 value, one per interim"},
-      {{"--times", "0.5,1", "--futility-hr", "-1"}, "hazard ratios above 0"},
-      {{"--times", "0.5,1", "--futility-spending", "3"}, "with its phi"},
-      {{"--times", "0.5,1", "--futility-spending", "7"}, "a beta-spending code 1 to 6"},
-      {{"--times", "0.5,1", "--futility-spending", "5,0.05"}, "2 cumulative beta values"},
-      {{"--times", "0.5,1", "--futility-z", "0", "--futility-hr", "1"}, "one way"},
-      {{"--times", "0.5,1", "--binding"}, "--binding needs futility stops"},
-      {{"--times", "0.5,1", "--sides", "2", "--futility-z", "0"}, "one-sided"},
-  };
-  for (const Refusal& c : cases) {
-    std::ostringstream out, err;
-    EXPECT_EQ(run_bounds_command(c.args, out, err), 2) << c.needle;
-    EXPECT_NE(err.str().find(c.needle), std::string::npos) << err.str();
-  }
-  // A fixed futility bound above the efficacy bound is an input error of the calculation.
-  std::ostringstream out, err;
-  EXPECT_EQ(run_bounds_command({"--times", "0.5,1", "--futility-z", "3"}, out, err), 1);
-  EXPECT_NE(err.str().find("lies above the efficacy bound"), std::string::npos) << err.str();
 }
 
 }  // namespace

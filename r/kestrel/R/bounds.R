@@ -1,4 +1,4 @@
-# kestrel_bounds(): the boundary calculator of one endpoint, as `kestrel bounds --csv`.
+# kestrel_bounds(): the boundary calculator of one endpoint; the table of `kestrel bounds --csv`.
 
 kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times = 1, power = 0.9,
                            hr = 0.7, accrual = 1, follow_up = 1, survival = 0.5,
@@ -40,39 +40,36 @@ kestrel_bounds <- function(alpha = 0.025, sides = 1, spending = sf_obf(), times 
     if (!is.null(v) && length(v) != 1L) arg_error(arg, "a single value (one endpoint)", v)
   }
   law <- control_law(survival, median, control_hazard, survival_time, accrual, follow_up)
-  survival <- law$survival[1L]
-  num <- function(x) paste(sprintf("%.17g", x), collapse = ",")
-  # The form given goes to the core, which converts it.
-  control_options <- if (is.null(law$control)) c("--survival", num(survival)) else
-    switch(law$control$form, c("--median", num(law$control$value[1L])),
-           c("--control-hazard", num(law$control$value[1L])),
-           c("--survival", num(law$control$value[1L]), "--survival-time", num(law$control$time)))
   allocation <- check_open_unit(allocation, "allocation", what = "the treatment share")
-  args <- c("--alpha", num(alpha), "--sides", num(sides), "--spending", num(spending$code),
-            "--times", num(times), "--power", num(power), "--hr", num(hr),
-            "--accrual", num(accrual), "--follow-up", num(follow_up),
-            control_options, "--allocation", num(allocation))
-  if (spending$code %in% c(3L, 4L)) args <- c(args, "--phi", num(spending$phi))
-  if (spending$code == 5L) args <- c(args, "--cumulative", num(spending$cumulative))
-  if (check_flag(exact, "exact")) args <- c(args, "--exact")
+  # The values checked, as the calculator's request; the control arm in the form given (the core
+  # converts it to the survival at the end of the study, as the program does).
+  request <- list(alpha = as.numeric(alpha), sides = as.integer(sides),
+                  spending = as.integer(spending$code),
+                  phi = if (spending$code %in% c(3L, 4L)) as.numeric(spending$phi),
+                  cumulative = if (spending$code == 5L) as.numeric(spending$cumulative),
+                  times = as.numeric(times), power = as.numeric(power), hr = as.numeric(hr),
+                  accrual = as.numeric(accrual), follow_up = as.numeric(follow_up),
+                  survival = as.numeric(law$survival[1L]), control = law$control,
+                  allocation = as.numeric(allocation), exact = check_flag(exact, "exact"),
+                  dropout = c(0, 0), accrual_end = numeric(), accrual_intensity = numeric(),
+                  hazards = NULL, futility = NULL)
   # Loss to follow-up and accrual pieces, checked as kestrel_design checks them.
   el <- entry_loss(dropout, dropout_time, accrual_time, accrual_intensity, accrual, follow_up)
   if (!is.null(el)) {
-    if (any(el$dropout != 0)) args <- c(args, "--dropout", num(el$dropout))
-    if (length(el$accrual_end) > 1L)
-      args <- c(args, "--accrual-pieces", num(el$accrual_end),
-                "--accrual-intensity", num(el$accrual_intensity))
+    request$dropout <- as.numeric(el$dropout)
+    if (length(el$accrual_end) > 1L) {
+      request$accrual_end <- as.numeric(el$accrual_end)
+      request$accrual_intensity <- as.numeric(el$accrual_intensity)
+    }
   }
   # Piecewise hazards of the endpoint (hz_piecewise(), hz_survival() or a data frame).
   hz <- check_hazards(hazards, endpoints = 1L)[[1L]]
-  if (!is.null(hz)) {
-    if (length(hz$time) > 1L) args <- c(args, "--hazard-times", num(hz$time[-1L]))
-    args <- c(args, "--hazards", num(hz$hazard), "--hazard-ratios", num(hz$hr))
-  }
+  if (!is.null(hz))
+    request["hazards"] <- list(list(time = as.numeric(hz$time), hazard = as.numeric(hz$hazard),
+                                    hr = as.numeric(hz$hr)))
   # Futility stops at the interim analyses, checked as kestrel_design() checks them.
-  args <- c(args, futility_options(check_futility(futility, binding, length(times), power,
-                                                  sides), num))
-  out <- tryCatch(.Call(kestrel_bounds_table, args), error = futility_refusal)
+  request["futility"] <- list(check_futility(futility, binding, length(times), power, sides))
+  out <- tryCatch(.Call(kestrel_bounds_table, request), error = futility_refusal)
   for (w in out$warnings) warning(w, call. = FALSE)
   if (!out$converged)
     warning("the drift search did not reach the power; drift, events and subjects are not reliable",

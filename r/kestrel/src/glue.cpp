@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "boundaries/bounds_command.h"
+#include "boundaries/bounds_request.h"
 #include "boundaries/futility.h"
 #include "boundaries/spending.h"
 #include "common/errors.h"
@@ -469,13 +469,60 @@ RcppExport SEXP kestrel_read_deck(SEXP text_, SEXP name_) {
   END_RCPP
 }
 
-// The boundary calculator: options as the command line takes them.
-RcppExport SEXP kestrel_bounds_table(SEXP args_) {
+namespace {
+
+// The boundary calculator's request from the values kestrel_bounds() checked: list(alpha, sides,
+// spending (code), phi, cumulative (NULL when not used), times, power, hr, accrual, follow_up,
+// survival, control (NULL, or list(form, time, value) as a design's), allocation, exact, dropout
+// (hazards of both arms), accrual_end, accrual_intensity (empty for uniform entry), hazards (NULL
+// or list(time = starts of the pieces, hazard, hr)), futility (NULL or as a design's)).
+boundaries::BoundsRequest bounds_request(const Rcpp::List& l) {
+  boundaries::BoundsRequest q;
+  q.alpha = real_of(l, "alpha");
+  q.sides = Rcpp::as<int>(l["sides"]);
+  q.spending = Rcpp::as<int>(l["spending"]);
+  if (!Rf_isNull(l["phi"])) q.phi = real_of(l, "phi");
+  if (!Rf_isNull(l["cumulative"])) q.cumulative = Rcpp::as<std::vector<double>>(l["cumulative"]);
+  q.times = Rcpp::as<std::vector<double>>(l["times"]);
+  q.power = real_of(l, "power");
+  q.hr = real_of(l, "hr");
+  q.accrual = real_of(l, "accrual");
+  q.follow_up = real_of(l, "follow_up");
+  q.survival = real_of(l, "survival");
+  if (!Rf_isNull(l["control"])) {
+    const Rcpp::List c = l["control"];
+    const int form = Rcpp::as<int>(c["form"]);
+    if (form < 1 || form > 3) Rcpp::stop("the control arm's form is 1, 2 or 3");
+    q.set_control_arm(static_cast<ControlForm>(form), Rcpp::as<std::vector<double>>(c["value"]).at(0),
+                      Rcpp::as<double>(c["time"]));
+  }
+  q.allocation = real_of(l, "allocation");
+  q.exact = Rcpp::as<bool>(l["exact"]);
+  const std::vector<double> drop = Rcpp::as<std::vector<double>>(l["dropout"]);
+  if (drop.size() != 2) Rcpp::stop("the loss to follow-up holds one hazard per arm");
+  q.entry_loss.dropout = {drop[0], drop[1]};
+  q.entry_loss.accrual_end = Rcpp::as<std::vector<double>>(l["accrual_end"]);
+  q.entry_loss.accrual_intensity = Rcpp::as<std::vector<double>>(l["accrual_intensity"]);
+  if (!Rf_isNull(l["hazards"])) {
+    const Rcpp::List h = l["hazards"];
+    const std::vector<double> start = Rcpp::as<std::vector<double>>(h["time"]);
+    EndpointHazards& e = q.entry_loss.hazards[0];
+    e.change.assign(start.begin() + (start.empty() ? 0 : 1), start.end());
+    e.control = Rcpp::as<std::vector<double>>(h["hazard"]);
+    e.ratio = Rcpp::as<std::vector<double>>(h["hr"]);
+  }
+  if (!Rf_isNull(l["futility"])) q.futility = futility_rule(Rcpp::as<Rcpp::List>(l["futility"]));
+  return q;
+}
+
+}  // namespace
+
+// The boundary calculator with the request of bounds_request().
+RcppExport SEXP kestrel_bounds_table(SEXP request_) {
   BEGIN_RCPP
-  const std::vector<std::string> args = Rcpp::as<std::vector<std::string>>(args_);
-  boundaries::BoundsTable t;
+  boundaries::BoundsResult t;
   try {
-    t = boundaries::calculate_bounds(boundaries::parse_bounds_request(args));
+    t = boundaries::calculate_bounds(bounds_request(Rcpp::List(request_)));
   } catch (const RunError& e) {
     stop_with(e);
   }
@@ -497,7 +544,7 @@ RcppExport SEXP kestrel_bounds_table(SEXP args_) {
       .add("expected_events", std::vector<double>(static_cast<size_t>(K), t.result.expected_events))
       .add("analysis_events", t.analysis_events).add("calendar_time", t.analysis_time);
   // The futility columns of the program's CSV, with futility stops only.
-  if (t.request.futility.any()) {
+  if (t.futility_in_force) {
     const boundaries::GsDesignResult& r = t.result;
     const boundaries::FutilityFigures ff = boundaries::futility_figures(t);
     std::vector<double> nominal, hr;

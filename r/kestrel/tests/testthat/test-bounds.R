@@ -85,3 +85,15 @@ test_that("a one-sided table has NA where the program's CSV carries -8, the rest
   for (col in setdiff(names(b), c("lower", "nominal_lower")))
     expect_identical(as.numeric(b[[col]]), as.numeric(prog[[col]]), info = col)
 })
+
+test_that("futility bounds of -8 stop nothing: the table of the design without futility stops", {
+  # -8 is the documented "stops nothing" value; the session used to abort here.
+  expect_equal(kestrel_bounds(times = c(0.5, 1), futility = list(z = -8)),
+               kestrel_bounds(times = c(0.5, 1)))
+  expect_equal(kestrel_bounds(times = c(1, 2, 3) / 3, futility = list(z = c(-8, -8)),
+                              binding = TRUE, exact = TRUE),
+               kestrel_bounds(times = c(1, 2, 3) / 3, exact = TRUE))
+  # A loss that leaves no one by the end of the study is refused by the calculation.
+  expect_error(suppressWarnings(kestrel_bounds(dropout = 1e300)),
+               "loses every subject long before the end")
+})

@@ -1,115 +1,31 @@
-// `kestrel bounds`: a single-endpoint group sequential design from the command line, printed as a
-// table per analysis (or CSV) so that a statistician can check bounds, spending and power.
-#include "boundaries/bounds_command.h"
+// The options of `kestrel bounds`: each read, checked against its range and turned into the
+// calculator's request; a bad one is refused with the option, the value and what is allowed.
+#include "cli/bounds_options.h"
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string_view>
 
-#include "boundaries/bounds_futility.h"
-#include "boundaries/futility.h"
-#include "boundaries/gsdesign.h"
-#include "common/loss_warnings.h"
-#include "boundaries/piecewise_design.h"
+#include "cli/bounds_table.h"
+#include "common/control_arm.h"
 #include "common/errors.h"
-#include "survival/entry_loss.h"
-#include "common/format.h"
 #include "common/limits.h"
 
-namespace kestrel::boundaries {
+namespace kestrel::cli {
 namespace {
 
 constexpr int kMaxAnalyses = 25;
 
-constexpr const char* kHelp =
-    "usage: kestrel bounds [OPTIONS]\n"
-    "\n"
-    "Group sequential bounds of one time-to-event endpoint by Lan-DeMets alpha spending, the\n"
-    "drift that gives the power, and the numbers of events and subjects of a two-arm trial\n"
-    "with exponential survival and uniform accrual.\n"
-    "\n"
-    "  --alpha A        overall type I error (default 0.025): one-sided from 1e-6 to 0.5,\n"
-    "                   two-sided (both sides together) from 2e-6 to 1\n"
-    "  --sides S        1 one-sided, 2 two-sided symmetric bounds (default 1)\n"
-    "  --spending C     spending function (default 1):\n"
-    "                     1 O'Brien-Fleming type, 2 Pocock type, 3 power family alpha*t^phi,\n"
-    "                     4 Hwang-Shih-DeCani family, 5 cumulative values given by --cumulative,\n"
-    "                     6 alternative O'Brien-Fleming type\n"
-    "  --phi X          parameter of codes 3 (X > 0) and 4 (X != 0); required with them\n"
-    "  --cumulative L   code 5: cumulative alpha at each analysis, comma-separated, positive,\n"
-    "                   strictly increasing, the last equal to alpha (both sides together)\n"
-    "  --times L        information fractions of the analyses, comma-separated, strictly\n"
-    "                   increasing in (0, 1]; a value may be written as a fraction such as 1/3\n"
-    "                   (default 1: a single analysis; at most 25 analyses); a last time below 1\n"
-    "                   (a trial that stopped early) spends only part of alpha, and the table\n"
-    "                   says how much\n"
-    "  --power P        power, above the one-sided alpha and below 1 (default 0.9)\n"
-    "  --hr R           hazard ratio, treatment over control, R > 0 and R != 1 (default 0.7)\n"
-    "  --accrual TA     accrual period (default 1)\n"
-    "  --follow-up TF   additional follow-up after accrual (default 1); TA + TF > 0\n"
-    "  --survival S     control-arm survival at the end of the study, 0 < S < 1 (default 0.5),\n"
-    "                   or at the time --survival-time T (T > 0)\n"
-    "  --median M       control-arm median survival instead, M > 0\n"
-    "  --control-hazard H  control-arm hazard per time unit instead, H > 0; each form is\n"
-    "                   converted to the survival at the end of the study (exponential)\n"
-    "  --allocation P   proportion of subjects on treatment, 0 < P < 1 (default 0.5)\n"
-    "  --exact          exact bounds: the recursion on Gauss-Legendre nodes, bounds and the\n"
-    "                   alpha they spend to 1e-9 (default: the grid recursion, 1e-4 on a bound)\n"
-    "  --dropout L      hazard of loss to follow-up per time unit, control[,treatment], 0 or\n"
-    "                   more (one value: both arms; default none)\n"
-    "  --dropout-probability L  probability of being lost by the time --dropout-time,\n"
-    "                   control[,treatment], in [0, 1); hazard = -log(1 - p)/time\n"
-    "  --dropout-time T the time of --dropout-probability, T > 0\n"
-    "  --accrual-pieces L  ends of the accrual pieces, comma-separated, increasing, the last\n"
-    "                   equal to --accrual (at most 10; default one piece: uniform entry)\n"
-    "  --accrual-intensity L  relative intensity of each piece, above 0 (with --accrual-pieces)\n"
-    "  --hazards L      piecewise control hazards per time unit, 1 to 10 pieces, above 0 (the\n"
-    "                   law then replaces --survival)\n"
-    "  --hazard-times L change points c1,..,c(m-1) of the m pieces, increasing, above 0\n"
-    "  --hazard-ratios L ratio (treatment over control) of each piece, above 0 (default --hr\n"
-    "                   in every piece); the table then adds the design's hazard ratio and\n"
-    "                   the calendar times of the analyses\n"
-    "  --futility-spending C[,X]  futility stops by beta spending of code C (1 to 6 as\n"
-    "                   --spending, spending 1 - power), X the phi of codes 3 and 4; code 5\n"
-    "                   takes the cumulative beta per analysis, the last 1 - power:\n"
-    "                   5,b1,...,bK\n"
-    "  --futility-z L   futility stops below the z of each interim analysis (K - 1 values)\n"
-    "  --futility-hr L  futility stops when the estimated hazard ratio is above the value of\n"
-    "                   each interim analysis (K - 1 values, above 0)\n"
-    "  --binding        binding futility: the efficacy bounds designed with the futility\n"
-    "                   stops in force (default non-binding)\n"
-    "  --csv            print the table as CSV\n"
-    "\n"
-    "Events: the number D whose drift gives the power, rounded up to a whole number and then\n"
-    "up to a multiple of the number of analyses K. Subjects: D over the probability of an event\n"
-    "by the end of the study, rounded up. Per analysis, the events expected there are D times\n"
-    "its information fraction, and its calendar time is when the subjects' expected events\n"
-    "reach that number (entry, loss to follow-up and accrual pieces as given).\n"
-    "  --help           show this text\n"
-    "\n"
-    "Exit status: 0 success, 1 the calculation did not converge or could not be completed,\n"
-    "2 bad options.\n";
-
-// A bad option: the message names the option, the value and what is allowed.
-struct OptionError {
-  std::string message;
-  std::string option = {};  // the option at fault, when one is
-};
+// The options given, each with its value as written.
+using Given = std::map<std::string, std::string>;
 
 [[noreturn]] void bad(const std::string& option, const std::string& value,
                       const std::string& allowed) {
   throw OptionError{"invalid value '" + value + "' for " + option + ": " + allowed, option};
-}
-
-std::string shortest(double v) {
-  char buf[64];
-  auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
-  return ec == std::errc() ? std::string(buf, p) : std::string("?");
 }
 
 std::optional<double> parse_real(std::string_view s) {
@@ -166,34 +82,10 @@ std::vector<double> list_option(const std::string& option, const std::string& va
   return out;
 }
 
-const char* spending_name(int code) {
-  switch (code) {
-    case 1:
-      return "O'Brien-Fleming type";
-    case 2:
-      return "Pocock type";
-    case 3:
-      return "power family";
-    case 4:
-      return "Hwang-Shih-DeCani family";
-    case 5:
-      return "user cumulative values";
-    case 6:
-      return "alternative O'Brien-Fleming type";
-    default:
-      return "?";
-  }
-}
-
-struct Options : BoundsRequest {
-  bool csv = false;
-  bool help = false;
-};
-
 // --hazard-times c1,..,c(m-1) --hazards h1,..,hm [--hazard-ratios r1,..,rm]: the endpoint's
 // piecewise law (ratios default to --hr in every piece). Every problem of the three options is
 // named in one message.
-void parse_hazards(Options& o, std::map<std::string, std::string>& given) {
+void parse_hazards(BoundsOptions& o, Given& given) {
   const bool times = given.count("--hazard-times") > 0, hazards = given.count("--hazards") > 0,
              ratios = given.count("--hazard-ratios") > 0;
   if (!hazards && !times && !ratios) return;
@@ -250,9 +142,10 @@ void parse_hazards(Options& o, std::map<std::string, std::string>& given) {
   o.entry_loss.hazards[0] = {c, h, r};
 }
 
-void parse_futility(std::map<std::string, std::string>& given, Options& o);
+void parse_futility(Given& given, BoundsOptions& o);
 
-Options parse(const std::vector<std::string>& args) {
+// The arguments as option -> value (each option once), the switches set in `o`.
+Given read_arguments(const std::vector<std::string>& args, BoundsOptions& o) {
   static const std::vector<std::string> known = {
       "--alpha", "--sides", "--spending", "--phi",       "--cumulative", "--times",
       "--power", "--hr",    "--accrual",  "--follow-up", "--survival",   "--allocation",
@@ -260,8 +153,7 @@ Options parse(const std::vector<std::string>& args) {
       "--accrual-intensity", "--median", "--control-hazard", "--survival-time",
       "--hazard-times", "--hazards", "--hazard-ratios", "--futility-spending", "--futility-z",
       "--futility-hr"};
-  std::map<std::string, std::string> given;
-  Options o;
+  Given given;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i], value;
     bool has_value = false;
@@ -283,6 +175,7 @@ Options parse(const std::vector<std::string>& args) {
     }
     if (name == "--binding") {
       if (has_value) throw OptionError{"option --binding takes no value (got '" + value + "')"};
+      if (o.futility.binding) throw OptionError{"option --binding given twice"};
       o.futility.binding = true;
       continue;
     }
@@ -310,8 +203,11 @@ Options parse(const std::vector<std::string>& args) {
     }
     given[name] = value;
   }
-  if (o.help) return o;
+  return given;
+}
 
+// Sides, alpha, the spending function and the analyses.
+void read_spending(Given& given, BoundsOptions& o) {
   auto has = [&](const char* n) { return given.count(n) > 0; };
   if (has("--sides")) {
     const std::string allowed = "sides must be 1 (one-sided) or 2 (two-sided symmetric)";
@@ -381,6 +277,11 @@ Options parse(const std::vector<std::string>& args) {
                       " cumulative alpha values, the last equal to alpha",
                       "--cumulative"};
   }
+}
+
+// Power, hazard ratio, allocation and the study's periods.
+void read_design(Given& given, BoundsOptions& o) {
+  auto has = [&](const char* n) { return given.count(n) > 0; };
   auto open_unit = [&](const char* name, double& target, const char* what) {
     if (!has(name)) return;
     const std::string allowed = std::string(what) + " must be greater than 0 and less than 1";
@@ -413,13 +314,24 @@ Options parse(const std::vector<std::string>& args) {
                       shortest(o.follow_up) + ": the study must last some time (sum > 0)",
                       "--follow-up"};
   }
-  // The control arm in another form, converted to the survival at the end of the study.
+}
+
+// The control arm in another form, converted to the survival at the end of the study.
+void read_control_arm(Given& given, BoundsOptions& o) {
+  auto has = [&](const char* n) { return given.count(n) > 0; };
   {
     const int forms = has("--median") + has("--control-hazard") + has("--survival");
     if (forms > 1) {
       throw OptionError{"give the control arm once: --survival (with --survival-time), --median "
                         "or --control-hazard",
                         has("--median") ? "--median" : "--control-hazard"};
+    }
+    if (forms == 1 && has("--hazards")) {
+      const char* form = has("--survival") ? "--survival" : has("--median") ? "--median"
+                                                                              : "--control-hazard";
+      throw OptionError{std::string("give the control arm once: --hazards (the piecewise law) and ") +
+                            form + " were both given; choose one",
+                        form};
     }
     if (has("--survival-time") && !has("--survival")) {
       throw OptionError{"--survival-time goes with --survival (the survival at that time)",
@@ -443,8 +355,7 @@ Options parse(const std::vector<std::string>& args) {
       o.control_value = o.survival;
     }
     if (o.control != ControlForm::EndOfStudy) {
-      o.survival = end_of_study_survival(
-          control_hazard(o.control, o.control_value, o.control_time), o.accrual + o.follow_up);
+      o.set_control_arm(o.control, o.control_value, o.control_time);
       if (!(o.survival > 0 && o.survival < 1)) {
         throw OptionError{"the control arm gives the survival " + shortest(o.survival) +
                               " at the end of the study, which must lie strictly between 0 and 1",
@@ -452,6 +363,11 @@ Options parse(const std::vector<std::string>& args) {
       }
     }
   }
+}
+
+// Loss to follow-up and accrual pieces.
+void read_entry_loss(Given& given, BoundsOptions& o) {
+  auto has = [&](const char* n) { return given.count(n) > 0; };
   // Loss to follow-up: hazards, or probabilities of being lost by a time.
   auto per_arm = [&](const char* name, bool probability) {
     const std::string allowed =
@@ -518,13 +434,23 @@ Options parse(const std::vector<std::string>& args) {
     o.entry_loss.accrual_end = ends;
     o.entry_loss.accrual_intensity = rates;
   }
+}
+
+BoundsOptions parse(const std::vector<std::string>& args) {
+  BoundsOptions o;
+  Given given = read_arguments(args, o);
+  if (o.help) return o;
+  read_spending(given, o);
+  read_design(given, o);
+  read_control_arm(given, o);
+  read_entry_loss(given, o);
   parse_hazards(o, given);
   parse_futility(given, o);
   return o;
 }
 
 // The futility options: one way of three, values per interim analysis, --binding only with one.
-void parse_futility(std::map<std::string, std::string>& given, Options& o) {
+void parse_futility(Given& given, BoundsOptions& o) {
   const size_t K = o.times.size();
   const char* ways[] = {"--futility-spending", "--futility-z", "--futility-hr"};
   std::vector<std::string> named;
@@ -592,133 +518,13 @@ void parse_futility(std::map<std::string, std::string>& given, Options& o) {
   o.futility.values = v;
 }
 
-std::string title(const Options& o) {
-  std::string s = "Group sequential design: alpha " + shortest(o.alpha) +
-                  (o.sides == 2 ? " two-sided" : " one-sided") + ", spending " +
-                  std::to_string(o.spending) + " (" + spending_name(o.spending);
-  if (o.phi) s += ", phi " + shortest(*o.phi);
-  s += "), K " + std::to_string(o.times.size()) + ", power " + shortest(o.power) + ", hr " +
-       shortest(o.hr) + ", accrual " + shortest(o.accrual) + ", follow-up " +
-       shortest(o.follow_up) + ", survival " + shortest(o.survival);
-  // The control arm in the form given, after the survival it was converted to.
-  if (o.control == ControlForm::Median) s += " (median " + shortest(o.control_value) + ")";
-  if (o.control == ControlForm::Hazard) s += " (hazard " + shortest(o.control_value) + ")";
-  if (o.control == ControlForm::SurvivalAt)
-    s += " (" + shortest(o.control_value) + " at " + shortest(o.control_time) + ")";
-  s += ", allocation " + shortest(o.allocation);
-  if (o.exact) s += ", exact bounds";
-  const EntryAndLoss& el = o.entry_loss;
-  if (o.dropout_time) {
-    s += ", lost by " + shortest(*o.dropout_time) + " " + shortest(o.dropout_probability[0]) +
-         "/" + shortest(o.dropout_probability[1]);
-  }
-  if (el.has_dropout()) s += ", dropout " + shortest(el.dropout[0]) + "/" + shortest(el.dropout[1]);
-  if (el.has_ramp()) {
-    s += ", accrual pieces";
-    for (size_t p = 0; p < el.accrual_end.size(); ++p)
-      s += (p ? "," : " ") + shortest(el.accrual_end[p]) + ":" + shortest(el.accrual_intensity[p]);
-  }
-  const EndpointHazards& h = el.hazards[0];
-  for (size_t p = 0; p < h.control.size(); ++p) {
-    s += (p ? "," : ", hazards from:hazard:ratio ") + shortest(p ? h.change[p - 1] : 0.0) + ":" +
-         shortest(h.control[p]) + ":" + shortest(h.ratio[p]);
-  }
-  if (o.futility.any()) s += ", futility " + describe_futility(o.futility);
-  return s;
-}
-
-void print_table(const Options& o, const GsDesignResult& r, std::ostream& out) {
-  const int K = static_cast<int>(o.times.size());
-  const double side = o.sides == 2 ? 2.0 : 1.0;
-  out << title(o) << "\n";
-  if (o.cumulative) {
-    out << "Cumulative alpha:";
-    for (double c : *o.cumulative) out << ' ' << shortest(c);
-    out << "\n";
-  }
-  if (o.times.back() < 1) {
-    // A trial that stopped before full information spends only part of alpha.
-    out << "Last analysis at information fraction " << shortest(o.times.back())
-        << " < 1: it spends " << shortest(r.pe[static_cast<size_t>(K - 1)]) << " of alpha "
-        << shortest(o.alpha) << "\n";
-  }
-  out << "\n";
-  struct Column {
-    const char* top;
-    const char* bottom;
-    int width;
-  };
-  const Column cols[] = {{"k", "", 3},
-                         {"time", "", 8},
-                         {"lower", "z", 9},
-                         {"upper", "z", 9},
-                         {"nominal", "lower", 11},
-                         {"nominal", "upper", 11},
-                         {"alpha", "spent", 11},
-                         {"alpha", "cumulative", 11},
-                         {"crossing", "prob.", 11},
-                         {"crossing", "cumulative", 11}};
-  fmt::Record top, bottom;
-  for (const Column& c : cols) {
-    top.a(c.top, c.width);
-    bottom.a(c.bottom, c.width);
-  }
-  out << top.str() << "\n" << bottom.str() << "\n";
-  double crossed = 0;
-  for (int i = 0; i < K; ++i) {
-    crossed += r.qpos[i];
-    out << fmt::Record()
-               .i(i + 1, 3)
-               .f(o.times[i], 8, 4)
-               .f(r.za[i], 9, 4)
-               .f(r.zb[i], 9, 4)
-               .f(r.nominal_lower[i] / side, 11, 7)
-               .f(r.nominal_upper[i] / side, 11, 7)
-               .f(r.pd[i], 11, 7)
-               .f(r.pe[i], 11, 7)
-               .f(r.qpos[i], 11, 6)
-               .f(crossed, 11, 6)
-               .str()
-        << "\n";
-  }
-  out << "\n";
-  out << fmt::Record().lit("Drift             ").f(r.drift, 12, 6).str() << "\n";
-  out << fmt::Record().lit("Events            ").i(r.events, 12).str() << "\n";
-  out << fmt::Record().lit("Subjects          ").i(r.subjects, 12).str() << "\n";
-  out << fmt::Record().lit("Expected events   ").f(r.expected_events, 12, 2).str() << "\n";
-  out << fmt::Record().lit("Event probability ").f(r.pev, 12, 6).str() << "\n";
-}
-
-// The analyses' expected events and calendar times, after the table.
-void print_analysis_times(const BoundsTable& t, std::ostream& out) {
-  out << "\n" << fmt::Record().a("k", 3).a("events", 12).a("calendar time", 15).str() << "\n";
-  for (size_t i = 0; i < t.analysis_events.size(); ++i) {
-    out << fmt::Record().i(static_cast<int>(i) + 1, 3).f(t.analysis_events[i], 12, 1)
-               .f(t.analysis_time[i], 15, 4).str()
-        << "\n";
-  }
-}
-
-// With piecewise hazards: the ratio behind the events and the calendar times of the analyses.
-void print_piecewise(const BoundsTable& t, std::ostream& out) {
-  if (t.analysis_times.empty()) return;
-  out << fmt::Record().lit("Design hazard ratio").f(t.design_hr, 11, 6).str() << "\n";
-  fmt::Record r;
-  r.lit("Analysis times    ");
-  for (double x : t.analysis_times) r.f(x, 12, 6);
-  out << r.str() << "\n";
-}
-
-void print_table(const Options& o, const BoundsTable& table, std::ostream& out) {
-  print_table(o, table.result, out);
-  if (o.futility.any()) print_futility_table(table, out);
-}
-
 }  // namespace
 
-BoundsRequest parse_bounds_request(const std::vector<std::string>& options) {
+BoundsOptions parse_bounds_options(const std::vector<std::string>& args) { return parse(args); }
+
+boundaries::BoundsRequest parse_bounds_request(const std::vector<std::string>& options) {
   try {
-    Options o = parse(options);
+    BoundsOptions o = parse_bounds_options(options);
     if (o.help || o.csv) throw OptionError{"options --help and --csv belong to the command line"};
     return o;
   } catch (const OptionError& e) {
@@ -726,153 +532,4 @@ BoundsRequest parse_bounds_request(const std::vector<std::string>& options) {
   }
 }
 
-BoundsTable calculate_bounds(const BoundsRequest& request) {
-  GsDesignInput in;
-  in.K = static_cast<int>(request.times.size());
-  in.alpha = request.alpha;
-  in.sides = request.sides;
-  in.spending.deck_code = request.spending;
-  if (request.phi) {
-    in.spending.has_phi = true;
-    in.spending.phi = *request.phi;
-  }
-  if (request.cumulative) in.spending.cumulative = *request.cumulative;
-  in.power = request.power;
-  in.hr = request.hr;
-  in.t = request.times;
-  in.ta = request.accrual;
-  in.tf = request.follow_up;
-  in.control_survival = request.survival;
-  in.allocation = request.allocation;
-  in.exact = request.exact;
-  const bool pieces = request.entry_loss.has_hazards();
-  const PiecewiseEndpoint endpoint{request.entry_loss, request.hr, request.survival,
-                                   request.allocation, request.accrual, request.follow_up};
-  if (pieces) in.hr = design_hazard_ratio(endpoint);
-  in.futility = request.futility;
-  if (!request.entry_loss.plain()) {
-    const survival::EntryLoss el(request.entry_loss, request.accrual);
-    const double T = request.accrual + request.follow_up;
-    in.event_probability_given = survival::pooled_event_probability(
-        el, request.entry_loss, 0, request.hr, request.survival, request.allocation,
-        request.accrual, request.follow_up, T);
-  }
-
-  BoundsTable table;
-  table.request = request;
-  std::ostringstream messages;
-  BoundaryWork work;
-  table.result = design_with_code(in, request.spending, request.phi.value_or(0.0), work, messages);
-  if (pieces) {
-    table.design_hr = in.hr;
-    table.analysis_times = analysis_times(endpoint, table.result.subjects, table.result.events,
-                                          request.times);
-    for (double t : request.times) table.analysis_events.push_back(table.result.events * t);
-    table.analysis_time = table.analysis_times;
-  } else {
-    // Per analysis: D t_k events, reached at the calendar time where N L(tau) P(tau) = D t_k (the
-    // probability of an observed event among those enrolled by tau, rising in tau), by bisection.
-    const survival::EntryLoss el(request.entry_loss, request.accrual);
-    const double end = request.accrual + request.follow_up;
-    const double N = table.result.subjects;
-    auto events_by = [&](double tau) {
-      if (!(tau > 0.0)) return 0.0;
-      return N * el.enrolled(tau) *
-             survival::pooled_event_probability(el, request.hr, request.survival,
-                                                request.allocation, request.accrual,
-                                                request.follow_up, tau);
-    };
-    for (size_t k = 0; k < request.times.size(); ++k) {
-      const double target = table.result.events * request.times[k];
-      double lo = 0.0, hi = end;
-      if (events_by(hi) <= target) {
-        lo = hi;  // the whole study (the rounding up of N leaves it at or above D)
-      } else {
-        for (int it = 0; it < 200 && hi - lo > 1e-12 * end; ++it) {
-          const double mid = 0.5 * (lo + hi);
-          (events_by(mid) < target ? lo : hi) = mid;
-        }
-      }
-      table.analysis_events.push_back(target);
-      table.analysis_time.push_back(0.5 * (lo + hi));
-    }
-  }
-  // Warnings of the recursion and of the drift search.
-  std::istringstream lines(messages.str());
-  for (std::string line; std::getline(lines, line);) {
-    const size_t first = line.find_first_not_of(' ');
-    if (first != std::string::npos) table.warnings.push_back(line.substr(first));
-  }
-  return table;
-}
-
-void write_bounds_csv(const BoundsTable& table, std::ostream& out) {
-  const BoundsRequest& o = table.request;
-  const GsDesignResult& r = table.result;
-  const int K = static_cast<int>(o.times.size());
-  const double side = o.sides == 2 ? 2.0 : 1.0;
-  out << "k,time,lower,upper,nominal_lower,nominal_upper,alpha_spent,alpha_cumulative,"
-         "crossing_probability,drift,events,subjects,expected_events,analysis_events,"
-         "calendar_time";
-  if (o.futility.any()) out << kFutilityCsvHeader;
-  out << "\n";
-  for (int i = 0; i < K; ++i) {
-    out << i + 1 << ',' << shortest(o.times[i]) << ',' << shortest(r.za[i]) << ','
-        << shortest(r.zb[i]) << ',' << shortest(r.nominal_lower[i] / side) << ','
-        << shortest(r.nominal_upper[i] / side) << ',' << shortest(r.pd[i]) << ','
-        << shortest(r.pe[i]) << ',' << shortest(r.qpos[i]) << ',' << shortest(r.drift) << ','
-        << r.events << ',' << r.subjects << ',' << shortest(r.expected_events) << ','
-        << shortest(table.analysis_events[static_cast<size_t>(i)]) << ','
-        << shortest(table.analysis_time[static_cast<size_t>(i)]);
-    if (o.futility.any()) write_futility_csv_columns(table, i, out);
-    out << "\n";
-  }
-}
-
-int run_bounds_command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Options o;
-  try {
-    o = parse(args);
-  } catch (const OptionError& e) {
-    err << "kestrel bounds: " << e.message << "\nTry 'kestrel bounds --help'.\n";
-    return 2;
-  }
-  if (o.help) {
-    out << kHelp;
-    return 0;
-  }
-
-  BoundsTable table;
-  try {
-    table = calculate_bounds(o);
-  } catch (const RunError& e) {
-    std::string m = e.what();
-    while (!m.empty() && m.front() == ' ') m.erase(m.begin());
-    err << "kestrel bounds: " << m << "\n";
-    return 1;
-  }
-  const GsDesignResult& r = table.result;
-  if (o.csv) {
-    write_bounds_csv(table, out);
-  } else {
-    print_table(o, table, out);
-    print_analysis_times(table, out);
-    print_piecewise(table, out);
-  }
-  for (const std::string& w : table.warnings) err << "kestrel bounds: warning: " << w << "\n";
-  {
-    EntryAndLossStatements how;
-    how.dropout_as_probability = o.dropout_time.has_value();
-    how.dropout_time = o.dropout_time.value_or(0.0);
-    for (const std::string& w : loss_warnings(o.entry_loss, how, o.accrual, o.follow_up))
-      err << "kestrel bounds: warning: " << w << "\n";
-  }
-  if (!r.drift_converged) {
-    err << "kestrel bounds: the drift search did not reach the power; the figures above are not"
-           " reliable\n";
-    return 1;
-  }
-  return 0;
-}
-
-}  // namespace kestrel::boundaries
+}  // namespace kestrel::cli

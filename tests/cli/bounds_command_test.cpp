@@ -1,6 +1,6 @@
 // `kestrel bounds`: the documented examples (run and compared with docs/bounds.md), the CSV
 // against the design routine, and refusal of bad options with exit status 2.
-#include "boundaries/bounds_command.h"
+#include "cli/bounds_command.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -13,11 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "boundaries/bounds_request.h"
 #include "boundaries/gsdesign.h"
+#include "cli/bounds_options.h"
+#include "cli/bounds_table.h"
 #include "common/errors.h"
 
-namespace kestrel::boundaries {
+namespace kestrel::cli {
 namespace {
+
+using namespace boundaries;  // the calculation behind the command line
 
 struct Outcome {
   int status;
@@ -283,6 +288,15 @@ TEST(BoundsCommand, BadOptionsAreRefusedWithExitStatusTwo) {
       {{"--accrual-pieces", "0.5,1", "--accrual-intensity", "1"}, "for --accrual-intensity"},
       {{"--accrual-pieces", "0.1,0.2,0.3,0.4,0.5,0.6,0.7,0.8,0.9,0.95,1", "--accrual-intensity",
         "1,1,1,1,1,1,1,1,1,1,1"}, "1 to 10 piece ends"},
+      // A switch given twice is refused as every other option is.
+      {{"--times", "0.5,1", "--futility-z", "0", "--binding", "--binding"},
+       "option --binding given twice"},
+      // A piecewise law is the control arm: with another form of it, which one holds is unclear.
+      {{"--hazards", "0.1", "--survival", "0.3"},
+       "give the control arm once: --hazards (the piecewise law) and --survival were both given"},
+      {{"--hazard-times", "1", "--hazards", "0.1,0.2", "--median", "2"}, "and --median were both"},
+      {{"--hazards", "0.1", "--control-hazard", "0.2"}, "and --control-hazard were both"},
+      {{"--hazards", "0.1", "--survival", "0.5", "--survival-time", "2"}, "and --survival were"},
   };
   for (const Case& c : cases) {
     Outcome o = bounds(c.args);
@@ -290,6 +304,64 @@ TEST(BoundsCommand, BadOptionsAreRefusedWithExitStatusTwo) {
     EXPECT_EQ(o.out, "") << c.must_mention;
     EXPECT_NE(o.err.find(c.must_mention), std::string::npos) << o.err;
     EXPECT_EQ(o.err.rfind("kestrel bounds: ", 0), 0u) << o.err;
+  }
+}
+
+// Documented values and extremes run, or stop with a message in plain words (status 1, nothing on
+// standard output): futility bounds of -8 stop nothing, so the CSV is that of the design without
+// futility stops, byte for byte; a law that gives no events names the law in force (not the
+// unused default survival); a count of subjects beyond the whole numbers says so; alpha too small
+// to spend at an early analysis is one sentence per analysis.
+TEST(BoundsCommand, DocumentedValuesAndExtremesRunOrStopInPlainWords) {
+  struct Same {
+    std::vector<std::string> args, without;
+  };
+  for (const Same& c : std::vector<Same>{
+           {{"--times", "0.5,1", "--futility-z=-8", "--csv"}, {"--times", "0.5,1", "--csv"}},
+           {{"--times", "1/3,2/3,1", "--futility-z", "-8,-8", "--exact", "--binding", "--csv"},
+            {"--times", "1/3,2/3,1", "--exact", "--csv"}},
+           {{"--times", "0.5,1", "--futility-z", "-8", "--hazards", "0.3", "--csv"},
+            {"--times", "0.5,1", "--hazards", "0.3", "--csv"}}}) {
+    const Outcome o = bounds(c.args), plain = bounds(c.without);
+    EXPECT_EQ(o.status, 0) << c.args[3] << o.err;
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.out, plain.out) << c.args[3];
+  }
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err, not_err;
+  };
+  std::string t25;
+  for (int k = 1; k <= 25; ++k) t25 += (k > 1 ? "," : "") + std::to_string(k) + "/25";
+  const std::vector<Case> cases = {
+      {{"--times", "0.5,1", "--futility-z", "-8"}, 0,
+       "\nFutility stops: z -8, non-binding: a bound of -8 stops nothing; the design is the one "
+       "without futility stops\n\n  k      events",
+       "", "?"},
+      {{"--dropout", "0,100", "--allocation", "0.999999"}, 1, "",
+       "the number of subjects, 82594560 events over the event probability "
+       "0.0024205438224192857 by the end of the study, is 3.412e+10: more than the largest whole "
+       "number that can be counted (2147483647)",
+       "cannot be formed"},
+      {{"--hazards", "1e-300"}, 1, "",
+       "kestrel bounds: no events are expected by the end of the study (event probability 0): "
+       "piecewise control hazards 1e-300, hazard ratios 0.7, allocation 0.5, accrual 1, "
+       "follow-up 1\n",
+       "survival"},
+      {{"--times", t25}, 0, "",
+       "kestrel bounds: warning: analysis 2 (information fraction 0.08): the spending function "
+       "gives it 2.22e-15 of alpha, too little to spend (less than 1e-13); none is spent there "
+       "and its bound stays at 8 (no stop for efficacy)\n",
+       "Zero used"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = bounds(c.args);
+    EXPECT_EQ(o.status, c.status) << c.args[0] << o.err;
+    if (c.status != 0) EXPECT_EQ(o.out, "");
+    EXPECT_NE(o.out.find(c.out), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find(c.not_err), std::string::npos) << o.err;
   }
 }
 
@@ -350,29 +422,10 @@ TEST(BoundsCommand, SpendingThatOverflowsEndsWithStatusOneAndNoTable) {
 }
 
 }  // namespace
-}  // namespace kestrel::boundaries
+}  // namespace kestrel::cli
 
-namespace kestrel::boundaries {
+namespace kestrel::cli {
 namespace {
-
-// The calculator without the command line: one analysis is the fixed design, whose bound is the
-// normal quantile of 1 - alpha and whose drift is the sum of the quantiles of 1 - alpha and of the
-// power; the events follow from the drift by the usual log-rank formula.
-TEST(BoundsApi, OneAnalysisIsTheFixedDesign) {
-  BoundsRequest r;
-  r.alpha = 0.025;
-  r.power = 0.9;
-  r.hr = 0.7;
-  const BoundsTable t = calculate_bounds(r);
-  ASSERT_EQ(t.result.zb.size() >= 1, true);
-  const double z_alpha = 1.959963984540054, z_power = 1.2815515655446004;
-  EXPECT_NEAR(t.result.zb[0], z_alpha, 1e-6);
-  EXPECT_NEAR(t.result.pe[0], 0.025, 1e-9);
-  EXPECT_NEAR(t.result.drift, z_alpha + z_power, 1e-4);
-  const double events = std::pow(z_alpha + z_power, 2) / std::pow(std::log(0.7), 2) / 0.25;
-  EXPECT_NEAR(t.result.events, std::ceil(events), 1.0);
-  EXPECT_TRUE(t.warnings.empty());
-}
 
 // The parsed options give the same table as the command line's CSV, and a bad option comes back
 // as the core's error naming the option.
@@ -389,7 +442,7 @@ TEST(BoundsApi, LossAndPiecesDivideTheEventsByTheirEventProbability) {
   };
   const std::vector<std::string> base = {"--times", "0.5,1", "--accrual", "2", "--follow-up", "1",
                                          "--survival", "0.4", "--hr", "0.7"};
-  const BoundsTable plain = calculate_bounds(parse_bounds_request(base));
+  const BoundsResult plain = calculate_bounds(parse_bounds_request(base));
   struct Case {
     std::vector<std::string> extra;
     double dc, dt;
@@ -401,7 +454,7 @@ TEST(BoundsApi, LossAndPiecesDivideTheEventsByTheirEventProbability) {
                                           p10, p10}}) {
     std::vector<std::string> args = base;
     args.insert(args.end(), c.extra.begin(), c.extra.end());
-    const BoundsTable t = calculate_bounds(parse_bounds_request(args));
+    const BoundsResult t = calculate_bounds(parse_bounds_request(args));
     const double pev = 0.5 * closed(lc, c.dc) + 0.5 * closed(lt, c.dt);
     EXPECT_EQ(t.result.events, plain.result.events) << c.extra[0];
     EXPECT_NEAR(t.result.pev, c.dc == 0 ? plain.result.pev : pev, 1e-12) << c.extra[0];
@@ -441,4 +494,4 @@ TEST(BoundsApi, ParsedOptionsMatchTheCommandAndBadOnesNameTheOption) {
 }
 
 }  // namespace
-}  // namespace kestrel::boundaries
+}  // namespace kestrel::cli

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "boundaries/bounds_command.h"
+#include "boundaries/bounds_request.h"
 #include "boundaries/piecewise_design.h"
+#include "cli/bounds_options.h"
 
-namespace kestrel::boundaries {
+namespace kestrel::cli {
+using namespace boundaries;  // the calculation these options are read for
 namespace {
 
 struct Reference {
@@ -46,7 +48,7 @@ TEST(PiecewiseBounds, EqualRpactSampleSizeSurvival) {
   };
   for (const Reference& ref : refs) {
     const BoundsRequest rq = parse_bounds_request(ref.options);
-    const BoundsTable t = calculate_bounds(rq);
+    const BoundsResult t = calculate_bounds(rq);
     const double p = rq.allocation, lhr = std::log(t.design_hr);
     const double events = t.result.drift * t.result.drift / (lhr * lhr) / (p * (1 - p));
     const double subjects = events / t.result.pev;
@@ -78,17 +80,18 @@ TEST(PiecewiseBounds, EqualPiecesAndDelayedEffect) {
   const std::string hs = std::to_string(h);
   std::vector<std::string> base = {"--times", "0.5,1", "--hr", "0.7", "--accrual", "2",
                                    "--follow-up", "3", "--survival", "0.4", "--dropout", "0.05"};
-  const BoundsTable plain = calculate_bounds(parse_bounds_request(base));
+  const BoundsResult plain = calculate_bounds(parse_bounds_request(base));
   std::vector<std::string> pw = base;
+  pw.erase(pw.begin() + 8, pw.begin() + 10);  // the pieces are the control arm: no --survival
   for (const char* o : {"--hazard-times", "1,2", "--hazards"}) pw.push_back(o);
   pw.push_back(hs + "," + hs + "," + hs);
-  const BoundsTable pieces = calculate_bounds(parse_bounds_request(pw));
+  const BoundsResult pieces = calculate_bounds(parse_bounds_request(pw));
   EXPECT_NEAR(pieces.result.pev, plain.result.pev, 1e-6 * plain.result.pev);  // h printed to 1e-6
   EXPECT_EQ(pieces.result.events, plain.result.events);
   std::vector<std::string> delayed = pw;
   delayed.push_back("--hazard-ratios");
   delayed.push_back("1,0.7,0.7");
-  const BoundsTable d = calculate_bounds(parse_bounds_request(delayed));
+  const BoundsResult d = calculate_bounds(parse_bounds_request(delayed));
   EXPECT_GT(d.design_hr, 0.7);
   EXPECT_LT(d.design_hr, 1.0);
   EXPECT_GT(d.result.events, plain.result.events);
@@ -108,4 +111,4 @@ TEST(PiecewiseBounds, BadOptionsAllAtOnce) {
 }
 
 }  // namespace
-}  // namespace kestrel::boundaries
+}  // namespace kestrel::cli
