@@ -70,8 +70,10 @@ std::string title(const BoundsRequest& o) {
   if (el.has_dropout()) s += ", dropout " + shortest(el.dropout[0]) + "/" + shortest(el.dropout[1]);
   if (el.has_ramp()) {
     s += ", accrual pieces";
-    for (size_t p = 0; p < el.accrual_end.size(); ++p)
-      s += (p ? "," : " ") + shortest(el.accrual_end[p]) + ":" + shortest(el.accrual_intensity[p]);
+    for (size_t p = 0; p < el.accrual_end.size(); ++p) {
+      s += p ? "," : " ";
+      s += shortest(el.accrual_end[p]) + ":" + shortest(el.accrual_intensity[p]);
+    }
   }
   const EndpointHazards& h = el.hazards[0];
   for (size_t p = 0; p < h.control.size(); ++p) {
