@@ -11,7 +11,7 @@
 #include "reports/html_report.h"
 #include "reports/report_file.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 // ---------------------------------------------------------------------------------------------
 // Writer
@@ -589,4 +589,4 @@ std::string write_run_outputs(const RunRecord& run, const std::filesystem::path&
   return err.empty() ? err2 : err;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -8,7 +8,7 @@
 
 #include "reports/results_json.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 namespace {
 
 // A JSON value as read: numbers keep their text.
@@ -668,4 +668,4 @@ RunRecord read_results_json(std::string_view text) {
   return r;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -10,7 +10,7 @@
 #include "reports/results_json.h"
 #include "reports/results_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 namespace {
 
 // The sample run with the figures a complete run cannot have (not numbers) made numbers: the
@@ -116,4 +116,4 @@ TEST(ResultsReader, RefusesWhatIsNotAResultsFile) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -309,7 +309,7 @@ Rcpp::List information(const InformationSet& s) {
   return f.list();
 }
 
-Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summary_line) {
+Rcpp::List evaluated_set(const reports::EvaluatedSet& s, const std::string& summary_line) {
   const samplesize::Evaluation& e = s.evaluation;
   const int K = s.information.K;
   std::vector<int> it, size;
@@ -332,7 +332,7 @@ Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summa
       .add("ep1", endpoint(e.ep1, K)).add("ep2", endpoint(e.ep2, K))
       .add("ZA1", e.ZA1).add("ZB1", e.ZB1).add("ZA2", e.ZA2).add("ZB2", e.ZB2)
       .add("RCORR", e.RCORR).add("NL", e.NL).add("NU", e.NU).add("trace", trace)
-      .add("end", std::string(driver::search_end_name(e.end)))
+      .add("end", std::string(reports::search_end_name(e.end)))
       .add("below_target", e.below_target).add("warning", s.warning).add("MSS", e.MSS).add("APW", e.APW)
       .add("ME1", e.ME1).add("ME2", e.ME2).add("AVE1", e.AVE1).add("AVE2", e.AVE2)
       .add("ASN", e.ASN).add("QSTOP", head(e.QSTOP, K)).add("QEP", qep);
@@ -536,7 +536,7 @@ RcppExport SEXP kestrel_run_outputs(SEXP text_, SEXP name_, SEXP seed_, SEXP acc
   const std::vector<driver::DeckProblem> problems = driver::check_deck(deck);
   if (!problems.empty()) Rcpp::stop(problems.front().message(name));
   const bool exact = Rcpp::as<bool>(exact_);
-  driver::RunRecord record;
+  reports::RunRecord record;
   record.version = KESTREL_VERSION;
   record.header = deck.header;
   if (!Rf_isNull(seed_)) record.seed = record.seed_given = Rcpp::as<int>(seed_);
@@ -554,8 +554,8 @@ RcppExport SEXP kestrel_run_outputs(SEXP text_, SEXP name_, SEXP seed_, SEXP acc
     }
   }
   if (!record.seed) record.seed = calc.seed();
-  return Rcpp::List::create(Rcpp::Named("html") = driver::html_report(record),
-                            Rcpp::Named("json") = driver::results_json(record));
+  return Rcpp::List::create(Rcpp::Named("html") = reports::html_report(record),
+                            Rcpp::Named("json") = reports::results_json(record));
   END_RCPP
 }
 
