@@ -13,7 +13,7 @@
 namespace {
 
 using namespace kestrel;
-using namespace kestrel::driver;
+using namespace kestrel::reports;
 
 boundaries::GsDesignResult endpoint(int K) {
   boundaries::GsDesignResult r;
@@ -37,17 +37,17 @@ boundaries::GsDesignResult endpoint(int K) {
   return r;
 }
 
-RunRecord run_of(int designs, int K) {
-  RunRecord run;
+reports::RunRecord run_of(int designs, int K) {
+  reports::RunRecord run;
   run.version = "bench";
   run.seed = 12345;
   for (int d = 1; d <= designs; ++d) {
-    DesignRecord dr;
+    reports::DesignRecord dr;
     dr.design.number = d;
     dr.design.read.LOOK = dr.design.stored.LOOK = K;
     dr.complete = true;
     for (const char* label : {"EP1", "EP2"}) {
-      EvaluatedSet s;
+      reports::EvaluatedSet s;
       s.label = label;
       s.information.K = K;
       for (int k = 0; k < K; ++k) {
@@ -71,29 +71,29 @@ RunRecord run_of(int designs, int K) {
 }
 
 void BM_ResultsJson(benchmark::State& state) {
-  const RunRecord run = run_of(static_cast<int>(state.range(0)), 10);
+  const reports::RunRecord run = run_of(static_cast<int>(state.range(0)), 10);
   for (auto _ : state) {
-    std::string s = results_json(run);
+    std::string s = reports::results_json(run);
     benchmark::DoNotOptimize(s.data());
   }
 }
 BENCHMARK(BM_ResultsJson)->Arg(1)->Arg(10)->Unit(benchmark::kMicrosecond);
 
 void BM_HtmlReport(benchmark::State& state) {
-  const RunRecord run = run_of(static_cast<int>(state.range(0)), 10);
+  const reports::RunRecord run = run_of(static_cast<int>(state.range(0)), 10);
   for (auto _ : state) {
-    std::string s = html_report(run);
+    std::string s = reports::html_report(run);
     benchmark::DoNotOptimize(s.data());
   }
 }
 BENCHMARK(BM_HtmlReport)->Arg(1)->Arg(10)->Unit(benchmark::kMicrosecond);
 
 void BM_WriteBothFiles(benchmark::State& state) {
-  const RunRecord run = run_of(static_cast<int>(state.range(0)), 10);
+  const reports::RunRecord run = run_of(static_cast<int>(state.range(0)), 10);
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "kestrel-report-files-bench";
   std::filesystem::create_directories(dir);
   for (auto _ : state) {
-    std::string problem = write_run_outputs(run, dir);
+    std::string problem = reports::write_run_outputs(run, dir);
     benchmark::DoNotOptimize(problem.data());
   }
   std::filesystem::remove_all(dir);

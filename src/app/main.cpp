@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
   // with the name of the report, removing its temporary files) instead of killing the process.
   std::signal(SIGXFSZ, SIG_IGN);
   // A run ended by SIGTERM, SIGINT or SIGHUP leaves no temporary report file behind.
-  kestrel::driver::remove_temporary_files_on_signals();
+  kestrel::reports::remove_temporary_files_on_signals();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "bounds") {
     return kestrel::cli::run_bounds_command({args.begin() + 1, args.end()}, std::cout, std::cerr);

@@ -19,7 +19,7 @@ namespace {
 
 void put(std::ostream& os, const std::string& line) { os << line << '\n'; }
 
-void keep_results(const samplesize::Evaluation& e, RunResults& r) {
+void keep_results(const samplesize::Evaluation& e, reports::RunResults& r) {
   r.MSS = e.MSS;
   r.APW = e.APW;
   r.ME1 = e.ME1;
@@ -55,8 +55,8 @@ std::string num(double v, const char* format = "%.6g") {
 
 // How the analyses of an evaluated set were placed, for messages.
 std::string set_name(std::string_view label) {
-  if (label == kLabelEp1) return "analyses timed by EP1's information";
-  if (label == kLabelEp2) return "analyses timed by EP2's information";
+  if (label == reports::kLabelEp1) return "analyses timed by EP1's information";
+  if (label == reports::kLabelEp2) return "analyses timed by EP2's information";
   return "analyses at the given calendar times";
 }
 
@@ -152,7 +152,7 @@ void check_information_set(const Design& design, const survival::InformationInpu
 }
 
 // The figures of an evaluation that enter the summary line must be numbers.
-void check_results(const Design& design, const RunResults& r, std::string_view label) {
+void check_results(const Design& design, const reports::RunResults& r, std::string_view label) {
   const std::pair<const char*, double> figures[] = {
       {"APW (the power at the sample size found)", r.APW},
       {"AVE1 (expected events of EP1)", r.AVE1},
@@ -220,14 +220,14 @@ void start_design(RunContext& ctx, const std::optional<std::int32_t>& seed, int 
   ctx.mvn.restart_generator();
 }
 
-void calculate_design(const Design& design, RunContext& ctx, RunStore& store, DesignRecord& into,
-                      const SetDone& done, const Calculations& calc) {
+void calculate_design(const Design& design, RunContext& ctx, RunStore& store,
+                      reports::DesignRecord& into, const SetDone& done, const Calculations& calc) {
   Reports& rep = ctx.reports;
   const DeckValues& v = design.stored;
   into.design = design;
-  write_design_banner(rep.console());
-  write_input_summary(rep.main(), v, &into.overflowed, design.entry_loss,
-                      design.entry_loss_statements, &design.futility);
+  reports::write_design_banner(rep.console());
+  reports::write_input_summary(rep.main(), v, &into.overflowed, design.entry_loss,
+                               design.entry_loss_statements, &design.futility);
   // The boundary designs write their phi as "Parameter is" in a field of six columns.
   for (const auto& pair : design.spending) {
     for (int ep = 0; ep < 2; ++ep) {
@@ -251,7 +251,7 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
                   " MODEL IN FORCE (MODEL EXACT): EXACT COVARIANCE UNDER THE ALTERNATIVE, EXACT BOUNDS");
   }
   write_control_statement(rep.main(), design);
-  write_copula_banner(rep.console(), v.CPL);
+  reports::write_copula_banner(rep.console(), v.CPL);
   const std::string where = "design " + std::to_string(design.number);
   std::string copula_failure;  // the message of a copula search that did not converge
   if (v.CPL >= 1 && v.CPL <= 3) {
@@ -370,10 +370,10 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
     std::size_t which = 0;
     if (v.ITIME != 2) {
       put(rep.main(), fmt::list({std::string_view("---> INFORMATION TIME BY ENP1")}));
-      evaluate(sets.ep1_driven, which++, kLabelEp1);
+      evaluate(sets.ep1_driven, which++, reports::kLabelEp1);
     }
     put(rep.main(), fmt::list({std::string_view("---> INFORMATION TIME BY ENP2")}));
-    evaluate(sets.ep2_driven, which, kLabelEp2);
+    evaluate(sets.ep2_driven, which, reports::kLabelEp2);
   } else {
     InformationSet set;
     try {
@@ -381,7 +381,7 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
     } catch (const RunError& e) {
       stop_in(where, e);
     }
-    evaluate(set, 0, kLabelCalendar);
+    evaluate(set, 0, reports::kLabelCalendar);
   }
   put(rep.main(), fmt::list({}));
   into.complete = true;
@@ -503,10 +503,11 @@ DesignCalculation DesignCalculator::calculate(const Design& design) {
   s.unit60.str("");
   DesignCalculation out;
   start_design(s.ctx, s.given_seed, design.number);
-  calculate_design(design, s.ctx, s.store, out.record,
-                   [&](std::string_view label, const InformationSet&, const samplesize::Evaluation&) {
-                     out.summary_lines.push_back(summary_line(label, design.stored, s.store.results));
-                   });
+  calculate_design(
+      design, s.ctx, s.store, out.record,
+      [&](std::string_view label, const InformationSet&, const samplesize::Evaluation&) {
+        out.summary_lines.push_back(reports::summary_line(label, design.stored, s.store.results));
+      });
   out.main_report = s.main.str();
   out.matrix = s.matrix.str();
   return out;

@@ -45,7 +45,7 @@ struct Calculations {
 // What persists from one design to the next.
 struct RunStore {
   double THETA = 0, THETATR = 0;
-  RunResults results;
+  reports::RunResults results;
 };
 
 // Called after each evaluated set with its summary-line label ("  EP1", "  EP2", "CALND").
@@ -62,8 +62,8 @@ void start_design(RunContext& ctx, const std::optional<std::int32_t>& seed, int 
 // parameters and each evaluated set as soon as it is done, so that a terminal error (RunError)
 // leaves in it what was finished; `into.complete` is set at the end. `store` carries THETA,
 // THETATR and the result fields from one design to the next.
-void calculate_design(const Design& design, RunContext& ctx, RunStore& store, DesignRecord& into,
-                      const SetDone& done = {},
+void calculate_design(const Design& design, RunContext& ctx, RunStore& store,
+                      reports::DesignRecord& into, const SetDone& done = {},
                       const Calculations& calc = Calculations::standard());
 
 // The problems of one design's values (ranges, orders, spending statements) as the deck check
@@ -84,7 +84,7 @@ struct CalculationOptions {
 
 // A design's results with the report lines it wrote.
 struct DesignCalculation {
-  DesignRecord record;
+  reports::DesignRecord record;
   std::string main_report;  // the design's part of the detailed report
   std::string matrix;       // covariance and correlation matrices (calendar analysis times)
   std::vector<std::string> summary_lines;  // the summary file's line of each evaluated set

@@ -25,7 +25,7 @@ constexpr const char* kResultsPath = "a/kestrel-results.json";
 
 std::string quoted(const std::string& name) { return "'" + name + "'"; }
 
-std::string seed_option(const RunRecord& r) {
+std::string seed_option(const reports::RunRecord& r) {
   return r.seed_given ? "--seed " + std::to_string(*r.seed_given) : "no --seed";
 }
 
@@ -36,8 +36,8 @@ std::string accuracy_text(double v) {
 }
 
 // The first difference of run-level fields between two shards, or empty.
-std::string mismatch(const std::string& a_name, const RunRecord& a, const std::string& b_name,
-                     const RunRecord& b) {
+std::string mismatch(const std::string& a_name, const reports::RunRecord& a,
+                     const std::string& b_name, const reports::RunRecord& b) {
   const std::string both = quoted(a_name) + " and " + quoted(b_name);
   if (a.version != b.version)
     return both + " were written by different versions of kestrel (" + a.version + " and " +
@@ -69,7 +69,7 @@ std::string list_numbers(const std::vector<int>& v) {
   return out;
 }
 
-RunResults carried(RunResults r, const samplesize::Evaluation& e) {
+reports::RunResults carried(reports::RunResults r, const samplesize::Evaluation& e) {
   r.MSS = e.MSS;
   r.APW = e.APW;
   r.ME1 = e.ME1;
@@ -86,9 +86,9 @@ RunResults carried(RunResults r, const samplesize::Evaluation& e) {
 }
 
 std::string_view row_label(const std::string& label) {
-  if (label == "EP1") return kLabelEp1;
-  if (label == "EP2") return kLabelEp2;
-  return kLabelCalendar;
+  if (label == "EP1") return reports::kLabelEp1;
+  if (label == "EP2") return reports::kLabelEp2;
+  return reports::kLabelCalendar;
 }
 
 // The whole of a shard's results file. Only a regular file is read: a FIFO or a device under the
@@ -134,7 +134,8 @@ std::string read_regular_file(const std::string& dir, const std::filesystem::pat
 
 }  // namespace
 
-RunRecord merge_runs(const std::vector<std::pair<std::string, RunRecord>>& shards) {
+reports::RunRecord merge_runs(
+    const std::vector<std::pair<std::string, reports::RunRecord>>& shards) {
   if (shards.empty()) throw MergeRefused("no shard to merge");
   const auto& [first_name, first] = shards.front();
   for (const auto& [name, run] : shards) {
@@ -144,9 +145,9 @@ RunRecord merge_runs(const std::vector<std::pair<std::string, RunRecord>>& shard
     if (const std::string m = mismatch(first_name, first, name, run); !m.empty())
       throw MergeRefused(m);
   }
-  std::map<int, std::pair<const std::string*, const DesignRecord*>> by_number;
+  std::map<int, std::pair<const std::string*, const reports::DesignRecord*>> by_number;
   for (const auto& [name, run] : shards) {
-    for (const DesignRecord& d : run.designs) {
+    for (const reports::DesignRecord& d : run.designs) {
       const int n = d.design.number;
       if (n < 1 || n > first.designs_in_deck || !d.complete)
         throw MergeRefused(quoted(name) + ": design " + std::to_string(n) +
@@ -175,7 +176,7 @@ RunRecord merge_runs(const std::vector<std::pair<std::string, RunRecord>>& shard
                        (missing_count == 1 ? "it" : "them"));
   }
 
-  RunRecord merged;
+  reports::RunRecord merged;
   merged.version = first.version;
   merged.mvn_accuracy = first.mvn_accuracy;
   merged.exact = first.exact;
@@ -196,13 +197,13 @@ RunRecord merge_runs(const std::vector<std::pair<std::string, RunRecord>>& shard
   return merged;
 }
 
-std::string summary_table(const RunRecord& run) {
-  std::string out = summary_header() + "\n";
-  RunResults r;
-  for (const DesignRecord& d : run.designs) {
-    for (const EvaluatedSet& s : d.sets) {
+std::string summary_table(const reports::RunRecord& run) {
+  std::string out = reports::summary_header() + "\n";
+  reports::RunResults r;
+  for (const reports::DesignRecord& d : run.designs) {
+    for (const reports::EvaluatedSet& s : d.sets) {
       r = carried(r, s.evaluation);
-      out += summary_line(row_label(s.label), d.design.stored, r) + "\n";
+      out += reports::summary_line(row_label(s.label), d.design.stored, r) + "\n";
     }
   }
   return out;
@@ -225,7 +226,7 @@ int merge_command(const std::vector<std::string>& args, const std::filesystem::p
     err << "kestrel merge: name the directories of the shard runs\n" << usage;
     return 2;
   }
-  std::vector<std::pair<std::string, RunRecord>> shards;
+  std::vector<std::pair<std::string, reports::RunRecord>> shards;
   try {
     for (const std::string& dir : args) {
       if (!dir.empty() && dir[0] == '-')
@@ -233,21 +234,21 @@ int merge_command(const std::vector<std::string>& args, const std::filesystem::p
       const std::filesystem::path file = std::filesystem::path(dir) / kResultsPath;
       const std::string text = read_regular_file(dir, file);
       try {
-        shards.emplace_back(dir, read_results_json(text));
-      } catch (const ResultsFileError& e) {
+        shards.emplace_back(dir, reports::read_results_json(text));
+      } catch (const reports::ResultsFileError& e) {
         throw MergeRefused(file.string() + ": " + e.what());
       }
     }
-    const RunRecord merged = merge_runs(shards);
+    const reports::RunRecord merged = merge_runs(shards);
     std::filesystem::create_directories(out / "a");
     // Every file is written beside its name and renamed into place only when all are complete.
-    ReportFile json(out / "a/kestrel-results.json", "a/kestrel-results.json");
-    ReportFile html(out / "a/kestrel-report.html", "a/kestrel-report.html");
-    ReportFile summary(out / "a/TEST_7b.OUT", "a/TEST_7b.OUT");
-    json.stream() << results_json(merged);
-    html.stream() << html_report(merged);
+    reports::ReportFile json(out / "a/kestrel-results.json", "a/kestrel-results.json");
+    reports::ReportFile html(out / "a/kestrel-report.html", "a/kestrel-report.html");
+    reports::ReportFile summary(out / "a/TEST_7b.OUT", "a/TEST_7b.OUT");
+    json.stream() << reports::results_json(merged);
+    html.stream() << reports::html_report(merged);
     summary.stream() << summary_table(merged);
-    ReportFile::put_all_in_place({&json, &html, &summary}, [] {});
+    reports::ReportFile::put_all_in_place({&json, &html, &summary}, [] {});
   } catch (const MergeRefused& e) {
     err << "kestrel merge: " << e.what() << "\nkestrel merge: nothing was written\n";
     return 2;

@@ -22,12 +22,13 @@ class MergeRefused : public std::runtime_error {
 
 // The run of the whole deck from its parts, each named (its directory) for messages, designs in
 // deck order. Throws MergeRefused.
-RunRecord merge_runs(const std::vector<std::pair<std::string, RunRecord>>& shards);
+reports::RunRecord merge_runs(
+    const std::vector<std::pair<std::string, reports::RunRecord>>& shards);
 
 // The summary table a/TEST_7b.OUT of a run: the column header, then one line per evaluated set
 // in deck order, the simulated powers of a set without simulation carried from the last set
 // that simulated, as the run loop carries them.
-std::string summary_table(const RunRecord& run);
+std::string summary_table(const reports::RunRecord& run);
 
 // The command: reads DIR/a/kestrel-results.json of every DIR, writes a/kestrel-results.json,
 // a/kestrel-report.html and a/TEST_7b.OUT below `out`. Returns the exit status: 0 written,

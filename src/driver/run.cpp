@@ -57,7 +57,7 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
   }
   if (options.exact) ctx.exact = true;  // each design's input summary names the model
   ctx.under_nulls = options.under_nulls;
-  put(rep.summary(), summary_header());
+  put(rep.summary(), reports::summary_header());
   rep.summary().flush();
 
   // The store carries the simulated powers of the last design that simulated into the summary
@@ -67,9 +67,9 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
     const Design& design = rec.design;
     if (!options.selection.selects(design.number)) continue;
     start_design(ctx, options.seed, design.number);
-    DesignRecord scratch;
-    record_design_start(options.record, design);
-    DesignRecord& into = options.record ? options.record->designs.back() : scratch;
+    reports::DesignRecord scratch;
+    reports::record_design_start(options.record, design);
+    reports::DesignRecord& into = options.record ? options.record->designs.back() : scratch;
     // A value too wide for its report column is written in full; say which (also when the
     // design stops).
     auto name_overflows = [&]() {
@@ -95,7 +95,8 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
           [&](std::string_view label, const InformationSet&, const samplesize::Evaluation&) {
             const std::string& warning = into.sets.back().warning;
             if (!warning.empty() && options.notes) *options.notes << warning << '\n';
-            put(rep.summary(), summary_line(label, design.stored, store.results, &into.overflowed));
+            put(rep.summary(),
+                reports::summary_line(label, design.stored, store.results, &into.overflowed));
           },
           calc);
     } catch (...) {
@@ -155,13 +156,13 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   // calculation: a report that cannot be created stops the run before anything is replaced.
   // All are put in place together at the end of the run, or at a terminal error with everything
   // written so far; or none is.
-  ReportFile main(dir / kMainReportPath, kMainReportPath);
-  ReportFile summary(dir / kSummaryPath, kSummaryPath);
-  ReportFile matrix(dir / kMatrixPath, kMatrixPath);
-  std::optional<ReportFile> unit60;
+  reports::ReportFile main(dir / kMainReportPath, kMainReportPath);
+  reports::ReportFile summary(dir / kSummaryPath, kSummaryPath);
+  reports::ReportFile matrix(dir / kMatrixPath, kMatrixPath);
+  std::optional<reports::ReportFile> unit60;
   unit60.emplace(dir / kUnit60Path, kUnit60Path);
-  ReportFile results(dir / kResultsPath, kResultsPath);
-  ReportFile html(dir / kHtmlReportPath, kHtmlReportPath);
+  reports::ReportFile results(dir / kResultsPath, kResultsPath);
+  reports::ReportFile html(dir / kHtmlReportPath, kHtmlReportPath);
   bool unit60_written = false;
   auto unit60_stream = [&]() -> std::ostream& {
     unit60_written = true;
@@ -169,7 +170,7 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   };
   Reports reports(main.stream(), summary.stream(), matrix.stream(), console, unit60_stream);
   // What the run computed, for the results file and the HTML report beside the reports.
-  RunRecord record;
+  reports::RunRecord record;
   record.version = KESTREL_VERSION;
   record.header = deck.header;
   record.seed = options.seed;
@@ -196,8 +197,8 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
   // are they renamed onto their names, one after another. A report that cannot be written leaves
   // every earlier report (fort.60 included) as it was; the returned problem names it.
   auto close_all = [&]() -> std::string {
-    results.stream() << results_json(record);
-    html.stream() << html_report(record);
+    results.stream() << reports::results_json(record);
+    html.stream() << reports::html_report(record);
     if (!unit60_written) unit60.reset();  // fort.60 is written only by designs with fractions
     // fort.60 is written only by designs with information fractions. One left by an earlier
     // run would stand beside reports it does not belong to: it is removed, and said so, once
@@ -219,7 +220,7 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
       }
     };
     try {
-      ReportFile::put_all_in_place(
+      reports::ReportFile::put_all_in_place(
           {&main, &summary, &matrix, unit60 ? &*unit60 : nullptr, &results, &html},
           remove_stale_unit60);
     } catch (const RunError& e) {
@@ -231,7 +232,7 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
     run_deck(deck, ctx, run_options, calc);
   } catch (...) {
     console.flush();
-    record_error(record, std::current_exception());
+    reports::record_error(record, std::current_exception());
     // The calculation's stop is the message of the run; a report that could not be put in
     // place is noted beside it.
     const std::string problem = close_all();

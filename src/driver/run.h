@@ -29,7 +29,7 @@ struct RunOptions {
   bool exact = false;
   // --under-nulls: every design is also evaluated under the global and partial nulls
   bool under_nulls = false;
-  RunRecord* record = nullptr;  // filled for the results file and the HTML report when set
+  reports::RunRecord* record = nullptr;  // filled for the results file and the HTML report when set
   std::ostream* notes = nullptr;  // warnings that do not stop the run (standard error)
 };
 

@@ -11,7 +11,7 @@
 
 #include "survival/margins.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 // ---------------------------------------------------------------------------------------------
 // Text helpers
@@ -988,4 +988,4 @@ std::string html_report(const RunRecord& run) {
   return std::move(p.s);
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -9,7 +9,7 @@
 
 #include "reports/run_record.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 std::string html_report(const RunRecord& run);
 
@@ -21,4 +21,4 @@ std::string html_escape(std::string_view text);
 // a negative value that rounds to zero loses its sign).
 std::string fixed(double v, int d);
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

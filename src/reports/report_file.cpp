@@ -14,7 +14,7 @@
 
 #include "common/errors.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 namespace {
 
@@ -225,4 +225,4 @@ void ReportFile::put_in_place() {
   free_slot(slot_);
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -11,7 +11,7 @@
 #include <ostream>
 #include <string>
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 class ReportFile {
  public:
@@ -87,4 +87,4 @@ void ReportFile::put_all_in_place(std::initializer_list<ReportFile*> files, Befo
     if (f != nullptr) f->put_in_place();
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

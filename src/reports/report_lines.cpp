@@ -4,7 +4,7 @@
 
 #include "common/format.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 namespace {
 
 std::string padded(std::string_view text, std::size_t width) {
@@ -251,4 +251,4 @@ void write_copula_banner(std::ostream& console, int CPL) {
   if (CPL == 2) put(console, fmt::list({std::string_view("EARLY DEPENDENCY BY POSITIVE STABLE")}));
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

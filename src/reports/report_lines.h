@@ -8,7 +8,7 @@
 
 #include "common/design.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 // The result fields of the run parameter store that the summary line shows. They are not reset
 // between designs: a field a design does not compute keeps the value of an earlier design.
@@ -53,4 +53,4 @@ std::string summary_line(std::string_view label, const DeckValues& stored, const
 void write_design_banner(std::ostream& console);
 void write_copula_banner(std::ostream& console, int CPL);
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

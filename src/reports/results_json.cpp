@@ -10,8 +10,9 @@
 #include "common/errors.h"
 #include "reports/html_report.h"
 #include "reports/report_file.h"
+#include "reports/result_fields.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 // ---------------------------------------------------------------------------------------------
 // Writer
@@ -198,40 +199,59 @@ void vec(JsonWriter& w, std::string_view name, const std::vector<double>& v) {
   w.key(name).values(v.data(), static_cast<int>(v.size()));
 }
 
-void arr(JsonWriter& w, std::string_view name, const AnalysisArray& v, int K) {
-  w.key(name).values(v.data(), K);
-}
+// Writes the fields of a described structure (result_fields.h) under their keys; a vector is
+// written whole, a per-analysis array of fixed size up to its count.
+class JsonOut {
+ public:
+  explicit JsonOut(JsonWriter& w) : w_(w) {}
 
-void deck_values(JsonWriter& w, const DeckValues& d) {
+  template <class T>
+  void scalar(const Field& f, const T& x) {
+    if constexpr (std::is_same_v<T, std::vector<int>>)
+      return;  // not in the results file
+    else if (!f.key)
+      return;
+    else if constexpr (std::is_same_v<T, std::string>)
+      w_.key(f.key).value(std::string_view(x));
+    else
+      w_.key(f.key).value(x);
+  }
+  void analyses(const Field& f, const std::vector<double>& v, Count) { values(f, v, {}); }
+  void analyses(const Field& f, const AnalysisArray& a, Count K) {
+    if (f.key) w_.key(f.key).values(a.data(), K.valid() ? K.n : 0);
+  }
+  void values(const Field& f, const std::vector<double>& v, Count) {
+    if (f.key) vec(w_, f.key, v);
+  }
+  template <class Rows>
+  void matrix(const Field& f, const Rows& rows, Count K) {
+    w_.key(f.key).begin_array();
+    for (int i = 0; i < (K.valid() ? K.n : 0); ++i)
+      w_.values(rows[static_cast<size_t>(i)].data(), K.n);
+    w_.end_array();
+  }
+  template <class T, class Describe>
+  void object(const Field& f, const T& x, Describe describe) {
+    w_.key(f.key).begin_object();
+    describe(*this, x);
+    w_.end_object();
+  }
+  template <class E, size_t N>
+  void kind(const Field& f, E e, const char* const (&names)[N]) {
+    w_.key(f.key).value(names[static_cast<size_t>(e)]);
+  }
+  bool optional(const char*, bool present) { return present; }
+
+ private:
+  JsonWriter& w_;
+};
+
+// A described structure as an object.
+template <class T, class... Context>
+void object(JsonWriter& w, const T& x, Context... context) {
+  JsonOut out(w);
   w.begin_object();
-  w.key("NSIM").value(d.NSIM);
-  w.key("ITIME").value(d.ITIME);
-  w.key("CPL").value(d.CPL);
-  w.key("CPRSK").value(d.CPRSK);
-  w.key("CMPST").value(d.CMPST);
-  w.key("MSSG").value(d.MSSG);
-  w.key("HR1").value(d.HR1);
-  w.key("HR2").value(d.HR2);
-  w.key("RHO").value(d.RHO);
-  w.key("HR1TR").value(d.HR1TR);
-  w.key("HR2TR").value(d.HR2TR);
-  w.key("RHOTR").value(d.RHOTR);
-  w.key("TA").value(d.TA);
-  w.key("TF").value(d.TF);
-  w.key("SRVR1").value(d.SRVR1);
-  w.key("SRVR2").value(d.SRVR2);
-  w.key("SR").value(d.SR);
-  w.key("CNSRD").value(d.CNSRD);
-  w.key("TYPE1").value(d.TYPE1);
-  w.key("RSV1").value(d.RSV1);
-  w.key("POWER").value(d.POWER);
-  w.key("DF").value(d.DF);
-  w.key("LOOK").value(d.LOOK);
-  w.key("CRIVL").value(d.CRIVL);
-  w.key("ESF1").value(d.ESF1);
-  w.key("ESF2").value(d.ESF2);
-  const int K = d.LOOK >= 0 && d.LOOK <= NMAXA ? d.LOOK : 0;
-  arr(w, "TLOOK", d.TLOOK, K);
+  describe(out, x, context...);
   w.end_object();
 }
 
@@ -245,31 +265,6 @@ void spending_statement(JsonWriter& w, const SpendingStatement& s) {
   if (s.has_phi) w.value(s.phi); else w.null();
   w.key("cumulative");
   if (s.cumulative.empty()) w.null(); else w.values(s.cumulative.data(), static_cast<int>(s.cumulative.size()));
-  w.end_object();
-}
-
-void information(JsonWriter& w, const InformationSet& s) {
-  const int K = s.K < 0 ? 0 : (s.K > NMAXA ? NMAXA : s.K);
-  w.begin_object();
-  w.key("K").value(s.K);
-  arr(w, "TCAL", s.TCAL, K);
-  arr(w, "FENR", s.FENR, K);
-  arr(w, "FINF1", s.FINF1, K);
-  arr(w, "FINF2", s.FINF2, K);
-  arr(w, "DRF1", s.DRF1, K);
-  arr(w, "DRF2", s.DRF2, K);
-  arr(w, "VAR01", s.VAR01, K);
-  arr(w, "VAR02", s.VAR02, K);
-  arr(w, "VAR11", s.VAR11, K);
-  arr(w, "VAR12", s.VAR12, K);
-  w.key("CORR12").begin_array();
-  for (int i = 0; i < K; ++i) w.values(s.CORR12[static_cast<size_t>(i)].data(), K);
-  w.end_array();
-  // Piecewise hazards only: the information-weighted average ratios, for reference.
-  if (s.AHR1 != 0.0 || s.AHR2 != 0.0) {
-    w.key("AHR1").value(s.AHR1);
-    w.key("AHR2").value(s.AHR2);
-  }
   w.end_object();
 }
 
@@ -296,36 +291,11 @@ void hazards(JsonWriter& w, const Design& d) {
   w.end_array();
 }
 
-void endpoint_design(JsonWriter& w, const boundaries::GsDesignResult& r) {
-  w.begin_object();
-  w.key("code_used").value(r.code_used);
-  w.key("phi_used").value(r.phi_used);
-  vec(w, "za", r.za);
-  vec(w, "zb", r.zb);
-  vec(w, "pd", r.pd);
-  vec(w, "pe", r.pe);
-  vec(w, "nominal_lower", r.nominal_lower);
-  vec(w, "nominal_upper", r.nominal_upper);
-  vec(w, "qpos", r.qpos);
-  vec(w, "qneg", r.qneg);
-  w.key("drift").value(r.drift);
-  w.key("events").value(r.events);
-  w.key("expected_events").value(r.expected_events);
-  w.key("subjects").value(r.subjects);
-  w.key("pev").value(r.pev);
-  w.key("drift_converged").value(r.drift_converged);
-  w.end_object();
-}
-
 void simulation(JsonWriter& w, const simulation::SimulationResult& s, int nsim) {
   w.begin_object();
   w.key("NSIM").value(nsim);
-  w.key("PWCS").value(s.PWC);
-  w.key("PWDS").value(s.PWD);
-  w.key("PW1S").value(s.PW1);
-  w.key("PW2").value(s.PW2);
-  w.key("E1").value(s.E1);
-  w.key("E2").value(s.E2);
+  JsonOut out(w);
+  describe(out, s);
   std::vector<double> r1, r2, rj;
   for (const auto& r : s.R) {
     r1.push_back(r[0]);
@@ -341,78 +311,22 @@ void simulation(JsonWriter& w, const simulation::SimulationResult& s, int nsim) 
   w.end_object();
 }
 
-// Futility stops: the statement of a design and the figures of an evaluated set. Only designs
-// with a FUTILITY statement carry them.
-void futility_statement(JsonWriter& w, const FutilityRule& f) {
-  static const char* const kinds[] = {"none", "spending", "z", "hazard_ratio"};
-  w.begin_object();
-  w.key("kind").value(kinds[static_cast<int>(f.kind)]);
-  w.key("binding").value(f.binding);
-  w.key("code").value(f.code);
-  w.key("phi").value(f.phi);
-  vec(w, "cumulative", f.cumulative);
-  vec(w, "values", f.values);
-  w.key("line").value(f.line);
-  w.end_object();
-}
-
-void futility_figures(JsonWriter& w, const samplesize::Evaluation& e) {
-  w.begin_object();
-  vec(w, "ZF1", e.ZF1);
-  vec(w, "ZF2", e.ZF2);
-  vec(w, "reach", e.REACH);
-  vec(w, "QFUT", e.QFUT);
-  const boundaries::GsDesignResult* eps[] = {&e.ep1, &e.ep2};
-  for (int ep = 0; ep < 2; ++ep) {
-    const boundaries::GsDesignResult& r = *eps[ep];
-    w.key(ep == 0 ? "EP1" : "EP2").begin_object();
-    vec(w, "futility", r.futility);
-    vec(w, "null_qpos", r.null_qpos);
-    vec(w, "null_qneg", r.null_qneg);
-    w.key("expected_events_null").value(r.expected_events_null);
-    w.end_object();
-  }
-  w.end_object();
-}
-
-// The trial under the alternative and the nulls (designs with futility stops, and every design
-// of a run with --under-nulls).
-void null_figures(JsonWriter& w, const std::vector<samplesize::Evaluation::NullFigures>& nulls) {
-  w.begin_array();
-  for (const auto& f : nulls) {
-    w.begin_object();
-    w.key("hypothesis").value(f.hypothesis);
-    w.key("success").value(f.success);
-    w.key("success_without_futility").value(f.success_without_futility);
-    w.key("ASN").value(f.ASN);
-    w.key("AVE1").value(f.AVE1);
-    w.key("AVE2").value(f.AVE2);
-    w.key("duration").value(f.duration);
-    vec(w, "reach", f.REACH);
-    vec(w, "QSTOP", f.QSTOP);
-    vec(w, "QFUT", f.QFUT);
-    w.end_object();
-  }
-  w.end_array();
-}
-
 void evaluated_set(JsonWriter& w, const EvaluatedSet& set, const Design& design) {
   const samplesize::Evaluation& e = set.evaluation;
+  const Count K{set.information.K, "K"};
+  JsonOut out(w);
   w.begin_object();
   w.key("label").value(set.label);
   w.key("information");
-  information(w, set.information);
+  object(w, set.information);
   w.key("endpoints").begin_object();
   w.key("EP1");
-  endpoint_design(w, e.ep1);
+  object(w, e.ep1, K);
   w.key("EP2");
-  endpoint_design(w, e.ep2);
+  object(w, e.ep2, K);
   w.end_object();
   w.key("bounds_used").begin_object();
-  vec(w, "ZA1", e.ZA1);
-  vec(w, "ZB1", e.ZB1);
-  vec(w, "ZA2", e.ZA2);
-  vec(w, "ZB2", e.ZB2);
+  describe_bounds_used(out, e, K);
   w.end_object();
   w.key("bracket").begin_object();
   w.key("NL").value(e.NL);
@@ -421,22 +335,9 @@ void evaluated_set(JsonWriter& w, const EvaluatedSet& set, const Design& design)
   w.key("search_end").value(search_end_name(e.end));
   w.key("below_target").value(e.below_target);
   w.key("trace").begin_array();
-  for (const auto& step : e.trace) {
-    w.begin_object();
-    w.key("iteration").value(step.iteration);
-    w.key("size").value(step.size);
-    w.key("power").value(step.power);
-    w.end_object();
-  }
+  for (const auto& step : e.trace) object(w, step);
   w.end_array();
-  w.key("MSS").value(e.MSS);
-  w.key("APW").value(e.APW);
-  w.key("ME1").value(e.ME1);
-  w.key("ME2").value(e.ME2);
-  w.key("AVE1").value(e.AVE1);
-  w.key("AVE2").value(e.AVE2);
-  w.key("ASN").value(e.ASN);
-  vec(w, "QSTOP", e.QSTOP);
+  describe_figures(out, e, K);
   std::vector<double> q1, q2;
   for (const auto& q : e.QEP) {
     q1.push_back(q[0]);
@@ -449,12 +350,14 @@ void evaluated_set(JsonWriter& w, const EvaluatedSet& set, const Design& design)
   w.key("simulation");
   if (e.simulation) simulation(w, *e.simulation, design.stored.NSIM); else w.null();
   if (!e.REACH.empty()) {
-    w.key("futility");
-    futility_figures(w, e);
+    w.key("futility").begin_object();
+    describe_futility(out, e, K);
+    w.end_object();
   }
   if (!e.nulls.empty()) {
-    w.key("nulls");
-    null_figures(w, e.nulls);
+    w.key("nulls").begin_array();
+    for (const auto& f : e.nulls) object(w, f, K);
+    w.end_array();
   }
   w.end_object();
 }
@@ -483,13 +386,8 @@ std::string results_json(const RunRecord& run) {
   w.key("status").value(run.error ? "stopped" : "complete");
   w.key("error");
   if (run.error) w.value(*run.error); else w.null();
-  w.key("header").begin_object();
-  w.key("NHD1").value(run.header.NHD1);
-  w.key("NHD2").value(run.header.NHD2);
-  w.key("XHD1").value(run.header.XHD1);
-  w.key("XHD2").value(run.header.XHD2);
-  w.key("TITLE").value(run.header.TITLE);
-  w.end_object();
+  w.key("header");
+  object(w, run.header);
   w.key("designs").begin_array();
   for (const DesignRecord& d : run.designs) {
     w.begin_object();
@@ -497,9 +395,9 @@ std::string results_json(const RunRecord& run) {
     w.key("first_line").value(d.design.first_line);
     w.key("complete").value(d.complete);
     w.key("read");
-    deck_values(w, d.design.read);
+    object(w, d.design.read);
     w.key("stored");
-    deck_values(w, d.design.stored);
+    object(w, d.design.stored);
     w.key("THETA").value(d.THETA);
     w.key("THETATR").value(d.THETATR);
     w.key("spending").begin_array();
@@ -550,7 +448,7 @@ std::string results_json(const RunRecord& run) {
     }
     if (d.design.futility.any()) {
       w.key("futility");
-      futility_statement(w, d.design.futility);
+      object(w, d.design.futility, d.design.read.LOOK);
     }
     w.key("sets").begin_array();
     for (const EvaluatedSet& s : d.sets) evaluated_set(w, s, d.design);
@@ -589,4 +487,4 @@ std::string write_run_outputs(const RunRecord& run, const std::filesystem::path&
   return err.empty() ? err2 : err;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -11,7 +11,7 @@
 
 #include "reports/run_record.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 inline constexpr int kResultsFormatVersion = 1;
 
@@ -67,4 +67,4 @@ void write_results_json(std::ostream& os, const RunRecord& run);
 // string on success, otherwise what failed; the fixed-column reports are never touched.
 std::string write_run_outputs(const RunRecord& run, const std::filesystem::path& dir);
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -6,9 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "reports/result_fields.h"
 #include "reports/results_json.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 namespace {
 
 // A JSON value as read: numbers keep their text.
@@ -264,6 +265,7 @@ class Node {
     if (v_.kind != Value::Kind::boolean) fail("is not true or false");
     return v_.b;
   }
+  const std::string& number_text() const { return v_.text; }
   const std::string& text() const {
     if (v_.kind != Value::Kind::string) fail("is not a string");
     return v_.text;
@@ -312,37 +314,88 @@ void expect_count(const Node& n, size_t count, const std::string& claim) {
            std::to_string(count));
 }
 
-DeckValues deck_values(const Node& n) {
-  DeckValues d;
-  d.NSIM = n["NSIM"].integer();
-  d.ITIME = n["ITIME"].integer();
-  d.CPL = n["CPL"].integer();
-  d.CPRSK = n["CPRSK"].integer();
-  d.CMPST = n["CMPST"].integer();
-  d.MSSG = n["MSSG"].integer();
-  d.HR1 = n["HR1"].real();
-  d.HR2 = n["HR2"].real();
-  d.RHO = n["RHO"].real();
-  d.HR1TR = n["HR1TR"].real();
-  d.HR2TR = n["HR2TR"].real();
-  d.RHOTR = n["RHOTR"].real();
-  d.TA = n["TA"].real();
-  d.TF = n["TF"].real();
-  d.SRVR1 = n["SRVR1"].real();
-  d.SRVR2 = n["SRVR2"].real();
-  d.SR = n["SR"].real();
-  d.CNSRD = n["CNSRD"].integer();
-  d.TYPE1 = n["TYPE1"].real();
-  d.RSV1 = n["RSV1"].real();
-  d.POWER = n["POWER"].real();
-  d.DF = n["DF"].integer();
-  d.LOOK = n["LOOK"].integer();
-  d.CRIVL = n["CRIVL"].integer();
-  d.ESF1 = n["ESF1"].integer();
-  d.ESF2 = n["ESF2"].integer();
-  n["TLOOK"].into(d.TLOOK);
-  if (d.LOOK >= 0 && d.LOOK <= NMAXA) expect_count(n["TLOOK"], static_cast<size_t>(d.LOOK), "LOOK");
-  return d;
+// Reads the fields of a described structure (result_fields.h) from their keys and checks what
+// the description declares: a probability in [0, 1], a ratio above 0, the count of a list.
+class JsonIn {
+ public:
+  explicit JsonIn(const Node& n) : n_(n) {}
+
+  void scalar(const Field& f, int& x) {
+    if (!f.key) return;
+    x = n_[f.key].integer();
+    if (f.check == Check::analyses && (x < 0 || x > NMAXA))
+      n_[f.key].fail("claims " + std::to_string(x) + " analyses; a set holds 0 to " +
+                     std::to_string(NMAXA));
+  }
+  void scalar(const Field& f, double& x) {
+    if (!f.key) return;
+    x = n_[f.key].real();
+    check(f, n_[f.key], x);
+  }
+  void scalar(const Field& f, bool& x) {
+    if (f.key) x = n_[f.key].boolean();
+  }
+  void scalar(const Field& f, std::string& x) {
+    if (f.key) x = n_[f.key].text();
+  }
+  void scalar(const Field&, std::vector<int>&) {}  // not in the results file
+  void analyses(const Field& f, std::vector<double>& v, Count K) { values(f, v, K); }
+  void analyses(const Field& f, AnalysisArray& a, Count K) {
+    if (!f.key) return;
+    const Node m = n_[f.key];
+    m.into(a);
+    if (K.valid()) expect_count(m, static_cast<size_t>(K.n), K.claimed_by);
+    for (size_t i = 0; i < m.size(); ++i) check(f, m.at(i), a[i]);
+  }
+  void values(const Field& f, std::vector<double>& v, Count K) {
+    if (!f.key) return;
+    const Node m = n_[f.key];
+    if (K.valid()) expect_count(m, static_cast<size_t>(K.n), K.claimed_by);
+    v = m.reals();
+    for (size_t i = 0; i < v.size(); ++i) check(f, m.at(i), v[i]);
+  }
+  template <class Rows>
+  void matrix(const Field& f, Rows& rows, Count K) {
+    const Node m = n_[f.key];
+    if (K.valid()) expect_count(m, static_cast<size_t>(K.n), K.claimed_by);
+    if (m.size() > rows.size()) m.fail("has too many rows");
+    for (size_t i = 0; i < m.size(); ++i) {
+      if (K.valid()) expect_count(m.at(i), static_cast<size_t>(K.n), K.claimed_by);
+      m.at(i).into(rows[i]);
+    }
+  }
+  template <class T, class Describe>
+  void object(const Field& f, T& x, Describe describe) {
+    JsonIn in(n_[f.key]);
+    describe(in, x);
+  }
+  template <class E, size_t N>
+  void kind(const Field& f, E& e, const char* const (&names)[N]) {
+    const Node m = n_[f.key];
+    for (size_t i = 1; i < N; ++i)
+      if (m.text() == names[i]) return void(e = static_cast<E>(i));
+    m.fail("is not a kind of futility stop");
+  }
+  bool optional(const char* key, bool) { return n_.has(key); }
+
+ private:
+  static void check(const Field& f, const Node& at, double x) {
+    if (std::isnan(x)) return;  // null in the record of a run that stopped
+    if (f.check == Check::probability && !(x >= 0.0 && x <= 1.0))
+      at.fail("is " + at.number_text() + "; a probability lies in [0, 1]");
+    if (f.check == Check::positive && !(x > 0.0))
+      at.fail("is " + at.number_text() + "; a hazard ratio lies above 0");
+  }
+  const Node n_;  // a copy: callers hand temporaries
+};
+
+// A described structure read from an object.
+template <class T, class... Context>
+T read(const Node& n, Context... context) {
+  T x;
+  JsonIn in(n);
+  describe(in, x, context...);
+  return x;
 }
 
 SpendingStatement spending_statement(const Node& n) {
@@ -360,56 +413,6 @@ SpendingStatement spending_statement(const Node& n) {
   if (n["code_in_force"].integer() != s.code_in_force())
     n["code_in_force"].fail("does not match the deck and replacement codes");
   return s;
-}
-
-InformationSet information(const Node& n) {
-  InformationSet s;
-  s.K = n["K"].integer();
-  if (s.K < 0 || s.K > NMAXA)
-    n["K"].fail("claims " + std::to_string(s.K) + " analyses; a set holds 0 to " +
-                std::to_string(NMAXA));
-  for (const char* key : {"TCAL", "FENR", "FINF1", "FINF2", "DRF1", "DRF2", "VAR01", "VAR02",
-                          "VAR11", "VAR12", "CORR12"})
-    expect_count(n[key], static_cast<size_t>(s.K), "K");
-  n["TCAL"].into(s.TCAL);
-  n["FENR"].into(s.FENR);
-  n["FINF1"].into(s.FINF1);
-  n["FINF2"].into(s.FINF2);
-  n["DRF1"].into(s.DRF1);
-  n["DRF2"].into(s.DRF2);
-  n["VAR01"].into(s.VAR01);
-  n["VAR02"].into(s.VAR02);
-  n["VAR11"].into(s.VAR11);
-  n["VAR12"].into(s.VAR12);
-  const Node corr = n["CORR12"];
-  if (corr.size() > s.CORR12.size()) corr.fail("has too many rows");
-  for (size_t i = 0; i < corr.size(); ++i) corr.at(i).into(s.CORR12[i]);
-  if (n.has("AHR1")) {
-    s.AHR1 = n["AHR1"].real();
-    s.AHR2 = n["AHR2"].real();
-  }
-  return s;
-}
-
-boundaries::GsDesignResult endpoint_design(const Node& n) {
-  boundaries::GsDesignResult r;
-  r.code_used = n["code_used"].integer();
-  r.phi_used = n["phi_used"].real();
-  r.za = n["za"].reals();
-  r.zb = n["zb"].reals();
-  r.pd = n["pd"].reals();
-  r.pe = n["pe"].reals();
-  r.nominal_lower = n["nominal_lower"].reals();
-  r.nominal_upper = n["nominal_upper"].reals();
-  r.qpos = n["qpos"].reals();
-  r.qneg = n["qneg"].reals();
-  r.drift = n["drift"].real();
-  r.events = n["events"].integer();
-  r.expected_events = n["expected_events"].real();
-  r.subjects = n["subjects"].integer();
-  r.pev = n["pev"].real();
-  r.drift_converged = n["drift_converged"].boolean();
-  return r;
 }
 
 samplesize::SearchEnd search_end(const Node& n) {
@@ -434,109 +437,50 @@ std::vector<std::array<double, N>> rows(const std::array<std::vector<double>, N>
 
 // The futility statement of a design and the futility figures of a set (written only for
 // designs with futility stops).
-FutilityRule futility_statement(const Node& n) {
-  FutilityRule f;
-  const std::string kind = n["kind"].text();
-  f.kind = kind == "spending"       ? FutilityRule::Kind::spending
-           : kind == "z"            ? FutilityRule::Kind::fixed_z
-           : kind == "hazard_ratio" ? FutilityRule::Kind::hazard_ratio
-                                    : FutilityRule::Kind::none;
-  if (!f.any()) n["kind"].fail("is not a kind of futility stop");
-  f.binding = n["binding"].boolean();
-  f.code = n["code"].integer();
-  f.phi = n["phi"].real();
-  f.cumulative = n["cumulative"].reals();
-  f.values = n["values"].reals();
-  f.line = n["line"].integer();
-  return f;
-}
-
-void futility_figures(const Node& n, samplesize::Evaluation& e) {
-  e.ZF1 = n["ZF1"].reals();
-  e.ZF2 = n["ZF2"].reals();
-  e.REACH = n["reach"].reals();
-  e.QFUT = n["QFUT"].reals();
-  boundaries::GsDesignResult* eps[] = {&e.ep1, &e.ep2};
-  for (int ep = 0; ep < 2; ++ep) {
-    const Node m = n[ep == 0 ? "EP1" : "EP2"];
-    eps[ep]->futility = m["futility"].reals();
-    eps[ep]->null_qpos = m["null_qpos"].reals();
-    eps[ep]->null_qneg = m["null_qneg"].reals();
-    eps[ep]->expected_events_null = m["expected_events_null"].real();
-  }
-}
-
-// The trial under the alternative and the nulls.
-std::vector<samplesize::Evaluation::NullFigures> null_figures(const Node& nulls) {
-  std::vector<samplesize::Evaluation::NullFigures> out;
-  for (size_t i = 0; i < nulls.size(); ++i) {
-    const Node m = nulls.at(i);
-    samplesize::Evaluation::NullFigures f;
-    f.hypothesis = m["hypothesis"].text();
-    f.success = m["success"].real();
-    f.success_without_futility = m["success_without_futility"].real();
-    f.ASN = m["ASN"].real();
-    f.AVE1 = m["AVE1"].real();
-    f.AVE2 = m["AVE2"].real();
-    f.duration = m["duration"].real();
-    f.REACH = m["reach"].reals();
-    f.QSTOP = m["QSTOP"].reals();
-    f.QFUT = m["QFUT"].reals();
-    out.push_back(std::move(f));
-  }
-  return out;
-}
-
 EvaluatedSet evaluated_set(const Node& n) {
   EvaluatedSet set;
   set.label = n["label"].text();
-  set.information = information(n["information"]);
+  set.information = read<InformationSet>(n["information"]);
+  const Count K{set.information.K, "K"};
   samplesize::Evaluation& e = set.evaluation;
-  e.ep1 = endpoint_design(n["endpoints"]["EP1"]);
-  e.ep2 = endpoint_design(n["endpoints"]["EP2"]);
-  const Node b = n["bounds_used"];
-  e.ZA1 = b["ZA1"].reals();
-  e.ZB1 = b["ZB1"].reals();
-  e.ZA2 = b["ZA2"].reals();
-  e.ZB2 = b["ZB2"].reals();
+  e.ep1 = read<boundaries::GsDesignResult>(n["endpoints"]["EP1"], K);
+  e.ep2 = read<boundaries::GsDesignResult>(n["endpoints"]["EP2"], K);
+  JsonIn bounds(n["bounds_used"]);
+  describe_bounds_used(bounds, e, K);
   e.NL = n["bracket"]["NL"].integer();
   e.NU = n["bracket"]["NU"].integer();
   e.end = search_end(n["search_end"]);
   e.below_target = n["below_target"].boolean();
   const Node trace = n["trace"];
-  for (size_t i = 0; i < trace.size(); ++i) {
-    samplesize::SearchStep step;
-    step.iteration = trace.at(i)["iteration"].integer();
-    step.size = trace.at(i)["size"].integer();
-    step.power = trace.at(i)["power"].real();
-    e.trace.push_back(step);
-  }
-  e.MSS = n["MSS"].integer();
-  e.APW = n["APW"].real();
-  e.ME1 = n["ME1"].integer();
-  e.ME2 = n["ME2"].integer();
-  e.AVE1 = n["AVE1"].real();
-  e.AVE2 = n["AVE2"].real();
-  e.ASN = n["ASN"].real();
-  e.QSTOP = n["QSTOP"].reals();
-  e.QEP = rows<2>({n["QEP"]["EP1"].reals(), n["QEP"]["EP2"].reals()}, n["QEP"]);
+  for (size_t i = 0; i < trace.size(); ++i)
+    e.trace.push_back(read<samplesize::SearchStep>(trace.at(i)));
+  JsonIn figures(n);
+  describe_figures(figures, e, K);
+  const Node qep = n["QEP"];
+  expect_count(qep["EP1"], static_cast<size_t>(K.n), "K");
+  e.QEP = rows<2>({qep["EP1"].reals(), qep["EP2"].reals()}, qep);
   const Node sim = n["simulation"];
   if (!sim.null()) {
     sim["NSIM"].integer();  // the design's NSIM, written beside the figures for the reader
-    simulation::SimulationResult r;
-    r.PWC = sim["PWCS"].real();
-    r.PWD = sim["PWDS"].real();
-    r.PW1 = sim["PW1S"].real();
-    r.PW2 = sim["PW2"].real();
-    r.E1 = sim["E1"].real();
-    r.E2 = sim["E2"].real();
+    simulation::SimulationResult r = read<simulation::SimulationResult>(sim);
     const Node R = sim["R"];
+    expect_count(R["EP1"], static_cast<size_t>(K.n), "K");
     r.R = rows<3>({R["EP1"].reals(), R["EP2"].reals(), R["joint"].reals()}, R);
-    if (sim.has("F")) r.F = sim["F"].reals();
+    if (sim.has("F")) {
+      JsonIn stops(sim);
+      stops.values(Field{"F", nullptr, "simulated futility stops", Check::probability}, r.F, K);
+    }
     e.simulation = std::move(r);
   }
-  if (n.has("futility")) futility_figures(n["futility"], e);
-  if (n.has("nulls")) e.nulls = null_figures(n["nulls"]);
+  if (n.has("futility")) {
+    JsonIn futility(n["futility"]);
+    describe_futility(futility, e, K);
+  }
+  if (n.has("nulls")) {
+    const Node nulls = n["nulls"];
+    for (size_t i = 0; i < nulls.size(); ++i)
+      e.nulls.push_back(read<samplesize::Evaluation::NullFigures>(nulls.at(i), K));
+  }
   return set;
 }
 
@@ -548,9 +492,17 @@ void read_hazards(const Node& list, Design& d) {
     if (ep != "EP1" && ep != "EP2") h.fail("names no endpoint EP1 or EP2");
     const size_t e = ep == "EP1" ? 0 : 1;
     EndpointHazards& law = d.entry_loss.hazards[e];
-    law.change = h["change"].reals();
-    law.control = h["control_hazard"].reals();
-    law.ratio = h["ratio"].reals();
+    JsonIn in(h);
+    const Node control = h["control_hazard"];
+    if (control.size() < 1 || control.size() > 10)
+      control.fail("holds " + std::to_string(control.size()) + " pieces; a law has 1 to 10");
+    const int m = static_cast<int>(control.size());
+    in.values(Field{"change", nullptr, "change points"}, law.change,
+              Count{m - 1, "control_hazard"});
+    in.values(Field{"control_hazard", nullptr, "control hazard", Check::positive}, law.control,
+              Count{m, "control_hazard"});
+    in.values(Field{"ratio", nullptr, "hazard ratio", Check::positive}, law.ratio,
+              Count{m, "control_hazard"});
     if (h.has("survival_time")) {
       d.entry_loss_statements.survival_time[e] = h["survival_time"].reals();
       d.entry_loss_statements.survival_value[e] = h["survival"].reals();
@@ -633,12 +585,7 @@ RunRecord read_results_json(std::string_view text) {
   if (status != "stopped" && status != "complete")
     run["status"].fail("is '" + status + "', neither 'complete' nor 'stopped'");
   nulls_allowed = r.error.has_value();
-  const Node h = run["header"];
-  r.header.NHD1 = h["NHD1"].integer();
-  r.header.NHD2 = h["NHD2"].integer();
-  r.header.XHD1 = h["XHD1"].real();
-  r.header.XHD2 = h["XHD2"].real();
-  r.header.TITLE = h["TITLE"].text();
+  r.header = read<DeckHeader>(run["header"]);
   const Node designs = run["designs"];
   for (size_t i = 0; i < designs.size(); ++i) {
     const Node d = designs.at(i);
@@ -646,8 +593,8 @@ RunRecord read_results_json(std::string_view text) {
     rec.design.number = d["number"].integer();
     rec.design.first_line = d["first_line"].integer();
     rec.complete = d["complete"].boolean();
-    rec.design.read = deck_values(d["read"]);
-    rec.design.stored = deck_values(d["stored"]);
+    rec.design.read = read<DeckValues>(d["read"]);
+    rec.design.stored = read<DeckValues>(d["stored"]);
     rec.THETA = d["THETA"].real();
     rec.THETATR = d["THETATR"].real();
     const Node spending = d["spending"];
@@ -659,7 +606,8 @@ RunRecord read_results_json(std::string_view text) {
     if (d.has("entry_loss")) entry_loss(d["entry_loss"], rec.design);
     if (d.has("model_control")) model_control(d["model_control"], rec.design);
     if (d.has("hazards")) read_hazards(d["hazards"], rec.design);
-    if (d.has("futility")) rec.design.futility = futility_statement(d["futility"]);
+    if (d.has("futility"))
+      rec.design.futility = read<FutilityRule>(d["futility"], rec.design.read.LOOK);
     const Node sets = d["sets"];
     for (size_t j = 0; j < sets.size(); ++j) rec.sets.push_back(evaluated_set(sets.at(j)));
     r.designs.push_back(std::move(rec));
@@ -668,4 +616,4 @@ RunRecord read_results_json(std::string_view text) {
   return r;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

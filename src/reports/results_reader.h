@@ -9,7 +9,7 @@
 
 #include "reports/run_record.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 // A text that is not JSON, or not a results file of a format this program reads: the message
 // names the place (offset or key path) and what was expected there.
@@ -20,4 +20,4 @@ class ResultsFileError : public std::runtime_error {
 
 RunRecord read_results_json(std::string_view text);
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -2,7 +2,7 @@
 
 #include "reports/results_json.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 void record_design_start(RunRecord* run, const Design& design) {
   if (run == nullptr) return;
@@ -27,4 +27,4 @@ void write_run_record(const RunRecord& run, const std::filesystem::path& dir, st
   if (!problem.empty()) notes << "kestrel: warning: " << problem << "\n";
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -15,7 +15,7 @@
 #include "common/information_set.h"
 #include "samplesize/engine.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 
 // One evaluated information set of a design.
 struct EvaluatedSet {
@@ -66,4 +66,4 @@ void record_error(RunRecord& run, const std::exception_ptr& error);
 // written is noted on `notes` and does not stop anything.
 void write_run_record(const RunRecord& run, const std::filesystem::path& dir, std::ostream& notes);
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

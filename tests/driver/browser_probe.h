@@ -17,6 +17,9 @@
 
 namespace kestrel::driver::testing {
 
+using reports::testing::Json;
+using reports::testing::JsonReader;
+
 inline constexpr const char* kChromium = "/usr/bin/chromium";
 
 inline bool browser_required() {

@@ -26,8 +26,8 @@
 namespace kestrel::driver {
 namespace {
 
-using testing::Json;
-using testing::JsonReader;
+using reports::testing::Json;
+using reports::testing::JsonReader;
 
 std::string trim(const std::string& s) {
   const size_t a = s.find_first_not_of(' ');
@@ -143,8 +143,8 @@ void expect_summary_matches_json(const std::string& summary, const Json& run) {
 
 // The HTML report's boundary, results and overview tables against the JSON of the same run.
 void expect_report_matches_json(const std::string& html, const Json& run) {
-  using testing::shows;
-  using testing::table_rows;
+  using reports::testing::shows;
+  using reports::testing::table_rows;
   const auto overview = table_rows(html, "overview");
   size_t row = 0;
   for (const Json& d : run["designs"].items) {
@@ -268,11 +268,11 @@ TEST(ExampleRun, SimulatedDesignThenPlainDesign) {
   EXPECT_TRUE(run["designs"][1]["sets"][0]["simulation"].is_null());
   expect_summary_matches_json(r.summary, run);
   expect_report_matches_json(r.html, run);
-  const auto shown = testing::table_rows(r.html, "d1-calnd-simulation");
+  const auto shown = reports::testing::table_rows(r.html, "d1-calnd-simulation");
   ASSERT_EQ(shown.size(), 7u);
   EXPECT_EQ(shown[0][2], "200");
-  EXPECT_TRUE(testing::shows(shown[1][2], sim["PWCS"].number()));
-  EXPECT_TRUE(testing::table_rows(r.html, "d2-calnd-simulation").empty());
+  EXPECT_TRUE(reports::testing::shows(shown[1][2], sim["PWCS"].number()));
+  EXPECT_TRUE(reports::testing::table_rows(r.html, "d2-calnd-simulation").empty());
   if (!::testing::Test::HasFailure()) std::filesystem::remove_all(r.dir);
 }
 
@@ -283,7 +283,7 @@ TEST(ExampleRun, KeepingTheRecordLeavesTheReportsUnchanged) {
       testing::read_file(std::filesystem::path(KESTREL_SOURCE_DIR) / "examples" / "fractions_ep2_timed.txt");
   const Deck deck = read_deck(text);
   ASSERT_TRUE(check_deck(deck).empty());
-  auto run = [&](RunRecord* record) {
+  auto run = [&](reports::RunRecord* record) {
     auto reports = std::make_unique<MemoryReports>();
     numerics::UniformGenerator generator([] { return std::int32_t{4321}; });
     mvn::MvnState mvn;
@@ -294,7 +294,7 @@ TEST(ExampleRun, KeepingTheRecordLeavesTheReportsUnchanged) {
     run_deck(deck, ctx, options);
     return reports;
   };
-  RunRecord record;
+  reports::RunRecord record;
   const auto with = run(&record);
   const auto without = run(nullptr);
   EXPECT_EQ(with->main.str(), without->main.str());

@@ -24,7 +24,7 @@ namespace {
 
 // Checks common to every rendered report: nothing fetched, plots laid out at their size with
 // their texts inside and apart, no horizontal scrolling. Returns the number of SVG plots.
-void expect_sound_layout(const testing::Json& r) {
+void expect_sound_layout(const reports::testing::Json& r) {
   EXPECT_EQ(r["resources"].number(), 0) << "the page requested other files";
   EXPECT_EQ(r["external"].number(), 0) << "the page refers to other files";
   EXPECT_EQ(r["cssUrls"].number(), 0) << "the style sheet refers to other files";
@@ -42,7 +42,7 @@ void expect_sound_layout(const testing::Json& r) {
   }
 }
 
-const testing::Json* table(const testing::Json& r, const std::string& id) {
+const reports::testing::Json* table(const reports::testing::Json& r, const std::string& id) {
   for (const auto& t : r["tables"].items)
     if (t["id"].str() == id) return &t;
   return nullptr;
@@ -61,11 +61,11 @@ class BrowserTest : public ::testing::Test {
 
 TEST_F(BrowserTest, HandMadeRunRendersEveryTableAndPlot) {
   KESTREL_REQUIRE_CHROMIUM();
-  const RunRecord run = testing::stopped_run();
+  const reports::RunRecord run = reports::testing::stopped_run();
   const std::filesystem::path page = work_ / "kestrel-report.html";
-  std::ofstream(page, std::ios::binary) << html_report(run);
+  std::ofstream(page, std::ios::binary) << reports::html_report(run);
   const testing::Probe p = testing::probe_page(page, work_);
-  const testing::Json& r = p.result;
+  const reports::testing::Json& r = p.result;
   expect_sound_layout(r);
   EXPECT_NE(r["title"].str().find("Kestrel report"), std::string::npos);
   EXPECT_NE(r["error"].str().find("INVERSE NORMAL ARGUMENT"), std::string::npos);
@@ -83,7 +83,7 @@ TEST_F(BrowserTest, HandMadeRunRendersEveryTableAndPlot) {
   EXPECT_EQ(bounds, 3);
   EXPECT_EQ(qstop, 3);
   EXPECT_EQ(bounds_tables, 6);
-  const testing::Json* t = table(r, "d1-ep2-ep1");
+  const reports::testing::Json* t = table(r, "d1-ep2-ep1");
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->operator[]("rows").number(), 3);
   ASSERT_NE(table(r, "d2-calnd-stopping"), nullptr);
@@ -97,7 +97,7 @@ TEST_F(BrowserTest, HandMadeRunRendersEveryTableAndPlot) {
 TEST_F(BrowserTest, ScreenshotHasTheWindowSize) {
   KESTREL_REQUIRE_CHROMIUM();
   const std::filesystem::path page = work_ / "kestrel-report.html";
-  std::ofstream(page, std::ios::binary) << html_report(testing::sample_run());
+  std::ofstream(page, std::ios::binary) << reports::html_report(reports::testing::sample_run());
   const auto size = testing::screenshot(page, work_ / "shot.png", work_, 1200, 1600);
   ASSERT_TRUE(size.has_value()) << testing::read_file(work_ / "chromium-shot.log");
   EXPECT_EQ(size->first, 1200);
@@ -111,9 +111,9 @@ TEST_F(BrowserTest, ExampleRunReportRendersInBrowser) {
   KESTREL_REQUIRE_CHROMIUM();
   const testing::ExampleRun run = testing::run_example("examples/calendar_times.txt");
   ASSERT_EQ(run.status, 0) << run.stderr_text;
-  const testing::Json results = testing::JsonReader::parse(run.json);
+  const reports::testing::Json results = reports::testing::JsonReader::parse(run.json);
   const testing::Probe p = testing::probe_page(run.dir / "a" / "kestrel-report.html", work_);
-  const testing::Json& r = p.result;
+  const reports::testing::Json& r = p.result;
   expect_sound_layout(r);
   EXPECT_TRUE(r["error"].is_null());
   // Per evaluated set: two boundary tables of K rows, a bounds plot with a line per endpoint,
@@ -124,14 +124,14 @@ TEST_F(BrowserTest, ExampleRunReportRendersInBrowser) {
       const int K = static_cast<int>(s["information"]["K"].number());
       const std::string id = "d" + std::to_string(static_cast<int>(d["number"].number())) + "-calnd";
       for (const char* ep : {"-ep1", "-ep2"}) {
-        const testing::Json* t = table(r, id + ep);
+        const reports::testing::Json* t = table(r, id + ep);
         ASSERT_NE(t, nullptr) << id + ep;
         EXPECT_EQ((*t)["rows"].number(), K);
         EXPECT_EQ((*t)["first"].str().substr(0, 1), "1");  // the row of analysis 1
       }
       ASSERT_LT(plot + 1, r["svgs"].size());
-      const testing::Json& bounds = r["svgs"][plot++];
-      const testing::Json& bars = r["svgs"][plot++];
+      const reports::testing::Json& bounds = r["svgs"][plot++];
+      const reports::testing::Json& bars = r["svgs"][plot++];
       EXPECT_EQ(bounds["cls"].str(), "bounds-plot");
       EXPECT_GE(bounds["lines"].number(), 2);
       EXPECT_EQ(bars["cls"].str(), "qstop-plot");

@@ -186,7 +186,7 @@ TEST(RunLoop, BothFractionEvaluationsInOrder) {
 
   auto summary = r.lines(r.mem.summary);
   ASSERT_EQ(summary.size(), 3u);
-  EXPECT_EQ(summary[0], summary_header());
+  EXPECT_EQ(summary[0], reports::summary_header());
   EXPECT_EQ(summary[1].substr(0, 7), "    EP1");
   EXPECT_EQ(summary[2].substr(0, 7), "    EP2");
   EXPECT_NE(summary[1].find(" ,  100,80.0000"), std::string::npos);
@@ -657,7 +657,7 @@ TEST(RunDirectory, AReportThatCannotBeWrittenReplacesNone) {
       plant_earlier_reports(dir);
       Log log;
       log.fail_at_evaluation = stopped ? 3 : 0;
-      ReportFile::fail_next_finish_of(failing, ENOSPC);
+      reports::ReportFile::fail_next_finish_of(failing, ENOSPC);
       std::ostringstream console, notes;
       std::string message;
       try {
@@ -685,7 +685,7 @@ TEST(RunDirectory, SignalsRemoveTheTemporaryFilesAndReplaceNothing) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      remove_temporary_files_on_signals();
+      reports::remove_temporary_files_on_signals();
       Log log;
       Calculations calc = unit60_writing(log);
       calc.evaluate = [&](const Design&, const InformationSet&,

@@ -182,6 +182,9 @@ TEST(ScaleOut, BadPartsAndShardSetsAreRefusedAndNothingIsWritten) {
   edited("s2", "huge2", "\"designs_in_deck\": 3", "\"designs_in_deck\": 2147483647");
   edited("s2", "null", "\"APW\": ", "\"APW\": null, \"x\": ");
   edited("s2", "inf", "\"APW\": ", "\"APW\": 1e999, \"x\": ");
+  // Edited values a run never writes (the reader's table has the counts and the pieces).
+  edited("s2", "negative", "\"HR1\": 1.4286", "\"HR1\": -1.4286");
+  edited("s2", "two", "\"POWER\": 0.8", "\"POWER\": 2.0");
 
   struct Case {
     std::vector<std::string> dirs;
@@ -204,6 +207,8 @@ TEST(ScaleOut, BadPartsAndShardSetsAreRefusedAndNothingIsWritten) {
       {{"huge1", "huge2"}, "designs 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, ... (2147483644 in all) of the deck's 2147483647 are missing"},
       {{"s1", "null"}, "key .designs[0].sets[0].APW is null where a complete run writes a finite number"},
       {{"s1", "inf"}, "key .designs[0].sets[0].APW is 1e999, beyond the range of a double"},
+      {{"s1", "negative"}, "read.HR1 is -1.4286; a hazard ratio lies above 0"},
+      {{"s1", "two"}, "read.POWER is 2.0; a probability lies in [0, 1]"},
       {{"s1", "--force"}, "unknown option '--force'"},
       {{}, "name the directories"},
   };

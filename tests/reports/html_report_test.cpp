@@ -14,7 +14,7 @@
 #include "reports/html_table.h"
 #include "reports/report_fixture.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 namespace {
 
 using testing::shows;
@@ -319,4 +319,4 @@ TEST(HtmlReport, SuccessBarsAreProportionalToTheProbabilities) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrel::driver::testing {
+namespace kestrel::reports::testing {
 
 // ---- a small reader of the page's own markup -------------------------------------------------
 
@@ -64,4 +64,4 @@ inline ::testing::AssertionResult shows(const std::string& cell, double value) {
   return ::testing::AssertionFailure() << "cell \"" << cell << "\" does not show " << value;
 }
 
-}  // namespace kestrel::driver::testing
+}  // namespace kestrel::reports::testing

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace kestrel::driver::testing {
+namespace kestrel::reports::testing {
 
 struct Json {
   enum class Kind { null, boolean, number, string, array, object } kind = Kind::null;
@@ -249,4 +249,4 @@ class JsonReader {
   size_t i_ = 0;
 };
 
-}  // namespace kestrel::driver::testing
+}  // namespace kestrel::reports::testing

@@ -11,7 +11,7 @@
 #include "common/errors.h"
 #include "common/test_dirs.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 namespace {
 
 namespace fs = std::filesystem;
@@ -100,4 +100,4 @@ TEST(ReportFile, ErrorsNameTheFileAndTheSystemsReason) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -9,7 +9,7 @@
 
 #include "reports/run_record.h"
 
-namespace kestrel::driver::testing {
+namespace kestrel::reports::testing {
 
 inline boundaries::GsDesignResult endpoint_design(int K, double shift, bool two_sided) {
   boundaries::GsDesignResult r;
@@ -186,4 +186,4 @@ inline RunRecord stopped_run() {
   return run;
 }
 
-}  // namespace kestrel::driver::testing
+}  // namespace kestrel::reports::testing

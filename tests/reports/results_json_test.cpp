@@ -16,7 +16,7 @@
 #include "reports/json_reader.h"
 #include "reports/report_fixture.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 namespace {
 
 using testing::Json;
@@ -283,4 +283,4 @@ TEST_F(OutputFiles, MissingDirectoryIsReportedNotThrown) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

@@ -10,7 +10,7 @@
 #include "reports/results_json.h"
 #include "reports/results_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::reports {
 namespace {
 
 // The sample run with the figures a complete run cannot have (not numbers) made numbers: the
@@ -71,10 +71,33 @@ TEST(ResultsReader, WritingWhatWasReadGivesTheSameFiles) {
   }
 }
 
+// finite_run() with futility stops by hazard ratios and piecewise hazards on EP1 in its first
+// design (K = 3): the values a merge must check against K and the pieces.
+RunRecord run_with_stops() {
+  RunRecord run = finite_run();
+  Design& d = run.designs[0].design;
+  d.futility.kind = FutilityRule::Kind::hazard_ratio;
+  d.futility.values = {0.9, 0.95};
+  d.entry_loss.hazards[0] = {{0.25}, {1.2, 0.7}, {1.0, 0.65}};
+  samplesize::Evaluation& e = run.designs[0].sets[0].evaluation;
+  e.ZF1 = e.ZF2 = {-0.5, 0.25, 2.0};
+  e.REACH = {1.0, 0.75, 0.5};
+  e.QFUT = {0.125, 0.0625, 0.25};
+  for (auto* ep : {&e.ep1, &e.ep2}) ep->futility = ep->null_qpos = ep->null_qneg = e.QFUT;
+  return run;
+}
+
+std::string repeated(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
 TEST(ResultsReader, RefusesWhatIsNotAResultsFile) {
   const std::string good = results_json(finite_run());
-  auto replaced = [&](const std::string& from, const std::string& to) {
-    std::string s = good;
+  const std::string stops = results_json(run_with_stops());
+  auto replaced = [&](const std::string& from, const std::string& to, bool with_stops = false) {
+    std::string s = with_stops ? stops : good;
     const size_t at = s.find(from);
     EXPECT_NE(at, std::string::npos) << from;
     return s.replace(at, from.size(), to);
@@ -104,6 +127,21 @@ TEST(ResultsReader, RefusesWhatIsNotAResultsFile) {
       {replaced("\"LOOK\": 3", "\"LOOK\": 2"), "TLOOK holds 3 values where LOOK claims 2"},
       {replaced("\"status\": \"complete\"", "\"status\": \"done\""), "neither 'complete' nor 'stopped'"},
       {replaced("\"code_in_force\": ", "\"code_in_force\": 9, \"w\": "), "does not match the deck and replacement codes"},
+      // Edited values a run never writes: a hazard ratio below 0, a probability outside [0, 1],
+      // counts that do not match K or the pieces.
+      {replaced("\"HR1\": 0.75", "\"HR1\": -0.75"), "read.HR1 is -0.75; a hazard ratio lies above 0"},
+      {replaced("\"POWER\": 0.8", "\"POWER\": 2.0"), "read.POWER is 2.0; a probability lies in [0, 1]"},
+      {replaced("\"APW\": ", "\"APW\": 1.5, \"x\": "), "sets[0].APW is 1.5; a probability lies in [0, 1]"},
+      {replaced("\"pd\": [", "\"pd\": [-0.01, "), "pd holds 4 values where K claims 3"},
+      {replaced("\"pd\": [", "\"pd\": [-0.01, 0.5, 0.5], \"v\": ["), "pd[0] is -0.01; a probability lies in [0, 1]"},
+      {replaced("\"reach\": [1, 0.75", "\"reach\": [1, -0.5", true), "futility.reach[1] is -0.5; a probability"},
+      {replaced("\"values\": [0.9, 0.95]", "\"values\": [" + repeated("0.9, ", 99999) + "0.9]", true),
+       "futility.values holds 100000 values where LOOK, one value per interim analysis, claims 2"},
+      {replaced("\"values\": [0.9, 0.95]", "\"values\": [0.9, -0.95]", true), "futility.values[1] is -0.95; a hazard ratio lies above 0"},
+      {replaced("\"control_hazard\": [1.2, 0.7]", "\"control_hazard\": [1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1]", true),
+       "control_hazard holds 11 pieces; a law has 1 to 10"},
+      {replaced("\"ratio\": [1, 0.65]", "\"ratio\": [1, 0.65, 0.5]", true), "hazards[0].ratio holds 3 values where control_hazard claims 2"},
+      {replaced("\"ratio\": [1, 0.65]", "\"ratio\": [1, -0.65]", true), "hazards[0].ratio[1] is -0.65; a hazard ratio lies above 0"},
   };
   for (const Case& c : cases) {
     try {
@@ -116,4 +154,4 @@ TEST(ResultsReader, RefusesWhatIsNotAResultsFile) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::reports

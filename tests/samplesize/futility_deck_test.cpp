@@ -71,7 +71,7 @@ TEST(FutilityDeck, SimulatedStopsMatchTheAnalyticOnes) {
   const int nsim = 2000;
   const DeckOutcome r = run(record(nsim) + "FUTILITY SPENDING 1\n");
   ASSERT_EQ(r.status, 0) << r.console;
-  const kestrel::driver::RunRecord rec = kestrel::driver::read_results_json(r.results);
+  const kestrel::reports::RunRecord rec = kestrel::reports::read_results_json(r.results);
   const auto& e = rec.designs.at(0).sets.at(0).evaluation;
   ASSERT_TRUE(e.simulation.has_value());
   const auto& s = *e.simulation;
@@ -142,7 +142,7 @@ TEST(FutilityDeck, UnderNullsOnlyAddsTheFiguresUnderTheNulls) {
   EXPECT_EQ(plain.console, without_block(nulls.console));
   EXPECT_EQ(plain.results.find("\"nulls\""), std::string::npos);
   EXPECT_EQ(plain.results.find("under_nulls"), std::string::npos);
-  const kestrel::driver::RunRecord rec = kestrel::driver::read_results_json(nulls.results);
+  const kestrel::reports::RunRecord rec = kestrel::reports::read_results_json(nulls.results);
   EXPECT_TRUE(rec.under_nulls);
   const auto& e = rec.designs.at(0).sets.at(0).evaluation;
   ASSERT_EQ(e.nulls.size(), 4u);
@@ -162,7 +162,7 @@ TEST(FutilityDeck, SimulatedNullStopsMatchTheAnalyticOnes) {
   deck.replace(deck.find("1.4286 1.4286 0.5 1.4286 1.4286 0.5"), 35, "1.4286 1.4286 0.5 1 1 0.5");
   const DeckOutcome r = run(deck);
   ASSERT_EQ(r.status, 0) << r.console;
-  const kestrel::driver::RunRecord rec = kestrel::driver::read_results_json(r.results);
+  const kestrel::reports::RunRecord rec = kestrel::reports::read_results_json(r.results);
   const auto& e = rec.designs.at(0).sets.at(0).evaluation;
   ASSERT_TRUE(e.simulation.has_value());
   ASSERT_EQ(e.nulls.size(), 4u);

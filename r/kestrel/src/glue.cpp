@@ -17,6 +17,7 @@
 #include "driver/design_calculation.h"
 #include "reports/html_report.h"
 #include "reports/report_lines.h"
+#include "reports/result_fields.h"
 #include "reports/results_json.h"
 #include "survival/entry_loss.h"
 
@@ -59,58 +60,84 @@ std::vector<double> head(const std::vector<double>& v, int K) {
   return out;
 }
 
-// The deck values as a named list (the names of the run parameter store).
-Rcpp::List deck_values(const DeckValues& d) {
-  Fields f;
-  f.add("NSIM", d.NSIM).add("ITIME", d.ITIME).add("CPL", d.CPL).add("CPRSK", d.CPRSK)
-      .add("CMPST", d.CMPST).add("MSSG", d.MSSG).add("HR1", d.HR1).add("HR2", d.HR2)
-      .add("RHO", d.RHO).add("HR1TR", d.HR1TR).add("HR2TR", d.HR2TR).add("RHOTR", d.RHOTR)
-      .add("TA", d.TA).add("TF", d.TF).add("SRVR1", d.SRVR1).add("SRVR2", d.SRVR2).add("SR", d.SR)
-      .add("CNSRD", d.CNSRD).add("TYPE1", d.TYPE1).add("RSV1", d.RSV1).add("POWER", d.POWER)
-      .add("DF", d.DF).add("LOOK", d.LOOK).add("CRIVL", d.CRIVL).add("ESF1", d.ESF1)
-      .add("ESF2", d.ESF2).add("TLOOK", head(d.TLOOK, d.LOOK));
-  return f.list();
+using reports::describe;
+using reports::describe_bounds_used;
+using reports::describe_figures;
+using reports::describe_futility;
+
+// A described result structure (reports/result_fields.h) as a named list under its R names;
+// per-analysis arrays hold their K values.
+class RList {
+ public:
+  template <typename T>
+  void scalar(const reports::Field& f, const T& x) {
+    if (f.r_name) fields_.add(f.r_name, x);
+  }
+  template <typename A>
+  void analyses(const reports::Field& f, const A& a, reports::Count K) {
+    if (f.r_name) fields_.add(f.r_name, head(a, K.n));
+  }
+  void values(const reports::Field& f, const std::vector<double>& v, reports::Count) {
+    if (f.r_name) fields_.add(f.r_name, v);
+  }
+  template <typename Rows>
+  void matrix(const reports::Field& f, const Rows& rows, reports::Count K) {
+    Rcpp::NumericMatrix m(K.n, K.n);
+    for (int i = 0; i < K.n; ++i)
+      for (int j = 0; j < K.n; ++j) m(i, j) = rows[static_cast<size_t>(i)][static_cast<size_t>(j)];
+    fields_.add(f.r_name, m);
+  }
+  template <typename T, typename Describe>
+  void object(const reports::Field& f, const T& x, Describe describe) {
+    RList sub;
+    describe(sub, x);
+    fields_.add(f.r_name, sub.list());
+  }
+  template <typename E, size_t N>
+  void kind(const reports::Field& f, E e, const char* const (&)[N]) {
+    fields_.add(f.r_name, static_cast<int>(e));
+  }
+  bool optional(const char*, bool present) { return present; }
+
+  Fields& fields() { return fields_; }
+  Rcpp::List list() const { return fields_.list(); }
+
+ private:
+  Fields fields_;
+};
+
+template <typename T, typename... Context>
+Rcpp::List r_list(const T& x, Context... context) {
+  RList out;
+  describe(out, x, context...);
+  return out.list();
 }
 
-int int_of(const Rcpp::List& l, const char* name) {
-  const double v = Rcpp::as<double>(l[name]);
-  if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) > 2147483647.0)
-    Rcpp::stop(std::string("deck value ") + name + " must be a whole number");
-  return static_cast<int>(v);
-}
-double real_of(const Rcpp::List& l, const char* name) { return Rcpp::as<double>(l[name]); }
+// A described structure read back from its named list (the deck values of a design).
+class RIn {
+ public:
+  explicit RIn(const Rcpp::List& l) : l_(l) {}
+  void scalar(const reports::Field& f, int& x) {
+    const double v = Rcpp::as<double>(l_[f.r_name]);
+    if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) > 2147483647.0)
+      Rcpp::stop(std::string("deck value ") + f.r_name + " must be a whole number");
+    x = static_cast<int>(v);
+  }
+  void scalar(const reports::Field& f, double& x) { x = Rcpp::as<double>(l_[f.r_name]); }
+  void analyses(const reports::Field& f, AnalysisArray& a, reports::Count) {
+    const std::vector<double> t = Rcpp::as<std::vector<double>>(l_[f.r_name]);
+    if (t.size() > static_cast<size_t>(NMAXA)) Rcpp::stop("at most 10 analysis points");
+    for (size_t k = 0; k < t.size(); ++k) a[k] = t[k];
+  }
+
+ private:
+  const Rcpp::List& l_;
+};
 
 DeckValues deck_values(const Rcpp::List& l) {
   DeckValues d;
-  d.NSIM = int_of(l, "NSIM");
-  d.ITIME = int_of(l, "ITIME");
-  d.CPL = int_of(l, "CPL");
-  d.CPRSK = int_of(l, "CPRSK");
-  d.CMPST = int_of(l, "CMPST");
-  d.MSSG = int_of(l, "MSSG");
-  d.HR1 = real_of(l, "HR1");
-  d.HR2 = real_of(l, "HR2");
-  d.RHO = real_of(l, "RHO");
-  d.HR1TR = real_of(l, "HR1TR");
-  d.HR2TR = real_of(l, "HR2TR");
-  d.RHOTR = real_of(l, "RHOTR");
-  d.TA = real_of(l, "TA");
-  d.TF = real_of(l, "TF");
-  d.SRVR1 = real_of(l, "SRVR1");
-  d.SRVR2 = real_of(l, "SRVR2");
-  d.SR = real_of(l, "SR");
-  d.CNSRD = int_of(l, "CNSRD");
-  d.TYPE1 = real_of(l, "TYPE1");
-  d.RSV1 = real_of(l, "RSV1");
-  d.POWER = real_of(l, "POWER");
-  d.DF = int_of(l, "DF");
-  d.LOOK = int_of(l, "LOOK");
-  d.CRIVL = int_of(l, "CRIVL");
-  d.ESF1 = int_of(l, "ESF1");
-  d.ESF2 = int_of(l, "ESF2");
-  const std::vector<double> t = Rcpp::as<std::vector<double>>(l["TLOOK"]);
-  if (t.size() > static_cast<size_t>(NMAXA)) Rcpp::stop("at most 10 analysis points");
-  for (size_t k = 0; k < t.size(); ++k) d.TLOOK[k] = t[k];
+  RIn in(l);
+  describe(in, d);
   return d;
 }
 
@@ -161,12 +188,7 @@ Rcpp::List hazards_entry(const Design& d) {
 
 // Futility stops as the R side holds them: list(kind = 1 beta spending, 2 fixed z, 3 hazard
 // ratios; binding; code, phi, cumulative of beta spending; values per interim of the others).
-Rcpp::List futility_entry(const FutilityRule& r) {
-  return Rcpp::List::create(Rcpp::Named("kind") = static_cast<int>(r.kind),
-                            Rcpp::Named("binding") = r.binding, Rcpp::Named("code") = r.code,
-                            Rcpp::Named("phi") = r.phi, Rcpp::Named("cumulative") = r.cumulative,
-                            Rcpp::Named("values") = r.values);
-}
+Rcpp::List futility_entry(const FutilityRule& r) { return r_list(r, 0); }
 
 FutilityRule futility_rule(const Rcpp::List& l) {
   FutilityRule r;
@@ -186,7 +208,7 @@ Rcpp::List design_entry(const Design& d) {
   for (size_t i = 0; i < d.spending.size(); ++i)
     sets[i] = Rcpp::List::create(statement(d.spending[i][0]), statement(d.spending[i][1]));
   Fields f;
-  f.add("number", d.number).add("values", deck_values(d.read)).add("spending", sets);
+  f.add("number", d.number).add("values", r_list(d.read)).add("spending", sets);
   // Loss to follow-up and accrual pieces, only for a design that has them.
   if (!d.entry_loss.plain()) {
     const EntryAndLoss& el = d.entry_loss;
@@ -285,31 +307,7 @@ Design design_of(const Rcpp::List& entry) {
   return d;
 }
 
-Rcpp::List endpoint(const boundaries::GsDesignResult& r, int K) {
-  Fields f;
-  f.add("code", r.code_used).add("phi", r.phi_used).add("za", head(r.za, K))
-      .add("zb", head(r.zb, K)).add("pd", head(r.pd, K)).add("pe", head(r.pe, K))
-      .add("nominal_lower", head(r.nominal_lower, K)).add("nominal_upper", head(r.nominal_upper, K))
-      .add("qpos", head(r.qpos, K)).add("qneg", head(r.qneg, K)).add("drift", r.drift)
-      .add("events", r.events).add("expected_events", r.expected_events)
-      .add("subjects", r.subjects).add("pev", r.pev).add("drift_converged", r.drift_converged);
-  return f.list();
-}
-
-Rcpp::List information(const InformationSet& s) {
-  const int K = s.K;
-  Rcpp::NumericMatrix corr(K, K);
-  for (int i = 0; i < K; ++i)
-    for (int j = 0; j < K; ++j) corr(i, j) = s.CORR12[static_cast<size_t>(i)][static_cast<size_t>(j)];
-  Fields f;
-  f.add("K", K).add("TCAL", head(s.TCAL, K)).add("FENR", head(s.FENR, K))
-      .add("FINF1", head(s.FINF1, K)).add("FINF2", head(s.FINF2, K)).add("DRF1", head(s.DRF1, K))
-      .add("DRF2", head(s.DRF2, K)).add("VAR01", head(s.VAR01, K)).add("VAR02", head(s.VAR02, K))
-      .add("VAR11", head(s.VAR11, K)).add("VAR12", head(s.VAR12, K)).add("CORR12", corr);
-  return f.list();
-}
-
-Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summary_line) {
+Rcpp::List evaluated_set(const reports::EvaluatedSet& s, const std::string& summary_line) {
   const samplesize::Evaluation& e = s.evaluation;
   const int K = s.information.K;
   std::vector<int> it, size;
@@ -327,15 +325,17 @@ Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summa
     qep(k, 0) = e.QEP[static_cast<size_t>(k)][0];
     qep(k, 1) = e.QEP[static_cast<size_t>(k)][1];
   }
-  Fields f;
-  f.add("label", s.label).add("information", information(s.information))
-      .add("ep1", endpoint(e.ep1, K)).add("ep2", endpoint(e.ep2, K))
-      .add("ZA1", e.ZA1).add("ZB1", e.ZB1).add("ZA2", e.ZA2).add("ZB2", e.ZB2)
-      .add("RCORR", e.RCORR).add("NL", e.NL).add("NU", e.NU).add("trace", trace)
-      .add("end", std::string(driver::search_end_name(e.end)))
-      .add("below_target", e.below_target).add("warning", s.warning).add("MSS", e.MSS).add("APW", e.APW)
-      .add("ME1", e.ME1).add("ME2", e.ME2).add("AVE1", e.AVE1).add("AVE2", e.AVE2)
-      .add("ASN", e.ASN).add("QSTOP", head(e.QSTOP, K)).add("QEP", qep);
+  const reports::Count count{K, "K"};
+  RList out;
+  Fields& f = out.fields();
+  f.add("label", s.label).add("information", r_list(s.information))
+      .add("ep1", r_list(e.ep1, count)).add("ep2", r_list(e.ep2, count));
+  describe_bounds_used(out, e, count);
+  f.add("RCORR", e.RCORR).add("NL", e.NL).add("NU", e.NU).add("trace", trace)
+      .add("end", std::string(reports::search_end_name(e.end)))
+      .add("below_target", e.below_target).add("warning", s.warning);
+  describe_figures(out, e, count);
+  f.add("QEP", qep);
   if (e.simulation) {
     const auto& sim = *e.simulation;
     Rcpp::NumericMatrix rej(K, 3);
@@ -351,35 +351,18 @@ Rcpp::List evaluated_set(const driver::EvaluatedSet& s, const std::string& summa
   // Futility stops (designs with them only): the bounds in force, the probabilities of reaching
   // each analysis and of stopping there for futility, and per endpoint its own futility design.
   if (!e.REACH.empty()) {
-    auto endpoint_futility = [K](const boundaries::GsDesignResult& r) {
-      return Rcpp::List::create(Rcpp::Named("futility") = head(r.futility, K),
-                                Rcpp::Named("null_qpos") = head(r.null_qpos, K),
-                                Rcpp::Named("null_qneg") = head(r.null_qneg, K),
-                                Rcpp::Named("expected_events_null") = r.expected_events_null,
-                                Rcpp::Named("capped") = r.futility_capped);
-    };
-    Fields ff;
-    ff.add("ZF1", head(e.ZF1, K)).add("ZF2", head(e.ZF2, K)).add("REACH", head(e.REACH, K))
-        .add("QFUT", head(e.QFUT, K)).add("ep1", endpoint_futility(e.ep1))
-        .add("ep2", endpoint_futility(e.ep2));
+    RList ff;
+    describe_futility(ff, e, count);
     f.add("futility", ff.list());
   } else {
     f.add_null("futility");
   }
   // The trial under the nulls, where the calculation gives it (R's null_figures() reads it).
   Rcpp::List nulls(e.nulls.size());
-  for (size_t i = 0; i < e.nulls.size(); ++i) {
-    const auto& n = e.nulls[i];
-    nulls[static_cast<R_xlen_t>(i)] = Rcpp::List::create(
-        Rcpp::Named("hypothesis") = n.hypothesis, Rcpp::Named("success") = n.success,
-        Rcpp::Named("success_without_futility") = n.success_without_futility,
-        Rcpp::Named("ASN") = n.ASN, Rcpp::Named("AVE1") = n.AVE1, Rcpp::Named("AVE2") = n.AVE2,
-        Rcpp::Named("duration") = n.duration, Rcpp::Named("REACH") = head(n.REACH, K),
-        Rcpp::Named("QSTOP") = head(n.QSTOP, K), Rcpp::Named("QFUT") = head(n.QFUT, K));
-  }
+  for (size_t i = 0; i < e.nulls.size(); ++i) nulls[static_cast<R_xlen_t>(i)] = r_list(e.nulls[i], count);
   f.add("nulls", nulls);
   f.add("summary_line", summary_line);
-  return f.list();
+  return out.list();
 }
 
 // Console lines: handed to the R function `line` when one is given (progress or the raw trace);
@@ -583,7 +566,7 @@ RcppExport SEXP kestrel_run_outputs(SEXP text_, SEXP name_, SEXP seed_, SEXP acc
   const std::vector<driver::DeckProblem> problems = driver::check_deck(deck);
   if (!problems.empty()) Rcpp::stop(problems.front().message(name));
   const bool exact = Rcpp::as<bool>(exact_);
-  driver::RunRecord record;
+  reports::RunRecord record;
   record.version = KESTREL_VERSION;
   record.header = deck.header;
   if (!Rf_isNull(seed_)) record.seed = record.seed_given = Rcpp::as<int>(seed_);
@@ -601,8 +584,8 @@ RcppExport SEXP kestrel_run_outputs(SEXP text_, SEXP name_, SEXP seed_, SEXP acc
     }
   }
   if (!record.seed) record.seed = calc.seed();
-  return Rcpp::List::create(Rcpp::Named("html") = driver::html_report(record),
-                            Rcpp::Named("json") = driver::results_json(record));
+  return Rcpp::List::create(Rcpp::Named("html") = reports::html_report(record),
+                            Rcpp::Named("json") = reports::results_json(record));
   END_RCPP
 }
 
