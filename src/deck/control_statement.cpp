@@ -5,7 +5,7 @@
 #include "common/control_arm.h"
 #include "deck/deck_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 // The first line of a statement that a design takes once (0: none yet); a second is refused.
@@ -133,4 +133,4 @@ void apply_control(DeckRecord& rec) {
   d.SRVR2 = end_of_study_survival(control_hazard(mc.control, mc.control_value[1], mc.control_time), end);
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

@@ -10,7 +10,7 @@
 
 #include "deck/deck_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 constexpr const char* kScalarNames[26] = {
@@ -123,4 +123,4 @@ DeckValues stored_values(const DeckValues& read) {
 
 Deck read_deck(std::string_view text) { return DeckReader(text).run(); }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

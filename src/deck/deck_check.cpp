@@ -6,7 +6,7 @@
 #include "common/limits.h"
 #include "deck/deck.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 std::string show(double v) {
@@ -265,4 +265,4 @@ std::vector<DeckProblem> check_deck(const Deck& deck) {
   return out;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

@@ -12,7 +12,7 @@
 #include "deck/deck.h"
 #include "deck/statement_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 
 // The item of a record's integer or real field; null when the field is of the other kind.
 int* int_field(DeckValues& d, int f);
@@ -89,4 +89,4 @@ class DeckReader {
 // of the law it states, before anything reads them.
 void apply_control(DeckRecord& rec);
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

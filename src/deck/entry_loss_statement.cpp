@@ -6,7 +6,7 @@
 #include "common/limits.h"
 #include "deck/statement_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 // The values of a DROPOUT statement after its form: the time of the probabilities (PROBABILITY)
@@ -218,4 +218,4 @@ bool read_accrual(StatementReader& r, Statement& st, Design& g, int line) {
   return true;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

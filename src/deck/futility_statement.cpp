@@ -5,7 +5,7 @@
 #include "common/limits.h"
 #include "deck/statement_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 // How reading the rule's values ended: the deck ended inside them, the statement was refused
@@ -164,4 +164,4 @@ bool read_futility(StatementReader& r, Statement& st, Design& g, int line) {
   return true;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

@@ -6,7 +6,7 @@
 #include "common/limits.h"
 #include "deck/statement_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 // The times of a law: its m - 1 change points, or the m times of its stated survivals; above 0,
@@ -188,4 +188,4 @@ bool read_hazards(StatementReader& r, Statement& st, Design& g, int line) {
   return true;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

@@ -1,7 +1,7 @@
 // Looking for the start of the next design after the layout of a design was lost.
 #include "deck/deck_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 // A record read after a lost layout may carry a few faults of its own; a start that is not
@@ -182,4 +182,4 @@ bool DeckReader::find_next_design(int number, const DeckValues& previous) {
   return go_on;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

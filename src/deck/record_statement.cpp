@@ -2,7 +2,7 @@
 // design's spending statements and optional statements.
 #include "deck/deck_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 const char* const kItimeAllowed =
@@ -229,4 +229,4 @@ bool DeckReader::end_inside(const Statement& st, DeckRecord& rec) {
   return false;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

@@ -5,7 +5,7 @@
 
 #include "deck/deck_reader.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 
 std::string extra_suffix(int ep, int set, int nsets) {
   std::string s = std::string(" of ") + (ep == 0 ? "EP1" : "EP2") + " (ESF" + std::to_string(ep + 1);
@@ -156,4 +156,4 @@ void DeckReader::missing_extra(DeckRecord& rec, const std::array<SpendingStateme
   rec.design.spending.push_back(pair);
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

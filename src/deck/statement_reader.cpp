@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 
 Item Statement::take(DeckScanner::Token& t) {
   if (end_) return Item::End;
@@ -141,4 +141,4 @@ void read_statements(StatementReader& r, Design& g) {
   }
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

@@ -13,7 +13,7 @@
 #include "deck/deck.h"
 #include "deck/deck_scanner.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 
 enum class Item { Read, Kept, Unreadable, End };
 
@@ -132,4 +132,4 @@ bool read_control(StatementReader& r, Statement& st, Design& g, int line);
 bool read_model(StatementReader& r, Statement& st, Design& g, int line);
 bool read_futility(StatementReader& r, Statement& st, Design& g, int line);
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

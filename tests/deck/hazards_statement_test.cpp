@@ -6,7 +6,7 @@
 
 #include "deck/deck.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 std::string deck_with(const std::string& extra) {
@@ -72,4 +72,4 @@ TEST(HazardsStatement, EveryProblemIsReportedWithLineFieldAndValue) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck
