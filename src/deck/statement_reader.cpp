@@ -83,8 +83,9 @@ std::vector<StatementWord>& table() {
   return words;
 }
 
-// A DROPOUT or ACCRUAL statement written after the last value of a line would be skipped with
-// the rest of the line, as a comment, and the design would run without it: it is refused.
+// A statement written after the last value of a line would be skipped with the rest of the
+// line, as a comment, and the design would run without it: when the text skipped begins (after
+// blanks, tabs and commas) with a word of the table, in any case, it is refused.
 void statement_in_comment(StatementReader& r, int number) {
   const std::string_view rest = r.scanner().rest_of_line();
   size_t i = 0;
@@ -92,7 +93,7 @@ void statement_in_comment(StatementReader& r, int number) {
   std::string w;
   while (i < rest.size() && std::isalpha(static_cast<unsigned char>(rest[i])))
     w += static_cast<char>(std::toupper(static_cast<unsigned char>(rest[i++])));
-  if (w != "DROPOUT" && w != "ACCRUAL") return;
+  if (!find_statement(w)) return;
   r.problem(number, r.scanner().line(), w, "",
             "written after the last value of the line, it would be read as a comment and the "
             "design would run without it; begin the " + w + " statement on a new line");
