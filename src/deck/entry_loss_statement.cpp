@@ -12,8 +12,8 @@ namespace {
 // The values of a DROPOUT statement after its form: the time of the probabilities (PROBABILITY)
 // and the two arms' values. False when the deck ends inside them; `ok` is false when a value is
 // refused.
-bool dropout_values(StatementReader& r, Statement& st, int number, bool prob, double& t,
-                    std::array<double, 2>& v, int& at, bool& ok) {
+bool dropout_values(StatementReader& r, Statement& st, int number, int line, bool prob,
+                    double& t, std::array<double, 2>& v, int& at, bool& ok) {
   bool ended = false;
   if (prob) {
     ok = r.value(st, number, "DROPOUT time", t, false, ended, at);
@@ -37,6 +37,14 @@ bool dropout_values(StatementReader& r, Statement& st, int number, bool prob, do
       sc.seek(here);
       if (ahead.kind == DeckScanner::Kind::End || ahead.line > at) {
         v[1] = v[0];
+        if (at > line && ahead.kind != DeckScanner::Kind::End) {
+          r.note_next_record(ahead.line,
+                             "; the DROPOUT statement on line " + std::to_string(line) +
+                                 " runs over several lines and takes the treatment arm's value "
+                                 "only from the line of the control arm's (one value: both "
+                                 "arms), so this line was read as the start of design " +
+                                 std::to_string(number + 1));
+        }
         continue;
       }
     }
@@ -176,7 +184,7 @@ bool read_dropout(StatementReader& r, Statement& st, Design& g, int line) {
   bool ok = true;
   int at = line;
   std::array<double, 2> v{std::nan(""), std::nan("")};
-  if (!dropout_values(r, st, number, prob, t, v, at, ok)) return false;
+  if (!dropout_values(r, st, number, line, prob, t, v, at, ok)) return false;
   if (ok && !again) {
     keep_dropout(r, g, line, prob, t, v);
   } else if (!again) {

@@ -151,8 +151,10 @@ Item DeckReader::read_field(Statement& st, DeckRecord& rec, int f) {
       why += "; a " + word +
              " statement belongs right after a design record and its spending statements";
     }
+    if (f == NSIM) why += statements_.take_note(src.line);
     problem(rec.design.number, src.line, field_name(f), echoed(src.text), why);
   }
+  if (f == NSIM) statements_.take_note(0);  // a note serves only the record right after it
   return r;
 }
 

@@ -57,6 +57,7 @@ bool StatementReader::value(Statement& st, int number, const std::string& field,
   std::string why;
   const Item r = numeric_item(st, v, src, why);
   line = src.line ? src.line : sc_.line();
+  if (r != Item::End) taken_.push_back({line, field});
   if (r == Item::End) {
     ended = true;
     problem(number, sc_.line(), field, "", "the deck ends inside this statement");
@@ -71,6 +72,50 @@ bool StatementReader::value(Statement& st, int number, const std::string& field,
     return false;
   }
   return true;
+}
+
+void StatementReader::begin_statement(int line) {
+  statement_line_ = line;
+  problems_before_ = problems_.size();
+  taken_.clear();
+}
+
+bool StatementReader::swallowed(int number, const std::string& word) {
+  if (taken_.empty() || taken_.back().line <= statement_line_) return false;
+  const int last = taken_.back().line;
+  const std::string_view rest = sc_.rest_of_line();
+  size_t i = 0;
+  while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\t' || rest[i] == ',')) ++i;
+  if (i == rest.size()) return false;
+  const char c = rest[i];
+  if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.'))
+    return false;
+  size_t first = taken_.size();
+  while (first > 0 && taken_[first - 1].line == last) --first;
+  const size_t missing = taken_.size() - first;
+  // The values taken from that line belong to what starts there: their problems are not the
+  // statement's.
+  problems_.erase(std::remove_if(problems_.begin() + static_cast<std::ptrdiff_t>(problems_before_),
+                                 problems_.end(),
+                                 [&](const DeckProblem& p) { return p.line >= last; }),
+                  problems_.end());
+  const int before = first > 0 ? taken_[first - 1].line : statement_line_;
+  problem(number, statement_line_, word, "",
+          "the statement's values end on line " + std::to_string(before) + " with " +
+              std::to_string(missing) + (missing == 1 ? " value" : " values") +
+              " still needed (" + taken_[first].field + (missing > 1 ? " onwards" : "") +
+              "); line " + std::to_string(last) +
+              " holds more values than that, so it starts the next design record or statement, "
+              "which is read from there: give every value of the statement before it");
+  sc_.seek(sc_.after_line(static_cast<std::size_t>(last - 2)));
+  return true;
+}
+
+std::string StatementReader::take_note(int line) {
+  std::string note = line == note_line_ ? std::move(note_) : std::string();
+  note_line_ = 0;
+  note_.clear();
+  return note;
 }
 
 namespace {
@@ -138,7 +183,9 @@ void read_statements(StatementReader& r, Design& g) {
     Statement st(sc);
     DeckScanner::Token key;
     st.take(key);
+    r.begin_statement(key.line);
     if (!s->read(r, st, g, key.line)) return;
+    r.swallowed(g.number, s->word);
   }
 }
 

@@ -88,9 +88,34 @@ class StatementReader {
   bool value(Statement& st, int number, const std::string& field, double& v, bool kept_ok,
              bool& ended, int& line);
 
+  // A statement starts on deck line `line`: the values it takes are followed from here on.
+  void begin_statement(int line);
+  // The statement begun last ran short of values on its own lines: it took its last values from
+  // a line that holds more values after them (a design record or another statement starts
+  // there). Reports the statement with its line and the values it still needed in place of the
+  // problems of the values it took from there, and sets reading back to the start of that line.
+  bool swallowed(int number, const std::string& word);
+  // A note for a problem of the next design record's first value when it starts on deck line
+  // `line`: what of the statement before it made that line the record's start.
+  void note_next_record(int line, std::string note) {
+    note_line_ = line;
+    note_ = std::move(note);
+  }
+  // The note for a record starting on `line` (empty when none); the note is used once.
+  std::string take_note(int line);
+
  private:
   DeckScanner& sc_;
   std::vector<DeckProblem>& problems_;
+  struct Taken {
+    int line;
+    std::string field;
+  };
+  int statement_line_ = 0;
+  std::size_t problems_before_ = 0;
+  std::vector<Taken> taken_;  // the values of the statement begun last, in order
+  int note_line_ = 0;
+  std::string note_;
 };
 
 // Reads one optional statement whose first word was taken from `st` on deck line `line`. False

@@ -3,6 +3,8 @@
 // skipped as a comment) is refused, whatever the statement and its case.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "deck/deck.h"
 #include "deck/statement_reader.h"
 
@@ -99,6 +101,55 @@ TEST(StatementWords, AWordAddedToTheTableIsCoveredByTheRules) {
   }
   EXPECT_EQ(find_statement("SHIFT"), nullptr);
   EXPECT_TRUE(messages(deck_with(1, "  Shift 2")).empty());
+}
+
+// A statement short of values on its lines does not take the start of what follows: the line
+// that holds more values than it still needs starts the next design, which is read as written.
+TEST(StatementWords, AStatementShortOfValuesLeavesTheNextDesignWhole) {
+  struct Case {
+    std::string statement;
+    std::string needed;  // the values still needed, as the message names them
+  };
+  const std::vector<Case> cases = {
+      {"CONTROL MEDIAN 2", "1 value still needed (CONTROL median of EP2)"},
+      {"futility z 0", "1 value still needed (FUTILITY Z(2))"},
+      {"FUTILITY SPENDING 5 0.001", "2 values still needed (FUTILITY SPENDING cumulative beta(2) onwards)"},
+      {"HAZARDS EP1 2 1.0\n 0.2 0.1", "2 values still needed (HAZARDS EP1 ratio(1) onwards)"},
+      {"ACCRUAL 2 1.0 2.0 1", "1 value still needed (ACCRUAL intensity(2))"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.statement);
+    const std::string text = deck_with(1, "\n" + c.statement);
+    const Deck d = read_deck(text);
+    std::vector<std::string> got;
+    for (const DeckProblem& p : check_deck(d)) got.push_back(p.message("d"));
+    const int last = 8 + static_cast<int>(std::count(c.statement.begin(), c.statement.end(), '\n'));
+    ASSERT_EQ(got.size(), 1u) << got[0];
+    EXPECT_EQ(got[0], "d:8: design 1: " + upper(c.statement.substr(0, c.statement.find(' '))) +
+                          ": the statement's values end on line " + std::to_string(last) +
+                          " with " + c.needed + "; line " + std::to_string(last + 1) +
+                          " holds more values than that, so it starts the next design record or "
+                          "statement, which is read from there: give every value of the "
+                          "statement before it");
+    ASSERT_EQ(d.designs.size(), 2u);
+    EXPECT_EQ(d.designs[1].design.first_line, last + 1);
+  }
+  // Values that run over lines, each holding only the statement's values, are one statement.
+  EXPECT_TRUE(messages(deck_with(1, "\nACCRUAL 3\n 0.5 1.2 2.0\n 1 2 4  pieces")).empty());
+  EXPECT_TRUE(messages(deck_with(1, "\nCONTROL MEDIAN\n 2\n 3")).empty());
+}
+
+// A DROPOUT statement takes its treatment arm's value only from the line of the control arm's:
+// spread one value a line, its last value starts the next design, and the message says why.
+TEST(StatementWords, ADropoutSpreadOneValueALineIsNamedWhereItsLastValueIsRead) {
+  const std::vector<std::string> got =
+      messages("0 0 0 0\nT\n0 3 1 1 1 0\n2.0 1.25 0.5 2.0 1.25 0.4\n2.0 3.0 0.3 0.4 0.5 1\n"
+               "0.025 0 0.8 1 3 3 1 2\n1.0 2.0 5.0\nDROPOUT HAZARD\n0.05\n0.1\n");
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got[0], "d:10: design 2: NSIM = 0.1: cannot be read as an integer; the DROPOUT "
+                    "statement on line 8 runs over several lines and takes the treatment arm's "
+                    "value only from the line of the control arm's (one value: both arms), so "
+                    "this line was read as the start of design 2");
 }
 
 }  // namespace
