@@ -123,14 +123,31 @@ bool read_control(StatementReader& r, Statement& st, Design& g, int line) {
   return true;
 }
 
-void apply_control(DeckRecord& rec) {
+void apply_control(StatementReader& r, DeckRecord& rec) {
   const ModelAndControl& mc = rec.design.model_control;
   if (mc.control == ControlForm::EndOfStudy) return;
   DeckValues& d = rec.design.read;
   const double end = d.TA + d.TF;
   if (!(std::isfinite(end) && end > 0.0)) return;  // TA or TF already refused
-  d.SRVR1 = end_of_study_survival(control_hazard(mc.control, mc.control_value[0], mc.control_time), end);
-  d.SRVR2 = end_of_study_survival(control_hazard(mc.control, mc.control_value[1], mc.control_time), end);
+  for (int ep = 0; ep < 2; ++ep) {
+    const double value = mc.control_value[static_cast<size_t>(ep)];
+    const double s = end_of_study_survival(control_hazard(mc.control, value, mc.control_time), end);
+    if (s > 0.0 && s < 1.0) {
+      (ep == 0 ? d.SRVR1 : d.SRVR2) = s;
+      continue;
+    }
+    // The record's own survival is left in place: the fault is the statement's.
+    r.problem(rec.design.number, mc.control_line,
+              std::string("CONTROL ") +
+                  (mc.control == ControlForm::Median   ? "median"
+                   : mc.control == ControlForm::Hazard ? "hazard"
+                                                       : "survival") +
+                  (ep == 0 ? " of EP1" : " of EP2"),
+              show_real(value),
+              "the control arm's law it states gives a survival of " + show_real(s) +
+                  " at the end of the study (TA + TF = " + show_real(end) +
+                  "), where it must lie strictly between 0 and 1");
+  }
 }
 
 }  // namespace kestrel::deck

@@ -86,7 +86,8 @@ class DeckReader {
 };
 
 // A CONTROL statement gives SRVR1 and SRVR2: the survival at the end of the study (TA + TF)
-// of the law it states, before anything reads them.
-void apply_control(DeckRecord& rec);
+// of the law it states, before anything reads them. A law that gives 0 or 1 there is refused,
+// naming the statement.
+void apply_control(StatementReader& r, DeckRecord& rec);
 
 }  // namespace kestrel::deck

@@ -83,7 +83,7 @@ Deck DeckReader::read() {
     bool lost = !read_record(rec);
     if (!complete_) break;
     previous = rec.design.read;
-    apply_control(rec);
+    apply_control(statements_, rec);
     rec.design.stored = stored_values(rec.design.read);
     deck_.designs.push_back(std::move(rec));
     if (lost && !find_next_design(number, previous)) break;

@@ -152,5 +152,28 @@ TEST(StatementWords, ADropoutSpreadOneValueALineIsNamedWhereItsLastValueIsRead) 
                     "this line was read as the start of design 2");
 }
 
+// A CONTROL statement whose law leaves a survival of 0 or 1 at the end of the study (TA + TF = 5
+// here) is refused naming the statement; the record's own survival is not blamed.
+TEST(StatementWords, AControlLawWithoutAnEventOrWithoutASurvivorIsNamed) {
+  auto refused = [](const std::string& field, const std::string& survival) {
+    return "d:8: design 1: " + field + ": the control arm's law it states gives a survival of " +
+           survival + " at the end of the study (TA + TF = 5), where it must lie strictly "
+           "between 0 and 1";
+  };
+  const struct {
+    std::string statement;
+    std::vector<std::string> messages;
+  } cases[] = {
+      {"CONTROL MEDIAN 1e-300 3", {refused("CONTROL median of EP1 = 1e-300", "0")}},
+      {"CONTROL SURVIVAL 1e300 0.5 0.5",
+       {refused("CONTROL survival of EP1 = 0.5", "1"), refused("CONTROL survival of EP2 = 0.5", "1")}},
+      {"CONTROL HAZARD 0.2 1e-320", {refused("CONTROL hazard of EP2 = 9.999888672e-321", "1")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.statement);
+    EXPECT_EQ(messages(deck_with(1, "\n" + c.statement)), c.messages);
+  }
+}
+
 }  // namespace
 }  // namespace kestrel::deck
