@@ -32,8 +32,8 @@ void BM_ReadAndCheckDeck(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const std::string text = big_deck(n);
   for (auto _ : state) {
-    kestrel::driver::Deck deck = kestrel::driver::read_deck(text);
-    auto problems = kestrel::driver::check_deck(deck);
+    kestrel::deck::Deck deck = kestrel::deck::read_deck(text);
+    auto problems = kestrel::deck::check_deck(deck);
     if (deck.designs.size() != static_cast<size_t>(n) || !problems.empty())
       state.SkipWithError("the deck did not read cleanly");
     benchmark::DoNotOptimize(problems);

@@ -65,7 +65,7 @@ void run(benchmark::State& state, const std::string& text, double accuracy, bool
                             RunContext& ctx) {
     return samplesize::evaluate_design(d, set, spending, theta, thetatr, ctx, options);
   };
-  const driver::Deck deck = driver::read_deck(text);
+  const deck::Deck deck = deck::read_deck(text);
   driver::RunOptions ro;
   ro.seed = 12345;
   ro.mvn_accuracy = accuracy;

@@ -15,8 +15,8 @@ using namespace kestrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
-  driver::Deck deck = driver::read_deck(text);
-  std::vector<driver::DeckProblem> problems = driver::check_deck(deck);
+  deck::Deck deck = deck::read_deck(text);
+  std::vector<deck::DeckProblem> problems = deck::check_deck(deck);
   for (const auto& p : problems) {
     if (p.line < 0) std::abort();
     // A message is one line of ordinary length: deck text in it is cut and escaped.

@@ -11,7 +11,7 @@
 
 #include "common/design.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 
 // The fields of a design record, in deck order; TLOOK(1..10) follow the 26 scalars.
 enum Field : int {
@@ -86,4 +86,4 @@ DeckValues stored_values(const DeckValues& read);
 // order, together with the problems met while reading.
 std::vector<DeckProblem> check_deck(const Deck& deck);
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

@@ -6,7 +6,7 @@
 #include "common/limits.h"
 #include "deck/deck.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 std::string show(double v) {
@@ -68,6 +68,7 @@ class Checker {
              "must be 1 (critical values of EP1 for both), 2 (of EP2 for both) or 3 (each its own)");
     if (rec_.times_checkable) times();
     extras();
+    hazards();
   }
 
  private:
@@ -236,6 +237,36 @@ class Checker {
     }
   }
 
+  // The HAZARDS laws: ratios that describe harm throughout are refused for a sample-size search,
+  // as a harmful record ratio is; a control arm stated by CONTROL and again by HAZARDS is refused.
+  void hazards() {
+    const Design& g = rec_.design;
+    for (size_t z = 0; z < 2; ++z) {
+      const int line = g.entry_loss_statements.hazards_line[z];
+      if (!line) continue;
+      const std::string ep = z == 0 ? "EP1" : "EP2";
+      if (g.model_control.control_line) {
+        extra(line, "HAZARDS " + ep, "",
+              "give the control arm once: the CONTROL statement on line " +
+                  std::to_string(g.model_control.control_line) +
+                  " states the control arm of EP1 and EP2, and this statement states the "
+                  "control arm of " + ep + " again; leave out one of them");
+      }
+      const std::vector<double>& ratio = g.entry_loss.hazards[z].ratio;
+      if (!usable(MSSG) || g.read.MSSG > 0) continue;
+      const auto harm = std::find_if(ratio.begin(), ratio.end(), [](double v) { return v > 1; });
+      const bool benefit = std::any_of(ratio.begin(), ratio.end(), [](double v) { return v < 1; });
+      if (harm == ratio.end() || benefit) continue;
+      const double v = *harm;
+      extra(line, "HAZARDS " + ep + " ratio(" + std::to_string(harm - ratio.begin() + 1) + ")",
+            show(v),
+            "the ratios of HAZARDS are treatment over control, so ratios of 1 or more throughout "
+            "describe a harmful treatment and no sample size reaches the target power; for a "
+            "treatment whose hazard is " + show(1.0 / v) + " times the control's write the reciprocal " +
+            show(1.0 / v) + " instead (or give MSSG > 0 to compute the power of a fixed size)");
+    }
+  }
+
   bool reported(const std::string& field) const {
     return std::find(rec_.reported_extras.begin(), rec_.reported_extras.end(), field) !=
            rec_.reported_extras.end();
@@ -265,4 +296,4 @@ std::vector<DeckProblem> check_deck(const Deck& deck) {
   return out;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

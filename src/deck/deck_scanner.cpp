@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
@@ -247,4 +247,4 @@ bool parse_deck_real(std::string_view text, double& out) {
   return true;
 }
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

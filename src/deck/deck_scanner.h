@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 
 class DeckScanner {
  public:
@@ -89,4 +89,4 @@ class DeckScanner {
 bool parse_deck_int(std::string_view text, int& out);
 bool parse_deck_real(std::string_view text, double& out);
 
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

@@ -417,13 +417,13 @@ void check_design(const Design& design) {
       }
     }
   }
-  Deck deck;
-  DeckRecord rec;
+  deck::Deck deck;
+  deck::DeckRecord rec;
   rec.design = design;
   deck.designs.push_back(rec);
-  const std::vector<DeckProblem> problems = check_deck(deck);
+  const std::vector<deck::DeckProblem> problems = deck::check_deck(deck);
   if (problems.empty()) return;
-  const DeckProblem& p = problems.front();
+  const deck::DeckProblem& p = problems.front();
   std::string message = "design " + std::to_string(design.number) + ": " + p.field;
   if (!p.value.empty()) message += " = " + p.value;
   message += ": " + p.allowed;

@@ -33,7 +33,7 @@ void put(std::ostream& os, const std::string& line) { os << line << '\n'; }
 
 }  // namespace
 
-void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
+void run_deck(const deck::Deck& deck, RunContext& ctx, const RunOptions& options,
               const Calculations& calc) {
   Reports& rep = ctx.reports;
   if (options.seed) {
@@ -51,7 +51,7 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
     fmt::Record line;
     line.lit(" DESIGNS OF THIS RUN (" + options.selection.text() + " of " +
              std::to_string(deck.designs.size()) + "):");
-    for (const DeckRecord& rec : deck.designs)
+    for (const deck::DeckRecord& rec : deck.designs)
       if (options.selection.selects(rec.design.number)) line.x(1).lit(std::to_string(rec.design.number));
     put(rep.main(), line);
   }
@@ -63,7 +63,7 @@ void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
   // The store carries the simulated powers of the last design that simulated into the summary
   // lines of later designs without simulation; in a partial run only the designs of the run.
   RunStore store;
-  for (const DeckRecord& rec : deck.designs) {
+  for (const deck::DeckRecord& rec : deck.designs) {
     const Design& design = rec.design;
     if (!options.selection.selects(design.number)) continue;
     start_design(ctx, options.seed, design.number);
@@ -116,19 +116,19 @@ DeckRejected::DeckRejected(std::vector<std::string> problems)
     : std::runtime_error(problems.empty() ? std::string("bad deck") : problems.front()),
       problems_(std::move(problems)) {}
 
-std::vector<std::string> deck_problems(const Deck& deck) {
+std::vector<std::string> deck_problems(const deck::Deck& deck) {
   std::vector<std::string> out;
-  for (const DeckProblem& p : check_deck(deck)) out.push_back(p.message(kDeckPath));
+  for (const deck::DeckProblem& p : deck::check_deck(deck)) out.push_back(p.message(kDeckPath));
   return out;
 }
 
 void run_directory(const std::filesystem::path& dir, const RunOptions& options,
                    std::ostream& console, std::ostream& notes, const Calculations& calc) {
   std::string text;
-  DeckProblem unreadable;
-  if (!read_deck_file(dir / kDeckPath, text, unreadable))
+  deck::DeckProblem unreadable;
+  if (!deck::read_deck_file(dir / kDeckPath, text, unreadable))
     throw DeckRejected({unreadable.message(kDeckPath)});
-  const Deck deck = read_deck(text);
+  const deck::Deck deck = deck::read_deck(text);
   std::vector<std::string> problems = deck_problems(deck);
   if (!problems.empty()) throw DeckRejected(std::move(problems));
   if (deck.designs.empty()) {

@@ -34,7 +34,7 @@ struct RunOptions {
 };
 
 // Runs the designs of a deck that passed the checks, writing to the run's reports.
-void run_deck(const Deck& deck, RunContext& ctx, const RunOptions& options,
+void run_deck(const deck::Deck& deck, RunContext& ctx, const RunOptions& options,
               const Calculations& calc = Calculations::standard());
 
 // A deck that fails its checks (or cannot be opened): nothing was written.
@@ -71,6 +71,6 @@ void run_directory(const std::filesystem::path& dir, const RunOptions& options,
                    const Calculations& calc = Calculations::standard());
 
 // The deck's problems as messages, or none.
-std::vector<std::string> deck_problems(const Deck& deck);
+std::vector<std::string> deck_problems(const deck::Deck& deck);
 
 }  // namespace kestrel::driver

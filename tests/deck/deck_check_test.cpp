@@ -5,7 +5,7 @@
 
 #include "deck/deck.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 // One calendar-time design; `fields` replaces values by position (0-based, deck order).
@@ -310,4 +310,4 @@ TEST(DeckCheck, ProblemsOfLaterDesignsAreReportedToo) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

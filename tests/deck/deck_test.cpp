@@ -11,7 +11,7 @@
 
 #include "deck/deck_scanner.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 const char* kHeader = "1 2 3.5 4.5\n'A TITLE'\n";
@@ -393,9 +393,9 @@ TEST(Scanner, ZeroRepeatCountIsAFault) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 // A deck found by fuzzing: repeat counts of 10^6 to 7e8 and a LOOK of 700000009 around a lost
@@ -424,4 +424,4 @@ TEST(Scanner, WorkIsBoundedByTheDecksLengthNotByTheNumbersItHolds) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

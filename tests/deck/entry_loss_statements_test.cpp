@@ -7,7 +7,7 @@
 
 #include "deck/deck.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 // One calendar-time design (TA = 2, no spending statements) followed by `extra`, then a second
@@ -156,4 +156,4 @@ TEST(ModelAndControlStatements, FormsOfOneLawGiveTheSameSurvival) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

@@ -8,7 +8,7 @@
 #include "deck/deck.h"
 #include "common/test_dirs.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 namespace fs = std::filesystem;
@@ -53,4 +53,4 @@ TEST(Examples, ReadCleanlyAndCoverTheModes) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

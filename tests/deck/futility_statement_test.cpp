@@ -4,7 +4,7 @@
 
 #include "deck/deck.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 // One calendar-time design with K = LOOK (POWER 0.8, no spending statements) followed by `extra`,
@@ -87,4 +87,4 @@ TEST(FutilityStatement, EveryProblemIsReportedWithLineFieldAndValue) {
 }
 
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

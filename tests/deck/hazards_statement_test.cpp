@@ -6,7 +6,7 @@
 
 #include "deck/deck.h"
 
-namespace kestrel::driver {
+namespace kestrel::deck {
 namespace {
 
 std::string deck_with(const std::string& extra) {
@@ -71,5 +71,39 @@ TEST(HazardsStatement, EveryProblemIsReportedWithLineFieldAndValue) {
   EXPECT_EQ(got, want);
 }
 
+// Ratios of 1 or more throughout are refused for a sample-size search (MSSG 0), as a harmful
+// record ratio is; harm then benefit, or a fixed size, is not. A control arm stated by CONTROL
+// and again by HAZARDS is refused.
+TEST(HazardsStatement, HarmThroughoutAndAControlArmGivenTwiceAreRefused) {
+  const std::string fixed_size = "0 3 1 1 1 500\n";
+  struct Case {
+    std::string extra;
+    bool fixed;
+    std::vector<std::string> want;
+  };
+  const std::vector<Case> cases = {
+      {"HAZARDS EP1 2 1.0 0.5 0.5 1 1.25\n", false,
+       {"a/input.txt:8: design 1: HAZARDS EP1 ratio(2) = 1.25: the ratios of HAZARDS are "
+        "treatment over control, so ratios of 1 or more throughout describe a harmful treatment "
+        "and no sample size reaches the target power; for a treatment whose hazard is 0.8 times "
+        "the control's write the reciprocal 0.8 instead (or give MSSG > 0 to compute the power "
+        "of a fixed size)"}},
+      {"HAZARDS EP1 2 1.0 0.5 0.5 1.2 0.8\n", false, {}},
+      {"HAZARDS EP1 2 1.0 0.5 0.5 1 1.25\n", true, {}},
+      {"CONTROL MEDIAN 2 3\nHAZARDS EP2 1 0.2 0.7\n", false,
+       {"a/input.txt:9: design 1: HAZARDS EP2: give the control arm once: the CONTROL statement "
+        "on line 8 states the control arm of EP1 and EP2, and this statement states the control "
+        "arm of EP2 again; leave out one of them"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extra);
+    std::string text = deck_with(c.extra);
+    if (c.fixed) text.replace(text.find("0 3 1 1 1 0\n"), 12, fixed_size);
+    std::vector<std::string> got;
+    for (const DeckProblem& p : check_deck(read_deck(text))) got.push_back(p.message("a/input.txt"));
+    EXPECT_EQ(got, c.want);
+  }
+}
+
 }  // namespace
-}  // namespace kestrel::driver
+}  // namespace kestrel::deck

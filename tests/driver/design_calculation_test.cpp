@@ -16,9 +16,9 @@
 namespace kestrel::driver {
 namespace {
 
-Deck source_deck(const std::string& path) {
-  Deck deck = read_deck(testing::slurp(std::filesystem::path(KESTREL_SOURCE_DIR) / path));
-  EXPECT_TRUE(check_deck(deck).empty());
+deck::Deck source_deck(const std::string& path) {
+  deck::Deck deck = deck::read_deck(testing::slurp(std::filesystem::path(KESTREL_SOURCE_DIR) / path));
+  EXPECT_TRUE(deck::check_deck(deck).empty());
   return deck;
 }
 
@@ -26,7 +26,7 @@ Deck source_deck(const std::string& path) {
 // fed the designs one by one writes the deck run's main report (after its seed line) and its
 // summary lines, the second carrying the first design's simulated powers as the deck run does.
 TEST(DesignCalculator, DesignsOneByOneGiveTheDeckRun) {
-  const Deck deck = source_deck("tests/decks/report/simulated_then_not.txt");
+  const deck::Deck deck = source_deck("tests/decks/report/simulated_then_not.txt");
   ASSERT_EQ(deck.designs.size(), 2u);
   MemoryReports mem;
   numerics::UniformGenerator gen([] { return 4711; });
@@ -43,7 +43,7 @@ TEST(DesignCalculator, DesignsOneByOneGiveTheDeckRun) {
   DesignCalculator calc(copts);
   std::string main, summary;
   std::vector<DesignCalculation> done;
-  for (const DeckRecord& rec : deck.designs) {
+  for (const deck::DeckRecord& rec : deck.designs) {
     done.push_back(calc.calculate(rec.design));
     main += done.back().main_report;
     for (const std::string& l : done.back().summary_lines) summary += l + "\n";
@@ -71,7 +71,7 @@ TEST(DesignCalculator, DesignsOneByOneGiveTheDeckRun) {
 
 // The same seed repeats every simulated figure; another seed moves them.
 TEST(DesignCalculator, SameSeedRepeatsTheSimulation) {
-  const Deck deck = source_deck("tests/decks/report/simulated_then_not.txt");
+  const deck::Deck deck = source_deck("tests/decks/report/simulated_then_not.txt");
   auto simulate = [&](std::int32_t seed) {
     CalculationOptions o;
     o.seed = seed;
@@ -94,8 +94,8 @@ TEST(DesignCalculator, NoLossAndOnePieceAreThePlainDesign) {
   const std::string text = testing::slurp(std::filesystem::path(KESTREL_SOURCE_DIR) / path);
   const std::string first = text.substr(0, text.find("\n0 3 1") + 1);  // header + design 1
   auto calculate = [&](const std::string& extra) {
-    const Deck deck = read_deck(first + extra);
-    EXPECT_TRUE(check_deck(deck).empty());
+    const deck::Deck deck = deck::read_deck(first + extra);
+    EXPECT_TRUE(deck::check_deck(deck).empty());
     CalculationOptions o;
     o.seed = 13579;
     DesignCalculator calc(o);
@@ -117,11 +117,11 @@ TEST(DesignCalculator, NoLossAndOnePieceAreThePlainDesign) {
 // A value out of range is refused before any calculation, naming the design, the field and the
 // value; the calculator stays usable.
 TEST(DesignCalculator, BadValueIsRefusedNamingDesignAndField) {
-  const Deck deck = source_deck("tests/decks/report/simulated_then_not.txt");
+  const deck::Deck deck = source_deck("tests/decks/report/simulated_then_not.txt");
   Design d = deck.designs[1].design;
   d.number = 7;
   d.read.RHO = 1.0;
-  d.stored = stored_values(d.read);
+  d.stored = deck::stored_values(d.read);
   DesignCalculator calc;
   try {
     calc.calculate(d);
@@ -140,7 +140,7 @@ TEST(DesignCalculator, BadValueIsRefusedNamingDesignAndField) {
 // The line callback is where a caller stops a long calculation: what it throws comes out of
 // calculate() unchanged (the console stream does not swallow it).
 TEST(DesignCalculator, CallerStopsTheCalculationFromTheConsoleLine) {
-  const Deck deck = source_deck("tests/decks/report/simulated_then_not.txt");
+  const deck::Deck deck = source_deck("tests/decks/report/simulated_then_not.txt");
   struct Stop {};
   int lines = 0;
   CalculationOptions o;

@@ -281,8 +281,8 @@ TEST(ExampleRun, SimulatedDesignThenPlainDesign) {
 TEST(ExampleRun, KeepingTheRecordLeavesTheReportsUnchanged) {
   const std::string text =
       testing::read_file(std::filesystem::path(KESTREL_SOURCE_DIR) / "examples" / "fractions_ep2_timed.txt");
-  const Deck deck = read_deck(text);
-  ASSERT_TRUE(check_deck(deck).empty());
+  const deck::Deck deck = deck::read_deck(text);
+  ASSERT_TRUE(deck::check_deck(deck).empty());
   auto run = [&](reports::RunRecord* record) {
     auto reports = std::make_unique<MemoryReports>();
     numerics::UniformGenerator generator([] { return std::int32_t{4321}; });

@@ -166,8 +166,8 @@ double grid_point_at_or_after(const survival::InformationInput& in, double t, do
 }
 
 void run(Ran& r, const std::string& deck_text, RunOptions options = {}) {
-  Deck deck = read_deck(deck_text);
-  ASSERT_TRUE(check_deck(deck).empty());
+  deck::Deck deck = deck::read_deck(deck_text);
+  ASSERT_TRUE(deck::check_deck(deck).empty());
   numerics::UniformGenerator gen([] { return 4711; });
   mvn::MvnState mvn;
   RunContext ctx{r.mem.reports, gen, mvn};
@@ -267,7 +267,7 @@ TEST(RunLoop, SimulatedPowersKeepEarlierValuesWhenNotComputed) {
 TEST(RunLoop, SeedIsSetOnceAndNamedInTheMainReport) {
   for (const char* shard : {"", "2/2"}) {
     Ran r;
-    Deck deck = read_deck("0 0 0 0\nT\n");
+    deck::Deck deck = deck::read_deck("0 0 0 0\nT\n");
     numerics::UniformGenerator gen([] { return 4711; });
     mvn::MvnState mvn;
     RunContext ctx{r.mem.reports, gen, mvn};
@@ -276,7 +276,7 @@ TEST(RunLoop, SeedIsSetOnceAndNamedInTheMainReport) {
     run_deck(deck, ctx, options, stand_ins(r.log));
     EXPECT_EQ(r.mem.main.str(), " SEED OF THE UNIFORM GENERATOR (--seed):      12345\n");
 
-    deck = read_deck("0 0 0 0\nT\n" + design_line(0, 3, 1, 1) + design_line(0, 3, 1, 1) +
+    deck = deck::read_deck("0 0 0 0\nT\n" + design_line(0, 3, 1, 1) + design_line(0, 3, 1, 1) +
                      design_line(0, 3, 1, 1) + design_line(0, 3, 1, 1));
     std::string problem;
     if (*shard) options.selection = *DesignSelection::shard(shard, problem);

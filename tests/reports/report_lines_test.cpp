@@ -47,7 +47,7 @@ DeckValues deck_values() {
 
 TEST(InputSummary, EveryRowInItsLayout) {
   std::ostringstream os;
-  write_input_summary(os, driver::stored_values(deck_values()));
+  write_input_summary(os, deck::stored_values(deck_values()));
   // HR1 = 0.5 in the deck shows as 2.00; TYPE1 = 0.025 as 2.50; K = 3 gives three times;
   // the bracketed values are 0.3^2 = 0.09 and 0.4^0.8 = 0.4804...
   const std::string expected =
@@ -96,7 +96,7 @@ TEST(InputSummary, CalendarTimesClaytonFrankAndSchemes) {
   d.LOOK = 2;
   d.TLOOK = {2.5, 5.0};
   std::ostringstream os;
-  write_input_summary(os, driver::stored_values(d));
+  write_input_summary(os, deck::stored_values(d));
   const std::string s = os.str();
   EXPECT_NE(s.find("\n --- GIVEN CALENDER TIME                ---\n"), std::string::npos);
   EXPECT_EQ(s.find("GIVEN INFORMATION TIME"), std::string::npos);
@@ -108,7 +108,7 @@ TEST(InputSummary, CalendarTimesClaytonFrankAndSchemes) {
   d.CPL = 3;  // Frank: no dependency-model row
   d.CPRSK = 1;
   std::ostringstream frank;
-  write_input_summary(frank, driver::stored_values(d));
+  write_input_summary(frank, deck::stored_values(d));
   const std::string f = frank.str();
   EXPECT_EQ(f.find("DEPENDENCY MODEL"), std::string::npos);
   EXPECT_NE(f.find("CENSORING SCHEME:   BOTH NON-FATAL\n"), std::string::npos);
@@ -131,7 +131,7 @@ TEST(SummaryFile, LineFieldsInTheirColumns) {
   r.ME2 = 250;
   r.AVE1 = 234.6;
   r.AVE2 = 199.4;
-  const DeckValues v = driver::stored_values(deck_values());
+  const DeckValues v = deck::stored_values(deck_values());
   EXPECT_EQ(summary_line(kLabelEp1, v, r),
             "    EP1,    2,    2,    1 , 2.00, 0.80, 0.30, 0.40 , 0.30, 0.20 ,  2.0,  3.0 ,  0.5"
             " ,    1 , 2.50,80.00 ,    3,    3,    2,  1,  4 ,  512,80.1230 ,  300,  250"
@@ -152,8 +152,7 @@ TEST(SummaryFile, SimulatedPowersArePercentAndOverflowIsWrittenInFull) {
   r.PW2 = 1.0;
   r.MSS = 123456;
   std::vector<std::string> overflowed;
-  const std::string s =
-      summary_line(kLabelEp1, driver::stored_values(deck_values()), r, &overflowed);
+  const std::string s = summary_line(kLabelEp1, deck::stored_values(deck_values()), r, &overflowed);
   EXPECT_NE(s.find(" ,123456,"), std::string::npos);  // MSS too wide for I5: in full
   // 100 % does not fit F7.4: written in full, the line one column longer.
   EXPECT_NE(s.find(",50.0000,25.0000,90.0000,100.0000 "), std::string::npos);
@@ -180,15 +179,14 @@ TEST(SummaryFile, ValuesTooWideForTheirColumnsAreWrittenInFullAndNamed) {
       {[](DeckValues& d, RunResults&) { d.TYPE1 = 1e-6; }, {"TYPE1"}, " ,0.0001,", 1},
       {[](DeckValues& d, RunResults&) { d.TYPE1 = 1e-5; }, {"TYPE1"}, " ,0.001,", 0},
   };
-  const std::string plain =
-      summary_line(kLabelEp1, driver::stored_values(deck_values()), RunResults{});
+  const std::string plain = summary_line(kLabelEp1, deck::stored_values(deck_values()), RunResults{});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown);
     DeckValues d = deck_values();
     RunResults r;
     c.set(d, r);
     std::vector<std::string> overflowed;
-    const std::string s = summary_line(kLabelEp1, driver::stored_values(d), r, &overflowed);
+    const std::string s = summary_line(kLabelEp1, deck::stored_values(d), r, &overflowed);
     EXPECT_EQ(overflowed, c.fields);
     EXPECT_NE(s.find(c.shown), std::string::npos) << s;
     EXPECT_EQ(s.size(), plain.size() + static_cast<size_t>(c.longer));
@@ -206,7 +204,7 @@ TEST(InputSummary, ValuesTooWideForTheirFieldsAreWrittenInFullAndNamed) {
   d.TYPE1 = 1e-6;
   std::ostringstream os;
   std::vector<std::string> overflowed;
-  write_input_summary(os, driver::stored_values(d), &overflowed);
+  write_input_summary(os, deck::stored_values(d), &overflowed);
   const std::string s = os.str();
   EXPECT_EQ(overflowed, (std::vector<std::string>{"MSSG", "TYPE1", "TLOOK(2)", "TLOOK(3)"}));
   EXPECT_NE(s.find("   GIVEN MAXIMUM SAMPLE SIZE: 123456\n"), std::string::npos);

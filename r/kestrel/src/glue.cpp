@@ -242,7 +242,7 @@ Design design_of(const Rcpp::List& entry) {
   Design d;
   d.number = Rcpp::as<int>(entry["number"]);
   d.read = deck_values(Rcpp::as<Rcpp::List>(entry["values"]));
-  d.stored = driver::stored_values(d.read);
+  d.stored = deck::stored_values(d.read);
   const Rcpp::List sets = entry["spending"];
   for (R_xlen_t i = 0; i < sets.size(); ++i) {
     const Rcpp::List pair = sets[i];
@@ -435,8 +435,8 @@ RcppExport SEXP kestrel_read_deck(SEXP text_, SEXP name_) {
   BEGIN_RCPP
   const std::string text = Rcpp::as<std::string>(text_);
   const std::string name = Rcpp::as<std::string>(name_);
-  const driver::Deck deck = driver::read_deck(text);
-  const std::vector<driver::DeckProblem> problems = driver::check_deck(deck);
+  const deck::Deck deck = deck::read_deck(text);
+  const std::vector<deck::DeckProblem> problems = deck::check_deck(deck);
   if (!problems.empty()) {
     std::string m = "the deck has " + std::to_string(problems.size()) + " problem" +
                     (problems.size() == 1 ? "" : "s") + ":";
@@ -562,8 +562,8 @@ RcppExport SEXP kestrel_run_outputs(SEXP text_, SEXP name_, SEXP seed_, SEXP acc
   BEGIN_RCPP
   const std::string text = Rcpp::as<std::string>(text_);
   const std::string name = Rcpp::as<std::string>(name_);
-  const driver::Deck deck = driver::read_deck(text);
-  const std::vector<driver::DeckProblem> problems = driver::check_deck(deck);
+  const deck::Deck deck = deck::read_deck(text);
+  const std::vector<deck::DeckProblem> problems = deck::check_deck(deck);
   if (!problems.empty()) Rcpp::stop(problems.front().message(name));
   const bool exact = Rcpp::as<bool>(exact_);
   reports::RunRecord record;
