@@ -1,5 +1,6 @@
 // Range and order checks of every design of a deck, made before any calculation.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -238,20 +239,23 @@ class Checker {
   }
 
   // The HAZARDS laws: ratios that describe harm throughout are refused for a sample-size search,
-  // as a harmful record ratio is; a control arm stated by CONTROL and again by HAZARDS is refused.
+  // as a harmful record ratio is. A CONTROL statement beside HAZARDS of both endpoints states no
+  // law in force and is refused; beside HAZARDS of one endpoint it gives the other endpoint's law
+  // (the only way to state that one by a median, a hazard or a survival at a time).
   void hazards() {
     const Design& g = rec_.design;
+    const std::array<int, 2>& hz = g.entry_loss_statements.hazards_line;
+    if (g.model_control.control_line && hz[0] && hz[1]) {
+      extra(g.model_control.control_line, "CONTROL", "",
+            "give the control arm once: the HAZARDS statements on lines " + std::to_string(hz[0]) +
+                " and " + std::to_string(hz[1]) +
+                " state the control arm of EP1 and EP2, so this statement states nothing in "
+                "force; leave out one of them");
+    }
     for (size_t z = 0; z < 2; ++z) {
-      const int line = g.entry_loss_statements.hazards_line[z];
+      const int line = hz[z];
       if (!line) continue;
       const std::string ep = z == 0 ? "EP1" : "EP2";
-      if (g.model_control.control_line) {
-        extra(line, "HAZARDS " + ep, "",
-              "give the control arm once: the CONTROL statement on line " +
-                  std::to_string(g.model_control.control_line) +
-                  " states the control arm of EP1 and EP2, and this statement states the "
-                  "control arm of " + ep + " again; leave out one of them");
-      }
       const std::vector<double>& ratio = g.entry_loss.hazards[z].ratio;
       if (!usable(MSSG) || g.read.MSSG > 0) continue;
       const auto harm = std::find_if(ratio.begin(), ratio.end(), [](double v) { return v > 1; });

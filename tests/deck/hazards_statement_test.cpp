@@ -72,8 +72,8 @@ TEST(HazardsStatement, EveryProblemIsReportedWithLineFieldAndValue) {
 }
 
 // Ratios of 1 or more throughout are refused for a sample-size search (MSSG 0), as a harmful
-// record ratio is; harm then benefit, or a fixed size, is not. A control arm stated by CONTROL
-// and again by HAZARDS is refused.
+// record ratio is; harm then benefit, or a fixed size, is not. CONTROL beside HAZARDS of both
+// endpoints states nothing in force and is refused; beside HAZARDS of one it gives the other's law.
 TEST(HazardsStatement, HarmThroughoutAndAControlArmGivenTwiceAreRefused) {
   const std::string fixed_size = "0 3 1 1 1 500\n";
   struct Case {
@@ -90,10 +90,12 @@ TEST(HazardsStatement, HarmThroughoutAndAControlArmGivenTwiceAreRefused) {
         "of a fixed size)"}},
       {"HAZARDS EP1 2 1.0 0.5 0.5 1.2 0.8\n", false, {}},
       {"HAZARDS EP1 2 1.0 0.5 0.5 1 1.25\n", true, {}},
-      {"CONTROL MEDIAN 2 3\nHAZARDS EP2 1 0.2 0.7\n", false,
-       {"a/input.txt:9: design 1: HAZARDS EP2: give the control arm once: the CONTROL statement "
-        "on line 8 states the control arm of EP1 and EP2, and this statement states the control "
-        "arm of EP2 again; leave out one of them"}},
+      {"CONTROL MEDIAN 2 3\nHAZARDS EP1 1 0.2 0.7\nHAZARDS EP2 1 0.2 0.7\n", false,
+       {"a/input.txt:8: design 1: CONTROL: give the control arm once: the HAZARDS statements on "
+        "lines 9 and 10 state the control arm of EP1 and EP2, so this statement states nothing in "
+        "force; leave out one of them"}},
+      // CONTROL gives EP1's law, HAZARDS EP2's.
+      {"CONTROL MEDIAN 2 3\nHAZARDS EP2 1 0.2 0.7\n", false, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.extra);
