@@ -74,8 +74,8 @@ void check_information_set(const Design& design, const survival::InformationInpu
   for (int k = 1; k < K; ++k) {
     if (!(set.TCAL[k] == set.TCAL[k - 1])) continue;
     // The spacing of the grid around that point, in time.
-    const survival::detail::InformationModel model(in, kInformationGrid);
-    const std::vector<double>& X = model.X();
+    const survival::detail::InformationModel grid(in, kInformationGrid);
+    const std::vector<double>& X = grid.X();
     double spacing = 0;
     for (size_t i = 1; i < X.size(); ++i) {
       if (X[i] >= set.TCAL[k]) {
@@ -97,8 +97,8 @@ void check_information_set(const Design& design, const survival::InformationInpu
     for (int ep = 0; ep < 2; ++ep) {
       const AnalysisArray& f = ep == 0 ? set.FINF1 : set.FINF2;
       if (!(std::isfinite(f[k]) && std::isfinite(f[k - 1])) || f[k] > f[k - 1]) continue;
-      const survival::detail::InformationModel model(in, kInformationGrid);
-      const std::vector<double>& X = model.X();
+      const survival::detail::InformationModel grid(in, kInformationGrid);
+      const std::vector<double>& X = grid.X();
       double spacing = 0;
       for (size_t i = 1; i < X.size(); ++i) {
         if (X[i] >= set.TCAL[k]) {
@@ -275,9 +275,8 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
   }
   into.THETA = store.THETA;
   into.THETATR = store.THETATR;
-  survival::InformationInput in =
-      survival::information_input(v, store.THETA, design.entry_loss);
-  in.exact = exact;
+  const TrialModel model = trial_model(design, store.THETA, ctx.exact);
+  const survival::InformationInput in = survival::information_input(model, v);
   auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
     const auto& spending = design.spending.at(which);
     try {
@@ -295,7 +294,7 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store, De
       // The exact model's variance of an endpoint that is not a positive number: its
       // fluctuation terms lose all precision for survival values this extreme. Said so, rather
       // than the correlation it leaves not a number.
-      if (in.exact) {
+      if (model.exact) {
         for (int k = 0; k < set.K; ++k) {
           for (int ep = 0; ep < 2; ++ep) {
             const double var = ep == 0 ? set.VAR11[k] : set.VAR12[k];

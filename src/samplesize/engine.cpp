@@ -159,22 +159,16 @@ std::string search_warning(int design, std::string_view set, const Evaluation& e
   return search_warning(design, set, ended, POWER);
 }
 
-PowerProblem power_problem(const Design& design, const InformationSet& set, const Evaluation& ev) {
+PowerProblem power_problem(const Design& design, const TrialModel& model, const InformationSet& set,
+                           const Evaluation& ev) {
   const DeckValues& d = design.stored;
   PowerProblem pb;
   pb.rule = decision_rule(d.DF);
   pb.K = set.K;
   pb.IVAR = kVariance;
   pb.TYPE1 = d.TYPE1;
-  pb.SR = d.SR;
-  pb.HR1 = d.HR1;
-  pb.HR2 = d.HR2;
-  pb.SRVR1 = d.SRVR1;
-  pb.SRVR2 = d.SRVR2;
-  pb.TA = d.TA;
-  pb.TF = d.TF;
+  pb.model = model;
   pb.set = set;
-  pb.entry_loss = design.entry_loss;
   pb.RCORR = ev.RCORR;
   pb.ZB1 = ev.ZB1;
   pb.ZB2 = ev.ZB2;
@@ -236,7 +230,8 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   }
 
   const int rule = decision_rule(d.DF);
-  const PowerProblem pb = power_problem(design, set, ev);
+  const TrialModel model = trial_model(design, theta, set.exact);
+  const PowerProblem pb = power_problem(design, model, set, ev);
 
   double error_squares = 0;
   const RectangleProbability rect = mvn_rectangles(ctx, &error_squares);
@@ -327,7 +322,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.AVE2 = e.AVE2;
   ev.ASN = e.ASN;
   if (pb.has_futility() || ctx.under_nulls) {
-    operating_characteristics(pb, design, theta, ev, ctx);
+    operating_characteristics(pb, ev, ctx);
     write_operating_characteristics(ctx.reports.console(), ev);
   }
   empty_lines(main, 2);

@@ -48,22 +48,23 @@ void deviations(int IVAR, double var0, double var1, double& s0, double& s1) {
 // average (a negative or meaningless Pev(k), and a limit that is not a number).
 // With loss to follow-up or accrual pieces both probabilities come from that model: the event
 // probability of a subject enrolled by the analysis, observed until it or until lost.
-double events_at(int N, int e, double hr, double S, const PowerProblem& pb, double finf,
-                 double tcal) {
-  if (!pb.entry_loss.plain()) {
-    const survival::EntryLoss el(pb.entry_loss, pb.TA);
-    const double T = pb.TA + pb.TF;
-    const auto& g = pb.entry_loss;
-    const double Pev = survival::pooled_event_probability(el, g, e, hr, S, pb.SR, pb.TA, pb.TF, T);
-    const double Pevk =
-        survival::pooled_event_probability(el, g, e, hr, S, pb.SR, pb.TA, pb.TF, tcal);
+double events_at(int N, int e, const TrialModel& m, double finf, double tcal) {
+  const double hr = m.hazard_ratio[static_cast<size_t>(e)];
+  const double S = m.control_survival[static_cast<size_t>(e)];
+  const double TA = m.accrual_period, TF = m.follow_up, SR = m.treatment_share;
+  if (!m.entry_loss.plain()) {
+    const survival::EntryLoss el(m.entry_loss, TA);
+    const double T = m.study_end();
+    const auto& g = m.entry_loss;
+    const double Pev = survival::pooled_event_probability(el, g, e, hr, S, SR, TA, TF, T);
+    const double Pevk = survival::pooled_event_probability(el, g, e, hr, S, SR, TA, TF, tcal);
     return static_cast<double>(N) * Pev * finf / Pevk;
   }
-  const double Pev = survival::PREVENT(hr, S, pb.SR, pb.TA, pb.TF).Pev;
-  const double lc = -std::log(S) / (pb.TA + pb.TF);
+  const double Pev = survival::PREVENT(hr, S, SR, TA, TF).Pev;
+  const double lc = -std::log(S) / m.study_end();
   const double Sk = std::exp(-lc * tcal);
-  const double Pevk = tcal >= pb.TA ? survival::PREVENT(hr, Sk, pb.SR, pb.TA, tcal - pb.TA).Pev
-                                    : survival::PREVENT(hr, Sk, pb.SR, tcal, 0.0).Pev;
+  const double Pevk = tcal >= TA ? survival::PREVENT(hr, Sk, SR, TA, tcal - TA).Pev
+                                 : survival::PREVENT(hr, Sk, SR, tcal, 0.0).Pev;
   return static_cast<double>(N) * Pev * finf / Pevk;
 }
 
@@ -166,15 +167,15 @@ PowerLimits power_limits(const PowerProblem& pb, int N, std::ostream& report) {
   const char* warning = rule == 1 ? "ER:SET TA TP(L)" : "ER:SET TA > TP(L)";
   for (int k = 1; k <= K; ++k) {
     const size_t i = static_cast<size_t>(k - 1);
-    if (s.TCAL[i] - pb.TA <= 0.0) {
+    if (s.TCAL[i] - pb.model.accrual_period <= 0.0) {
       Reports::line(report, fmt::list({std::string_view(warning), k}));
     }
     double s0, s1;
-    const double W1 = events_at(N, 0, pb.HR1, pb.SRVR1, pb, s.FINF1[i], s.TCAL[i]);
+    const double W1 = events_at(N, 0, pb.model, s.FINF1[i], s.TCAL[i]);
     deviations(pb.IVAR, s.VAR01[i], s.VAR11[i], s0, s1);
     L.U1[i] = (std::sqrt(W1) * s.DRF1[i] + s0 * pb.ZB1[i]) / s1;
     if (rule != 4) {
-      const double W2 = events_at(N, 1, pb.HR2, pb.SRVR2, pb, s.FINF2[i], s.TCAL[i]);
+      const double W2 = events_at(N, 1, pb.model, s.FINF2[i], s.TCAL[i]);
       deviations(pb.IVAR, s.VAR02[i], s.VAR12[i], s0, s1);
       L.U2[i] = (std::sqrt(W2) * s.DRF2[i] + s0 * pb.ZB2[i]) / s1;
     }
@@ -183,7 +184,7 @@ PowerLimits power_limits(const PowerProblem& pb, int N, std::ostream& report) {
     // EP2 is tested once, at the final analysis, against the fixed-sample critical value.
     const size_t i = static_cast<size_t>(K - 1);
     const double c = numerics::GAUSSINV(1.0 - pb.TYPE1);
-    const double W2 = events_at(N, 1, pb.HR2, pb.SRVR2, pb, s.FINF2[i], s.TCAL[i]);
+    const double W2 = events_at(N, 1, pb.model, s.FINF2[i], s.TCAL[i]);
     double s0, s1;
     deviations(pb.IVAR, s.VAR02[i], s.VAR12[i], s0, s1);
     L.U2F = (std::sqrt(W2) * s.DRF2[i] + s0 * c) / s1;
