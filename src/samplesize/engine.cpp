@@ -37,9 +37,9 @@ std::string endpoint_name(const char* ep, int CPRSK) {
 // ratios differ it is the ratio the model's drift per unit of null information gives,
 // exp(DRF/VAR0) at the final analysis, so that the design's events carry the model's drift; a
 // common ratio of every piece is that ratio itself.
-double design_ratio(const Design& design, int e, double hr, const InformationSet& set) {
-  const EndpointHazards& h = design.entry_loss.hazards[static_cast<size_t>(e)];
-  if (!h.given()) return hr;
+double design_ratio(const TrialModel& model, int e, const InformationSet& set) {
+  const EndpointHazards& h = model.entry_loss.hazards[static_cast<size_t>(e)];
+  if (!h.given()) return model.hazard_ratio[static_cast<size_t>(e)];
   bool common = true;
   for (double r : h.ratio) common = common && r == h.ratio[0];
   if (common) return h.ratio[0];
@@ -63,35 +63,29 @@ EntryAndLoss simulation_laws(const Design& design) {
   return el;
 }
 
-boundaries::GsDesignInput endpoint_design(const Design& design, const InformationSet& set,
-                                          const SpendingStatement& spending, double hr,
-                                          const AnalysisArray& finf, double control_survival,
-                                          const char* ep) {
-  const int e = ep[2] == '1' ? 0 : 1;
-  const double model_hr = hr;
-  hr = design_ratio(design, e, hr, set);
+// The single-endpoint boundary design of endpoint e (0 EP1, 1 EP2) under the model.
+boundaries::GsDesignInput endpoint_design(const Design& design, const TrialModel& model,
+                                          const InformationSet& set,
+                                          const SpendingStatement& spending, int e) {
   const DeckValues& d = design.stored;
+  const AnalysisArray& finf = e == 0 ? set.FINF1 : set.FINF2;
   boundaries::GsDesignInput in;
-  in.endpoint = endpoint_name(ep, d.CPRSK);
+  in.endpoint = endpoint_name(e == 0 ? "EP1" : "EP2", model.competing_risks);
   in.K = set.K;
   in.alpha = d.TYPE1;
   in.sides = kSides;
   in.spending = spending;
   in.power = d.POWER;
-  in.hr = hr;
+  in.hr = design_ratio(model, e, set);
   in.t.assign(finf.begin(), finf.begin() + set.K);
-  in.ta = d.TA;
-  in.tf = d.TF;
-  in.control_survival = control_survival;
-  in.allocation = d.SR;
+  in.ta = model.accrual_period;
+  in.tf = model.follow_up;
+  in.control_survival = model.control_survival[static_cast<size_t>(e)];
+  in.allocation = model.treatment_share;
   in.exact = set.exact;  // exact bounds go with the exact covariance
   in.futility = design.futility;
-  if (!design.entry_loss.plain()) {
-    const survival::EntryLoss el(design.entry_loss, d.TA);
-    in.event_probability_given =
-        survival::pooled_event_probability(el, design.entry_loss, e, model_hr, control_survival,
-                                           d.SR, d.TA, d.TF, d.TA + d.TF);
-  }
+  if (!model.entry_loss.plain())
+    in.event_probability_given = survival::study_event_probability(model, e);
   return in;
 }
 
@@ -188,19 +182,18 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
                            double thetatr, RunContext& ctx, const EngineOptions& options) {
   const DeckValues& d = design.stored;
   const int K = set.K;
+  const TrialModel model = trial_model(design, theta, set.exact);
   std::ostream& main = ctx.reports.main();
   Evaluation ev;
 
   // Single-endpoint designs: EP1 with its spending function, hazard ratio and information
   // fractions, then EP2 with its own. Every information set holds EP1 in the slots ending in 1.
   boundaries::BoundaryWork work;
-  ev.ep1 = boundaries::GSDESIGN01(
-      endpoint_design(design, set, spending[0], d.HR1, set.FINF1, d.SRVR1, "EP1"), work, main);
+  ev.ep1 = boundaries::GSDESIGN01(endpoint_design(design, model, set, spending[0], 0), work, main);
   ev.ZA1 = first(ev.ep1.za, K);
   ev.ZB1 = first(ev.ep1.zb, K);
   empty_lines(main, 2);
-  ev.ep2 = boundaries::GSDESIGN01(
-      endpoint_design(design, set, spending[1], d.HR2, set.FINF2, d.SRVR2, "EP2"), work, main);
+  ev.ep2 = boundaries::GSDESIGN01(endpoint_design(design, model, set, spending[1], 1), work, main);
   ev.ZA2 = first(ev.ep2.za, K);
   ev.ZB2 = first(ev.ep2.zb, K);
   empty_lines(main, 2);
@@ -230,7 +223,6 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   }
 
   const int rule = decision_rule(d.DF);
-  const TrialModel model = trial_model(design, theta, set.exact);
   const PowerProblem pb = power_problem(design, model, set, ev);
 
   double error_squares = 0;
@@ -289,19 +281,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.power_evaluations = sr.evaluations;
   ev.integrals = sr.integrals;
 
-  ExpectedInput ein;
-  ein.K = K;
-  ein.HR1 = d.HR1;
-  ein.HR2 = d.HR2;
-  ein.SRVR1 = d.SRVR1;
-  ein.SRVR2 = d.SRVR2;
-  ein.SR = d.SR;
-  ein.TA = d.TA;
-  ein.TF = d.TF;
-  ein.FENR = set.FENR;
-  ein.FINF1 = set.FINF1;
-  ein.FINF2 = set.FINF2;
-  ein.entry_loss = design.entry_loss;
+  ExpectedInput ein{model, K, set.FENR, set.FINF1, set.FINF2};
   std::vector<double> stop = ev.QSTOP;
   std::vector<std::array<double, 2>> endpoint_stop = ev.QEP;
   if (pb.has_futility()) {

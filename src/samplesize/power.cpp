@@ -52,15 +52,13 @@ double events_at(int N, int e, const TrialModel& m, double finf, double tcal) {
   const double hr = m.hazard_ratio[static_cast<size_t>(e)];
   const double S = m.control_survival[static_cast<size_t>(e)];
   const double TA = m.accrual_period, TF = m.follow_up, SR = m.treatment_share;
+  const double Pev = survival::study_event_probability(m, e);
   if (!m.entry_loss.plain()) {
     const survival::EntryLoss el(m.entry_loss, TA);
-    const double T = m.study_end();
-    const auto& g = m.entry_loss;
-    const double Pev = survival::pooled_event_probability(el, g, e, hr, S, SR, TA, TF, T);
-    const double Pevk = survival::pooled_event_probability(el, g, e, hr, S, SR, TA, TF, tcal);
+    const double Pevk =
+        survival::pooled_event_probability(el, m.entry_loss, e, hr, S, SR, TA, TF, tcal);
     return static_cast<double>(N) * Pev * finf / Pevk;
   }
-  const double Pev = survival::PREVENT(hr, S, SR, TA, TF).Pev;
   const double lc = -std::log(S) / m.study_end();
   const double Sk = std::exp(-lc * tcal);
   const double Pevk = tcal >= TA ? survival::PREVENT(hr, Sk, SR, TA, tcal - TA).Pev
