@@ -54,7 +54,7 @@ struct TrialModel {
   double copula_parameter = 0;
   int competing_risks = 1;
   int composite = 1;
-  int censoring = 0;
+  int censoring = 1;  // the simulated trials are censored at each analysis time
   // Allocation, enrolment and follow-up.
   double treatment_share = 0.5;
   double accrual_period = 1;

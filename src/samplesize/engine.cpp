@@ -47,22 +47,6 @@ double design_ratio(const TrialModel& model, int e, const InformationSet& set) {
   return std::exp(e == 0 ? set.DRF1[K] / set.VAR01[K] : set.DRF2[K] / set.VAR02[K]);
 }
 
-// The simulation's laws: an endpoint with piecewise hazards keeps its control hazards; its
-// pieces' ratios are the stated ones when the record's simulation ratio equals its design ratio,
-// all 1 when the simulation ratio is 1 (the null), and otherwise each multiplied by the
-// simulation ratio over the design ratio (both as stored).
-EntryAndLoss simulation_laws(const Design& design) {
-  EntryAndLoss el = design.entry_loss;
-  const DeckValues& d = design.stored;
-  const double design_hr[2] = {d.HR1, d.HR2}, sim_hr[2] = {d.HR1TR, d.HR2TR};
-  for (int e = 0; e < 2; ++e) {
-    if (sim_hr[e] == design_hr[e]) continue;
-    for (double& r : el.hazards[static_cast<size_t>(e)].ratio)
-      r = sim_hr[e] == 1.0 ? 1.0 : r * (sim_hr[e] / design_hr[e]);
-  }
-  return el;
-}
-
 // The single-endpoint boundary design of endpoint e (0 EP1, 1 EP2) under the model.
 boundaries::GsDesignInput endpoint_design(const Design& design, const TrialModel& model,
                                           const InformationSet& set,
@@ -311,20 +295,9 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     // The simulation checks the design under the simulation values of the hazard ratios and
     // the association.
     simulation::SimulationInput s;
+    s.truth = true_model(design, thetatr, set.exact);
     s.NREP = d.NSIM;
-    s.CPL = d.CPL;
-    s.CPRSK = d.CPRSK;
-    s.CMPST = d.CMPST;
-    s.CNSRD = d.CNSRD;
-    s.theta = thetatr;
-    s.HR1 = d.HR1TR;
-    s.HR2 = d.HR2TR;
-    s.r = d.SR;
     s.N = ev.MSS;
-    s.S1 = d.SRVR1;
-    s.S2 = d.SRVR2;
-    s.a = d.TA;
-    s.f = d.TF;
     s.K = K;
     s.t = set.TCAL;
     s.u = set.FENR;
@@ -343,7 +316,6 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
       s.J1[k] = set.FENR[k] * set.VAR01[k];
       s.J2[k] = set.FENR[k] * set.VAR02[k];
     }
-    s.entry_loss = simulation_laws(design);
     s.ME1 = ev.ME1;
     s.ME2 = ev.ME2;
     s.f1 = ev.ZF1;

@@ -211,26 +211,27 @@ int progress_interval(int nrep) {
 
 TrialSettings analysis_trial(const SimulationInput& in, int k) {
   TrialSettings trial;
-  trial.HR1 = in.HR1;
-  trial.HR2 = in.HR2;
-  trial.theta = in.theta;
-  trial.r = 1.0 - in.r;  // arm 1 is the control arm; SR is the treatment arm's share
-  trial.lambda1 = -std::log(in.S1) / (in.a + in.f);
-  trial.lambda2 = -std::log(in.S2) / (in.a + in.f);
-  trial.censoring = in.CNSRD;
-  trial.family = in.CPL;
-  trial.mode = in.CPRSK;
-  trial.composite = in.CMPST;
+  const TrialModel& m = in.truth;
+  trial.HR1 = m.hazard_ratio[0];
+  trial.HR2 = m.hazard_ratio[1];
+  trial.theta = m.copula_parameter;
+  trial.r = 1.0 - m.treatment_share;  // arm 1 is the control arm
+  trial.lambda1 = -std::log(m.control_survival[0]) / m.study_end();
+  trial.lambda2 = -std::log(m.control_survival[1]) / m.study_end();
+  trial.censoring = m.censoring;
+  trial.family = m.copula;
+  trial.mode = m.competing_risks;
+  trial.composite = m.composite;
   const double t = in.t[k - 1];
   trial.N = static_cast<int>(in.N * in.u[k - 1]);
   // The N u(k) patients enrolled by an analysis during accrual entered uniformly over [0, t(k)],
   // not over the whole accrual period: drawing their entry over [0, a] would leave a further
   // fraction (a - t(k))/a of them with a censoring time below 0, counting the shortfall of
   // enrolment twice. From the end of accrual on this is entry over [0, a], s = t(k) - a.
-  trial.a = std::min(in.a, t);
+  trial.a = std::min(m.accrual_period, t);
   trial.s = t - trial.a;
-  trial.entry_loss = in.entry_loss;
-  trial.accrual_period = in.a;
+  trial.entry_loss = m.entry_loss;
+  trial.accrual_period = m.accrual_period;
   return trial;
 }
 
@@ -268,17 +269,8 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
   }
 
   // Expected events at the end of the study.
-  double D1e = 0, D2e = 0;
-  if (in.entry_loss.plain()) {
-    D1e = in.N * survival::PREVENT(in.HR1, in.S1, in.r, in.a, in.f).Pev;
-    D2e = in.N * survival::PREVENT(in.HR2, in.S2, in.r, in.a, in.f).Pev;
-  } else {
-    const survival::EntryLoss el(in.entry_loss, in.a);
-    const double T = in.a + in.f;
-    const EntryAndLoss& g = in.entry_loss;
-    D1e = in.N * survival::pooled_event_probability(el, g, 0, in.HR1, in.S1, in.r, in.a, in.f, T);
-    D2e = in.N * survival::pooled_event_probability(el, g, 1, in.HR2, in.S2, in.r, in.a, in.f, T);
-  }
+  const double D1e = in.N * survival::study_event_probability(in.truth, 0);
+  const double D2e = in.N * survival::study_event_probability(in.truth, 1);
 
   TrialWork work;
   // Each replication's patients are drawn once and cut per analysis, on every thread the

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/information_set.h"
+#include "common/trial_model.h"
 #include "simulation/simdata.h"
 
 namespace kestrel::numerics {
@@ -18,12 +19,11 @@ class MvnState;
 namespace kestrel::simulation {
 
 struct SimulationInput {
+  // The simulated trials' law: the design's model with the simulation values HR1TR, HR2TR and
+  // THETATR (true_model()).
+  TrialModel truth;
   int NREP = 0;
-  int CPL = 1, CPRSK = 1, CMPST = 1, CNSRD = 1;
-  double theta = 0, HR1 = 1, HR2 = 1;  // simulation values THETATR, HR1TR, HR2TR (stored form)
-  double r = 0.5;                      // SR, the share of the treatment arm (arm 2)
   int N = 0;                           // MSS
-  double S1 = 0.5, S2 = 0.5, a = 1, f = 0;
   int K = 1;
   AnalysisArray t{}, u{}, v{}, w{};    // TCAL, FENR, FINF1, FINF2
   std::vector<double> c1, c2;          // upper bounds ZB1, ZB2 (c1, c2 of the last analysis may be
@@ -33,7 +33,6 @@ struct SimulationInput {
   double alpha = 0.025;
   AnalysisArray J1{}, J2{};            // FENR x VAR01, FENR x VAR02: planned information per subject
   int ME1 = 0, ME2 = 0;
-  EntryAndLoss entry_loss;  // loss to follow-up and accrual pieces (plain by default)
   // The final critical value depends on the observed information only through the correlations
   // of the statistics; when a replication meets the same correlations (to 1e-12), the same
   // earlier bounds and alpha as an earlier search of this call, that search's result is reused
