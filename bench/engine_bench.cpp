@@ -173,7 +173,7 @@ void BM_Power(benchmark::State& state, bool by_patterns) {
   const Design d = bench_design(K, rule);
   const Sets sets = information(d);
   samplesize::PowerProblem pb;
-  pb.rule = rule;
+  pb.rule = decision_rule(rule);
   pb.K = K;
   pb.TYPE1 = d.stored.TYPE1;
   pb.model = trial_model(d, sets.theta);

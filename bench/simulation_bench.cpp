@@ -82,7 +82,7 @@ void BM_WholeSimulation(benchmark::State& state) {
     mvn.set_threads(threads);
     std::ostringstream console, report;
     const simulation::SimulationResult r =
-        simulation::GSDSIMDF(1, in, gen, mvn, console, report, &profile);
+        simulation::GSDSIMDF(DecisionRule::any_interims, in, gen, mvn, console, report, &profile);
     benchmark::DoNotOptimize(r);
     state.counters["PW1"] = r.PW1;
     state.counters["PWC"] = r.PWC;

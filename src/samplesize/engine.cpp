@@ -206,7 +206,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     ev.ZF1 = ev.ZF2;
   }
 
-  const int rule = decision_rule(d.DF);
+  const DecisionRule rule = decision_rule(d.DF);
   const PowerProblem pb = power_problem(design, model, set, ev);
 
   double error_squares = 0;
@@ -224,7 +224,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   const PowerAtSize power = power_with(main);
 
   SearchInput sin;
-  sin.rule = rule;
+  sin.rule = deck_code(rule);
   sin.MSSG = d.MSSG;
   sin.POWER = d.POWER;
   sin.NL = ev.NL;

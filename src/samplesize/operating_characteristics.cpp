@@ -129,7 +129,7 @@ void operating_characteristics(const PowerProblem& pb, Evaluation& ev, RunContex
   const std::vector<double> null2 = null_events(pb.model, set, ev.MSS, 1);
 
   ev.nulls.clear();
-  const int last = decision_rule(pb.rule) == 4 ? kGlobal : kEp2Null;
+  const int last = pb.rule == DecisionRule::ep2_at_final ? kGlobal : kEp2Null;
   for (int hh = kAlternative; hh <= last; ++hh) {
     const Hypothesis h = static_cast<Hypothesis>(hh);
     const PowerProblem q =

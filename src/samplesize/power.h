@@ -19,6 +19,7 @@
 #include <ostream>
 #include <vector>
 
+#include "common/decision_rule.h"
 #include "common/design.h"
 #include "common/information_set.h"
 #include "common/run_context.h"
@@ -27,14 +28,8 @@
 
 namespace kestrel::samplesize {
 
-// Decision rules: 1 at any interims, 2 at the same interim, 3 fixed sequence EP1 -> EP2,
-// 4 EP2 tested only at the final. Any other code is evaluated as rule 1.
-inline int decision_rule(int DF) {
-  return (DF == 2 || DF == 3 || DF == 4) ? DF : 1;
-}
-
 struct PowerProblem {
-  int rule = 1;
+  DecisionRule rule = DecisionRule::any_interims;
   int K = 1;
   int IVAR = 1;          // 1 both variances, 2 null variance only, 3 alternative variance only
   double TYPE1 = 0.025;  // rule 4: EP2's fixed-sample level

@@ -101,7 +101,7 @@ SearchStart start_search(const SearchInput& in, std::ostream& console) {
   Reports::line(console, "");
   Reports::line(console, fmt::list({std::string_view("ITERATION STARTS")}));
   Reports::line(console, "");
-  if (decision_rule(in.rule) != 1) {
+  if (decision_rule(in.rule) != DecisionRule::any_interims) {
     Reports::line(console, fmt::list({std::string_view(" ITER     MSS       POWER")}));
   }
   if (in.MSSG >= 1) s.NU = in.MSSG;

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <vector>
 
+#include "common/decision_rule.h"
 #include "common/information_set.h"
 #include "common/trial_model.h"
 #include "simulation/simdata.h"
@@ -57,9 +58,9 @@ struct SimulationResult {
 // replications the lines are those of NREP div 10 alone.
 int progress_interval(int nrep);
 
-// rule: decision rule 1..4 (other codes behave as 1). The console report goes to `console`,
+// rule: the decision rule (decision_rule() of the deck code). The console report goes to `console`,
 // the main report receives the documented terminal-error dumps.
-SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
+SimulationResult GSDSIMDF(DecisionRule rule, SimulationInput& in, numerics::UniformGenerator& gen,
                           mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report);
 
 // The settings of the simulated trial at analysis k (1-based): N u(k) patients, the arm-1
@@ -69,7 +70,7 @@ TrialSettings analysis_trial(const SimulationInput& in, int k);
 
 // The same, accumulating into `profile` the time spent generating data, in the log-rank tests
 // and in the final critical-value searches.
-SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
+SimulationResult GSDSIMDF(DecisionRule rule, SimulationInput& in, numerics::UniformGenerator& gen,
                           mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report,
                           SimulationProfile* profile);
 

@@ -73,7 +73,7 @@ std::vector<InformationSet> engine_sets(int K, bool calendar, bool fractions) {
 PowerProblem engine_problem(int rule, const InformationSet& s) {
   const DeckValues v = issue_values(s.K, 3);
   PowerProblem pb;
-  pb.rule = rule;
+  pb.rule = decision_rule(rule);
   pb.K = s.K;
   pb.model.treatment_share = v.SR;
   pb.model.hazard_ratio[0] = v.HR1;

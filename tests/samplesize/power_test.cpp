@@ -109,7 +109,7 @@ TEST(PowerSingleAnalysis, RulesOneToThreeEqualTheBivariateOrthant) {
       const double truth = orthant(L.U1[0], L.U2[0], rho);
       for (int rule : {1, 2, 3}) {
         PowerProblem pb = base;
-        pb.rule = rule;
+        pb.rule = decision_rule(rule);
         for (int formulation = 0; formulation < 2; ++formulation) {
           const PowerResult r = formulation ? power_by_first_crossings(pb, N, c.rect, sink)
                                             : power_by_patterns(pb, N, c.rect, sink);
@@ -133,7 +133,7 @@ TEST(PowerSingleAnalysis, RuleFourTestsEndpointTwoAgainstTheFixedSampleValue) {
   const auto& s = pb.set;
   const double shift = std::sqrt(s.VAR02[0]) * (c_fixed - pb.ZB2[0]) / std::sqrt(s.VAR12[0]);
   PowerProblem rule1 = pb;
-  rule1.rule = 1;
+  rule1.rule = DecisionRule::any_interims;
   const PowerLimits L1 = power_limits(rule1, 300, sink);
   EXPECT_NEAR(L.U2F, L1.U2[0] + shift, 1e-9);
   const PowerResult r = power_by_first_crossings(pb, 300, c.rect, sink);

@@ -48,7 +48,7 @@ inline std::vector<double> shaped_bounds(const AnalysisArray& t, int K, double c
 
 inline PowerProblem synthetic_problem(int rule, int K, double rho) {
   PowerProblem pb;
-  pb.rule = rule;
+  pb.rule = decision_rule(rule);
   pb.K = K;
   pb.TYPE1 = 0.025;
   pb.model.treatment_share = 0.5;

@@ -62,7 +62,7 @@ SimulationResult run(int rule, SimulationInput& in, numerics::UniformGenerator& 
                      std::string* console_text = nullptr) {
   mvn::MvnState mvn;
   std::ostringstream console, report;
-  SimulationResult r = GSDSIMDF(rule, in, g, mvn, console, report);
+  SimulationResult r = GSDSIMDF(decision_rule(rule), in, g, mvn, console, report);
   if (console_text) *console_text = console.str();
   return r;
 }

@@ -124,7 +124,7 @@ Outcome cut_per_analysis(int rule, SimulationInput in, std::int32_t seed, int th
   mvn.set_accuracy(kSearchAccuracy);
   std::ostringstream console, report;
   Outcome out;
-  out.result = GSDSIMDF(rule, in, gen, mvn, console, report);
+  out.result = GSDSIMDF(decision_rule(rule), in, gen, mvn, console, report);
   out.c1 = in.c1;
   out.c2 = in.c2;
   out.state = gen.GETSEED();
