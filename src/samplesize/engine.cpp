@@ -121,6 +121,41 @@ void write_futility_stops(std::ostream& os, const FutilityRule& rule, const Eval
   }
 }
 
+// The simulated trials of a design at the size found: the truth (the simulation values, copula
+// parameter thetatr), the analyses of the set and the bounds of ev.
+simulation::SimulationInput simulation_input(const Design& design, double thetatr,
+                                             const InformationSet& set, const Evaluation& ev) {
+  const DeckValues& d = design.stored;
+  const int K = set.K;
+  simulation::SimulationInput s;
+  s.truth = true_model(design, thetatr, set.exact);
+  s.NREP = d.NSIM;
+  s.N = ev.MSS;
+  s.K = K;
+  s.t = set.TCAL;
+  s.u = set.FENR;
+  s.v = set.FINF1;
+  s.w = set.FINF2;
+  s.c1 = ev.ZB1;
+  s.c2 = ev.ZB2;
+  s.print = true;
+  // The final critical-value search spends alpha with the efficacy bounds alone; binding
+  // futility bounds were designed with the stops in force, so their final bound is kept.
+  s.final_adjust = kFinalAdjust && !(design.futility.binding && !ev.ZF1.empty());
+  s.alpha = d.TYPE1;
+  // Planned information per randomised subject: an analysis during accrual sees only the
+  // enrolled fraction of them.
+  for (int k = 0; k < K; ++k) {
+    s.J1[k] = set.FENR[k] * set.VAR01[k];
+    s.J2[k] = set.FENR[k] * set.VAR02[k];
+  }
+  s.ME1 = ev.ME1;
+  s.ME2 = ev.ME2;
+  s.f1 = ev.ZF1;
+  s.f2 = ev.ZF2;
+  return s;
+}
+
 }  // namespace
 
 double coarse_search_accuracy(double requested) {
@@ -294,32 +329,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   if (d.NSIM >= 1 && options.simulate) {
     // The simulation checks the design under the simulation values of the hazard ratios and
     // the association.
-    simulation::SimulationInput s;
-    s.truth = true_model(design, thetatr, set.exact);
-    s.NREP = d.NSIM;
-    s.N = ev.MSS;
-    s.K = K;
-    s.t = set.TCAL;
-    s.u = set.FENR;
-    s.v = set.FINF1;
-    s.w = set.FINF2;
-    s.c1 = ev.ZB1;
-    s.c2 = ev.ZB2;
-    s.print = true;
-    // The final critical-value search spends alpha with the efficacy bounds alone; binding
-    // futility bounds were designed with the stops in force, so their final bound is kept.
-    s.final_adjust = kFinalAdjust && !(design.futility.binding && !ev.ZF1.empty());
-    s.alpha = d.TYPE1;
-    // Planned information per randomised subject: an analysis during accrual sees only the
-    // enrolled fraction of them.
-    for (int k = 0; k < K; ++k) {
-      s.J1[k] = set.FENR[k] * set.VAR01[k];
-      s.J2[k] = set.FENR[k] * set.VAR02[k];
-    }
-    s.ME1 = ev.ME1;
-    s.ME2 = ev.ME2;
-    s.f1 = ev.ZF1;
-    s.f2 = ev.ZF2;
+    simulation::SimulationInput s = simulation_input(design, thetatr, set, ev);
     ev.simulation =
         simulation::GSDSIMDF(rule, s, ctx.generator, ctx.mvn, ctx.reports.console(), main);
     empty_lines(main, 2);
