@@ -82,7 +82,7 @@ Sets information(const Design& d) {
   numerics::UniformGenerator gen{[] { return 123457; }};
   Sets s;
   s.theta = survival::CORRCLYTN(1000, v.RHO).theta;
-  const survival::InformationInput in = survival::information_input(v, s.theta);
+  const survival::InformationInput in = survival::information_input(trial_model(d, s.theta), v);
   survival::InformationSets both = survival::BVRLGRNK02(in, gen, mem.reports);
   s.ep1 = both.ep1_driven;
   s.ep2 = both.ep2_driven;
@@ -144,7 +144,7 @@ void BM_DesignWithEntryLoss(benchmark::State& state) {
     RunContext ctx{mem.reports, gen, mvn};
     const double theta = survival::CORRCLYTN(1000, d.stored.RHO).theta;
     const survival::InformationInput in =
-        survival::information_input(d.stored, theta, d.entry_loss);
+        survival::information_input(trial_model(d, theta), d.stored);
     const survival::InformationSets both = survival::BVRLGRNK02(in, gen, mem.reports);
     mss = samplesize::evaluate_design(d, both.ep1_driven, d.spending[0], theta, theta, ctx, opt).MSS;
     mss += samplesize::evaluate_design(d, both.ep2_driven, d.spending[1], theta, theta, ctx, opt).MSS;
@@ -173,16 +173,10 @@ void BM_Power(benchmark::State& state, bool by_patterns) {
   const Design d = bench_design(K, rule);
   const Sets sets = information(d);
   samplesize::PowerProblem pb;
-  pb.rule = rule;
+  pb.rule = decision_rule(rule);
   pb.K = K;
   pb.TYPE1 = d.stored.TYPE1;
-  pb.SR = d.stored.SR;
-  pb.HR1 = d.stored.HR1;
-  pb.HR2 = d.stored.HR2;
-  pb.SRVR1 = d.stored.SRVR1;
-  pb.SRVR2 = d.stored.SRVR2;
-  pb.TA = d.stored.TA;
-  pb.TF = d.stored.TF;
+  pb.model = trial_model(d, sets.theta);
   pb.set = sets.ep1;
   pb.RCORR = survival::ZCORR01(K, pb.set.FINF1, pb.set.FINF2, pb.set.CORR12);
   // O'Brien-Fleming-like and Pocock-like bounds; the cost does not depend on their values.

@@ -66,7 +66,7 @@ void futility_design(benchmark::State& state) {
   numerics::UniformGenerator g0{[] { return 123457; }};
   const double theta = survival::CORRCLYTN(1000, d.stored.RHO).theta;
   const survival::InformationSets sets =
-      survival::BVRLGRNK02(survival::information_input(d.stored, theta), g0, setup.reports);
+      survival::BVRLGRNK02(survival::information_input(trial_model(d, theta), d.stored), g0, setup.reports);
   samplesize::EngineOptions opt;
   opt.simulate = false;
   samplesize::Evaluation e;
@@ -89,14 +89,14 @@ void futility_power(benchmark::State& state) {
   numerics::UniformGenerator g0{[] { return 123457; }};
   const double theta = survival::CORRCLYTN(1000, d.stored.RHO).theta;
   const survival::InformationSets sets =
-      survival::BVRLGRNK02(survival::information_input(d.stored, theta), g0, setup.reports);
+      survival::BVRLGRNK02(survival::information_input(trial_model(d, theta), d.stored), g0, setup.reports);
   samplesize::EngineOptions opt;
   opt.simulate = false;
   mvn::MvnState mvn0;
   RunContext ctx0{setup.reports, g0, mvn0};
   const samplesize::Evaluation e =
       samplesize::evaluate_design(d, sets.ep1_driven, d.spending[0], theta, theta, ctx0, opt);
-  samplesize::PowerProblem pb = samplesize::power_problem(d, sets.ep1_driven, e);
+  samplesize::PowerProblem pb = samplesize::power_problem(d, trial_model(d, theta), sets.ep1_driven, e);
   if (state.range(2) == 0) {
     pb.ZF1.clear();
     pb.ZF2.clear();

@@ -19,17 +19,17 @@ using namespace kestrel::survival;
 InformationInput bench_design(int K, bool fractions, int cpl = 1, int mode = 2, int flag = 2) {
   InformationInput in;
   in.K = K;
-  in.CPL = cpl;
-  in.CPRSK = mode;
-  in.CMPST = flag;
-  in.HR1 = 1.0 / 0.7;
-  in.HR2 = 1.0 / 0.8;
-  in.THETA = cpl == 1 ? 1.8 : (cpl == 2 ? 0.55 : -5.0);
-  in.TA = 2.0;
-  in.TF = 1.5;
-  in.SRVR1 = 0.45;
-  in.SRVR2 = 0.6;
-  in.SR = 0.5;
+  in.model.copula = cpl;
+  in.model.competing_risks = mode;
+  in.model.composite = flag;
+  in.model.hazard_ratio[0] = 1.0 / 0.7;
+  in.model.hazard_ratio[1] = 1.0 / 0.8;
+  in.model.copula_parameter = cpl == 1 ? 1.8 : (cpl == 2 ? 0.55 : -5.0);
+  in.model.accrual_period = 2.0;
+  in.model.follow_up = 1.5;
+  in.model.control_survival[0] = 0.45;
+  in.model.control_survival[1] = 0.6;
+  in.model.treatment_share = 0.5;
   for (int k = 0; k < K; ++k) {
     in.TLOOK[k] = fractions ? (k + 1.0) / K : 3.5 * (k + 1.0) / K;
   }
@@ -58,9 +58,9 @@ BENCHMARK(BM_BVRLGRNK01)
 void BM_BVRLGRNK02EntryLoss(benchmark::State& st) {
   InformationInput in = bench_design(3, true, 1, static_cast<int>(st.range(1)), 1);
   if (st.range(0) == 1) {
-    in.entry_loss.dropout = {0.05, 0.15};
-    in.entry_loss.accrual_end = {0.5, 1.2, 2.0};
-    in.entry_loss.accrual_intensity = {1.0, 2.0, 4.0};
+    in.model.entry_loss.dropout = {0.05, 0.15};
+    in.model.entry_loss.accrual_end = {0.5, 1.2, 2.0};
+    in.model.entry_loss.accrual_intensity = {1.0, 2.0, 4.0};
   }
   numerics::UniformGenerator gen([] { return 1; });
   for (auto _ : st) {

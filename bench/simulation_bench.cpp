@@ -55,15 +55,15 @@ void BM_WholeSimulation(benchmark::State& state) {
   for (auto _ : state) {
     simulation::SimulationInput in;
     in.NREP = nrep;
-    in.CPL = 1;
-    in.theta = 1.0;
-    in.HR1 = 0.75;
-    in.HR2 = 0.8;
+    in.truth.copula = 1;
+    in.truth.copula_parameter = 1.0;
+    in.truth.hazard_ratio[0] = 0.75;
+    in.truth.hazard_ratio[1] = 0.8;
     in.N = 1000;
-    in.S1 = 0.4;
-    in.S2 = 0.5;
-    in.a = 2;
-    in.f = 1;
+    in.truth.control_survival[0] = 0.4;
+    in.truth.control_survival[1] = 0.5;
+    in.truth.accrual_period = 2;
+    in.truth.follow_up = 1;
     in.K = 3;
     in.t = {2.0, 2.5, 3.0};
     in.u = {1.0, 1.0, 1.0};
@@ -82,7 +82,7 @@ void BM_WholeSimulation(benchmark::State& state) {
     mvn.set_threads(threads);
     std::ostringstream console, report;
     const simulation::SimulationResult r =
-        simulation::GSDSIMDF(1, in, gen, mvn, console, report, &profile);
+        simulation::GSDSIMDF(DecisionRule::any_interims, in, gen, mvn, console, report, &profile);
     benchmark::DoNotOptimize(r);
     state.counters["PW1"] = r.PW1;
     state.counters["PWC"] = r.PWC;

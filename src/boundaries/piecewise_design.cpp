@@ -15,20 +15,15 @@ double design_hazard_ratio(const PiecewiseEndpoint& e) {
   for (double r : h.ratio) common = common && r == h.ratio[0];
   if (common) return h.ratio[0];
   // The model of the endpoint on its own: EP2 a copy, independent, no competing risk.
-  survival::InformationInput in;
-  in.K = 1;
-  in.CPL = 1;
-  in.CPRSK = 1;
-  in.CMPST = 1;
-  in.HR1 = in.HR2 = e.hr;
-  in.THETA = 0.0;
-  in.TA = e.ta;
-  in.TF = e.tf;
-  in.SRVR1 = in.SRVR2 = e.S;
-  in.SR = e.p;
-  in.entry_loss = e.el;
-  in.entry_loss.hazards[1] = h;
-  const survival::detail::InformationModel model(in, 1000);
+  TrialModel alone;
+  alone.hazard_ratio = {e.hr, e.hr};
+  alone.control_survival = {e.S, e.S};
+  alone.treatment_share = e.p;
+  alone.accrual_period = e.ta;
+  alone.follow_up = e.tf;
+  alone.entry_loss = e.el;
+  alone.entry_loss.hazards[1] = h;
+  const survival::detail::InformationModel model(alone, 1000);
   const survival::detail::Moments m = model.moments(model.final_look());
   return std::exp(m.mu[0] / m.v0[0]);
 }

@@ -63,6 +63,15 @@ std::string set_name(std::string_view label) {
 // The grid of the information integrals (equally spaced in event probability, 1000 intervals).
 constexpr int kInformationGrid = 1000;
 
+// The spacing in time of the information grid around time t.
+double grid_spacing(const survival::InformationInput& in, double t) {
+  const survival::detail::InformationModel grid(in, kInformationGrid);
+  const std::vector<double>& X = grid.X();
+  for (size_t i = 1; i < X.size(); ++i)
+    if (X[i] >= t) return X[i] - X[i - 1];
+  return 0;
+}
+
 // Before a set is evaluated: every analysis at its own point of the information grid, and every
 // quantity of the set a number. Two requested times or fractions that fall on the same grid point
 // give two analyses at the same calendar time and the same information, which no boundary design
@@ -73,16 +82,7 @@ void check_information_set(const Design& design, const survival::InformationInpu
   const int K = set.K;
   for (int k = 1; k < K; ++k) {
     if (!(set.TCAL[k] == set.TCAL[k - 1])) continue;
-    // The spacing of the grid around that point, in time.
-    const survival::detail::InformationModel model(in, kInformationGrid);
-    const std::vector<double>& X = model.X();
-    double spacing = 0;
-    for (size_t i = 1; i < X.size(); ++i) {
-      if (X[i] >= set.TCAL[k]) {
-        spacing = X[i] - X[i - 1];
-        break;
-      }
-    }
+    const double spacing = grid_spacing(in, set.TCAL[k]);
     const bool fractions = design.stored.ITIME <= 2;
     throw RunError(where + ": analyses " + std::to_string(k) + " and " + std::to_string(k + 1) +
                    " fall on the same point of the information grid (spacing " +
@@ -97,15 +97,7 @@ void check_information_set(const Design& design, const survival::InformationInpu
     for (int ep = 0; ep < 2; ++ep) {
       const AnalysisArray& f = ep == 0 ? set.FINF1 : set.FINF2;
       if (!(std::isfinite(f[k]) && std::isfinite(f[k - 1])) || f[k] > f[k - 1]) continue;
-      const survival::detail::InformationModel model(in, kInformationGrid);
-      const std::vector<double>& X = model.X();
-      double spacing = 0;
-      for (size_t i = 1; i < X.size(); ++i) {
-        if (X[i] >= set.TCAL[k]) {
-          spacing = X[i] - X[i - 1];
-          break;
-        }
-      }
+      const double spacing = grid_spacing(in, set.TCAL[k]);
       // Both sets hold EP1 in the slots ending in 1 (the EP2-driven set too: only its times
       // are chosen by EP2's information).
       const char* name = ep == 0 ? "EP1" : "EP2";
@@ -275,9 +267,8 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store,
   }
   into.THETA = store.THETA;
   into.THETATR = store.THETATR;
-  survival::InformationInput in =
-      survival::information_input(v, store.THETA, design.entry_loss);
-  in.exact = exact;
+  const TrialModel model = trial_model(design, store.THETA, ctx.exact);
+  const survival::InformationInput in = survival::information_input(model, v);
   auto evaluate = [&](const InformationSet& set, std::size_t which, std::string_view label) {
     const auto& spending = design.spending.at(which);
     try {
@@ -295,7 +286,7 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store,
       // The exact model's variance of an endpoint that is not a positive number: its
       // fluctuation terms lose all precision for survival values this extreme. Said so, rather
       // than the correlation it leaves not a number.
-      if (in.exact) {
+      if (model.exact) {
         for (int k = 0; k < set.K; ++k) {
           for (int ep = 0; ep < 2; ++ep) {
             const double var = ep == 0 ? set.VAR11[k] : set.VAR12[k];

@@ -37,9 +37,9 @@ std::string endpoint_name(const char* ep, int CPRSK) {
 // ratios differ it is the ratio the model's drift per unit of null information gives,
 // exp(DRF/VAR0) at the final analysis, so that the design's events carry the model's drift; a
 // common ratio of every piece is that ratio itself.
-double design_ratio(const Design& design, int e, double hr, const InformationSet& set) {
-  const EndpointHazards& h = design.entry_loss.hazards[static_cast<size_t>(e)];
-  if (!h.given()) return hr;
+double design_ratio(const TrialModel& model, int e, const InformationSet& set) {
+  const EndpointHazards& h = model.entry_loss.hazards[static_cast<size_t>(e)];
+  if (!h.given()) return model.hazard_ratio[static_cast<size_t>(e)];
   bool common = true;
   for (double r : h.ratio) common = common && r == h.ratio[0];
   if (common) return h.ratio[0];
@@ -47,51 +47,29 @@ double design_ratio(const Design& design, int e, double hr, const InformationSet
   return std::exp(e == 0 ? set.DRF1[K] / set.VAR01[K] : set.DRF2[K] / set.VAR02[K]);
 }
 
-// The simulation's laws: an endpoint with piecewise hazards keeps its control hazards; its
-// pieces' ratios are the stated ones when the record's simulation ratio equals its design ratio,
-// all 1 when the simulation ratio is 1 (the null), and otherwise each multiplied by the
-// simulation ratio over the design ratio (both as stored).
-EntryAndLoss simulation_laws(const Design& design) {
-  EntryAndLoss el = design.entry_loss;
+// The single-endpoint boundary design of endpoint e (0 EP1, 1 EP2) under the model.
+boundaries::GsDesignInput endpoint_design(const Design& design, const TrialModel& model,
+                                          const InformationSet& set,
+                                          const SpendingStatement& spending, int e) {
   const DeckValues& d = design.stored;
-  const double design_hr[2] = {d.HR1, d.HR2}, sim_hr[2] = {d.HR1TR, d.HR2TR};
-  for (int e = 0; e < 2; ++e) {
-    if (sim_hr[e] == design_hr[e]) continue;
-    for (double& r : el.hazards[static_cast<size_t>(e)].ratio)
-      r = sim_hr[e] == 1.0 ? 1.0 : r * (sim_hr[e] / design_hr[e]);
-  }
-  return el;
-}
-
-boundaries::GsDesignInput endpoint_design(const Design& design, const InformationSet& set,
-                                          const SpendingStatement& spending, double hr,
-                                          const AnalysisArray& finf, double control_survival,
-                                          const char* ep) {
-  const int e = ep[2] == '1' ? 0 : 1;
-  const double model_hr = hr;
-  hr = design_ratio(design, e, hr, set);
-  const DeckValues& d = design.stored;
+  const AnalysisArray& finf = e == 0 ? set.FINF1 : set.FINF2;
   boundaries::GsDesignInput in;
-  in.endpoint = endpoint_name(ep, d.CPRSK);
+  in.endpoint = endpoint_name(e == 0 ? "EP1" : "EP2", model.competing_risks);
   in.K = set.K;
   in.alpha = d.TYPE1;
   in.sides = kSides;
   in.spending = spending;
   in.power = d.POWER;
-  in.hr = hr;
+  in.hr = design_ratio(model, e, set);
   in.t.assign(finf.begin(), finf.begin() + set.K);
-  in.ta = d.TA;
-  in.tf = d.TF;
-  in.control_survival = control_survival;
-  in.allocation = d.SR;
+  in.ta = model.accrual_period;
+  in.tf = model.follow_up;
+  in.control_survival = model.control_survival[static_cast<size_t>(e)];
+  in.allocation = model.treatment_share;
   in.exact = set.exact;  // exact bounds go with the exact covariance
   in.futility = design.futility;
-  if (!design.entry_loss.plain()) {
-    const survival::EntryLoss el(design.entry_loss, d.TA);
-    in.event_probability_given =
-        survival::pooled_event_probability(el, design.entry_loss, e, model_hr, control_survival,
-                                           d.SR, d.TA, d.TF, d.TA + d.TF);
-  }
+  if (!model.entry_loss.plain())
+    in.event_probability_given = survival::study_event_probability(model, e);
   return in;
 }
 
@@ -143,6 +121,41 @@ void write_futility_stops(std::ostream& os, const FutilityRule& rule, const Eval
   }
 }
 
+// The simulated trials of a design at the size found: the truth (the simulation values, copula
+// parameter thetatr), the analyses of the set and the bounds of ev.
+simulation::SimulationInput simulation_input(const Design& design, double thetatr,
+                                             const InformationSet& set, const Evaluation& ev) {
+  const DeckValues& d = design.stored;
+  const int K = set.K;
+  simulation::SimulationInput s;
+  s.truth = true_model(design, thetatr, set.exact);
+  s.NREP = d.NSIM;
+  s.N = ev.MSS;
+  s.K = K;
+  s.t = set.TCAL;
+  s.u = set.FENR;
+  s.v = set.FINF1;
+  s.w = set.FINF2;
+  s.c1 = ev.ZB1;
+  s.c2 = ev.ZB2;
+  s.print = true;
+  // The final critical-value search spends alpha with the efficacy bounds alone; binding
+  // futility bounds were designed with the stops in force, so their final bound is kept.
+  s.final_adjust = kFinalAdjust && !(design.futility.binding && !ev.ZF1.empty());
+  s.alpha = d.TYPE1;
+  // Planned information per randomised subject: an analysis during accrual sees only the
+  // enrolled fraction of them.
+  for (int k = 0; k < K; ++k) {
+    s.J1[k] = set.FENR[k] * set.VAR01[k];
+    s.J2[k] = set.FENR[k] * set.VAR02[k];
+  }
+  s.ME1 = ev.ME1;
+  s.ME2 = ev.ME2;
+  s.f1 = ev.ZF1;
+  s.f2 = ev.ZF2;
+  return s;
+}
+
 }  // namespace
 
 double coarse_search_accuracy(double requested) {
@@ -159,22 +172,16 @@ std::string search_warning(int design, std::string_view set, const Evaluation& e
   return search_warning(design, set, ended, POWER);
 }
 
-PowerProblem power_problem(const Design& design, const InformationSet& set, const Evaluation& ev) {
+PowerProblem power_problem(const Design& design, const TrialModel& model, const InformationSet& set,
+                           const Evaluation& ev) {
   const DeckValues& d = design.stored;
   PowerProblem pb;
   pb.rule = decision_rule(d.DF);
   pb.K = set.K;
   pb.IVAR = kVariance;
   pb.TYPE1 = d.TYPE1;
-  pb.SR = d.SR;
-  pb.HR1 = d.HR1;
-  pb.HR2 = d.HR2;
-  pb.SRVR1 = d.SRVR1;
-  pb.SRVR2 = d.SRVR2;
-  pb.TA = d.TA;
-  pb.TF = d.TF;
+  pb.model = model;
   pb.set = set;
-  pb.entry_loss = design.entry_loss;
   pb.RCORR = ev.RCORR;
   pb.ZB1 = ev.ZB1;
   pb.ZB2 = ev.ZB2;
@@ -194,19 +201,18 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
                            double thetatr, RunContext& ctx, const EngineOptions& options) {
   const DeckValues& d = design.stored;
   const int K = set.K;
+  const TrialModel model = trial_model(design, theta, set.exact);
   std::ostream& main = ctx.reports.main();
   Evaluation ev;
 
   // Single-endpoint designs: EP1 with its spending function, hazard ratio and information
   // fractions, then EP2 with its own. Every information set holds EP1 in the slots ending in 1.
   boundaries::BoundaryWork work;
-  ev.ep1 = boundaries::GSDESIGN01(
-      endpoint_design(design, set, spending[0], d.HR1, set.FINF1, d.SRVR1, "EP1"), work, main);
+  ev.ep1 = boundaries::GSDESIGN01(endpoint_design(design, model, set, spending[0], 0), work, main);
   ev.ZA1 = first(ev.ep1.za, K);
   ev.ZB1 = first(ev.ep1.zb, K);
   empty_lines(main, 2);
-  ev.ep2 = boundaries::GSDESIGN01(
-      endpoint_design(design, set, spending[1], d.HR2, set.FINF2, d.SRVR2, "EP2"), work, main);
+  ev.ep2 = boundaries::GSDESIGN01(endpoint_design(design, model, set, spending[1], 1), work, main);
   ev.ZA2 = first(ev.ep2.za, K);
   ev.ZB2 = first(ev.ep2.zb, K);
   empty_lines(main, 2);
@@ -235,8 +241,8 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
     ev.ZF1 = ev.ZF2;
   }
 
-  const int rule = decision_rule(d.DF);
-  const PowerProblem pb = power_problem(design, set, ev);
+  const DecisionRule rule = decision_rule(d.DF);
+  const PowerProblem pb = power_problem(design, model, set, ev);
 
   double error_squares = 0;
   const RectangleProbability rect = mvn_rectangles(ctx, &error_squares);
@@ -253,7 +259,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   const PowerAtSize power = power_with(main);
 
   SearchInput sin;
-  sin.rule = rule;
+  sin.rule = deck_code(rule);
   sin.MSSG = d.MSSG;
   sin.POWER = d.POWER;
   sin.NL = ev.NL;
@@ -294,19 +300,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.power_evaluations = sr.evaluations;
   ev.integrals = sr.integrals;
 
-  ExpectedInput ein;
-  ein.K = K;
-  ein.HR1 = d.HR1;
-  ein.HR2 = d.HR2;
-  ein.SRVR1 = d.SRVR1;
-  ein.SRVR2 = d.SRVR2;
-  ein.SR = d.SR;
-  ein.TA = d.TA;
-  ein.TF = d.TF;
-  ein.FENR = set.FENR;
-  ein.FINF1 = set.FINF1;
-  ein.FINF2 = set.FINF2;
-  ein.entry_loss = design.entry_loss;
+  ExpectedInput ein{model, K, set.FENR, set.FINF1, set.FINF2};
   std::vector<double> stop = ev.QSTOP;
   std::vector<std::array<double, 2>> endpoint_stop = ev.QEP;
   if (pb.has_futility()) {
@@ -327,7 +321,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   ev.AVE2 = e.AVE2;
   ev.ASN = e.ASN;
   if (pb.has_futility() || ctx.under_nulls) {
-    operating_characteristics(pb, design, theta, ev, ctx);
+    operating_characteristics(pb, ev, ctx);
     write_operating_characteristics(ctx.reports.console(), ev);
   }
   empty_lines(main, 2);
@@ -335,44 +329,7 @@ Evaluation evaluate_design(const Design& design, const InformationSet& set,
   if (d.NSIM >= 1 && options.simulate) {
     // The simulation checks the design under the simulation values of the hazard ratios and
     // the association.
-    simulation::SimulationInput s;
-    s.NREP = d.NSIM;
-    s.CPL = d.CPL;
-    s.CPRSK = d.CPRSK;
-    s.CMPST = d.CMPST;
-    s.CNSRD = d.CNSRD;
-    s.theta = thetatr;
-    s.HR1 = d.HR1TR;
-    s.HR2 = d.HR2TR;
-    s.r = d.SR;
-    s.N = ev.MSS;
-    s.S1 = d.SRVR1;
-    s.S2 = d.SRVR2;
-    s.a = d.TA;
-    s.f = d.TF;
-    s.K = K;
-    s.t = set.TCAL;
-    s.u = set.FENR;
-    s.v = set.FINF1;
-    s.w = set.FINF2;
-    s.c1 = ev.ZB1;
-    s.c2 = ev.ZB2;
-    s.print = true;
-    // The final critical-value search spends alpha with the efficacy bounds alone; binding
-    // futility bounds were designed with the stops in force, so their final bound is kept.
-    s.final_adjust = kFinalAdjust && !(design.futility.binding && !ev.ZF1.empty());
-    s.alpha = d.TYPE1;
-    // Planned information per randomised subject: an analysis during accrual sees only the
-    // enrolled fraction of them.
-    for (int k = 0; k < K; ++k) {
-      s.J1[k] = set.FENR[k] * set.VAR01[k];
-      s.J2[k] = set.FENR[k] * set.VAR02[k];
-    }
-    s.entry_loss = simulation_laws(design);
-    s.ME1 = ev.ME1;
-    s.ME2 = ev.ME2;
-    s.f1 = ev.ZF1;
-    s.f2 = ev.ZF2;
+    simulation::SimulationInput s = simulation_input(design, thetatr, set, ev);
     ev.simulation =
         simulation::GSDSIMDF(rule, s, ctx.generator, ctx.mvn, ctx.reports.console(), main);
     empty_lines(main, 2);

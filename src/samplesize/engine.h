@@ -57,9 +57,10 @@ struct Evaluation {
   long long integrals = 0;  // rectangle probabilities of all power evaluations
 };
 
-// The power problem of a design's information set with the bounds of ev (its correlations
-// RCORR, efficacy and futility bounds in force).
-PowerProblem power_problem(const Design& design, const InformationSet& set, const Evaluation& ev);
+// The power problem of a design's information set under model with the bounds of ev (its
+// correlations RCORR, efficacy and futility bounds in force).
+PowerProblem power_problem(const Design& design, const TrialModel& model, const InformationSet& set,
+                           const Evaluation& ev);
 
 // theta, thetatr: copula parameters of the design and of the simulation.
 Evaluation GSDBVRSURV01(const Design& design, const InformationSet& set,

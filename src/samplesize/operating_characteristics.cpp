@@ -25,17 +25,16 @@ double at(const std::vector<double>& v, size_t i) { return i < v.size() ? v[i] :
 // The information at the design's analysis times (its calendar times, whatever timed them) when
 // the endpoints' hazard ratios are those of hypothesis h: an endpoint under its null has ratio 1
 // (every piece of its piecewise hazards too). Its reports go nowhere.
-InformationSet information_under(const Design& design, const InformationSet& set, double theta,
+InformationSet information_under(const TrialModel& alternative, const InformationSet& set,
                                  Hypothesis h, const numerics::UniformGenerator& generator) {
-  survival::InformationInput in = survival::information_input(design.stored, theta, design.entry_loss);
-  in.K = set.K;
-  in.exact = set.exact;
-  in.TLOOK = set.TCAL;
-  for (int e = 0; e < 2; ++e) {
+  TrialModel model = alternative;
+  model.exact = set.exact;  // the model the set was computed under
+  for (size_t e = 0; e < 2; ++e) {
     if (!(h == kGlobal || h == (e == 0 ? kEp1Null : kEp2Null))) continue;
-    (e == 0 ? in.HR1 : in.HR2) = 1.0;
-    for (double& r : in.entry_loss.hazards[static_cast<size_t>(e)].ratio) r = 1.0;
+    model.hazard_ratio[e] = 1.0;
+    for (double& r : model.entry_loss.hazards[e].ratio) r = 1.0;
   }
+  const survival::InformationInput in{model, set.K, set.TCAL};
   MemoryReports sink;
   numerics::UniformGenerator g = generator;
   return survival::BVRLGRNK01(in, g, sink.reports);
@@ -85,24 +84,27 @@ void expected_figures(const AnalysisFigures& at_k, Evaluation::NullFigures& f) {
   }
 }
 
-std::vector<double> null_events(const Design& design, const InformationSet& set, int MSS, int e) {
-  const DeckValues& d = design.stored;
-  EntryAndLoss laws = design.entry_loss;
+std::vector<double> null_events(const TrialModel& model, const InformationSet& set, int MSS, int e) {
+  EntryAndLoss laws = model.entry_loss;
   for (double& r : laws.hazards[static_cast<size_t>(e)].ratio) r = 1.0;
-  const survival::EntryLoss el(laws, d.TA);
-  const double S = e == 0 ? d.SRVR1 : d.SRVR2;
+  const double TA = model.accrual_period, TF = model.follow_up;
+  const survival::EntryLoss el(laws, TA);
+  const double S = model.control_survival[static_cast<size_t>(e)];
   std::vector<double> events(static_cast<size_t>(set.K), 0.0);
   for (int k = 0; k < set.K; ++k) {
     const double tau = set.TCAL[static_cast<size_t>(k)];
     events[static_cast<size_t>(k)] =
         MSS * el.enrolled(tau) *
-        survival::pooled_event_probability(el, laws, e, 1.0, S, d.SR, d.TA, d.TF, tau);
+        survival::pooled_event_probability(el, laws, e, 1.0, S, model.treatment_share, TA, TF, tau);
   }
   return events;
 }
 
-void operating_characteristics(const PowerProblem& pb, const Design& design, double theta,
-                               Evaluation& ev, RunContext& ctx) {
+std::vector<double> null_events(const Design& design, const InformationSet& set, int MSS, int e) {
+  return null_events(trial_model(design, 0.0), set, MSS, e);
+}
+
+void operating_characteristics(const PowerProblem& pb, Evaluation& ev, RunContext& ctx) {
   const int K = pb.K;
   const InformationSet& set = pb.set;
   // Copies of the run's generators: the figures leave the rest of the run as it was.
@@ -123,15 +125,15 @@ void operating_characteristics(const PowerProblem& pb, const Design& design, dou
     planned.events2.push_back(ev.ME2 * set.FINF2[i]);
     planned.time.push_back(set.TCAL[i]);
   }
-  const std::vector<double> null1 = null_events(design, set, ev.MSS, 0);
-  const std::vector<double> null2 = null_events(design, set, ev.MSS, 1);
+  const std::vector<double> null1 = null_events(pb.model, set, ev.MSS, 0);
+  const std::vector<double> null2 = null_events(pb.model, set, ev.MSS, 1);
 
   ev.nulls.clear();
-  const int last = decision_rule(pb.rule) == 4 ? kGlobal : kEp2Null;
+  const int last = pb.rule == DecisionRule::ep2_at_final ? kGlobal : kEp2Null;
   for (int hh = kAlternative; hh <= last; ++hh) {
     const Hypothesis h = static_cast<Hypothesis>(hh);
     const PowerProblem q =
-        under(pb, h, h == kAlternative ? set : information_under(design, set, theta, h, generator));
+        under(pb, h, h == kAlternative ? set : information_under(pb.model, set, h, generator));
     Evaluation::NullFigures f;
     f.hypothesis = kNames[h];
     if (h == kAlternative) {

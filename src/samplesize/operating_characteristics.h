@@ -33,17 +33,17 @@ void expected_figures(const AnalysisFigures& at, Evaluation::NullFigures& f);
 // the endpoint's null (both arms with the control arm's law): the subjects enrolled by the
 // analysis times their probability of an observed event by then, loss to follow-up and accrual
 // pieces included.
+std::vector<double> null_events(const TrialModel& model, const InformationSet& set, int MSS, int e);
 std::vector<double> null_events(const Design& design, const InformationSet& set, int MSS, int e);
 
 // Fills ev.nulls at ev.MSS: the alternative first (its success and stops for efficacy those of
 // the search, ev.APW and ev.QSTOP; with futility stops its reach ev.REACH), then the nulls, each
 // at the design's calendar analysis times with the information, drifts and correlations the
-// survival model gives there under that hypothesis (copula parameter theta) and the design's
-// bounds. The alternative's events at each analysis are the planned ones, ME x FINF. The
+// survival model gives there under that hypothesis (the model of pb with that hypothesis' hazard
+// ratios) and the design's bounds. The alternative's events at each analysis are the planned ones, ME x FINF. The
 // integrals use their own copies of the run's generators, so that nothing else of the run
 // depends on whether they are computed.
-void operating_characteristics(const PowerProblem& pb, const Design& design, double theta,
-                               Evaluation& ev, RunContext& ctx);
+void operating_characteristics(const PowerProblem& pb, Evaluation& ev, RunContext& ctx);
 
 // The console block of ev.nulls.
 void write_operating_characteristics(std::ostream& console, const Evaluation& ev);

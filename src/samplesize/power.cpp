@@ -48,22 +48,21 @@ void deviations(int IVAR, double var0, double var1, double& s0, double& s1) {
 // average (a negative or meaningless Pev(k), and a limit that is not a number).
 // With loss to follow-up or accrual pieces both probabilities come from that model: the event
 // probability of a subject enrolled by the analysis, observed until it or until lost.
-double events_at(int N, int e, double hr, double S, const PowerProblem& pb, double finf,
-                 double tcal) {
-  if (!pb.entry_loss.plain()) {
-    const survival::EntryLoss el(pb.entry_loss, pb.TA);
-    const double T = pb.TA + pb.TF;
-    const auto& g = pb.entry_loss;
-    const double Pev = survival::pooled_event_probability(el, g, e, hr, S, pb.SR, pb.TA, pb.TF, T);
+double events_at(int N, int e, const TrialModel& m, double finf, double tcal) {
+  const double hr = m.hazard_ratio[static_cast<size_t>(e)];
+  const double S = m.control_survival[static_cast<size_t>(e)];
+  const double TA = m.accrual_period, TF = m.follow_up, SR = m.treatment_share;
+  const double Pev = survival::study_event_probability(m, e);
+  if (!m.entry_loss.plain()) {
+    const survival::EntryLoss el(m.entry_loss, TA);
     const double Pevk =
-        survival::pooled_event_probability(el, g, e, hr, S, pb.SR, pb.TA, pb.TF, tcal);
+        survival::pooled_event_probability(el, m.entry_loss, e, hr, S, SR, TA, TF, tcal);
     return static_cast<double>(N) * Pev * finf / Pevk;
   }
-  const double Pev = survival::PREVENT(hr, S, pb.SR, pb.TA, pb.TF).Pev;
-  const double lc = -std::log(S) / (pb.TA + pb.TF);
+  const double lc = -std::log(S) / m.study_end();
   const double Sk = std::exp(-lc * tcal);
-  const double Pevk = tcal >= pb.TA ? survival::PREVENT(hr, Sk, pb.SR, pb.TA, tcal - pb.TA).Pev
-                                    : survival::PREVENT(hr, Sk, pb.SR, tcal, 0.0).Pev;
+  const double Pevk = tcal >= TA ? survival::PREVENT(hr, Sk, SR, TA, tcal - TA).Pev
+                                 : survival::PREVENT(hr, Sk, SR, tcal, 0.0).Pev;
   return static_cast<double>(N) * Pev * finf / Pevk;
 }
 
@@ -87,8 +86,8 @@ void check(const PowerProblem& pb) {
     throw std::invalid_argument("power: number of analyses outside 1..10");
   if (static_cast<int>(pb.ZB1.size()) < pb.K || static_cast<int>(pb.ZB2.size()) < pb.K)
     throw std::invalid_argument("power: bounds shorter than the number of analyses");
-  const int rule = decision_rule(pb.rule);
-  if ((rule == 1 || rule == 2) && static_cast<int>(pb.RCORR.size()) < pb.K * (2 * pb.K - 1))
+  const DecisionRule rule = pb.rule;
+  if ((rule == DecisionRule::any_interims || rule == DecisionRule::same_interim) && static_cast<int>(pb.RCORR.size()) < pb.K * (2 * pb.K - 1))
     throw std::invalid_argument("power: packed correlation matrix too short");
 }
 
@@ -158,32 +157,32 @@ class Reducer {
 
 PowerLimits power_limits(const PowerProblem& pb, int N, std::ostream& report) {
   const int K = pb.K;
-  const int rule = decision_rule(pb.rule);
+  const DecisionRule rule = pb.rule;
   const InformationSet& s = pb.set;
   PowerLimits L;
   L.U1.assign(static_cast<size_t>(K), 0.0);
-  if (rule != 4) L.U2.assign(static_cast<size_t>(K), 0.0);
-  const char* warning = rule == 1 ? "ER:SET TA TP(L)" : "ER:SET TA > TP(L)";
+  if (rule != DecisionRule::ep2_at_final) L.U2.assign(static_cast<size_t>(K), 0.0);
+  const char* warning = rule == DecisionRule::any_interims ? "ER:SET TA TP(L)" : "ER:SET TA > TP(L)";
   for (int k = 1; k <= K; ++k) {
     const size_t i = static_cast<size_t>(k - 1);
-    if (s.TCAL[i] - pb.TA <= 0.0) {
+    if (s.TCAL[i] - pb.model.accrual_period <= 0.0) {
       Reports::line(report, fmt::list({std::string_view(warning), k}));
     }
     double s0, s1;
-    const double W1 = events_at(N, 0, pb.HR1, pb.SRVR1, pb, s.FINF1[i], s.TCAL[i]);
+    const double W1 = events_at(N, 0, pb.model, s.FINF1[i], s.TCAL[i]);
     deviations(pb.IVAR, s.VAR01[i], s.VAR11[i], s0, s1);
     L.U1[i] = (std::sqrt(W1) * s.DRF1[i] + s0 * pb.ZB1[i]) / s1;
-    if (rule != 4) {
-      const double W2 = events_at(N, 1, pb.HR2, pb.SRVR2, pb, s.FINF2[i], s.TCAL[i]);
+    if (rule != DecisionRule::ep2_at_final) {
+      const double W2 = events_at(N, 1, pb.model, s.FINF2[i], s.TCAL[i]);
       deviations(pb.IVAR, s.VAR02[i], s.VAR12[i], s0, s1);
       L.U2[i] = (std::sqrt(W2) * s.DRF2[i] + s0 * pb.ZB2[i]) / s1;
     }
   }
-  if (rule == 4) {
+  if (rule == DecisionRule::ep2_at_final) {
     // EP2 is tested once, at the final analysis, against the fixed-sample critical value.
     const size_t i = static_cast<size_t>(K - 1);
     const double c = numerics::GAUSSINV(1.0 - pb.TYPE1);
-    const double W2 = events_at(N, 1, pb.HR2, pb.SRVR2, pb, s.FINF2[i], s.TCAL[i]);
+    const double W2 = events_at(N, 1, pb.model, s.FINF2[i], s.TCAL[i]);
     double s0, s1;
     deviations(pb.IVAR, s.VAR02[i], s.VAR12[i], s0, s1);
     L.U2F = (std::sqrt(W2) * s.DRF2[i] + s0 * c) / s1;
@@ -195,11 +194,11 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
                               std::ostream& report) {
   check(pb);
   const int K = pb.K;
-  const int rule = decision_rule(pb.rule);
+  const DecisionRule rule = pb.rule;
   Accumulator acc(K);
   const PowerLimits L = power_limits(pb, N, report);
 
-  if (rule == 4) {
+  if (rule == DecisionRule::ep2_at_final) {
     const PatternTable table = PARTN02(K);
     const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12,
                                                       pb.set.exact ? &pb.set.CORR11 : nullptr);
@@ -234,15 +233,15 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
     const auto* d = table[p];
     const auto* e1 = d;      // EP1 at analyses 1..K
     const auto* e2 = d + K;  // EP2 at analyses 1..K
-    if (rule == 1 || rule == 2) {
+    if (rule == DecisionRule::any_interims || rule == DecisionRule::same_interim) {
       int k1 = 0, k2 = 0, kstar = 0;
       for (int k = 1; k <= K; ++k) {
         if (k1 == 0 && e1[k - 1] == 1) k1 = k;
         if (k2 == 0 && e2[k - 1] == 1) k2 = k;
         if (kstar == 0 && e1[k - 1] == 1 && e2[k - 1] == 1) kstar = k;
       }
-      if (rule == 1 && (k1 == 0 || k2 == 0)) continue;
-      if (rule == 2 && kstar == 0) continue;
+      if (rule == DecisionRule::any_interims && (k1 == 0 || k2 == 0)) continue;
+      if (rule == DecisionRule::same_interim && kstar == 0) continue;
       for (int k = 0; k < K; ++k) {
         lim[static_cast<size_t>(k)] = L.U1[static_cast<size_t>(k)];
         lim[static_cast<size_t>(K + k)] = L.U2[static_cast<size_t>(k)];
@@ -251,7 +250,7 @@ PowerResult power_by_patterns(const PowerProblem& pb, int N, const RectangleProb
       }
       const double P = rect(Rectangle{2 * K, lim.data(), inf.data(), pb.RCORR.data(), all.data()});
       ++acc.r.integrals;
-      if (rule == 1)
+      if (rule == DecisionRule::any_interims)
         acc.add(P, k1 > k2 ? k1 : k2, k1, k2);
       else
         acc.add(P, kstar, kstar, kstar);
@@ -302,7 +301,7 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
   if (pb.has_futility()) return power_with_futility(pb, N, rect, report);
   check(pb);
   const int K = pb.K;
-  const int rule = decision_rule(pb.rule);
+  const DecisionRule rule = pb.rule;
   Accumulator acc(K);
   const PowerLimits L = power_limits(pb, N, report);
   Reducer integrate;
@@ -311,7 +310,7 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
   for (int k = 0; k < K; ++k) lim[static_cast<size_t>(k)] = L.U1[static_cast<size_t>(k)];
 
   switch (rule) {
-    case 4: {
+    case DecisionRule::ep2_at_final: {
       const std::vector<double> R = survival::ZCORR03(K, pb.set.FINF1, pb.set.CORR12,
                                                       pb.set.exact ? &pb.set.CORR11 : nullptr);
       const std::vector<int> st = stacking(K, K, 1);
@@ -325,7 +324,7 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
       }
       break;
     }
-    case 3: {
+    case DecisionRule::fixed_sequence: {
       FixedSequenceMatrices matrices(pb);
       for (int k1 = 1; k1 <= K; ++k1) {
         const int m = K + (K - k1 + 1);
@@ -343,7 +342,7 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
       }
       break;
     }
-    case 2: {
+    case DecisionRule::same_interim: {
       const std::vector<int> all = stacking(K, 1, K);
       for (int k = 0; k < K; ++k) lim[static_cast<size_t>(K + k)] = L.U2[static_cast<size_t>(k)];
       for (int kstar = 1; kstar <= K; ++kstar) {
@@ -389,11 +388,11 @@ PowerResult power_by_first_crossings(const PowerProblem& pb, int N,
 
 long long rectangles_by_first_crossings(int rule, int K) {
   switch (decision_rule(rule)) {
-    case 2:
+    case DecisionRule::same_interim:
       return (1LL << K) - 1;
-    case 3:
+    case DecisionRule::fixed_sequence:
       return static_cast<long long>(K) * (K + 1) / 2;
-    case 4:
+    case DecisionRule::ep2_at_final:
       return K;
     default:
       return static_cast<long long>(K) * K;

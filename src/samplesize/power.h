@@ -19,26 +19,21 @@
 #include <ostream>
 #include <vector>
 
+#include "common/decision_rule.h"
 #include "common/design.h"
 #include "common/information_set.h"
 #include "common/run_context.h"
+#include "common/trial_model.h"
 #include "survival/correlation_matrix.h"
 
 namespace kestrel::samplesize {
 
-// Decision rules: 1 at any interims, 2 at the same interim, 3 fixed sequence EP1 -> EP2,
-// 4 EP2 tested only at the final. Any other code is evaluated as rule 1.
-inline int decision_rule(int DF) {
-  return (DF == 2 || DF == 3 || DF == 4) ? DF : 1;
-}
-
 struct PowerProblem {
-  int rule = 1;
+  DecisionRule rule = DecisionRule::any_interims;
   int K = 1;
   int IVAR = 1;          // 1 both variances, 2 null variance only, 3 alternative variance only
   double TYPE1 = 0.025;  // rule 4: EP2's fixed-sample level
-  double SR = 0.5, HR1 = 1, HR2 = 1, SRVR1 = 0.5, SRVR2 = 0.5, TA = 1, TF = 0;
-  EntryAndLoss entry_loss;  // loss to follow-up and accrual pieces (plain by default)
+  TrialModel model;              // the trial's model (laws, allocation, accrual, loss)
   InformationSet set;            // TCAL, FINF1, FINF2, DRF1, DRF2, VAR01..VAR12, CORR12
   std::vector<double> RCORR;     // packed matrix of the 2K statistics (rules 1 and 2)
   std::vector<double> ZB1, ZB2;  // upper bounds in force (the lower bounds do not enter)

@@ -121,15 +121,15 @@ namespace {
 class Limits {
  public:
   Limits(const PowerProblem& pb, int N, std::ostream& report) : pb_(pb), K_(pb.K) {
-    const int rule = decision_rule(pb.rule);
+    const DecisionRule rule = pb.rule;
     if (K_ < 1 || K_ > NMAXA) throw std::invalid_argument("power: number of analyses outside 1..10");
     if (static_cast<int>(pb.ZB1.size()) < K_ || static_cast<int>(pb.ZB2.size()) < K_)
       throw std::invalid_argument("power: bounds shorter than the number of analyses");
-    if ((rule == 1 || rule == 2) && static_cast<int>(pb.RCORR.size()) < K_ * (2 * K_ - 1))
+    if ((rule == DecisionRule::any_interims || rule == DecisionRule::same_interim) && static_cast<int>(pb.RCORR.size()) < K_ * (2 * K_ - 1))
       throw std::invalid_argument("power: packed correlation matrix too short");
     L = power_limits(pb, N, report);
     futility_limits(pb, L.U1, pb.ZB1, pb.ZF1, pb.set.VAR01, pb.set.VAR11, S.F1, S.has1);
-    if (rule != 4) futility_limits(pb, L.U2, pb.ZB2, pb.ZF2, pb.set.VAR02, pb.set.VAR12, S.F2, S.has2);
+    if (rule != DecisionRule::ep2_at_final) futility_limits(pb, L.U2, pb.ZB2, pb.ZF2, pb.set.VAR02, pb.set.VAR12, S.F2, S.has2);
   }
   double u1(int k) const { return L.U1[static_cast<size_t>(k - 1)]; }
   double u2(int k) const { return L.U2[static_cast<size_t>(k - 1)]; }
@@ -193,7 +193,7 @@ class Limits {
 PowerResult power_with_futility(const PowerProblem& pb, int N, const RectangleProbability& rect,
                                 std::ostream& report) {
   const int K = pb.K;
-  const int rule = decision_rule(pb.rule);
+  const DecisionRule rule = pb.rule;
   const Limits lim(pb, N, report);
   PowerResult r;
   r.QSTOP.assign(static_cast<size_t>(K), 0.0);
@@ -207,7 +207,7 @@ PowerResult power_with_futility(const PowerProblem& pb, int N, const RectanglePr
   };
 
   switch (rule) {
-    case 4: {
+    case DecisionRule::ep2_at_final: {
       const std::vector<double> R = lim.final_matrix();
       const std::vector<int> st = stacking(K, K, 1);
       Builder b(K + 1);
@@ -218,7 +218,7 @@ PowerResult power_with_futility(const PowerProblem& pb, int N, const RectanglePr
       }
       break;
     }
-    case 3: {
+    case DecisionRule::fixed_sequence: {
       for (int k1 = 1; k1 <= K; ++k1) {
         const int m = K + (K - k1 + 1);
         const std::vector<double> R = lim.fixed_sequence_matrix(k1);
@@ -232,7 +232,7 @@ PowerResult power_with_futility(const PowerProblem& pb, int N, const RectanglePr
       }
       break;
     }
-    case 2: {
+    case DecisionRule::same_interim: {
       const std::vector<int> all = stacking(K, 1, K);
       Builder b(2 * K);
       for (int kstar = 1; kstar <= K; ++kstar) {
@@ -266,7 +266,7 @@ std::vector<double> continuation_probabilities(const PowerProblem& pb, int N,
                                                const RectangleProbability& rect,
                                                std::ostream& report) {
   const int K = pb.K;
-  const int rule = decision_rule(pb.rule);
+  const DecisionRule rule = pb.rule;
   const Limits lim(pb, N, report);
   std::vector<double> reach(static_cast<size_t>(K), 0.0);
   reach[0] = 1.0;
@@ -274,7 +274,7 @@ std::vector<double> continuation_probabilities(const PowerProblem& pb, int N,
   for (int k = 1; k < K; ++k) {
     double P = 0.0;
     switch (rule) {
-      case 4: {
+      case DecisionRule::ep2_at_final: {
         const std::vector<double> R = lim.final_matrix();
         const std::vector<int> st = stacking(K, K, 1);
         Builder b(K + 1);
@@ -285,7 +285,7 @@ std::vector<double> continuation_probabilities(const PowerProblem& pb, int N,
         }
         break;
       }
-      case 3: {
+      case DecisionRule::fixed_sequence: {
         for (int r1 = 1; r1 <= k + 1; ++r1) {
           const int k1 = r1 <= k ? r1 : K;
           const int m = K + (K - k1 + 1);
@@ -299,7 +299,7 @@ std::vector<double> continuation_probabilities(const PowerProblem& pb, int N,
         }
         break;
       }
-      case 2: {
+      case DecisionRule::same_interim: {
         const std::vector<int> all = stacking(K, 1, K);
         Builder b(2 * K);
         for (long long c = 0; c < (1LL << k); ++c) {

@@ -101,7 +101,7 @@ SearchStart start_search(const SearchInput& in, std::ostream& console) {
   Reports::line(console, "");
   Reports::line(console, fmt::list({std::string_view("ITERATION STARTS")}));
   Reports::line(console, "");
-  if (decision_rule(in.rule) != 1) {
+  if (decision_rule(in.rule) != DecisionRule::any_interims) {
     Reports::line(console, fmt::list({std::string_view(" ITER     MSS       POWER")}));
   }
   if (in.MSSG >= 1) s.NU = in.MSSG;
@@ -284,18 +284,8 @@ ExpectedValues expected_values(const ExpectedInput& in, int MSS, const std::vect
                                const std::vector<std::array<double, 2>>& QEP,
                                std::ostream& console) {
   ExpectedValues e;
-  double Pev1 = 0, Pev2 = 0;
-  if (in.entry_loss.plain()) {
-    Pev1 = survival::PREVENT(in.HR1, in.SRVR1, in.SR, in.TA, in.TF).Pev;
-    Pev2 = survival::PREVENT(in.HR2, in.SRVR2, in.SR, in.TA, in.TF).Pev;
-  } else {
-    // Observed events by the end of the study, loss to follow-up and accrual pieces included.
-    const survival::EntryLoss el(in.entry_loss, in.TA);
-    const double T = in.TA + in.TF;
-    const EntryAndLoss& g = in.entry_loss;
-    Pev1 = survival::pooled_event_probability(el, g, 0, in.HR1, in.SRVR1, in.SR, in.TA, in.TF, T);
-    Pev2 = survival::pooled_event_probability(el, g, 1, in.HR2, in.SRVR2, in.SR, in.TA, in.TF, T);
-  }
+  const double Pev1 = survival::study_event_probability(in.model, 0);
+  const double Pev2 = survival::study_event_probability(in.model, 1);
   e.ME1 = maximum_events(MSS, Pev1);
   e.ME2 = maximum_events(MSS, Pev2);
 

@@ -92,10 +92,9 @@ struct StagedPower {
 SearchResult size_search(const SearchInput& in, const StagedPower& power, std::ostream& console);
 
 struct ExpectedInput {
+  TrialModel model;  // the trial's model: its events by the end of the study
   int K = 1;
-  double HR1 = 1, HR2 = 1, SRVR1 = 0.5, SRVR2 = 0.5, SR = 0.5, TA = 1, TF = 0;
   AnalysisArray FENR{}, FINF1{}, FINF2{};
-  EntryAndLoss entry_loss;  // loss to follow-up and accrual pieces (plain by default)
 };
 
 struct ExpectedValues {

@@ -83,19 +83,19 @@ struct Decision {
 
   // Analysis k with EP1 (pass1) and EP2 (pass2) below their levels, and EP2 below the fixed
   // level (rule 4); true when the replication stops here.
-  bool step(int rule, int k, int K, bool pass1, bool pass2, bool pass2_fixed) {
+  bool step(DecisionRule rule, int k, int K, bool pass1, bool pass2, bool pass2_fixed) {
     switch (rule) {
-      case 1:
+      case DecisionRule::any_interims:
         if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
         if (!rejected2 && pass2) { rejected2 = true; k2 = k; }
         if (rejected1 && rejected2) { kj = k; return true; }
         return false;
-      case 2:
+      case DecisionRule::same_interim:
         if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
         if (!rejected2 && pass2) { rejected2 = true; k2 = k; }
         if (pass1 && pass2) { kj = k; return true; }
         return false;
-      case 3:
+      case DecisionRule::fixed_sequence:
         if (!rejected1 && pass1) { rejected1 = true; k1 = k; }
         if (rejected1 && !rejected2 && pass2) { rejected2 = true; k2 = k; }
         if (rejected1 && rejected2) { kj = k2; return true; }
@@ -110,12 +110,12 @@ struct Decision {
   // After step at interim k without success: whether the trial stops for futility, an endpoint
   // that must still succeed lying below its futility bound (low1, low2).
   int kf = 0;
-  bool futile(int rule, int k, bool low1, bool low2) {
+  bool futile(DecisionRule rule, int k, bool low1, bool low2) {
     bool stop = false;
     switch (rule) {
-      case 1: stop = (!rejected1 && low1) || (!rejected2 && low2); break;
-      case 2: stop = low1 || low2; break;
-      case 3: stop = rejected1 ? (!rejected2 && low2) : low1; break;
+      case DecisionRule::any_interims: stop = (!rejected1 && low1) || (!rejected2 && low2); break;
+      case DecisionRule::same_interim: stop = low1 || low2; break;
+      case DecisionRule::fixed_sequence: stop = rejected1 ? (!rejected2 && low2) : low1; break;
       default: stop = !rejected1 && low1; break;
     }
     if (stop) kf = k;
@@ -130,9 +130,9 @@ bool below_futility(const std::vector<double>& f, int k, double p) {
   return p > 1.0 - numerics::GAUSSCDF(f[static_cast<size_t>(k - 1)]);
 }
 
-bool futility_stop(int rule, const SimulationInput& in, int k, const TrialOutcome& o, Decision& d) {
+bool futility_stop(DecisionRule rule, const SimulationInput& in, int k, const TrialOutcome& o, Decision& d) {
   if (k >= in.K || (in.f1.empty() && in.f2.empty())) return false;
-  return d.futile(rule, k, below_futility(in.f1, k, o.p1), rule != 4 && below_futility(in.f2, k, o.p2));
+  return d.futile(rule, k, below_futility(in.f1, k, o.p1), rule != DecisionRule::ep2_at_final && below_futility(in.f2, k, o.p2));
 }
 
 // Replications a thread runs ahead in one batch.
@@ -146,7 +146,7 @@ struct AheadOutcome {
 // One replication run ahead from the generator state `start`, on a cohort of its own: its
 // decision, or not ok when it would search for a final critical value afresh, fails, or writes
 // anything (the replication run in turn then does all that).
-AheadOutcome replicate_ahead(int rule, const SimulationInput& in, TrialCohort& cohort,
+AheadOutcome replicate_ahead(DecisionRule rule, const SimulationInput& in, TrialCohort& cohort,
                              std::int32_t variant, std::int32_t start, const FinalSearchMemo& memo1,
                              const FinalSearchMemo& memo2, SimulationProfile* profile) {
   AheadOutcome out;
@@ -157,7 +157,7 @@ AheadOutcome replicate_ahead(int rule, const SimulationInput& in, TrialCohort& c
     for (int k = 1; k <= K; ++k) {
       const TrialOutcome o = cohort.outcome(k, console, report, profile);
       double c1 = in.c1[k - 1];
-      double c2 = rule == 4 ? 0.0 : in.c2[k - 1];
+      double c2 = rule == DecisionRule::ep2_at_final ? 0.0 : in.c2[k - 1];
       if (in.final_adjust && k == K) {
         if (o.I1 > 0) {
           if (!memo_serves(K, in.J1, o.I1, in.c1, in.alpha, in.reuse_final_critical_value, memo1)) {
@@ -165,7 +165,7 @@ AheadOutcome replicate_ahead(int rule, const SimulationInput& in, TrialCohort& c
           }
           c1 = memo1.value;
         }
-        if (rule != 4 && o.I2 > 0) {
+        if (rule != DecisionRule::ep2_at_final && o.I2 > 0) {
           if (!memo_serves(K, in.J2, o.I2, in.c2, in.alpha, in.reuse_final_critical_value, memo2)) {
             return out;
           }
@@ -173,7 +173,7 @@ AheadOutcome replicate_ahead(int rule, const SimulationInput& in, TrialCohort& c
         }
       }
       const double alpha1 = 1.0 - numerics::GAUSSCDF(std::fabs(c1));
-      const double alpha2 = rule == 4 ? in.alpha : 1.0 - numerics::GAUSSCDF(std::fabs(c2));
+      const double alpha2 = rule == DecisionRule::ep2_at_final ? in.alpha : 1.0 - numerics::GAUSSCDF(std::fabs(c2));
       if (out.decision.step(rule, k, K, o.p1 < alpha1, o.p2 < alpha2, o.p2 < in.alpha)) break;
       if (futility_stop(rule, in, k, o, out.decision)) break;
     }
@@ -211,41 +211,41 @@ int progress_interval(int nrep) {
 
 TrialSettings analysis_trial(const SimulationInput& in, int k) {
   TrialSettings trial;
-  trial.HR1 = in.HR1;
-  trial.HR2 = in.HR2;
-  trial.theta = in.theta;
-  trial.r = 1.0 - in.r;  // arm 1 is the control arm; SR is the treatment arm's share
-  trial.lambda1 = -std::log(in.S1) / (in.a + in.f);
-  trial.lambda2 = -std::log(in.S2) / (in.a + in.f);
-  trial.censoring = in.CNSRD;
-  trial.family = in.CPL;
-  trial.mode = in.CPRSK;
-  trial.composite = in.CMPST;
+  const TrialModel& m = in.truth;
+  trial.HR1 = m.hazard_ratio[0];
+  trial.HR2 = m.hazard_ratio[1];
+  trial.theta = m.copula_parameter;
+  trial.r = 1.0 - m.treatment_share;  // arm 1 is the control arm
+  trial.lambda1 = -std::log(m.control_survival[0]) / m.study_end();
+  trial.lambda2 = -std::log(m.control_survival[1]) / m.study_end();
+  trial.censoring = m.censoring;
+  trial.family = m.copula;
+  trial.mode = m.competing_risks;
+  trial.composite = m.composite;
   const double t = in.t[k - 1];
   trial.N = static_cast<int>(in.N * in.u[k - 1]);
   // The N u(k) patients enrolled by an analysis during accrual entered uniformly over [0, t(k)],
   // not over the whole accrual period: drawing their entry over [0, a] would leave a further
   // fraction (a - t(k))/a of them with a censoring time below 0, counting the shortfall of
   // enrolment twice. From the end of accrual on this is entry over [0, a], s = t(k) - a.
-  trial.a = std::min(in.a, t);
+  trial.a = std::min(m.accrual_period, t);
   trial.s = t - trial.a;
-  trial.entry_loss = in.entry_loss;
-  trial.accrual_period = in.a;
+  trial.entry_loss = m.entry_loss;
+  trial.accrual_period = m.accrual_period;
   return trial;
 }
 
-SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
+SimulationResult GSDSIMDF(DecisionRule rule, SimulationInput& in, numerics::UniformGenerator& gen,
                           mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report) {
   return GSDSIMDF(rule, in, gen, mvn, console, main_report, nullptr);
 }
 
-SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
+SimulationResult GSDSIMDF(DecisionRule rule, SimulationInput& in, numerics::UniformGenerator& gen,
                           mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report,
                           SimulationProfile* profile) {
-  if (rule != 2 && rule != 3 && rule != 4) rule = 1;
   const int K = in.K;
   if (K < 1 || K > NMAXA || static_cast<int>(in.c1.size()) < K ||
-      (rule != 4 && static_cast<int>(in.c2.size()) < K)) {
+      (rule != DecisionRule::ep2_at_final && static_cast<int>(in.c2.size()) < K)) {
     throw RunError("The simulation needs 1 to 10 analyses with a critical value for each.");
   }
   const int nrep = in.NREP;
@@ -268,17 +268,8 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
   }
 
   // Expected events at the end of the study.
-  double D1e = 0, D2e = 0;
-  if (in.entry_loss.plain()) {
-    D1e = in.N * survival::PREVENT(in.HR1, in.S1, in.r, in.a, in.f).Pev;
-    D2e = in.N * survival::PREVENT(in.HR2, in.S2, in.r, in.a, in.f).Pev;
-  } else {
-    const survival::EntryLoss el(in.entry_loss, in.a);
-    const double T = in.a + in.f;
-    const EntryAndLoss& g = in.entry_loss;
-    D1e = in.N * survival::pooled_event_probability(el, g, 0, in.HR1, in.S1, in.r, in.a, in.f, T);
-    D2e = in.N * survival::pooled_event_probability(el, g, 1, in.HR2, in.S2, in.r, in.a, in.f, T);
-  }
+  const double D1e = in.N * survival::study_event_probability(in.truth, 0);
+  const double D2e = in.N * survival::study_event_probability(in.truth, 1);
 
   TrialWork work;
   // Each replication's patients are drawn once and cut per analysis, on every thread the
@@ -315,7 +306,7 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
       ++total2;
     }
     if (in.print && rep % progress_every == 0) {
-      const int ks[3] = {d.k1, rule == 4 ? 0 : d.k2, rule == 4 ? 0 : d.kj};
+      const int ks[3] = {d.k1, rule == DecisionRule::ep2_at_final ? 0 : d.k2, rule == DecisionRule::ep2_at_final ? 0 : d.kj};
       const double pct[4] = {100.0 * (static_cast<double>(total1) / rep),
                              100.0 * (static_cast<double>(total2) / rep),
                              100.0 * (static_cast<double>(total_joint) / rep),
@@ -342,7 +333,7 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
   std::vector<SimulationProfile> ahead_profiles;
   auto searches_draw = [&] {
     if (!in.final_adjust) return false;
-    return !(in.reuse_final_critical_value && memo1.valid && (rule == 4 || memo2.valid));
+    return !(in.reuse_final_critical_value && memo1.valid && (rule == DecisionRule::ep2_at_final || memo2.valid));
   };
 
   int rep = 1;
@@ -409,7 +400,7 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
           final_critical_value(K, in.J1, o.I1, in.c1, in.alpha, in.reuse_final_critical_value,
                                memo1, mvn, gen);
         }
-        if (rule != 4 && o.I2 > 0) {
+        if (rule != DecisionRule::ep2_at_final && o.I2 > 0) {
           final_critical_value(K, in.J2, o.I2, in.c2, in.alpha, in.reuse_final_critical_value,
                                memo2, mvn, gen);
         }
@@ -420,7 +411,7 @@ SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenera
       }
       const double alpha1 = 1.0 - numerics::GAUSSCDF(std::fabs(in.c1[k - 1]));
       const double alpha2 =
-          rule == 4 ? in.alpha : 1.0 - numerics::GAUSSCDF(std::fabs(in.c2[k - 1]));
+          rule == DecisionRule::ep2_at_final ? in.alpha : 1.0 - numerics::GAUSSCDF(std::fabs(in.c2[k - 1]));
       if (d.step(rule, k, K, o.p1 < alpha1, o.p2 < alpha2, o.p2 < in.alpha) ||
           futility_stop(rule, in, k, o, d)) {
         last = k;

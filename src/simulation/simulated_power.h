@@ -5,7 +5,9 @@
 #include <ostream>
 #include <vector>
 
+#include "common/decision_rule.h"
 #include "common/information_set.h"
+#include "common/trial_model.h"
 #include "simulation/simdata.h"
 
 namespace kestrel::numerics {
@@ -18,12 +20,11 @@ class MvnState;
 namespace kestrel::simulation {
 
 struct SimulationInput {
+  // The simulated trials' law: the design's model with the simulation values HR1TR, HR2TR and
+  // THETATR (true_model()).
+  TrialModel truth;
   int NREP = 0;
-  int CPL = 1, CPRSK = 1, CMPST = 1, CNSRD = 1;
-  double theta = 0, HR1 = 1, HR2 = 1;  // simulation values THETATR, HR1TR, HR2TR (stored form)
-  double r = 0.5;                      // SR, the share of the treatment arm (arm 2)
   int N = 0;                           // MSS
-  double S1 = 0.5, S2 = 0.5, a = 1, f = 0;
   int K = 1;
   AnalysisArray t{}, u{}, v{}, w{};    // TCAL, FENR, FINF1, FINF2
   std::vector<double> c1, c2;          // upper bounds ZB1, ZB2 (c1, c2 of the last analysis may be
@@ -33,7 +34,6 @@ struct SimulationInput {
   double alpha = 0.025;
   AnalysisArray J1{}, J2{};            // FENR x VAR01, FENR x VAR02: planned information per subject
   int ME1 = 0, ME2 = 0;
-  EntryAndLoss entry_loss;  // loss to follow-up and accrual pieces (plain by default)
   // The final critical value depends on the observed information only through the correlations
   // of the statistics; when a replication meets the same correlations (to 1e-12), the same
   // earlier bounds and alpha as an earlier search of this call, that search's result is reused
@@ -58,9 +58,9 @@ struct SimulationResult {
 // replications the lines are those of NREP div 10 alone.
 int progress_interval(int nrep);
 
-// rule: decision rule 1..4 (other codes behave as 1). The console report goes to `console`,
+// rule: the decision rule (decision_rule() of the deck code). The console report goes to `console`,
 // the main report receives the documented terminal-error dumps.
-SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
+SimulationResult GSDSIMDF(DecisionRule rule, SimulationInput& in, numerics::UniformGenerator& gen,
                           mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report);
 
 // The settings of the simulated trial at analysis k (1-based): N u(k) patients, the arm-1
@@ -70,7 +70,7 @@ TrialSettings analysis_trial(const SimulationInput& in, int k);
 
 // The same, accumulating into `profile` the time spent generating data, in the log-rank tests
 // and in the final critical-value searches.
-SimulationResult GSDSIMDF(int rule, SimulationInput& in, numerics::UniformGenerator& gen,
+SimulationResult GSDSIMDF(DecisionRule rule, SimulationInput& in, numerics::UniformGenerator& gen,
                           mvn::MvnState& mvn, std::ostream& console, std::ostream& main_report,
                           SimulationProfile* profile);
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "survival/event_probability.h"
+
 namespace kestrel::survival {
 
 EntryLoss::EntryLoss(const EntryAndLoss& given, double TA)
@@ -120,6 +122,15 @@ double pooled_event_probability(const EntryLoss& m, double hr, double S, double 
   const double lc = -std::log(S) / (TA + TF);
   return (1.0 - SR) * m.event_probability(kControlArm, lc, tau) +
          SR * m.event_probability(kTreatmentArm, lc * hr, tau);
+}
+
+double study_event_probability(const TrialModel& model, int e) {
+  const size_t i = static_cast<size_t>(e);
+  const double hr = model.hazard_ratio[i], S = model.control_survival[i];
+  const double SR = model.treatment_share, TA = model.accrual_period, TF = model.follow_up;
+  if (model.entry_loss.plain()) return PREVENT(hr, S, SR, TA, TF).Pev;
+  const EntryLoss el(model.entry_loss, TA);
+  return pooled_event_probability(el, model.entry_loss, e, hr, S, SR, TA, TF, model.study_end());
 }
 
 }  // namespace kestrel::survival

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/design.h"
+#include "common/trial_model.h"
 #include "survival/margins.h"
 
 namespace kestrel::survival {
@@ -66,5 +67,10 @@ double pooled_event_probability(const EntryLoss& m, double hr, double S, double 
 // endpoint's HAZARDS pieces when stated (hr and S then unused), the function above otherwise.
 double pooled_event_probability(const EntryLoss& m, const EntryAndLoss& given, int e, double hr,
                                 double S, double SR, double TA, double TF, double tau);
+
+// Probability that a randomised subject of a trial under `model` has an observed event of
+// endpoint e (0 EP1, 1 EP2) by the end of the study, the arms pooled: PREVENT's for the plain
+// model, the model's entry, loss and laws otherwise. Its events are the sample size times this.
+double study_event_probability(const TrialModel& model, int e);
 
 }  // namespace kestrel::survival

@@ -122,10 +122,10 @@ void write_information_rows(const AnalysisSet& set, const InformationSet& out, s
 // With piecewise hazards, the information-weighted average hazard ratio of each endpoint over
 // the whole study, for reference beside the model's drift.
 void average_ratios(const InformationInput& in, int NG, InformationSet& out) {
-  if (!in.entry_loss.has_hazards()) return;
-  InformationInput plain = in;
-  plain.exact = false;
-  const InformationModel model(plain, NG);
+  if (!in.model.entry_loss.has_hazards()) return;
+  TrialModel martingale = in.model;
+  martingale.exact = false;
+  const InformationModel model(martingale, NG);
   out.AHR1 = model.average_ratio(0, model.final_look());
   out.AHR2 = model.average_ratio(1, model.final_look());
 }
@@ -265,25 +265,8 @@ InformationSets BVRLGRNK02(const InformationInput& in, numerics::UniformGenerato
   return detail::fraction_information(in, gen, reports, detail::kGrid);
 }
 
-InformationInput information_input(const DeckValues& v, double theta,
-                                   const EntryAndLoss& entry_loss) {
-  InformationInput in;
-  in.K = v.LOOK;
-  in.CPL = v.CPL;
-  in.CPRSK = v.CPRSK;
-  in.CMPST = v.CMPST;
-  in.HR1 = v.HR1;
-  in.HR2 = v.HR2;
-  in.THETA = theta;
-  in.TA = v.TA;
-  in.TF = v.TF;
-  in.SRVR1 = v.SRVR1;
-  in.SRVR2 = v.SRVR2;
-  in.SR = v.SR;
-  in.CNSRD = v.CNSRD;
-  in.TLOOK = v.TLOOK;
-  in.entry_loss = entry_loss;
-  return in;
+InformationInput information_input(const TrialModel& model, const DeckValues& v) {
+  return InformationInput{model, v.LOOK, v.TLOOK};
 }
 
 }  // namespace kestrel::survival

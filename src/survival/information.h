@@ -9,6 +9,7 @@
 #include "common/design.h"
 #include "common/information_set.h"
 #include "common/reports.h"
+#include "common/trial_model.h"
 
 namespace kestrel::numerics {
 class UniformGenerator;
@@ -16,26 +17,16 @@ class UniformGenerator;
 
 namespace kestrel::survival {
 
+// The model the information is computed under, and when: K analyses at calendar times or at
+// information fractions.
 struct InformationInput {
+  TrialModel model;
   int K = 1;
-  int CPL = 1, CPRSK = 1, CMPST = 1;
-  double HR1 = 1, HR2 = 1;  // stored (treatment over control) hazard ratios
-  double THETA = 0;
-  double TA = 1, TF = 0, SRVR1 = 0.5, SRVR2 = 0.5;
-  double SR = 0.5;  // share of the treatment arm; the control arm has weight q = 1 - SR
-  int CNSRD = 0;
   AnalysisArray TLOOK{};  // calendar times or information fractions
-  // The exact covariance of the scores under the alternative (docs/exact-covariance.md): the
-  // at-risk fractions' fluctuation added to the martingale part. Off: the covariance of the
-  // martingale part alone, as always.
-  bool exact = false;
-  // Loss to follow-up and accrual pieces; plain (the default) is no loss and uniform entry.
-  EntryAndLoss entry_loss;
 };
 
-// The information inputs of a design's stored deck values, with copula parameter theta.
-InformationInput information_input(const DeckValues& v, double theta,
-                                   const EntryAndLoss& entry_loss = {});
+// The information input of a design's stored deck values (LOOK analyses at TLOOK) under model.
+InformationInput information_input(const TrialModel& model, const DeckValues& v);
 
 InformationSet BVRLGRNK01(const InformationInput& in, numerics::UniformGenerator& gen,
                           Reports& reports);

@@ -83,13 +83,18 @@ inline double simpson(double h1, double hm, double h0) { return (h1 + 4.0 * hm +
 }  // namespace
 
 InformationModel::InformationModel(const InformationInput& in, int NG)
-    : NG_(NG), el_(in.entry_loss, in.TA), code_(in.CPL), mode_(in.CPRSK), flag_(in.CMPST),
-      q_(1.0 - in.SR), theta_(in.THETA), a_(in.TA), f_(in.TF), exact_(in.exact) {
+    : InformationModel(in.model, NG) {}
+
+InformationModel::InformationModel(const TrialModel& m, int NG)
+    : NG_(NG), el_(m.entry_loss, m.accrual_period), code_(m.copula), mode_(m.competing_risks),
+      flag_(m.composite), q_(1.0 - m.treatment_share), theta_(m.copula_parameter),
+      a_(m.accrual_period), f_(m.follow_up), exact_(m.exact) {
   if (NG_ < 2) throw RunError("information grid needs at least 2 intervals");
   T_ = a_ + f_;
   const double q = q_;
-  const double lc1 = -std::log(in.SRVR1) / T_, lc2 = -std::log(in.SRVR2) / T_;
-  const double lt1 = lc1 * in.HR1, lt2 = lc2 * in.HR2;
+  const double lc1 = -std::log(m.control_survival[0]) / T_;
+  const double lc2 = -std::log(m.control_survival[1]) / T_;
+  const double lt1 = lc1 * m.hazard_ratio[0], lt2 = lc2 * m.hazard_ratio[1];
   const double lb1 = (1.0 - q) * lt1 + q * lc1, lb2 = (1.0 - q) * lt2 + q * lc2;
 
   // Grid equally spaced in event probability; an endpoint without events spaces evenly in time
@@ -100,12 +105,12 @@ InformationModel::InformationModel(const InformationInput& in, int NG)
   const double P1 = 1.0 - std::exp(-lb1 * T_), P2 = 1.0 - std::exp(-lb2 * T_);
   // Piecewise hazards: each arm and endpoint reads its law (survival, cumulative hazard) from its
   // margin, and the grid is equally spaced in the pooled event probability of the pooled law.
-  pieces_ = in.entry_loss.has_hazards();
+  pieces_ = m.entry_loss.has_hazards();
   if (pieces_) {
     for (int z = 0; z < 2; ++z)
       for (int e = 0; e < 2; ++e)
-        law_[z][e] = endpoint_margin(in.entry_loss, e, z, e == 0 ? in.HR1 : in.HR2,
-                                     e == 0 ? in.SRVR1 : in.SRVR2, T_);
+        law_[z][e] = endpoint_margin(m.entry_loss, e, z, m.hazard_ratio[static_cast<size_t>(e)],
+                                     m.control_survival[static_cast<size_t>(e)], T_);
     const PiecewiseExponential pooled1 = pooled_margin(law_[0][0], law_[1][0], q);
     const PiecewiseExponential pooled2 = pooled_margin(law_[0][1], law_[1][1], q);
     const double Q1 = -std::expm1(-pooled1.cumulative(T_)), Q2 = -std::expm1(-pooled2.cumulative(T_));
@@ -866,7 +871,7 @@ AnalysisSet CVARGIVTIME(int NG, const InformationInput& in, Reports& reports) {
     while (idx < NG && !(r <= X[static_cast<size_t>(idx)])) ++idx;
     set.looks[k] = model.look_at(idx);
   }
-  for (int k = 0; k < in.K; ++k) PREVENT_STM17(in.CPRSK, set.looks[k].tau, reports);
+  for (int k = 0; k < in.K; ++k) PREVENT_STM17(in.model.competing_risks, set.looks[k].tau, reports);
   model.complete(set);
   return set;
 }

@@ -57,6 +57,7 @@ struct AnalysisSet {
 class InformationModel {
  public:
   InformationModel(const InformationInput& in, int NG);
+  InformationModel(const TrialModel& model, int NG);
 
   int NG() const { return NG_; }
   const std::vector<double>& X() const { return X_; }

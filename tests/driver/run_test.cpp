@@ -44,8 +44,8 @@ Calculations stand_ins(Log& log) {
   };
   c.fractions = [&log](const survival::InformationInput& in, numerics::UniformGenerator&,
                        Reports& rep) {
-    log.calls.push_back("fractions theta=" + std::to_string(in.THETA) +
-                        " HR1=" + std::to_string(in.HR1));
+    log.calls.push_back("fractions theta=" + std::to_string(in.model.copula_parameter) +
+                        " HR1=" + std::to_string(in.model.hazard_ratio[0]));
     rep.main() << " ROWS\n";
     survival::InformationSets s;
     s.ep1_driven.TCAL[0] = 1;
@@ -54,7 +54,7 @@ Calculations stand_ins(Log& log) {
   };
   c.calendar = [&log](const survival::InformationInput& in, numerics::UniformGenerator&,
                       Reports& rep) {
-    log.calls.push_back("calendar theta=" + std::to_string(in.THETA));
+    log.calls.push_back("calendar theta=" + std::to_string(in.model.copula_parameter));
     rep.main() << " ROWS\n";
     InformationSet s;
     s.TCAL[0] = 3;
@@ -146,9 +146,9 @@ InformationSet plain_set(const survival::InformationInput& in) {
 // two endpoints' times mixed by the arm weights; `spacing` receives its distance to the point
 // before.
 double grid_point_at_or_after(const survival::InformationInput& in, double t, double& spacing) {
-  const double T = in.TA + in.TF, q = in.SR;
+  const double T = in.model.accrual_period + in.model.follow_up, q = in.model.treatment_share;
   double lbar[2], P[2];
-  const double S[2] = {in.SRVR1, in.SRVR2}, HR[2] = {in.HR1, in.HR2};
+  const double S[2] = {in.model.control_survival[0], in.model.control_survival[1]}, HR[2] = {in.model.hazard_ratio[0], in.model.hazard_ratio[1]};
   for (int e = 0; e < 2; ++e) {
     const double lc = -std::log(S[e]) / T;
     lbar[e] = (1 - q) * lc * HR[e] + q * lc;

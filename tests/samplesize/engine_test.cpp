@@ -252,9 +252,8 @@ TEST(InterimDuringAccrual, PowerCorrelationIsTheWrittenCovarianceMatrixsCorrelat
   const Design d = accrual_design();
   for (double hr1 : {1.0, 0.7}) {
     survival::InformationInput in =
-        survival::information_input(d.stored, survival::CORRCLYTN(1000, 0.3).theta);
-    in.HR1 = hr1;
-    in.HR2 = hr1 == 1.0 ? 1.0 : 0.8;
+        survival::information_input(trial_model(d, survival::CORRCLYTN(1000, 0.3).theta), d.stored);
+    in.model.hazard_ratio = {hr1, hr1 == 1.0 ? 1.0 : 0.8};
     MemoryReports r;
     const survival::detail::AnalysisSet written = survival::detail::CVARGIVTIME(1000, in, r.reports);
     numerics::UniformGenerator gen([] { return 1; });
@@ -283,7 +282,7 @@ TEST(Engine, TinySingleEndpointSizesStillReachTheTarget) {
   d.stored.SRVR1 = d.stored.SRVR2 = 0.3;
   d.stored.TLOOK[0] = 5.0;
   const survival::InformationInput in =
-      survival::information_input(d.stored, survival::CORRCLYTN(1000, 0.3).theta);
+      survival::information_input(trial_model(d, survival::CORRCLYTN(1000, 0.3).theta), d.stored);
   MemoryReports mem;
   numerics::UniformGenerator gen([] { return 1; });
   const InformationSet set = survival::BVRLGRNK01(in, gen, mem.reports);
@@ -303,7 +302,7 @@ TEST(InterimDuringAccrual, DesignedBoundsSpendAlphaUnderThePowersCorrelation) {
   Session r;
   const Design d = accrual_design();
   const survival::InformationInput in =
-      survival::information_input(d.stored, survival::CORRCLYTN(1000, 0.3).theta);
+      survival::information_input(trial_model(d, survival::CORRCLYTN(1000, 0.3).theta), d.stored);
   MemoryReports mem;
   numerics::UniformGenerator gen([] { return 1; });
   const InformationSet set = survival::BVRLGRNK01(in, gen, mem.reports);

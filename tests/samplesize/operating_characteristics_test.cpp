@@ -115,8 +115,8 @@ TEST(OperatingCharacteristics, OneAnalysisGivesTheFixedDesign) {
     // Global null: both statistics above their critical values (rule 1: z(0.975) each; rule 4:
     // EP2 at the fixed-sample level too), correlated as the survival model says at the analysis
     // time when both hazard ratios are 1.
-    survival::InformationInput in = survival::information_input(d.stored, theta);
-    in.HR1 = in.HR2 = 1.0;
+    survival::InformationInput in = survival::information_input(trial_model(d, theta), d.stored);
+    in.model.hazard_ratio = {1.0, 1.0};
     in.TLOOK[0] = s.TCAL[0];
     MemoryReports sink;
     const double r = survival::BVRLGRNK01(in, gen, sink.reports).CORR12[0][0];

@@ -39,7 +39,7 @@ struct Replay {
 
 // Each draw through the trial: efficacy and futility limits on the scale of the draws.
 Replay replay(const PowerProblem& pb, int N, const EmpiricalLaw& law) {
-  const int K = pb.K, rule = decision_rule(pb.rule);
+  const int K = pb.K, rule = deck_code(pb.rule);
   std::ostringstream sink;
   const PowerLimits L = power_limits(pb, N, sink);
   auto F = [&](int ep, int k) -> double {  // -inf without a futility stop

@@ -55,7 +55,10 @@ std::vector<InformationSet> engine_sets(int K, bool calendar, bool fractions) {
   for (int itime : {3, 1}) {
     if (!(itime == 3 ? calendar : fractions)) continue;
     const DeckValues v = issue_values(K, itime);
-    const survival::InformationInput in = survival::information_input(v, survival::CORRCLYTN(1000, v.RHO).theta);
+    Design d;
+    d.stored = v;
+    const survival::InformationInput in =
+        survival::information_input(trial_model(d, survival::CORRCLYTN(1000, v.RHO).theta), v);
     if (itime == 3) {
       out[0] = survival::BVRLGRNK01(in, gen, mem.reports);
     } else {
@@ -70,15 +73,15 @@ std::vector<InformationSet> engine_sets(int K, bool calendar, bool fractions) {
 PowerProblem engine_problem(int rule, const InformationSet& s) {
   const DeckValues v = issue_values(s.K, 3);
   PowerProblem pb;
-  pb.rule = rule;
+  pb.rule = decision_rule(rule);
   pb.K = s.K;
-  pb.SR = v.SR;
-  pb.HR1 = v.HR1;
-  pb.HR2 = v.HR2;
-  pb.SRVR1 = v.SRVR1;
-  pb.SRVR2 = v.SRVR2;
-  pb.TA = v.TA;
-  pb.TF = v.TF;
+  pb.model.treatment_share = v.SR;
+  pb.model.hazard_ratio[0] = v.HR1;
+  pb.model.hazard_ratio[1] = v.HR2;
+  pb.model.control_survival[0] = v.SRVR1;
+  pb.model.control_survival[1] = v.SRVR2;
+  pb.model.accrual_period = v.TA;
+  pb.model.follow_up = v.TF;
   pb.set = s;
   pb.RCORR = survival::ZCORR01(s.K, s.FINF1, s.FINF2, s.CORR12);
   pb.ZB1 = testing::shaped_bounds(s.FINF1, s.K, 2.0);  // O'Brien-Fleming shape

@@ -109,7 +109,7 @@ TEST(PowerSingleAnalysis, RulesOneToThreeEqualTheBivariateOrthant) {
       const double truth = orthant(L.U1[0], L.U2[0], rho);
       for (int rule : {1, 2, 3}) {
         PowerProblem pb = base;
-        pb.rule = rule;
+        pb.rule = decision_rule(rule);
         for (int formulation = 0; formulation < 2; ++formulation) {
           const PowerResult r = formulation ? power_by_first_crossings(pb, N, c.rect, sink)
                                             : power_by_patterns(pb, N, c.rect, sink);
@@ -133,7 +133,7 @@ TEST(PowerSingleAnalysis, RuleFourTestsEndpointTwoAgainstTheFixedSampleValue) {
   const auto& s = pb.set;
   const double shift = std::sqrt(s.VAR02[0]) * (c_fixed - pb.ZB2[0]) / std::sqrt(s.VAR12[0]);
   PowerProblem rule1 = pb;
-  rule1.rule = 1;
+  rule1.rule = DecisionRule::any_interims;
   const PowerLimits L1 = power_limits(rule1, 300, sink);
   EXPECT_NEAR(L.U2F, L1.U2[0] + shift, 1e-9);
   const PowerResult r = power_by_first_crossings(pb, 300, c.rect, sink);
@@ -436,13 +436,13 @@ TEST(PowerLimits, DriftScaleIsTheNumberOfSubjectsObserved) {
   // bound and a unit mean term, U1(k)^2 is the number of subjects behind analysis k: all N after
   // the end of accrual, the N TCAL(k)/TA entered so far during accrual.
   PowerProblem pb = synthetic_problem(1, 4, 0.3);
-  const double TA = pb.TA, T = pb.TA + pb.TF;
-  const double lc = -std::log(pb.SRVR1) / T, le = lc * pb.HR1;
+  const double TA = pb.model.accrual_period, T = pb.model.accrual_period + pb.model.follow_up;
+  const double lc = -std::log(pb.model.control_survival[0]) / T, le = lc * pb.model.hazard_ratio[0];
   const double times[4] = {0.8, 1.6, 3.0, 5.0};
   for (int k = 0; k < 4; ++k) {
     const size_t i = static_cast<size_t>(k);
     pb.set.TCAL[i] = times[k];
-    pb.set.FINF1[i] = events_by(times[k], TA, lc, le, pb.SR) / events_by(T, TA, lc, le, pb.SR);
+    pb.set.FINF1[i] = events_by(times[k], TA, lc, le, pb.model.treatment_share) / events_by(T, TA, lc, le, pb.model.treatment_share);
     pb.set.DRF1[i] = -1.0;
     pb.set.VAR01[i] = pb.set.VAR11[i] = 1.0;
     pb.ZB1[i] = 0.0;
@@ -463,7 +463,7 @@ TEST(PowerLimits, DriftScaleIsTheNumberOfSubjectsObserved) {
 TEST(PowerLimits, AnalysisNotAfterAccrualWarnsAndIsComputed) {
   for (int rule : {1, 2, 3, 4}) {
     PowerProblem pb = synthetic_problem(rule, 2, 0.3);
-    pb.set.TCAL[0] = pb.TA;
+    pb.set.TCAL[0] = pb.model.accrual_period;
     std::ostringstream report;
     const PowerLimits L = power_limits(pb, 300, report);
     const std::string text = rule == 1 ? " ER:SET TA TP(L)" : " ER:SET TA > TP(L)";

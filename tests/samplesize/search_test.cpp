@@ -257,13 +257,13 @@ TEST(ExpectedValues, StoppingProbabilitiesWeightTheAnalyses) {
   // at analysis 2 with 0.5; EP1 first rejected at 1 with 0.5, EP2 at 1 with 0.25 and at 2 0.25.
   ExpectedInput in;
   in.K = 2;
-  in.HR1 = 0.7;
-  in.HR2 = 0.8;
-  in.SRVR1 = 0.4;
-  in.SRVR2 = 0.6;
-  in.SR = 0.5;
-  in.TA = 2;
-  in.TF = 3;
+  in.model.hazard_ratio[0] = 0.7;
+  in.model.hazard_ratio[1] = 0.8;
+  in.model.control_survival[0] = 0.4;
+  in.model.control_survival[1] = 0.6;
+  in.model.treatment_share = 0.5;
+  in.model.accrual_period = 2;
+  in.model.follow_up = 3;
   in.FENR = {0.75, 1.0};
   in.FINF1 = {0.5, 1.0};
   in.FINF2 = {0.5, 1.0};
@@ -274,9 +274,10 @@ TEST(ExpectedValues, StoppingProbabilitiesWeightTheAnalyses) {
 
   // Event probability by Simpson's rule over the entry times, written out independently.
   auto pev = [&](double h, double S) {
-    const double T = in.TA + in.TF, lc = -std::log(S) / T, le = lc * h;
+    const double TA = in.model.accrual_period, TF = in.model.follow_up;
+    const double T = TA + TF, lc = -std::log(S) / T, le = lc * h;
     auto sbar = [&](double u) { return 0.5 * std::exp(-lc * u) + 0.5 * std::exp(-le * u); };
-    return 1.0 - (sbar(in.TF) + 4.0 * sbar(in.TF + in.TA / 2.0) + sbar(in.TA + in.TF)) / 6.0;
+    return 1.0 - (sbar(TF) + 4.0 * sbar(TF + TA / 2.0) + sbar(TA + TF)) / 6.0;
   };
   const int ME1 = static_cast<int>(std::ceil(400 * pev(0.7, 0.4)));
   const int ME2 = static_cast<int>(std::ceil(400 * pev(0.8, 0.6)));

@@ -48,17 +48,17 @@ inline std::vector<double> shaped_bounds(const AnalysisArray& t, int K, double c
 
 inline PowerProblem synthetic_problem(int rule, int K, double rho) {
   PowerProblem pb;
-  pb.rule = rule;
+  pb.rule = decision_rule(rule);
   pb.K = K;
   pb.TYPE1 = 0.025;
-  pb.SR = 0.5;
-  pb.HR1 = 0.7;
-  pb.HR2 = 0.75;
-  pb.SRVR1 = 0.4;
-  pb.SRVR2 = 0.55;
-  pb.TA = 2.0;
-  pb.TF = 3.0;
-  pb.set = synthetic_set(K, rho, pb.TA, pb.TF);
+  pb.model.treatment_share = 0.5;
+  pb.model.hazard_ratio[0] = 0.7;
+  pb.model.hazard_ratio[1] = 0.75;
+  pb.model.control_survival[0] = 0.4;
+  pb.model.control_survival[1] = 0.55;
+  pb.model.accrual_period = 2.0;
+  pb.model.follow_up = 3.0;
+  pb.set = synthetic_set(K, rho, pb.model.accrual_period, pb.model.follow_up);
   pb.RCORR = survival::ZCORR01(K, pb.set.FINF1, pb.set.FINF2, pb.set.CORR12);
   pb.ZB1 = shaped_bounds(pb.set.FINF1, K, 2.0);
   pb.ZB2 = shaped_bounds(pb.set.FINF2, K, 2.1);

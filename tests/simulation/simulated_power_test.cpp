@@ -36,16 +36,16 @@ std::vector<std::string> lines_of(const std::string& s) {
 SimulationInput three_looks(int nrep, double hr1, double hr2, double c) {
   SimulationInput in;
   in.NREP = nrep;
-  in.CPL = 1;
-  in.theta = 1.0;
-  in.HR1 = hr1;
-  in.HR2 = hr2;
-  in.r = 0.5;
+  in.truth.copula = 1;
+  in.truth.copula_parameter = 1.0;
+  in.truth.hazard_ratio[0] = hr1;
+  in.truth.hazard_ratio[1] = hr2;
+  in.truth.treatment_share = 0.5;
   in.N = 120;
-  in.S1 = 0.4;
-  in.S2 = 0.5;
-  in.a = 2;
-  in.f = 1;
+  in.truth.control_survival[0] = 0.4;
+  in.truth.control_survival[1] = 0.5;
+  in.truth.accrual_period = 2;
+  in.truth.follow_up = 1;
   in.K = 3;
   in.t = {2.0, 2.5, 3.0};
   in.u = {1.0, 1.0, 1.0};
@@ -62,7 +62,7 @@ SimulationResult run(int rule, SimulationInput& in, numerics::UniformGenerator& 
                      std::string* console_text = nullptr) {
   mvn::MvnState mvn;
   std::ostringstream console, report;
-  SimulationResult r = GSDSIMDF(rule, in, g, mvn, console, report);
+  SimulationResult r = GSDSIMDF(decision_rule(rule), in, g, mvn, console, report);
   if (console_text) *console_text = console.str();
   return r;
 }
@@ -247,8 +247,8 @@ TEST(SimulatedPower, NoObservedInformationKeepsThePlannedFinalValue) {
   // Survival so close to 1 that no event occurs: the final search is skipped (it would divide by
   // a zero variance) and the planned values stay.
   SimulationInput in = three_looks(4, 1.0, 1.0, 2.0);
-  in.S1 = 1 - 1e-12;
-  in.S2 = 1 - 1e-12;
+  in.truth.control_survival[0] = 1 - 1e-12;
+  in.truth.control_survival[1] = 1 - 1e-12;
   in.final_adjust = true;
   in.J1 = {0.1, 0.2, 0.3};
   in.J2 = {0.1, 0.2, 0.3};

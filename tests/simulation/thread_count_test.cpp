@@ -94,8 +94,11 @@ Outcome regenerated(int rule, SimulationInput in, std::int32_t seed) {
   out.result.PWD = nany / n;
   // Expected events: the study's events, less the share of those of each analysis that
   // rejected there (plain designs only, as in the table below when E is compared).
-  const double D1e = in.N * survival::PREVENT(in.HR1, in.S1, in.r, in.a, in.f).Pev;
-  const double D2e = in.N * survival::PREVENT(in.HR2, in.S2, in.r, in.a, in.f).Pev;
+  const TrialModel& m = in.truth;
+  const double D1e = in.N * survival::PREVENT(m.hazard_ratio[0], m.control_survival[0],
+                                              m.treatment_share, m.accrual_period, m.follow_up).Pev;
+  const double D2e = in.N * survival::PREVENT(m.hazard_ratio[1], m.control_survival[1],
+                                              m.treatment_share, m.accrual_period, m.follow_up).Pev;
   double e1 = 0, e2 = 0, s1 = 0, s2 = 0;
   for (int k = 0; k < K; ++k) {
     std::array<double, 3> r{};
@@ -121,7 +124,7 @@ Outcome cut_per_analysis(int rule, SimulationInput in, std::int32_t seed, int th
   mvn.set_accuracy(kSearchAccuracy);
   std::ostringstream console, report;
   Outcome out;
-  out.result = GSDSIMDF(rule, in, gen, mvn, console, report);
+  out.result = GSDSIMDF(decision_rule(rule), in, gen, mvn, console, report);
   out.c1 = in.c1;
   out.c2 = in.c2;
   out.state = gen.GETSEED();
@@ -163,19 +166,19 @@ const Case kCases[] = {
 SimulationInput input(const Case& c) {
   SimulationInput in;
   in.NREP = c.NREP;
-  in.CPL = c.CPL;
-  in.CPRSK = c.CPRSK;
-  in.CMPST = c.CMPST;
-  in.CNSRD = c.CNSRD;
-  in.theta = c.CPL == 1 ? 1.0 : (c.CPL == 2 ? 0.6 : 4.0);
-  in.HR1 = 0.55;
-  in.HR2 = 0.65;
-  in.r = c.SR;
+  in.truth.copula = c.CPL;
+  in.truth.competing_risks = c.CPRSK;
+  in.truth.composite = c.CMPST;
+  in.truth.censoring = c.CNSRD;
+  in.truth.copula_parameter = c.CPL == 1 ? 1.0 : (c.CPL == 2 ? 0.6 : 4.0);
+  in.truth.hazard_ratio[0] = 0.55;
+  in.truth.hazard_ratio[1] = 0.65;
+  in.truth.treatment_share = c.SR;
   in.N = c.N;
-  in.S1 = 0.4;
-  in.S2 = 0.5;
-  in.a = 2;
-  in.f = 1;
+  in.truth.control_survival[0] = 0.4;
+  in.truth.control_survival[1] = 0.5;
+  in.truth.accrual_period = 2;
+  in.truth.follow_up = 1;
   in.K = 3;
   in.t = {c.t1, c.t2, 3.0};
   in.u = {c.u1, c.u2, 1.0};
@@ -188,10 +191,10 @@ SimulationInput input(const Case& c) {
   in.final_adjust = c.final_adjust;
   in.reuse_final_critical_value = false;
   in.print = false;
-  in.entry_loss.dropout = {c.loss0, c.loss1};
+  in.truth.entry_loss.dropout = {c.loss0, c.loss1};
   if (c.ramp) {
-    in.entry_loss.accrual_end = {2.0 / 3, 4.0 / 3, 2.0};
-    in.entry_loss.accrual_intensity = {1, 2, 4};
+    in.truth.entry_loss.accrual_end = {2.0 / 3, 4.0 / 3, 2.0};
+    in.truth.entry_loss.accrual_intensity = {1, 2, 4};
   }
   return in;
 }
@@ -222,7 +225,7 @@ TEST(CutPerAnalysis, EveryThreadCountGivesTheRegeneratedFiguresBitForBit) {
       const Outcome cut = cut_per_analysis(c.rule, in, 9001, threads);
       const std::string what = std::string(c.name) + ", threads " + std::to_string(threads);
       expect_same(cut, plain, what);
-      if (in.entry_loss.plain()) {
+      if (in.truth.entry_loss.plain()) {
         EXPECT_EQ(cut.result.E1, plain.result.E1) << what;
         EXPECT_EQ(cut.result.E2, plain.result.E2) << what;
       }

@@ -132,20 +132,20 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
     while (v <= 0.0);
     return v;
   };
-  const double a = in.TA, T = in.TA + in.TF, th = in.THETA;
-  const double lc1 = -std::log(in.SRVR1) / T, lc2 = -std::log(in.SRVR2) / T;
-  const double lam1[2] = {lc1, lc1 * in.HR1}, lam2[2] = {lc2, lc2 * in.HR2};
+  const double a = in.model.accrual_period, T = in.model.accrual_period + in.model.follow_up, th = in.model.copula_parameter;
+  const double lc1 = -std::log(in.model.control_survival[0]) / T, lc2 = -std::log(in.model.control_survival[1]) / T;
+  const double lam1[2] = {lc1, lc1 * in.model.hazard_ratio[0]}, lam2[2] = {lc2, lc2 * in.model.hazard_ratio[1]};
   // Piecewise hazards: the times by inverting each arm's cumulative hazard.
-  const bool pieces = in.entry_loss.has_hazards();
-  const PiecewiseExponential law1[2] = {endpoint_margin(in.entry_loss, 0, 0, in.HR1, in.SRVR1, T),
-                                        endpoint_margin(in.entry_loss, 0, 1, in.HR1, in.SRVR1, T)};
-  const PiecewiseExponential law2[2] = {endpoint_margin(in.entry_loss, 1, 0, in.HR2, in.SRVR2, T),
-                                        endpoint_margin(in.entry_loss, 1, 1, in.HR2, in.SRVR2, T)};
+  const bool pieces = in.model.entry_loss.has_hazards();
+  const PiecewiseExponential law1[2] = {endpoint_margin(in.model.entry_loss, 0, 0, in.model.hazard_ratio[0], in.model.control_survival[0], T),
+                                        endpoint_margin(in.model.entry_loss, 0, 1, in.model.hazard_ratio[0], in.model.control_survival[0], T)};
+  const PiecewiseExponential law2[2] = {endpoint_margin(in.model.entry_loss, 1, 0, in.model.hazard_ratio[1], in.model.control_survival[1], T),
+                                        endpoint_margin(in.model.entry_loss, 1, 1, in.model.hazard_ratio[1], in.model.control_survival[1], T)};
   const double taus[2] = {tau1, tau2};
   // Entry uniform over 0..a, or by the accrual pieces; an exponential loss time per subject when
   // the design has loss to follow-up (no draw without it, so the plain streams stay as they are).
-  const EntryLoss el(in.entry_loss, a);
-  const bool ramp = !el.uniform_entry(), lost = in.entry_loss.has_dropout();
+  const EntryLoss el(in.model.entry_loss, a);
+  const bool ramp = !el.uniform_entry(), lost = in.model.entry_loss.has_dropout();
   const double l[2] = {ramp ? el.enrolled(tau1) : std::min(a, tau1) / a,
                        ramp ? el.enrolled(tau2) : std::min(a, tau2) / a};
   std::vector<Subject> subj(static_cast<size_t>(n));
@@ -155,9 +155,9 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
   for (int r = 0; r < trials; ++r) {
     for (Subject& s : subj) {
       s.entry = ramp ? el.entry_quantile(u()) : a * u();
-      s.z = u() < in.SR ? 1 : 0;  // SR is the share of the treatment arm
+      s.z = u() < in.model.treatment_share ? 1 : 0;  // SR is the share of the treatment arm
       if (lost) {
-        const double d = in.entry_loss.dropout[static_cast<size_t>(s.z)];
+        const double d = in.model.entry_loss.dropout[static_cast<size_t>(s.z)];
         const double v = u();
         s.loss = d > 0.0 ? -std::log(v) / d : HUGE_VAL;
       }
@@ -178,7 +178,7 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
           if (s.entry > taus[k]) continue;
           double x;
           int d;
-          observe(s, std::min(taus[k] - s.entry, s.loss), in.CPRSK, in.CMPST, e, x, d);
+          observe(s, std::min(taus[k] - s.entry, s.loss), in.model.competing_risks, in.model.composite, e, x, d);
           xz.emplace_back(x, s.z);
           ev.push_back(d);
         }
@@ -219,19 +219,19 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
     while (v <= 0.0);
     return v;
   };
-  const double a = in.TA, T = in.TA + in.TF, th = in.THETA;
-  const double lc1 = -std::log(in.SRVR1) / T, lc2 = -std::log(in.SRVR2) / T;
-  const double lam1[2] = {lc1, lc1 * in.HR1}, lam2[2] = {lc2, lc2 * in.HR2};
+  const double a = in.model.accrual_period, T = in.model.accrual_period + in.model.follow_up, th = in.model.copula_parameter;
+  const double lc1 = -std::log(in.model.control_survival[0]) / T, lc2 = -std::log(in.model.control_survival[1]) / T;
+  const double lam1[2] = {lc1, lc1 * in.model.hazard_ratio[0]}, lam2[2] = {lc2, lc2 * in.model.hazard_ratio[1]};
   // Piecewise hazards: the times by inverting each arm's cumulative hazard.
-  const bool pieces = in.entry_loss.has_hazards();
-  const PiecewiseExponential law1[2] = {endpoint_margin(in.entry_loss, 0, 0, in.HR1, in.SRVR1, T),
-                                        endpoint_margin(in.entry_loss, 0, 1, in.HR1, in.SRVR1, T)};
-  const PiecewiseExponential law2[2] = {endpoint_margin(in.entry_loss, 1, 0, in.HR2, in.SRVR2, T),
-                                        endpoint_margin(in.entry_loss, 1, 1, in.HR2, in.SRVR2, T)};
+  const bool pieces = in.model.entry_loss.has_hazards();
+  const PiecewiseExponential law1[2] = {endpoint_margin(in.model.entry_loss, 0, 0, in.model.hazard_ratio[0], in.model.control_survival[0], T),
+                                        endpoint_margin(in.model.entry_loss, 0, 1, in.model.hazard_ratio[0], in.model.control_survival[0], T)};
+  const PiecewiseExponential law2[2] = {endpoint_margin(in.model.entry_loss, 1, 0, in.model.hazard_ratio[1], in.model.control_survival[1], T),
+                                        endpoint_margin(in.model.entry_loss, 1, 1, in.model.hazard_ratio[1], in.model.control_survival[1], T)};
   const int K = static_cast<int>(taus.size()), D = 2 * K;
-  const int treated = static_cast<int>(std::lround(n * in.SR));
-  const EntryLoss el(in.entry_loss, a);
-  const bool ramp = !el.uniform_entry(), lost = in.entry_loss.has_dropout();
+  const int treated = static_cast<int>(std::lround(n * in.model.treatment_share));
+  const EntryLoss el(in.model.entry_loss, a);
+  const bool ramp = !el.uniform_entry(), lost = in.model.entry_loss.has_dropout();
   std::vector<Subject> subj(static_cast<size_t>(n));
   std::vector<double> S(static_cast<size_t>(trials) * D), Z(S.size());
   std::vector<std::pair<double, int>> xz;
@@ -240,9 +240,9 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
     for (int i = 0; i < n; ++i) {
       Subject& s = subj[static_cast<size_t>(i)];
       s.entry = ramp ? el.entry_quantile(u()) : a * u();
-      s.z = fixed_arms ? (i < treated ? 1 : 0) : (u() < in.SR ? 1 : 0);
+      s.z = fixed_arms ? (i < treated ? 1 : 0) : (u() < in.model.treatment_share ? 1 : 0);
       if (lost) {
-        const double d = in.entry_loss.dropout[static_cast<size_t>(s.z)];
+        const double d = in.model.entry_loss.dropout[static_cast<size_t>(s.z)];
         const double v = u();
         s.loss = d > 0.0 ? -std::log(v) / d : HUGE_VAL;
       }
@@ -262,7 +262,7 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
           if (s.entry > taus[k]) continue;
           double x;
           int d;
-          observe(s, std::min(taus[k] - s.entry, s.loss), in.CPRSK, in.CMPST, e, x, d);
+          observe(s, std::min(taus[k] - s.entry, s.loss), in.model.competing_risks, in.model.composite, e, x, d);
           xz.emplace_back(x, s.z);
           ev.push_back(d);
         }

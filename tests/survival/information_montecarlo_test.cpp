@@ -38,20 +38,20 @@ EntryAndLoss lossy(bool ramp) {
 InformationInput mc_input(const McDesign& d) {
   InformationInput in;
   in.K = 2;
-  in.CPL = 1;
-  in.CPRSK = d.mode;
-  in.CMPST = d.flag;
-  in.HR1 = d.hr1;
-  in.HR2 = d.hr2;
-  in.THETA = 3.0;  // strong late dependence
-  in.TA = 2.0;
-  in.TF = 1.0;
-  in.SRVR1 = 0.35;
-  in.SRVR2 = 0.45;
-  in.SR = d.sr;
+  in.model.copula = 1;
+  in.model.competing_risks = d.mode;
+  in.model.composite = d.flag;
+  in.model.hazard_ratio[0] = d.hr1;
+  in.model.hazard_ratio[1] = d.hr2;
+  in.model.copula_parameter = 3.0;  // strong late dependence
+  in.model.accrual_period = 2.0;
+  in.model.follow_up = 1.0;
+  in.model.control_survival[0] = 0.35;
+  in.model.control_survival[1] = 0.45;
+  in.model.treatment_share = d.sr;
   in.TLOOK[0] = 1.2;  // before the end of accrual
   in.TLOOK[1] = 3.0;
-  in.entry_loss = d.entry_loss;
+  in.model.entry_loss = d.entry_loss;
   return in;
 }
 
@@ -199,23 +199,23 @@ TEST(InformationMonteCarlo, ExactCovarianceMatchesSimulatedScoresUnderTheAlterna
       const int mode = c.mode;
       const double sr = c.sr;
       InformationInput in;
-      in.entry_loss = c.entry_loss;
+      in.model.entry_loss = c.entry_loss;
       in.K = 3;
-      in.CPL = 1;
-      in.CPRSK = mode;
-      in.HR1 = in.HR2 = 0.7;
-      in.THETA = 0.64150366;  // Clayton, rho 0.5
-      in.TA = 2.0;
-      in.TF = 3.0;
-      in.SRVR1 = 0.3;
-      in.SRVR2 = 0.4;
-      in.SR = sr;
+      in.model.copula = 1;
+      in.model.competing_risks = mode;
+      in.model.hazard_ratio[0] = in.model.hazard_ratio[1] = 0.7;
+      in.model.copula_parameter = 0.64150366;  // Clayton, rho 0.5
+      in.model.accrual_period = 2.0;
+      in.model.follow_up = 3.0;
+      in.model.control_survival[0] = 0.3;
+      in.model.control_survival[1] = 0.4;
+      in.model.treatment_share = sr;
       in.TLOOK[0] = 1.2;
       in.TLOOK[1] = 3.0;
       in.TLOOK[2] = 5.0;
       MemoryReports r;
       const detail::AnalysisSet today = detail::CVARGIVTIME(300, in, r.reports);
-      in.exact = true;
+      in.model.exact = true;
       const detail::AnalysisSet exact = detail::CVARGIVTIME(300, in, r.reports);
       std::vector<double> taus;
       for (const auto& L : exact.looks) taus.push_back(L.tau);
@@ -269,23 +269,23 @@ TEST(InformationExact, HazardRatioOneGivesTheMartingaleCovariance) {
     for (int mode = 1; mode <= 3; ++mode) {
       for (int flag = 1; flag <= 2; ++flag) {
         InformationInput in;
-        if (f.loss) in.entry_loss = lossy(true);
+        if (f.loss) in.model.entry_loss = lossy(true);
         in.K = 3;
-        in.CPL = f.code;
-        in.THETA = f.theta;
-        in.CPRSK = mode;
-        in.CMPST = flag;
-        in.TA = 2.0;
-        in.TF = 1.5;
-        in.SRVR1 = 0.35;
-        in.SRVR2 = 0.5;
-        in.SR = 0.7;
+        in.model.copula = f.code;
+        in.model.copula_parameter = f.theta;
+        in.model.competing_risks = mode;
+        in.model.composite = flag;
+        in.model.accrual_period = 2.0;
+        in.model.follow_up = 1.5;
+        in.model.control_survival[0] = 0.35;
+        in.model.control_survival[1] = 0.5;
+        in.model.treatment_share = 0.7;
         in.TLOOK[0] = 1.0;
         in.TLOOK[1] = 2.5;
         in.TLOOK[2] = 3.5;
         MemoryReports r;
         const detail::AnalysisSet today = detail::CVARGIVTIME(120, in, r.reports);
-        in.exact = true;
+        in.model.exact = true;
         const detail::AnalysisSet exact = detail::CVARGIVTIME(120, in, r.reports);
         for (int i = 0; i < 6; ++i)
           for (int j = 0; j < 6; ++j)
@@ -296,10 +296,10 @@ TEST(InformationExact, HazardRatioOneGivesTheMartingaleCovariance) {
         double d1 = 0, d2 = 0;
         for (double hr : {0.99, 0.9}) {
           InformationInput h = in;
-          h.HR1 = hr;
-          h.HR2 = 1.0 / hr;
+          h.model.hazard_ratio[0] = hr;
+          h.model.hazard_ratio[1] = 1.0 / hr;
           const detail::AnalysisSet e = detail::CVARGIVTIME(120, h, r.reports);
-          h.exact = false;
+          h.model.exact = false;
           const detail::AnalysisSet t = detail::CVARGIVTIME(120, h, r.reports);
           double d = 0;
           for (int i = 0; i < 36; ++i) d = std::max(d, std::fabs(e.SIG[i] - t.SIG[i]));
@@ -323,17 +323,17 @@ TEST(InformationExact, MatchesIndependentFirstOrderVariances) {
   for (const auto& row : rows) {
     InformationInput in;
     in.K = 2;
-    in.CPL = 1;
-    in.THETA = 0.64150366;
-    in.HR1 = in.HR2 = row.hr;
-    in.TA = 2.0;
-    in.TF = 3.0;
-    in.SRVR1 = 0.3;
-    in.SRVR2 = 0.4;
-    in.SR = row.sr;
+    in.model.copula = 1;
+    in.model.copula_parameter = 0.64150366;
+    in.model.hazard_ratio[0] = in.model.hazard_ratio[1] = row.hr;
+    in.model.accrual_period = 2.0;
+    in.model.follow_up = 3.0;
+    in.model.control_survival[0] = 0.3;
+    in.model.control_survival[1] = 0.4;
+    in.model.treatment_share = row.sr;
     in.TLOOK[0] = 3.0;
     in.TLOOK[1] = 5.0;
-    in.exact = true;
+    in.model.exact = true;
     MemoryReports r;
     const detail::AnalysisSet s = detail::CVARGIVTIME(1000, in, r.reports);
     EXPECT_NEAR(s.sigu(1, 1), row.final_var, 1e-5) << row.sr << " " << row.hr;

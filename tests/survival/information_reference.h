@@ -20,16 +20,16 @@ class ReferenceInformation {
   ReferenceInformation(const InformationInput& in, std::vector<double> X,
                        bool later_censoring = false)
       : in_(in), X_(std::move(X)), NG_(static_cast<int>(X_.size()) - 1), later_(later_censoring) {
-    q_ = 1.0 - in.SR;  // control weight; SR is the treatment share
-    const double T = in.TA + in.TF;
-    l1_[0] = -std::log(in.SRVR1) / T;
-    l2_[0] = -std::log(in.SRVR2) / T;
-    l1_[1] = l1_[0] * in.HR1;
-    l2_[1] = l2_[0] * in.HR2;
+    q_ = 1.0 - in.model.treatment_share;  // control weight; SR is the treatment share
+    const double T = in.model.accrual_period + in.model.follow_up;
+    l1_[0] = -std::log(in.model.control_survival[0]) / T;
+    l2_[0] = -std::log(in.model.control_survival[1]) / T;
+    l1_[1] = l1_[0] * in.model.hazard_ratio[0];
+    l2_[1] = l2_[0] * in.model.hazard_ratio[1];
   }
 
   double C(int arm, double x, double y) const {
-    return SJOINT(in_.THETA, SFUN(x, l1_[arm]), SFUN(y, l2_[arm]), in_.CPL);
+    return SJOINT(in_.model.copula_parameter, SFUN(x, l1_[arm]), SFUN(y, l2_[arm]), in_.model.copula);
   }
   static double Av(const std::function<double(double)>& h, double x0, double x1) {
     const double xm = 0.5 * x0 + 0.5 * x1;
@@ -39,11 +39,11 @@ class ReferenceInformation {
 
   // At-risk averages and hazard increments of the scores on interval i.
   double pi1(int arm, int i) const {
-    if (in_.CPRSK == 1) return Av([&](double t) { return SFUN(t, l1_[arm]); }, x(i - 1), x(i));
+    if (in_.model.competing_risks == 1) return Av([&](double t) { return SFUN(t, l1_[arm]); }, x(i - 1), x(i));
     return Av([&](double t) { return C(arm, t, t); }, x(i - 1), x(i));
   }
   double pi2(int arm, int i) const {
-    if (in_.CPRSK == 3) return Av([&](double t) { return C(arm, t, t); }, x(i - 1), x(i));
+    if (in_.model.competing_risks == 3) return Av([&](double t) { return C(arm, t, t); }, x(i - 1), x(i));
     return Av([&](double t) { return SFUN(t, l2_[arm]); }, x(i - 1), x(i));
   }
   double crude1(int arm, int i) const {
@@ -55,13 +55,13 @@ class ReferenceInformation {
     return (C(arm, t1, t0) - C(arm, t1, t1)) / C(arm, t1, t1);
   }
   double dl1(int arm, int i) const {
-    if (in_.CPRSK == 1) return CHAZARD(x(i), l1_[arm]) - CHAZARD(x(i - 1), l1_[arm]);
+    if (in_.model.competing_risks == 1) return CHAZARD(x(i), l1_[arm]) - CHAZARD(x(i - 1), l1_[arm]);
     double d = crude1(arm, i);
-    if (in_.CMPST == 2) d += crude2(arm, i);
+    if (in_.model.composite == 2) d += crude2(arm, i);
     return d;
   }
   double dl2(int arm, int i) const {
-    if (in_.CPRSK == 3) return crude2(arm, i);
+    if (in_.model.competing_risks == 3) return crude2(arm, i);
     return CHAZARD(x(i), l2_[arm]) - CHAZARD(x(i - 1), l2_[arm]);
   }
 
@@ -88,8 +88,8 @@ class ReferenceInformation {
   // Kernel of one arm for EP1 interval i and EP2 interval j. The composite flag counts only where
   // an endpoint can end the other's observation; both arms take their own extra increment.
   double kernel(int arm, int i, int j) const {
-    const int m = in_.CPRSK;
-    const int c = m == 1 ? 1 : in_.CMPST;
+    const int m = in_.model.competing_risks;
+    const int c = m == 1 ? 1 : in_.model.composite;
     const double t0 = x(i - 1), t1 = x(i), tm = 0.5 * t0 + 0.5 * t1;
     const double s0 = x(j - 1), s1 = x(j), sm = 0.5 * s0 + 0.5 * s1;
     const double hi = std::max(t1, s1), lo = std::max(t0, s0), mm = std::max(tm, sm);

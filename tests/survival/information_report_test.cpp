@@ -38,17 +38,17 @@ std::string values(const double* v, int n, int w = 8, int d = 4) {
 InformationInput report_design(int mode, int K, std::initializer_list<double> looks) {
   InformationInput in;
   in.K = K;
-  in.CPL = 1;
-  in.CPRSK = mode;
-  in.CMPST = 1;
-  in.HR1 = 1.0 / 0.7;
-  in.HR2 = 1.0 / 0.75;
-  in.THETA = 1.5;
-  in.TA = 2.0;
-  in.TF = 1.0;
-  in.SRVR1 = 0.4;
-  in.SRVR2 = 0.5;
-  in.SR = 0.5;
+  in.model.copula = 1;
+  in.model.competing_risks = mode;
+  in.model.composite = 1;
+  in.model.hazard_ratio[0] = 1.0 / 0.7;
+  in.model.hazard_ratio[1] = 1.0 / 0.75;
+  in.model.copula_parameter = 1.5;
+  in.model.accrual_period = 2.0;
+  in.model.follow_up = 1.0;
+  in.model.control_survival[0] = 0.4;
+  in.model.control_survival[1] = 0.5;
+  in.model.treatment_share = 0.5;
   int k = 0;
   for (double v : looks) in.TLOOK[k++] = v;
   return in;

@@ -22,17 +22,17 @@ InformationInput design(int cpl, double theta, int mode, int flag, int K,
                         std::initializer_list<double> looks) {
   InformationInput in;
   in.K = K;
-  in.CPL = cpl;
-  in.CPRSK = mode;
-  in.CMPST = flag;
-  in.HR1 = 1.0 / 0.7;  // stored as the reciprocal of the deck value
-  in.HR2 = 1.0 / 0.8;
-  in.THETA = theta;
-  in.TA = 2.0;
-  in.TF = 1.5;
-  in.SRVR1 = 0.45;
-  in.SRVR2 = 0.6;
-  in.SR = 0.4;
+  in.model.copula = cpl;
+  in.model.competing_risks = mode;
+  in.model.composite = flag;
+  in.model.hazard_ratio[0] = 1.0 / 0.7;  // stored as the reciprocal of the deck value
+  in.model.hazard_ratio[1] = 1.0 / 0.8;
+  in.model.copula_parameter = theta;
+  in.model.accrual_period = 2.0;
+  in.model.follow_up = 1.5;
+  in.model.control_survival[0] = 0.45;
+  in.model.control_survival[1] = 0.6;
+  in.model.treatment_share = 0.4;
   int k = 0;
   for (double v : looks) in.TLOOK[k++] = v;
   return in;
@@ -100,7 +100,7 @@ TEST(InformationKernel, CrossCovarianceOfAnyTwoAnalysesMatchesReference) {
 
 TEST(InformationGrid, EquallySpacedInPooledEventProbabilityAndEndsAtT) {
   InformationInput in = design(1, 1.0, 1, 1, 1, {3.5});
-  in.SR = 0.0;  // no treatment share: the grid is EP1's control event probability
+  in.model.treatment_share = 0.0;  // no treatment share: the grid is EP1's control event probability
   const int NG = 40;
   const InformationModel model(in, NG);
   const double T = 3.5, lc1 = -std::log(0.45) / T;
@@ -143,7 +143,7 @@ TEST(CalendarInformation, HazardRatioOneGivesZeroMeanAndEqualVariances) {
   MemoryReports r;
   // Mode 1: each endpoint on its own.
   InformationInput in = design(1, 2.0, 1, 1, 3, {1.0, 2.5, 3.5});
-  in.HR1 = 1.0;
+  in.model.hazard_ratio[0] = 1.0;
   AnalysisSet s = detail::CVARGIVTIME(200, in, r.reports);
   for (int k = 0; k < 3; ++k) {
     EXPECT_EQ(s.m[k].mu[0], 0.0);
@@ -155,7 +155,7 @@ TEST(CalendarInformation, HazardRatioOneGivesZeroMeanAndEqualVariances) {
   for (int mode = 2; mode <= 3; ++mode) {
     for (int flag = 1; flag <= 2; ++flag) {
       InformationInput b = design(2, 0.6, mode, flag, 2, {1.5, 3.5});
-      b.HR1 = b.HR2 = 1.0;
+      b.model.hazard_ratio[0] = b.model.hazard_ratio[1] = 1.0;
       s = detail::CVARGIVTIME(200, b, r.reports);
       for (int k = 0; k < 2; ++k) {
         for (int e = 0; e < 2; ++e) {
@@ -222,8 +222,8 @@ TEST(CalendarInformation, CompositeFlagHasNoEffectWithoutCompetingRisks) {
 }
 
 InformationInput exchanged(InformationInput in) {
-  std::swap(in.HR1, in.HR2);
-  std::swap(in.SRVR1, in.SRVR2);
+  std::swap(in.model.hazard_ratio[0], in.model.hazard_ratio[1]);
+  std::swap(in.model.control_survival[0], in.model.control_survival[1]);
   return in;
 }
 
@@ -233,7 +233,7 @@ InformationInput exchanged(InformationInput in) {
 TEST(CalendarInformation, ExchangingTheEndpointsExchangesTheOutputs) {
   for (int mode : {1, 3}) {
     InformationInput in = design(1, 1.5, mode, 1, 3, {1.0, 2.5, 3.5});
-    in.SR = 0.5;
+    in.model.treatment_share = 0.5;
     MemoryReports r;
     numerics::UniformGenerator gen([] { return 1; });
     const InformationSet a = detail::calendar_information(in, gen, r.reports, 120);
@@ -252,7 +252,7 @@ TEST(CalendarInformation, ExchangingTheEndpointsExchangesTheOutputs) {
 TEST(FractionInformation, ExchangingTheEndpointsExchangesTheDrivenSets) {
   for (int mode : {1, 3}) {
     InformationInput in = design(2, 0.6, mode, 1, 3, {0.3, 0.7, 1.0});
-    in.SR = 0.5;
+    in.model.treatment_share = 0.5;
     MemoryReports r;
     numerics::UniformGenerator gen([] { return 1; });
     const InformationSets a = detail::fraction_information(in, gen, r.reports, 120);
@@ -391,17 +391,17 @@ TEST(PiecewiseInformation, EqualPiecesReproduceTheExponentialModel) {
   for (bool exact : {false, true}) {
     for (bool loss : {false, true}) {
       InformationInput in = design(1, 2.0, 1, 1, 3, {0.35, 0.7, 1.0});
-      in.exact = exact;
+      in.model.exact = exact;
       if (loss) {
-        in.entry_loss.dropout = {0.05, 0.1};
-        in.entry_loss.accrual_end = {1.0, 2.0};
-        in.entry_loss.accrual_intensity = {1.0, 3.0};
+        in.model.entry_loss.dropout = {0.05, 0.1};
+        in.model.entry_loss.accrual_end = {1.0, 2.0};
+        in.model.entry_loss.accrual_intensity = {1.0, 3.0};
       }
       InformationInput pw = in;
-      const double T = in.TA + in.TF;
-      const double l1 = -std::log(in.SRVR1) / T, l2 = -std::log(in.SRVR2) / T;
-      pw.entry_loss.hazards[0] = {{0.4, 1.1, 2.9}, {l1, l1, l1, l1}, {in.HR1, in.HR1, in.HR1, in.HR1}};
-      pw.entry_loss.hazards[1] = {{1.7}, {l2, l2}, {in.HR2, in.HR2}};
+      const double T = in.model.accrual_period + in.model.follow_up;
+      const double l1 = -std::log(in.model.control_survival[0]) / T, l2 = -std::log(in.model.control_survival[1]) / T;
+      pw.model.entry_loss.hazards[0] = {{0.4, 1.1, 2.9}, {l1, l1, l1, l1}, {in.model.hazard_ratio[0], in.model.hazard_ratio[0], in.model.hazard_ratio[0], in.model.hazard_ratio[0]}};
+      pw.model.entry_loss.hazards[1] = {{1.7}, {l2, l2}, {in.model.hazard_ratio[1], in.model.hazard_ratio[1]}};
       MemoryReports r;
       numerics::UniformGenerator gen([] { return 1; });
       const InformationSets a = detail::fraction_information(in, gen, r.reports, 120);
@@ -430,9 +430,9 @@ TEST(PiecewiseInformation, EqualPiecesReproduceTheExponentialModel) {
 // 0.6) lies strictly between 0.6 and 1, nearer 0.6 the later the analysis.
 TEST(PiecewiseInformation, AverageHazardRatio) {
   InformationInput in = design(1, 2.0, 1, 1, 2, {1.0, 3.5});
-  in.entry_loss.hazards[0] = {{0.7}, {0.3, 0.3}, {1.0, 0.6}};
+  in.model.entry_loss.hazards[0] = {{0.7}, {0.3, 0.3}, {1.0, 0.6}};
   const InformationModel m(in, 200);
-  EXPECT_NEAR(m.average_ratio(1, m.final_look()), in.HR2, 1e-12);
+  EXPECT_NEAR(m.average_ratio(1, m.final_look()), in.model.hazard_ratio[1], 1e-12);
   const double early = m.average_ratio(0, m.look_at(60)), late = m.average_ratio(0, m.final_look());
   EXPECT_LT(0.6, late);
   EXPECT_LT(late, early);
