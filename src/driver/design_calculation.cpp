@@ -19,20 +19,6 @@ namespace {
 
 void put(std::ostream& os, const std::string& line) { os << line << '\n'; }
 
-void keep_results(const samplesize::Evaluation& e, reports::RunResults& r) {
-  r.MSS = e.MSS;
-  r.APW = e.APW;
-  r.ME1 = e.ME1;
-  r.ME2 = e.ME2;
-  r.AVE1 = e.AVE1;
-  r.AVE2 = e.AVE2;
-  if (e.simulation) {  // without simulation the fields keep an earlier design's values
-    r.PWCS = e.simulation->PWC;
-    r.PWDS = e.simulation->PWD;
-    r.PW1S = e.simulation->PW1;
-    r.PW2 = e.simulation->PW2;
-  }
-}
 
 std::string trimmed(std::string_view label) {
   while (!label.empty() && label.front() == ' ') label.remove_prefix(1);
@@ -505,5 +491,20 @@ DesignCalculation DesignCalculator::calculate(const Design& design) {
 }
 
 std::optional<std::int32_t> DesignCalculator::seed() const { return state_->seed; }
+
+void keep_results(const samplesize::Evaluation& e, reports::RunResults& r) {
+  r.MSS = e.MSS;
+  r.APW = e.APW;
+  r.ME1 = e.ME1;
+  r.ME2 = e.ME2;
+  r.AVE1 = e.AVE1;
+  r.AVE2 = e.AVE2;
+  if (e.simulation) {  // without simulation the fields keep an earlier design's values
+    r.PWCS = e.simulation->PWC;
+    r.PWDS = e.simulation->PWD;
+    r.PW1S = e.simulation->PW1;
+    r.PW2 = e.simulation->PW2;
+  }
+}
 
 }  // namespace kestrel::driver

@@ -71,6 +71,10 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store,
 // is allowed. Does nothing for a sound design.
 void check_design(const Design& design);
 
+// Carries an evaluation's figures into the summary line's fields; without simulation the
+// simulated powers keep an earlier design's values (the summary line's rule).
+void keep_results(const samplesize::Evaluation& e, reports::RunResults& r);
+
 // The run options of a calculation without files.
 struct CalculationOptions {
   std::optional<std::int32_t> seed;    // seed of the uniform generator; the clock's when empty

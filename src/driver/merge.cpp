@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "common/errors.h"
+#include "driver/design_calculation.h"
 #include "reports/html_report.h"
 #include "reports/report_file.h"
 #include "reports/report_lines.h"
@@ -67,22 +68,6 @@ std::string list_numbers(const std::vector<int>& v) {
   for (size_t i = 0; i < v.size() && i < 10; ++i) out += (i ? ", " : "") + std::to_string(v[i]);
   if (v.size() > 10) out += ", ... (" + std::to_string(v.size()) + " in all)";
   return out;
-}
-
-reports::RunResults carried(reports::RunResults r, const samplesize::Evaluation& e) {
-  r.MSS = e.MSS;
-  r.APW = e.APW;
-  r.ME1 = e.ME1;
-  r.ME2 = e.ME2;
-  r.AVE1 = e.AVE1;
-  r.AVE2 = e.AVE2;
-  if (e.simulation) {
-    r.PWCS = e.simulation->PWC;
-    r.PWDS = e.simulation->PWD;
-    r.PW1S = e.simulation->PW1;
-    r.PW2 = e.simulation->PW2;
-  }
-  return r;
 }
 
 std::string_view row_label(const std::string& label) {
@@ -202,7 +187,7 @@ std::string summary_table(const reports::RunRecord& run) {
   reports::RunResults r;
   for (const reports::DesignRecord& d : run.designs) {
     for (const reports::EvaluatedSet& s : d.sets) {
-      r = carried(r, s.evaluation);
+      keep_results(s.evaluation, r);
       out += reports::summary_line(row_label(s.label), d.design.stored, r) + "\n";
     }
   }
