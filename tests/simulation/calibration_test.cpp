@@ -4,6 +4,7 @@
 // run byte for byte. The decks keep one analysis so that a run takes well under a second; a larger
 // run with two analyses and 4000 trials per design is tests/simulation/calibration_run.sh.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -31,8 +32,11 @@ struct DeckRun {
 };
 
 DeckRun run_deck(const std::string& name, const std::string& deck, int seed) {
+  // The process id keeps two suites run at once (two builds, two checkouts) out of each other's
+  // folders.
   const fs::path dir = fs::temp_directory_path() / ("kestrel_calibration_" + name + "_" +
-                                                    std::to_string(seed));
+                                                    std::to_string(seed) + "_" +
+                                                    std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir / "a");
   std::ofstream(dir / "a" / "input.txt") << deck;
