@@ -307,7 +307,11 @@ void calculate_design(const Design& design, RunContext& ctx, RunStore& store,
       for (const Column& c : columns) {
         for (int k = 0; k < set.K; ++k) {
           bool wide = false;
-          fmt::F_or_full(c.v[static_cast<size_t>(k)], c.w, c.w == 6 ? 2 : 4, wide);
+          const std::string text =
+              fmt::F_or_full(c.v[static_cast<size_t>(k)], c.w, c.w == 6 ? 2 : 4, wide);
+          // The calendar time follows the analysis number without a blank between them.
+          if (c.w == 6 && !wide && !text.empty() && text[0] != ' ')
+            into.filled.push_back("analysis " + std::to_string(k + 1) + " at " + text);
           const std::string name = std::string(c.what) + " of the information table";
           if (wide && std::find(into.overflowed.begin(), into.overflowed.end(), name) ==
                           into.overflowed.end())

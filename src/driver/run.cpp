@@ -82,6 +82,13 @@ void run_deck(const deck::Deck& deck, RunContext& ctx, const RunOptions& options
                        << " does not fit its report column; it is written in full (the line is "
                           "longer)\n";
       }
+      for (const std::string& at : into.filled) {
+        *options.notes << "kestrel: design " << design.number << ": the calendar time of "
+                       << at << " fills the six columns of the information table's TIME and "
+                          "touches the analysis number before it; read the row's first figures "
+                          "as the analysis number and the time (or state the times in a larger "
+                          "unit)\n";
+      }
     };
     if (options.notes) {
       for (const std::string& w :

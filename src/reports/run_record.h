@@ -33,6 +33,9 @@ struct DesignRecord {
   bool complete = false;  // false while the design is running (or when an error stopped it)
   // Fields whose value did not fit its report column and was written in full ("APW", "TA").
   std::vector<std::string> overflowed;
+  // Calendar times of the information table that fill their six columns (100 to 999.99) and so
+  // touch the analysis number before them, as "analysis 1 at 500.13".
+  std::vector<std::string> filled;
 };
 
 struct RunRecord {

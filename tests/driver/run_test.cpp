@@ -599,7 +599,9 @@ TEST(RunDirectory, StaleUnit60IsRemovedWhenTheRunWritesNone) {
 }
 
 // A figure of the information table too wide for its column is named on standard error, as
-// the input summary's are (a calendar time of 1000 or more in a deck in days).
+// the input summary's are (a calendar time of 1000 or more in a deck in days); so is a calendar
+// time of 100 to 999.99, which fills its six columns and touches the analysis number before it
+// ("    2500.13" is analysis 2 at 500.13).
 TEST(RunDirectory, InformationTableFiguresTooWideAreNamed) {
   testing::ScratchDir dir;
   testing::spit(dir / "a/input.txt", "0 0 0 0\nT\n" + design_line(0, 3, 1, 1));
@@ -607,6 +609,7 @@ TEST(RunDirectory, InformationTableFiguresTooWideAreNamed) {
   Calculations calc = stand_ins(log);
   calc.calendar = [](const survival::InformationInput& in, numerics::UniformGenerator&, Reports&) {
     InformationSet s = plain_set(in);
+    s.TCAL[1] = 500.13;
     s.TCAL[2] = 1095;
     return s;
   };
@@ -616,6 +619,11 @@ TEST(RunDirectory, InformationTableFiguresTooWideAreNamed) {
                              "fit its report column"),
             std::string::npos)
       << notes.str();
+  EXPECT_NE(notes.str().find("kestrel: design 1: the calendar time of analysis 2 at 500.13 fills "
+                             "the six columns of the information table's TIME"),
+            std::string::npos)
+      << notes.str();
+  EXPECT_EQ(notes.str().find("analysis 1 at"), std::string::npos) << notes.str();
 }
 
 // All reports or none: a report that cannot be written (a full disk, a file-size limit) leaves
