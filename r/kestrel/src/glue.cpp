@@ -460,18 +460,19 @@ namespace {
 // (hazards of both arms), accrual_end, accrual_intensity (empty for uniform entry), hazards (NULL
 // or list(time = starts of the pieces, hazard, hr)), futility (NULL or as a design's)).
 boundaries::BoundsRequest bounds_request(const Rcpp::List& l) {
+  const auto real_of = [&l](const char* name) { return Rcpp::as<double>(l[name]); };
   boundaries::BoundsRequest q;
-  q.alpha = real_of(l, "alpha");
+  q.alpha = real_of("alpha");
   q.sides = Rcpp::as<int>(l["sides"]);
   q.spending = Rcpp::as<int>(l["spending"]);
-  if (!Rf_isNull(l["phi"])) q.phi = real_of(l, "phi");
+  if (!Rf_isNull(l["phi"])) q.phi = real_of("phi");
   if (!Rf_isNull(l["cumulative"])) q.cumulative = Rcpp::as<std::vector<double>>(l["cumulative"]);
   q.times = Rcpp::as<std::vector<double>>(l["times"]);
-  q.power = real_of(l, "power");
-  q.hr = real_of(l, "hr");
-  q.accrual = real_of(l, "accrual");
-  q.follow_up = real_of(l, "follow_up");
-  q.survival = real_of(l, "survival");
+  q.power = real_of("power");
+  q.hr = real_of("hr");
+  q.accrual = real_of("accrual");
+  q.follow_up = real_of("follow_up");
+  q.survival = real_of("survival");
   if (!Rf_isNull(l["control"])) {
     const Rcpp::List c = l["control"];
     const int form = Rcpp::as<int>(c["form"]);
@@ -479,7 +480,7 @@ boundaries::BoundsRequest bounds_request(const Rcpp::List& l) {
     q.set_control_arm(static_cast<ControlForm>(form), Rcpp::as<std::vector<double>>(c["value"]).at(0),
                       Rcpp::as<double>(c["time"]));
   }
-  q.allocation = real_of(l, "allocation");
+  q.allocation = real_of("allocation");
   q.exact = Rcpp::as<bool>(l["exact"]);
   const std::vector<double> drop = Rcpp::as<std::vector<double>>(l["dropout"]);
   if (drop.size() != 2) Rcpp::stop("the loss to follow-up holds one hazard per arm");
