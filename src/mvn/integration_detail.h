@@ -30,7 +30,7 @@ struct IntegrandRow {
 // of 2).
 inline constexpr int kIntegrandLanes = 64;
 
-// The extra threads that share the randomized lattice sums of an iteration (lattice_rule.cpp).
+// The extra threads that share the randomized lattice sums of an iteration (lattice_iterations.cpp).
 class LatticeWorkers;
 
 struct MvnState::Work {
@@ -88,6 +88,13 @@ void integrand_lanes(int ndim, const MvnState::Work& work, const double* lw, dou
 // is chosen (0 or an unknown width: the widest again).
 std::vector<int> integrand_widths();
 void choose_integrand_width(int width);
+
+// The symmetrized lattice sum of the batched integrand over points begin..end - 1 (point 2k - 2
+// lattice point k, point 2k - 1 its antithetic point) for generators vk[1..ndim] and shift
+// shift[1..ndim], in the version chosen above, with the lane buffers lw and ly; with `values`,
+// the values of the points instead, unsummed, for a caller that adds them later.
+double lattice_sum(int ndim, int begin, int end, const double* vk, const double* shift, const MvnState::Work& work,
+                   double* lw, double* ly, double* values = nullptr);
 
 // Randomized Korobov lattice rules over ndim dimensions with the integrand MVNDFN.
 struct LatticeResult {
