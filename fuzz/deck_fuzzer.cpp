@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (!(v.HR1 > 0 && v.HR2 > 0 && v.HR1TR > 0 && v.HR2TR > 0)) std::abort();
     std::ostringstream os;
-    driver::write_input_summary(os, v);
-    (void)driver::summary_line(driver::kLabelEp1, v, driver::RunResults{});
+    reports::write_input_summary(os, v);
+    (void)reports::summary_line(reports::kLabelEp1, v, reports::RunResults{});
   }
   return 0;
 }
