@@ -219,6 +219,13 @@ entry_loss <- function(dropout, dropout_time, accrual_time, accrual_intensity, a
                           "(-log(1 - dropout) / dropout_time; got %s)"), format(dropout_time)),
            call. = FALSE)
   }
+  # As the deck: a loss whose survival exp(-hazard (accrual + follow_up)) falls below 1e-300
+  # leaves no one to observe, and the calculation would only meet figures that are not numbers.
+  if (!is.null(follow_up) && any(dropout * (accrual + follow_up) > 700))
+    stop(sprintf(paste("`dropout` (a hazard of loss of %s per time unit) loses every subject long",
+                       "before the end of the study at accrual + follow_up = %s: the hazard of loss",
+                       "times accrual + follow_up must be at most 700"),
+                 format(max(dropout)), format(accrual + follow_up)), call. = FALSE)
   if (!is.null(follow_up)) loss_warnings(given, dropout_time, dropout, accrual, follow_up)
   if (is.null(accrual_time) != is.null(accrual_intensity))
     stop("`accrual_time` and `accrual_intensity` go together", call. = FALSE)

@@ -58,6 +58,8 @@ test_that("bad loss and accrual pieces name the argument", {
     list(list(accrual_time = c(1, 3), accrual_intensity = c(1, 0)), "`accrual_intensity`"),
     list(list(accrual_time = c(1, 3), accrual_intensity = c(1e308, 1e308)), "from 1e-100 to 1e100"),
     list(list(dropout = 0.5, dropout_time = 1e-320), "`dropout_time` must be a time long enough"),
+    list(list(dropout = 1e300), "`dropout` \\(a hazard of loss of 1e\\+300 per time unit\\) loses every subject"),
+    list(list(dropout = c(0, 141)), "times accrual \\+ follow_up must be at most 700"),
     list(list(accrual_time = c(seq(0.25, 2.75, 0.25), 3),
               accrual_intensity = rep(1, 12)), "1 to 10"))
   for (cs in cases) {
