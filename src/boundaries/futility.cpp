@@ -4,6 +4,7 @@
 // the root of the power.
 #include "boundaries/futility.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -98,7 +99,10 @@ class Designer {
             a = rule.values[i];
             break;
           case FutilityRule::Kind::hazard_ratio:
-            a = futility_z_of_hr(rule.values[i], in_.hr, drift, in_.t[i]);
+            // A threshold so far on the side of harm that its z lies below -8 stops nothing,
+            // as a z of -8 does (the recursion would otherwise span the whole of its range).
+            a = std::max(futility_z_of_hr(rule.values[i], in_.hr, drift, in_.t[i]),
+                         kMinusInfinity);
             break;
           case FutilityRule::Kind::none:
             a = kMinusInfinity;

@@ -339,6 +339,9 @@ TEST(BoundsCommand, DocumentedValuesAndExtremesRunOrStopInPlainWords) {
        "\nFutility stops: z -8, non-binding: a bound of -8 stops nothing; the design is the one "
        "without futility stops\n\n  k      events",
        "", "?"},
+      // A hazard-ratio threshold whose z lies below -8 stops nothing, as z = -8 does.
+      {{"--times", "0.5,1", "--futility-hr", "1e300"}, 0,
+       "\n  1  -8.0000  0.0000000   3.4652", "", "too little information"},
       {{"--dropout", "0,100", "--allocation", "0.999999"}, 1, "",
        "the number of subjects, 82594560 events over the event probability "
        "0.0024205438224192857 by the end of the study, is 3.412e+10: more than the largest whole "
