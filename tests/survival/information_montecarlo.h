@@ -94,6 +94,27 @@ struct McMatrix {
   double zs(int i, int j) const { return zse[static_cast<size_t>(i * dim + j)]; }
 };
 
+// The event-time laws of both simulators: accrual a, end of study T, copula parameter th, the
+// exponential hazards of each arm (control, treatment) and, with piecewise hazards, each arm's
+// law, whose times come by inverting its cumulative hazard.
+struct EventLaws {
+  explicit EventLaws(const TrialModel& m)
+      : a(m.accrual_period), T(m.accrual_period + m.follow_up), th(m.copula_parameter),
+        lam1{-std::log(m.control_survival[0]) / T,
+             -std::log(m.control_survival[0]) / T * m.hazard_ratio[0]},
+        lam2{-std::log(m.control_survival[1]) / T,
+             -std::log(m.control_survival[1]) / T * m.hazard_ratio[1]},
+        pieces(m.entry_loss.has_hazards()),
+        law1{endpoint_margin(m.entry_loss, 0, 0, m.hazard_ratio[0], m.control_survival[0], T),
+             endpoint_margin(m.entry_loss, 0, 1, m.hazard_ratio[0], m.control_survival[0], T)},
+        law2{endpoint_margin(m.entry_loss, 1, 0, m.hazard_ratio[1], m.control_survival[1], T),
+             endpoint_margin(m.entry_loss, 1, 1, m.hazard_ratio[1], m.control_survival[1], T)} {}
+  double a, T, th;
+  double lam1[2], lam2[2];
+  bool pieces;
+  PiecewiseExponential law1[2], law2[2];
+};
+
 // Empirical covariance (row-major, dim x dim) and the standard error of each entry of the rows
 // of `S` (trials x dim).
 inline void empirical_covariance(const std::vector<double>& S, int trials, int D,
@@ -132,15 +153,13 @@ inline McResult simulate_scores(const InformationInput& in, double tau1, double 
     while (v <= 0.0);
     return v;
   };
-  const double a = in.model.accrual_period, T = in.model.accrual_period + in.model.follow_up, th = in.model.copula_parameter;
-  const double lc1 = -std::log(in.model.control_survival[0]) / T, lc2 = -std::log(in.model.control_survival[1]) / T;
-  const double lam1[2] = {lc1, lc1 * in.model.hazard_ratio[0]}, lam2[2] = {lc2, lc2 * in.model.hazard_ratio[1]};
-  // Piecewise hazards: the times by inverting each arm's cumulative hazard.
-  const bool pieces = in.model.entry_loss.has_hazards();
-  const PiecewiseExponential law1[2] = {endpoint_margin(in.model.entry_loss, 0, 0, in.model.hazard_ratio[0], in.model.control_survival[0], T),
-                                        endpoint_margin(in.model.entry_loss, 0, 1, in.model.hazard_ratio[0], in.model.control_survival[0], T)};
-  const PiecewiseExponential law2[2] = {endpoint_margin(in.model.entry_loss, 1, 0, in.model.hazard_ratio[1], in.model.control_survival[1], T),
-                                        endpoint_margin(in.model.entry_loss, 1, 1, in.model.hazard_ratio[1], in.model.control_survival[1], T)};
+  const EventLaws laws(in.model);
+  const double a = laws.a, th = laws.th;
+  const double(&lam1)[2] = laws.lam1;
+  const double(&lam2)[2] = laws.lam2;
+  const bool pieces = laws.pieces;
+  const PiecewiseExponential(&law1)[2] = laws.law1;
+  const PiecewiseExponential(&law2)[2] = laws.law2;
   const double taus[2] = {tau1, tau2};
   // Entry uniform over 0..a, or by the accrual pieces; an exponential loss time per subject when
   // the design has loss to follow-up (no draw without it, so the plain streams stay as they are).
@@ -219,15 +238,13 @@ inline McMatrix simulate_score_matrix(const InformationInput& in, const std::vec
     while (v <= 0.0);
     return v;
   };
-  const double a = in.model.accrual_period, T = in.model.accrual_period + in.model.follow_up, th = in.model.copula_parameter;
-  const double lc1 = -std::log(in.model.control_survival[0]) / T, lc2 = -std::log(in.model.control_survival[1]) / T;
-  const double lam1[2] = {lc1, lc1 * in.model.hazard_ratio[0]}, lam2[2] = {lc2, lc2 * in.model.hazard_ratio[1]};
-  // Piecewise hazards: the times by inverting each arm's cumulative hazard.
-  const bool pieces = in.model.entry_loss.has_hazards();
-  const PiecewiseExponential law1[2] = {endpoint_margin(in.model.entry_loss, 0, 0, in.model.hazard_ratio[0], in.model.control_survival[0], T),
-                                        endpoint_margin(in.model.entry_loss, 0, 1, in.model.hazard_ratio[0], in.model.control_survival[0], T)};
-  const PiecewiseExponential law2[2] = {endpoint_margin(in.model.entry_loss, 1, 0, in.model.hazard_ratio[1], in.model.control_survival[1], T),
-                                        endpoint_margin(in.model.entry_loss, 1, 1, in.model.hazard_ratio[1], in.model.control_survival[1], T)};
+  const EventLaws laws(in.model);
+  const double a = laws.a, th = laws.th;
+  const double(&lam1)[2] = laws.lam1;
+  const double(&lam2)[2] = laws.lam2;
+  const bool pieces = laws.pieces;
+  const PiecewiseExponential(&law1)[2] = laws.law1;
+  const PiecewiseExponential(&law2)[2] = laws.law2;
   const int K = static_cast<int>(taus.size()), D = 2 * K;
   const int treated = static_cast<int>(std::lround(n * in.model.treatment_share));
   const EntryLoss el(in.model.entry_loss, a);
